@@ -1,0 +1,63 @@
+#include "Folders.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+QString WithoutTrailingSeparator(const QString& path) {
+    QString result = path;
+    while (result.endsWith(QLatin1Char('/')))
+        result.chop(1);
+    return result;
+}
+
+// mkdir, with "the name is taken already" counted as success: the caller only needs the
+// levels to be there, and a name held by a file cannot become a folder anyway.
+bool MakeOneFolder(const QString& folder, QString* error) {
+    const QByteArray name = QFile::encodeName(folder);
+    if (::mkdir(name.constData(), 0777) == 0) return true;
+    const int reason = errno;
+    struct stat info;
+    if (reason == EEXIST || ::lstat(name.constData(), &info) == 0) return true;
+    if (error)
+        *error = QStringLiteral("Can't create folder %1: %2")
+                     .arg(folder, QString::fromLocal8Bit(std::strerror(reason)));
+    return false;
+}
+
+} // namespace
+
+QString GetSpecialFolder(int folderId) {
+    QStandardPaths::StandardLocation location;
+    switch (folderId) {
+    case CSIDL_PERSONAL:
+        location = QStandardPaths::DocumentsLocation;
+        break;
+    case CSIDL_COMMON_APPDATA:
+        location = QStandardPaths::GenericDataLocation;
+        break;
+    default:
+        return QString();
+    }
+    return WithoutTrailingSeparator(QStandardPaths::writableLocation(location));
+}
+
+QString DataFolderPath() {
+    return GetSpecialFolder(CSIDL_COMMON_APPDATA) + QStringLiteral("/Fenwright/Vantrel PC");
+}
+
+bool MakeFolderPath(const QString& path, QString* error) {
+    const QString walked = path + QLatin1Char('/');
+    for (qsizetype position = walked.indexOf(QLatin1Char('/')); position >= 0;
+         position = walked.indexOf(QLatin1Char('/'), position + 1)) {
+        // The first level of an absolute path is the empty name before the root.
+        if (position == 0) continue;
+        if (!MakeOneFolder(walked.left(position), error)) return false;
+    }
+    return true;
+}
