@@ -1,0 +1,84 @@
+#pragma once
+
+// Runs the real engine as a process inside a private home folder and collects what it
+// leaves behind: its log, its status file, its message boxes and its exit.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+struct EngineResult {
+    bool finished = false;
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QStringList messageBoxes; // texts of the MSGBOX lines, in order
+    QByteArray stderrText;
+};
+
+class EngineHome {
+public:
+    EngineHome() {
+        sysfsRoot = home.filePath("sys");
+        devRoot = home.filePath("dev");
+        QDir().mkpath(sysfsRoot);
+        QDir().mkpath(devRoot);
+    }
+
+    QTemporaryDir home;
+    QString sysfsRoot;
+    QString devRoot;
+
+    QString dataFolder() const { return home.filePath("data/Fenwright/Vantrel PC"); }
+    QString documents() const { return home.filePath("Documents"); }
+    QByteArray log() const { return read(dataFolder() + "/VNPC.log"); }
+    QByteArray status() const { return read(dataFolder() + "/VNPCstatus.txt"); }
+    QByteArray settings() const { return read(dataFolder() + "/Settings.ini"); }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_DATA_HOME", home.filePath("data"));
+        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        env.insert("VANTREL_SYSFS_ROOT", sysfsRoot);
+        env.insert("VANTREL_DEV_ROOT", devRoot);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("VANTREL_NONINTERACTIVE", "1");
+        return env;
+    }
+
+    // Starts the engine with its arguments; the caller waits or signals.
+    void start(QProcess& engine, const QStringList& arguments) const {
+        engine.setProcessEnvironment(environment());
+        engine.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), arguments);
+    }
+
+    EngineResult run(const QStringList& arguments, int timeoutMs = 20000) const {
+        QProcess engine;
+        start(engine, arguments);
+        return finish(engine, timeoutMs);
+    }
+
+    static EngineResult finish(QProcess& engine, int timeoutMs) {
+        EngineResult result;
+        result.finished = engine.waitForFinished(timeoutMs);
+        if (!result.finished) {
+            engine.kill();
+            engine.waitForFinished();
+        }
+        result.exitCode = engine.exitCode();
+        result.exitStatus = engine.exitStatus();
+        result.stderrText = engine.readAllStandardError();
+        for (const QByteArray& line : result.stderrText.split('\n')) {
+            if (line.startsWith("MSGBOX\t"))
+                result.messageBoxes << QString::fromUtf8(line.mid(line.lastIndexOf('\t') + 1));
+        }
+        return result;
+    }
+
+    static QByteArray read(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
