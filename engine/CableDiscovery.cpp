@@ -1,0 +1,148 @@
+#include "CableDiscovery.h"
+
+#include "DownloadSettings.h"
+#include "MessageBox.h"
+#include "MessageLog.h"
+#include "StatusFile.h"
+
+#include <QByteArray>
+#include <QString>
+#include <algorithm>
+#include <exception>
+#include <iterator>
+#include <system_error>
+
+namespace {
+
+// The descriptions programmed into the cables' chips, matched whole and case-sensitively.
+const QByteArray kAcceptedDescriptions[] = {"Vantrel PC Cable", "USB Tacho Download Adapter"};
+
+QString hex(quint32 value) {
+    return QString::number(value, 16).toUpper();
+}
+
+struct DeviceWalk {
+    int match = -1;
+    bool anyOpen = false;
+};
+
+DeviceWalk walkDevices(MessageLog& log, quint32 count) {
+    DeviceWalk walk;
+    for (quint32 index = 0; index < count; ++index) {
+        quint32 flags = 0, type = 0, id = 0, location = 0;
+        char serial[kFtSerialNumberSize] = {};
+        char description[kFtDescriptionSize] = {};
+        FT_HANDLE handle = nullptr;
+        if (FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location, serial, description,
+                                   &handle) != FT_OK)
+            flags = 0;
+        description[kFtDescriptionSize - 1] = '\0';
+        const QByteArray text(description);
+        const bool open = flags & FT_FLAGS_OPENED;
+        if (std::find(std::begin(kAcceptedDescriptions), std::end(kAcceptedDescriptions), text) !=
+            std::end(kAcceptedDescriptions)) {
+            walk.match = int(index);
+            log.sShowText(QStringLiteral("VantrelPC cable at index %1").arg(index) +
+                          (open ? QStringLiteral(" - Open") : QStringLiteral(" - Closed")));
+        } else {
+            walk.anyOpen = walk.anyOpen || open;
+            log.sShowText(QString::fromUtf8(text));
+        }
+    }
+    return walk;
+}
+
+void reportNoCable(MessageLog& log, StatusFile& status, bool heldOpen) {
+    if (heldOpen) {
+        ShowMessageBox(QStringLiteral("Please disconnect your VantrelPC cable from your computer "
+                                      "and reconnect it.\r\n"
+                                      "Wait a few seconds and then restart the Vantrel Base "
+                                      "application."));
+        status.WriteStatus(QStringLiteral("Failed - maybe USB device is open"));
+        return;
+    }
+    ShowMessageBox(DownloadSettings::Language == QLatin1String("DE")
+                       ? QStringLiteral("Kein VantrelPC-Kabel angeschlossen")
+                       : QStringLiteral("Can't find a VantrelPC cable"));
+    status.WriteStatus(QStringLiteral("Failed"));
+    log.sShowText(QStringLiteral("Can't find a VantrelPC cable"));
+}
+
+qint32 closeCable(MessageLog& log, CableState& cable) {
+    const FT_STATUS closed = FT_Close(cable.CableHandle);
+    cable.CableHandle = nullptr;
+    if (closed != FT_OK) log.sShowText(QStringLiteral("Close Failed"));
+    return qint32(closed);
+}
+
+// Reads what the start-up needs from the open cable and closes it again.
+qint32 readOpenCable(MessageLog& log, CableState& cable) {
+    quint32 driverVersion = 0;
+    const FT_STATUS driver = FT_GetDriverVersion(cable.CableHandle, &driverVersion);
+    if (driver != FT_OK) {
+        log.sShowText(QStringLiteral("Couldn't get Driver Version - return value %1").arg(driver));
+        ShowMessageBox(QStringLiteral("Please update the USB driver for the VantrelPC cable"));
+        return qint32(driver);
+    }
+    log.sShowText(QStringLiteral("Driver Version - ") + hex(driverVersion));
+
+    const FT_STATUS port = FT_GetComPortNumber(cable.CableHandle, &cable.ComPortNumber);
+    if (port != FT_OK) {
+        log.sShowText(QStringLiteral("Get port number failed - return value %1").arg(port));
+        closeCable(log, cable);
+        return 1;
+    }
+    log.sShowText(QStringLiteral("Com port - %1").arg(cable.ComPortNumber));
+    return closeCable(log, cable);
+}
+
+qint32 findCable(MessageLog& log, StatusFile& status, CableState& cable) {
+    quint32 libraryVersion = 0;
+    if (FT_GetLibraryVersion(&libraryVersion) == FT_OK)
+        log.sShowText(QStringLiteral("DLL Version - ") + hex(libraryVersion));
+    else
+        ShowMessageBox(QStringLiteral("Couldn't get USB Library Version"));
+
+    quint32 count = 0;
+    const FT_STATUS listed = FT_CreateDeviceInfoList(&count);
+    if (listed == FT_OK) {
+        log.sShowText(QStringLiteral("FT_CreateDeviceInfoList, number of devices - %1").arg(count));
+    } else {
+        ShowMessageBox(QStringLiteral("FT_CreateDeviceInfoList - return value %1").arg(listed));
+        count = 0;
+    }
+
+    const DeviceWalk walk = walkDevices(log, count);
+    if (walk.match < 0) {
+        reportNoCable(log, status, walk.anyOpen);
+        cable.engineMustEnd = true;
+        return FT_DEVICE_NOT_FOUND;
+    }
+
+    const FT_STATUS opened = FT_Open(walk.match, &cable.CableHandle);
+    if (opened != FT_OK) {
+        cable.CableHandle = nullptr;
+        log.sShowText(QStringLiteral("Open Failed"));
+        return qint32(opened);
+    }
+    log.sShowText(QStringLiteral("FT_Open succeeded"));
+    return readOpenCable(log, cable);
+}
+
+} // namespace
+
+qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable) {
+    cable.engineMustEnd = false;
+    try {
+        return findCable(log, status, cable);
+    } catch (const std::exception& failure) {
+        const auto* system = dynamic_cast<const std::system_error*>(&failure);
+        ShowMessageBox(QStringLiteral("FT dll problem\r\n%1 - %2")
+                           .arg(system ? system->code().value() : 0)
+                           .arg(QString::fromLocal8Bit(failure.what())));
+        // Without a status line the front end would wait for this engine forever.
+        status.WriteStatus(QStringLiteral("Failed"));
+        cable.engineMustEnd = true;
+        return 1;
+    }
+}

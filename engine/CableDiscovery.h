@@ -1,0 +1,22 @@
+#pragma once
+
+#include "D2xx.h"
+
+#include <QtGlobal>
+
+class MessageLog;
+class StatusFile;
+
+struct CableState {
+    qint32 ComPortNumber = 0;
+    FT_HANDLE CableHandle = nullptr; // held only between FT_Open and FT_Close
+    // Set when the outcome has been reported in full (message box, status): the caller then
+    // ends the engine at once, without a message of its own.
+    bool engineMustEnd = false;
+};
+
+// Finds the download cable among the attached FTDI devices by its description, opens it
+// briefly for its driver version and port number, and closes it again. Returns 0 when
+// ComPortNumber holds the cable's port; any other value is a failure. After an unreadable
+// driver version the cable stays open in CableHandle for the caller to close.
+qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable);
