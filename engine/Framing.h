@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// Messages between the engine (tester, 0xF0) and the vehicle unit (0xEE), framed as in
+// ISO 14230: format byte, target, source, length, service id, data, checksum. The length
+// byte counts the service id and data; a response is therefore length + 5 bytes long.
+
+constexpr char kFormatByte = '\x80';
+constexpr char kVuAddress = '\xEE';
+constexpr char kTesterAddress = '\xF0';
+// Every response begins with these: format, target (the engine), source (the unit).
+inline const QByteArray kResponseHeader("\x80\xF0\xEE", 3);
+
+// Sum of all bytes, modulo 256.
+quint8 Checksum(const QByteArray& bytes);
+QByteArray WithChecksum(const QByteArray& bytes);
+
+// Requests, without their checksum (it is sent last, after the pause of the last byte).
+QByteArray StartCommunication();
+QByteArray StartDiagnosticSession();
+// code: 1 = 9600, 2 = 19200, 3 = 38400, 4 = 57600, 5 = 115200 baud.
+QByteArray VerifyBaudRate(quint8 code);
+QByteArray TransitionBaudRate();
+QByteArray RequestUpload();
+// The first five bytes of the two Transfer Data forms; the TREP byte follows.
+inline const QByteArray TransferPrefixDated("\x80\xEE\xF0\x06\x36", 5);
+inline const QByteArray TransferPrefix("\x80\xEE\xF0\x02\x36", 5);
+QByteArray TransferData(const QByteArray& prefix, quint8 trep);
+inline QByteArray TransferData(quint8 trep) {
+    return TransferData(TransferPrefix, trep);
+}
+// The activities form: the day to send, as its second count.
+QByteArray TransferDataDated(quint8 trep, qint32 daySeconds);
+QByteArray TransferExit();
+QByteArray StopCommunication();
+QByteArray AcknowledgeSubMessage(quint16 counter);
+
+// What lCheckMessage makes of a response. Ids up to LastProtocolAnswer are answers of the
+// protocol; every higher id is a message the engine cannot use.
+namespace MessageId {
+enum : qint32 {
+    StartCommunication = 1,
+    StartDiagnosticSession = 2,
+    LinkControl = 3,
+    RequestUpload = 5,
+    TransferData = 6,
+    TransferExit = 7,
+    StopCommunication = 8,
+    Sid85 = 9,
+    GeneralReject = 10,
+    ServiceNotSupported = 11,
+    SubFunctionNotSupported = 12,
+    IncorrectMessageLength = 13,
+    ConditionsNotCorrect = 14,
+    RequestOutOfRange = 15,
+    UploadNotAccepted = 16,
+    ResponsePending = 17,
+    DataNotAvailable = 18,
+    LastProtocolAnswer = 18,
+    ChecksumWrong = 4096,
+    HeaderWrong = 4097,
+    OtherResponseCode = 8190,
+    OtherSid = 8191,
+};
+}
+
+// Classifies one complete response. Fields are read only where the message holds them in
+// front of its checksum: too short for a header gives HeaderWrong, for a service id OtherSid,
+// and a negative response without its response code OtherResponseCode.
+qint32 lCheckMessage(const QByteArray& sMessage);
+
+// Assembles received pieces into whole responses by their length byte. Bytes in front of a
+// start byte 0x80 are noise and dropped one by one. Owns no port and no timer: the caller
+// feeds it what the port delivered and handles the responses it returns.
+class FrameAssembler {
+public:
+    // Complete responses found in the piece, in order. Bytes after the last one stay in
+    // RxBuffer and are continued by the next piece.
+    QList<QByteArray> feed(const QByteArray& piece);
+    // Drops a response that stopped half-way.
+    void clear() { rxBuffer_.clear(); }
+
+    const QByteArray& RxBuffer() const { return rxBuffer_; }
+    qint32 ExpectedLength() const { return expectedLength_; }
+
+private:
+    QByteArray rxBuffer_;
+    qint32 expectedLength_ = 0;
+};
