@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+// The session's contract with the cable's serial port. The Qt backend drives a real tty;
+// unit tests put a scripted link behind it.
+class SerialLink {
+public:
+    enum class OpenFailure { NotAvailable, InUse, Other };
+    struct Error {
+        OpenFailure kind = OpenFailure::Other;
+        int number = 0;
+        QString description;
+    };
+
+    virtual ~SerialLink() = default;
+
+    // Opens the port at the speed of baud code 1 to 5 (9600 to 115200 baud, 8E1).
+    virtual std::optional<Error> open(int baudCode) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Hands one byte to the port and waits until it has left the program.
+    virtual void writeByte(char byte) = 0;
+    // Waits until everything written has left the port.
+    virtual void drain() = 0;
+    virtual void pause(std::chrono::milliseconds duration) = 0;
+    // The line levels as the port reports them; nothing where it cannot tell (a pty).
+    virtual std::optional<bool> dataTerminalReady() const = 0;
+    virtual std::optional<bool> requestToSend() const = 0;
+
+    // Called with every piece of received bytes.
+    std::function<void(const QByteArray&)> onReceived;
+    // Called once when the other side has gone away (cable pulled, pty closed).
+    std::function<void(const QString& description)> onLost;
+};
+
+// Port speed of each baud code, and its settings text as logged.
+int BaudRateForCode(int baudCode);
+QString SettingsTextForCode(int baudCode);

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "CommandLine.h"
+#include "Framing.h"
+#include "SerialLink.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+class MessageLog;
+class StatusFile;
+
+// One download session with the vehicle unit: the serial link and its timers, the
+// protocol's state machine, and the TREP data collected on the way.
+class Session : public QObject {
+    Q_OBJECT
+public:
+    Session(MessageLog& log, StatusFile& status, SerialLink& link, QObject* parent = nullptr);
+
+    // What the engine's start-up hands over.
+    TrepSequence trepSequence{};
+    qint32 SessionDays = 0;
+    QString commandLineText;
+    // Ends the engine program (closes its windows); called when the session is over and the
+    // settings ask the engine to close.
+    std::function<void()> endProgram;
+
+    // Serial link and timers.
+    void StartSession();
+    void SendRequest();
+    void TransmitMessage(const QByteArray& message);
+    void ResendLastMessage();
+    void timerRx_Timer();
+    // The port's receive event: one piece of received bytes.
+    void Comm1_OnComm(const QByteArray& piece);
+
+    // State machine and TREP data.
+    void lRespondToMessage(qint32 lMessageID);
+    void GetTREPData();
+    void SetNextTREP();
+
+    // Output files.
+    void BuildVuFileName();
+    void SaveFile();
+
+    QTimer timerRx;
+
+    // Session state (serial link).
+    qint32 SessionState = 0;
+    qint32 BaudCode = 4;
+    qint32 CurrentTrep = 0;
+    qint32 BaseTrep = 0;
+    bool Gen2Mode = false;
+    QString DataKind;
+    qint16 TrepIndex = 0;
+    qint32 SubMessageCounter = 1;
+    qint32 ActivityDay = 0;
+    QByteArray LastRequest;
+    qint32 RxRetries = 0;
+    QDateTime SessionStart;
+
+    // State machine.
+    qint16 IntegrityErrors = 0;
+    bool IntegrityLimitReached = false;
+    qint16 SubFunctionRetries = 0;
+    bool ResendPending = false;
+
+    // TREP data.
+    QByteArray DownloadData;
+    QByteArray Trep5Data;
+    qint32 PreviousTrep = 0;
+    qint32 OldestDate = 0;
+    qint32 LatestDate = 0;
+    qint32 SubBlocks = 0;
+    qint32 VuMakerCode = 0;
+    QString VuMaker;
+    QByteArray Vin;
+    QString VuNation;
+    QByteArray Vrn;
+    QByteArray VuCurrentTime;
+    QByteArray VuOldestTime;
+    QByteArray VuLatestTime;
+    QString VuFileName;
+
+    // Output files.
+    bool VuDataPresent = false;
+    bool CardDataPresent = false;
+
+    FrameAssembler& assembler() { return assembler_; }
+
+private:
+    // The receive time-out setting; one of 0 or less would fire before any answer.
+    static int RxTimeout();
+    void changeSpeed();
+    void sendTransferData();
+    void classifyDownload();
+    void endSession();
+    void linkLost(const QString& description);
+
+    // Reactions of the state machine.
+    void fail(qint32 lMessageID);
+    void skipTrep();
+    void onTransferData(qint32 lMessageID, bool& sendAtEnd);
+    void onIntegrityError();
+    void onResponsePending();
+    void onRefusal(qint32 lMessageID);
+    void repeatOrGiveUp(qint32 lMessageID);
+    void dropPartialTrep();
+
+    // TREP data.
+    void storeEcho(const QByteArray& echo);
+    void appendData(const QByteArray& data);
+    void countSubMessageProgress();
+    void completeTrep();
+    void readTechnicalData();
+    void readOverview();
+    void setDownloadPeriod();
+    void takeNextEntry();
+    qint32 trepWeight(qint32 baseTrep) const;
+    qint32 expectedLatestVuBlocks() const;
+
+    MessageLog& log_;
+    StatusFile& status_;
+    SerialLink& link_;
+    FrameAssembler assembler_;
+    QByteArray response_;     // the response being handled, as received
+    qsizetype trepStart_ = 0; // where the current TREP's block begins in its data
+    int repeats_ = 0;         // answers that only make the same request go out again
+    bool ended_ = false;      // the program has been told to end
+};

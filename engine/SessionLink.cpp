@@ -1,0 +1,239 @@
+// The serial link of a session: opening the port, sending requests byte by byte, the
+// speed change and the receive time-out.
+
+#include "Conversions.h"
+#include "DownloadSettings.h"
+#include "MessageBox.h"
+#include "MessageLog.h"
+#include "Session.h"
+#include "StatusFile.h"
+
+#include <QTime>
+
+namespace {
+using namespace std::chrono_literals;
+
+// The tester must leave at least 5 ms between the bytes of a request.
+constexpr auto kInterBytePause = 5ms;
+constexpr int kMaxRxTries = 3;
+constexpr int kDefaultRxTimeoutMs = 1160;
+
+QString Bool(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+} // namespace
+
+int Session::RxTimeout() {
+    return DownloadSettings::RXTIMEOUT > 0 ? DownloadSettings::RXTIMEOUT : kDefaultRxTimeoutMs;
+}
+
+Session::Session(MessageLog& log, StatusFile& status, SerialLink& link, QObject* parent)
+    : QObject(parent), log_(log), status_(status), link_(link) {
+    timerRx.setSingleShot(false);
+    connect(&timerRx, &QTimer::timeout, this, &Session::timerRx_Timer);
+    link_.onReceived = [this](const QByteArray& piece) { Comm1_OnComm(piece); };
+    link_.onLost = [this](const QString& description) { linkLost(description); };
+}
+
+void Session::StartSession() {
+    SessionState = 1;
+    BaudCode = 4;
+    if (const auto error = link_.open(1)) {
+        switch (error->kind) {
+        case SerialLink::OpenFailure::NotAvailable:
+            ShowMessageBox(QStringLiteral("Error: Selected Com port not available"));
+            break;
+        case SerialLink::OpenFailure::InUse:
+            ShowMessageBox(QStringLiteral("Error: Selected Com port in use"));
+            break;
+        case SerialLink::OpenFailure::Other:
+            ShowMessageBox(
+                QStringLiteral("Error: %1 (%2)").arg(error->description).arg(error->number));
+            break;
+        }
+        SessionState = 0;
+        status_.WriteStatus(QStringLiteral("Failed - ") + error->description);
+        // Nothing more can happen in this run: end it as every other failure ends.
+        endSession();
+        return;
+    }
+    // A pty cannot report its lines; the driver raises both when the port opens.
+    log_.sShowText(QStringLiteral("Com Port Settings: DTR Enable: ") +
+                   Bool(link_.dataTerminalReady().value_or(true)) +
+                   QStringLiteral("  RTS Holding: ") + Bool(link_.requestToSend().value_or(true)) +
+                   QStringLiteral("\r\nCommand Parameters - ") + commandLineText +
+                   QStringLiteral("\r\n"));
+    SessionStart = QDateTime::currentDateTime();
+    log_.sShowText(SessionStart.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    DownloadData.clear();
+    DataKind.clear();
+    TrepIndex = 0;
+    CurrentTrep = trepSequence[0] + (Gen2Mode ? 32 : 0);
+    RxRetries = 0;
+    timerRx.setInterval(RxTimeout());
+    if (SessionState > 0) SendRequest();
+    status_.WriteStatus(QStringLiteral("Downloading"));
+}
+
+void Session::SendRequest() {
+    timerRx.setInterval(RxTimeout());
+    switch (SessionState) {
+    case 0:
+        link_.close();
+        break;
+    case 1:
+        TransmitMessage(StartCommunication());
+        break;
+    case 2:
+        TransmitMessage(StartDiagnosticSession());
+        break;
+    case 3:
+        TransmitMessage(VerifyBaudRate(quint8(BaudCode)));
+        break;
+    case 4:
+        TransmitMessage(TransitionBaudRate());
+        changeSpeed();
+        if (SessionState == 0) break; // the port did not come back at the new speed
+        SessionState = 5;
+        SendRequest();
+        break;
+    case 5:
+        TransmitMessage(RequestUpload());
+        break;
+    case 6:
+        sendTransferData();
+        classifyDownload();
+        break;
+    case 7:
+        TransmitMessage(TransferExit());
+        break;
+    case 8:
+        TransmitMessage(StopCommunication());
+        break;
+    case 9:
+        TransmitMessage(AcknowledgeSubMessage(quint16(SubMessageCounter)));
+        break;
+    default:
+        timerRx.stop();
+        ShowMessageBox(QStringLiteral("Invalid Comm State - %1").arg(SessionState));
+        break;
+    }
+}
+
+void Session::TransmitMessage(const QByteArray& message) {
+    LastRequest = message;
+    for (const char byte : message) {
+        link_.writeByte(byte);
+        link_.pause(kInterBytePause);
+    }
+    const char checksum = char(Checksum(message));
+    link_.writeByte(checksum);
+    if (link_.isOpen()) // a port lost while writing has ended the session already
+        timerRx.start();
+    log_.ShowHex(message + checksum);
+    log_.sShowText(QString());
+}
+
+void Session::ResendLastMessage() {
+    TransmitMessage(LastRequest);
+}
+
+void Session::sendTransferData() {
+    const quint8 trep = quint8(CurrentTrep);
+    if (CurrentTrep == 2 || CurrentTrep == 34) {
+        TransmitMessage(TransferDataDated(trep, ActivityDay));
+    } else if (CurrentTrep == 38) {
+        TransmitMessage(TransferData(TransferPrefix, 6));
+        log_.sShowText(QStringLiteral("Card Download"));
+    } else {
+        TransmitMessage(TransferData(TransferPrefix, trep));
+    }
+}
+
+// The kind of data this download holds, decided by the first TREP that tells.
+void Session::classifyDownload() {
+    if (!Gen2Mode)
+        BaseTrep = CurrentTrep;
+    else if (CurrentTrep != 6)
+        BaseTrep = CurrentTrep - 32;
+    if (!DataKind.isEmpty()) return;
+    if (BaseTrep == 1) return;
+    if (BaseTrep >= 2 && BaseTrep <= 4) {
+        DataKind = QStringLiteral("M");
+    } else if (BaseTrep == 5) {
+        if (TrepIndex >= 1) DataKind = QStringLiteral("M");
+    } else if (BaseTrep == 6) {
+        DataKind = QStringLiteral("C");
+        CurrentTrep = 6;
+    } else if (BaseTrep >= 17 && BaseTrep <= 21) {
+        DataKind = QStringLiteral("S");
+    } else if (BaseTrep == 23) {
+        DataKind = QStringLiteral("C");
+    } else if (BaseTrep == 25) {
+        DataKind = QStringLiteral("W");
+    } else {
+        DataKind = QStringLiteral("U");
+    }
+}
+
+// The vehicle unit does not answer Transition Baud Rate: once the request has left the
+// port at the old speed, the next request already goes out at the new one.
+void Session::changeSpeed() {
+    link_.drain();
+    link_.close();
+    if (const auto error = link_.open(BaudCode)) linkLost(error->description);
+}
+
+void Session::timerRx_Timer() {
+    timerRx.stop();
+    const double secondsSinceMidnight = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+    log_.sShowText(QStringLiteral("Rx Timeout - ") +
+                   QString::number(double(float(secondsSinceMidnight)), 'g', 7));
+    ++RxRetries;
+    if (RxRetries < kMaxRxTries) {
+        // A response that stopped half-way would swallow the start of the next answer.
+        assembler_.clear();
+        SendRequest();
+        return;
+    }
+    link_.close();
+    SessionState = 0;
+    status_.WriteStatus(QStringLiteral("Failed - Receive timeout"));
+    endSession();
+}
+
+void Session::Comm1_OnComm(const QByteArray& piece) {
+    log_.ShowHex(piece);
+    for (const QByteArray& response : assembler_.feed(piece)) {
+        if (ended_) return;
+        timerRx.stop();
+        RxRetries = 0;
+        const qint32 id = lCheckMessage(response);
+        if (id > MessageId::LastProtocolAnswer)
+            ShowMessageBox(QStringLiteral("lResult - %1").arg(id));
+        log_.sShowText(QString());
+        response_ = response;
+        lRespondToMessage(id);
+        log_.sShowText(QString());
+    }
+}
+
+void Session::linkLost(const QString& description) {
+    timerRx.stop();
+    link_.close();
+    log_.sShowText(QStringLiteral("Port lost - ") + description);
+    SessionState = 0;
+    status_.WriteStatus(QStringLiteral("Failed - ") + description);
+    endSession();
+}
+
+// The session is over: nothing more will be sent. The engine ends with it unless the
+// settings keep its window open.
+void Session::endSession() {
+    timerRx.stop();
+    link_.close();
+    if (DownloadSettings::CloseDiagnosticsWindow && !ended_) {
+        ended_ = true;
+        if (endProgram) endProgram();
+    }
+}

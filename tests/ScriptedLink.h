@@ -1,0 +1,71 @@
+#pragma once
+
+// A serial link for unit tests of the session: it records what the session writes, cut
+// into requests by their length byte, and lets the test answer.
+
+#include "Framing.h"
+#include "SerialLink.h"
+
+#include <QList>
+
+class ScriptedLink : public SerialLink {
+public:
+    std::optional<Error> open(int baudCode) override {
+        if (openFailure) return openFailure;
+        openedAt << baudCode;
+        open_ = true;
+        return std::nullopt;
+    }
+    void close() override { open_ = false; }
+    bool isOpen() const override { return open_; }
+    void writeByte(char byte) override {
+        if (!open_) return;
+        pending_ += byte;
+        const int expected = pending_.startsWith('\x81') ? 5
+                             : pending_.size() > 3       ? quint8(pending_[3]) + 5
+                                                         : 0;
+        if (pending_.size() == expected) {
+            requests << pending_;
+            speeds << openedAt.value(openedAt.size() - 1);
+            pending_.clear();
+        }
+    }
+    void drain() override { ++drains; }
+    void pause(std::chrono::milliseconds duration) override { pauses << int(duration.count()); }
+    std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
+    std::optional<bool> requestToSend() const override { return std::nullopt; }
+
+    // The requests not answered yet, oldest first.
+    QByteArray takeRequest() {
+        return answered_ < requests.size() ? requests[answered_++] : QByteArray();
+    }
+    void receive(const QByteArray& bytes) { onReceived(bytes); }
+    void lose(const QString& description) {
+        open_ = false;
+        onLost(description);
+    }
+
+    std::optional<Error> openFailure;
+    QList<int> openedAt;        // baud code of every open
+    QList<QByteArray> requests; // everything sent, in order
+    QList<int> speeds;          // baud code at which each request went out
+    QList<int> pauses;
+    int drains = 0;
+
+private:
+    bool open_ = false;
+    QByteArray pending_;
+    qsizetype answered_ = 0;
+};
+
+// A response of the vehicle unit with its header and checksum.
+inline QByteArray Response(const QByteArray& body) {
+    QByteArray message("\x80\xF0\xEE", 3);
+    message += char(body.size());
+    message += body;
+    return WithChecksum(message);
+}
+
+inline QByteArray Negative(quint8 sid, quint8 code) {
+    return Response(QByteArray{"\x7F"} + char(sid) + char(code));
+}

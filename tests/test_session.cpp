@@ -1,0 +1,563 @@
+// The download session against a scripted link: requests, answers, retries, skips,
+// restarts and failures, and the TREP data collected on the way.
+
+#include "Conversions.h"
+#include "DownloadSettings.h"
+#include "MessageBox.h"
+#include "MessageLog.h"
+#include "NationCodes.h"
+#include "ScriptedLink.h"
+#include "Session.h"
+#include "StatusFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+
+namespace {
+constexpr quint32 kDay = 86400;
+const quint32 k20240101 = 1704067200;
+
+QByteArray Be32(quint32 value) {
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char(value >> (24 - 8 * i));
+    return bytes;
+}
+
+// Data of a first-generation technical data TREP: the maker code at position 98 of the
+// block, that is index 95 of the data behind 0x76 and the TREP.
+QByteArray TechnicalData(quint8 maker) {
+    QByteArray data(200, '\x11');
+    data[95] = char(maker);
+    return data;
+}
+
+QByteArray Overview(quint32 oldest, quint32 latest, quint8 nation = 0x11) {
+    QByteArray data(500, '\0');
+    const auto put = [&data](qsizetype position, const QByteArray& field) {
+        data.replace(position - 3, field.size(), field);
+    };
+    put(391, "WDB9634031L123456");
+    put(408, QByteArray(1, char(nation)));
+    put(409, QByteArray(1, '\x01'));
+    put(410, "AB-123-CD    ");
+    put(423, Be32(latest + 3600));
+    put(427, Be32(oldest));
+    put(431, Be32(latest + 7200));
+    return data;
+}
+
+// The vehicle unit's side of the protocol, answering by the regulation unless a test
+// scripts something else for a request.
+class MiniVu {
+public:
+    QMap<quint8, QByteArray> blocks; // data of each TREP, behind 0x76 and the TREP
+    // Returns the frames to send for a request; an empty optional means "answer normally".
+    std::function<std::optional<QList<QByteArray>>(const QByteArray& request)> script;
+    QList<QByteArray> dayRequests;
+
+    QList<QByteArray> answer(const QByteArray& request) {
+        if (script) {
+            if (auto scripted = script(request)) return *scripted;
+        }
+        if (request.startsWith('\x81')) return {Response("\xC1\xEA\x8F")};
+        const quint8 sid = quint8(request.at(4));
+        switch (sid) {
+        case 0x10:
+            return {Response("\x50\x81")};
+        case 0x87:
+            return request.at(5) == 1 ? QList{Response("\xC7\x01")} : QList<QByteArray>{};
+        case 0x35:
+            return {Response("\x75\xFF")};
+        case 0x36:
+            return transfer(request);
+        case 0x83:
+            return nextPart(request);
+        case 0x37:
+            return {Response("\x77")};
+        case 0x82:
+            return {Response("\xC2")};
+        }
+        return {};
+    }
+
+private:
+    QList<QByteArray> transfer(const QByteArray& request) {
+        trep_ = quint8(request.at(5));
+        if (request.at(3) == 6) dayRequests << request.mid(6, 4);
+        remaining_ = blocks.value(trep_);
+        part_ = 0;
+        if (remaining_.size() <= 253)
+            return {Response(QByteArray("\x76") + char(trep_) + remaining_)};
+        return {part()};
+    }
+    QList<QByteArray> nextPart(const QByteArray& request) {
+        const int counter = quint8(request.at(6)) * 256 + quint8(request.at(7));
+        if (counter != part_ + 1) return {};
+        return {part()};
+    }
+    // Parts of 251 bytes carry the length byte 255; the last, shorter one ends the answer.
+    QByteArray part() {
+        ++part_;
+        const QByteArray chunk = remaining_.left(251);
+        remaining_.remove(0, chunk.size());
+        return Response(QByteArray("\x76") + char(trep_) + char(part_ >> 8) + char(part_) + chunk);
+    }
+
+    quint8 trep_ = 0;
+    QByteArray remaining_;
+    int part_ = 0;
+};
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::unique_ptr<MessageLog> log_;
+    std::unique_ptr<StatusFile> status_;
+    std::unique_ptr<ScriptedLink> link_;
+    std::unique_ptr<Session> session_;
+    MiniVu vu_;
+    QStringList boxes_;
+    QStringList statuses_;
+    bool ended_ = false;
+
+    Session& session() { return *session_; }
+
+    void start(const QByteArray& sequence, QChar kind = 'A') {
+        DownloadSettings::DownloadType = kind;
+        for (int i = 0; i < sequence.size(); ++i)
+            session().trepSequence[i] = quint8(sequence[i]);
+        session().trepSequence[sequence.size()] = 255;
+        session().StartSession();
+    }
+
+    // Answers requests until the session stops asking or the step limit is reached.
+    void run(int steps = 10000) {
+        while (steps-- > 0) {
+            const QByteArray request = link_->takeRequest();
+            if (request.isEmpty()) return;
+            for (const QByteArray& frame : vu_.answer(request))
+                link_->receive(frame);
+        }
+    }
+
+    QByteArray sids() const {
+        QByteArray list;
+        for (const QByteArray& request : link_->requests)
+            list += request.startsWith('\x81') ? '\x81' : request.at(4);
+        return list;
+    }
+
+    QString lastRequestHex() const {
+        return QString::fromLatin1(link_->requests.last().toHex(' '));
+    }
+
+private slots:
+    void initTestCase() {
+        SetDateLimits();
+        FillNationAlpha();
+        SetMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
+    }
+
+    void init() {
+        DownloadSettings::RXTIMEOUT = 1160;
+        DownloadSettings::CloseDiagnosticsWindow = true;
+        DownloadSettings::FileNameStyle = "EU";
+        DownloadSettings::VUDataPath = dir_.path() + "/";
+        DownloadSettings::CardDataPath = dir_.path() + "/";
+        for (const QString& name : QDir(dir_.path()).entryList(QDir::Files))
+            QFile::remove(dir_.filePath(name));
+        log_ = std::make_unique<MessageLog>();
+        status_ = std::make_unique<StatusFile>(*log_);
+        status_->setFilePath(dir_.filePath("status.txt"));
+        status_->onStatusChanged = [this](const QString& text) { statuses_ << text; };
+        link_ = std::make_unique<ScriptedLink>();
+        session_ = std::make_unique<Session>(*log_, *status_, *link_);
+        session().endProgram = [this] { ended_ = true; };
+        vu_ = MiniVu();
+        vu_.blocks[5] = TechnicalData(0x32);
+        vu_.blocks[1] = Overview(k20240101, k20240101 + 27 * kDay);
+        vu_.blocks[2] = QByteArray(40, '\x22');
+        vu_.blocks[3] = QByteArray(60, '\x33');
+        vu_.blocks[4] = QByteArray(251 * 19 + 100, '\x44'); // twenty parts
+        vu_.blocks[6] = QByteArray(600, '\x66');
+        boxes_.clear();
+        statuses_.clear();
+        ended_ = false;
+    }
+
+    void startSendsStartCommunicationAt9600() {
+        start("\x05\x01");
+        QCOMPARE(link_->openedAt, QList<int>{1});
+        QCOMPARE(link_->requests, QList<QByteArray>{QByteArray("\x81\xEE\xF0\x81\xE0")});
+        QCOMPARE(session().timerRx.interval(), 1160);
+        QVERIFY(session().timerRx.isActive());
+        QCOMPARE(statuses_, QStringList{"Downloading"});
+        QVERIFY(log_->area().contains("81 EE F0 81 E0 \r\n"));
+    }
+
+    // The whole road of an all-VU download: speed change, every TREP, the end, the file.
+    void allVuDownload() {
+        start("\x05\x01\x02\x03\x04\x05");
+        run();
+        QCOMPARE(session().SessionState, 0);
+        QVERIFY(ended_);
+        QVERIFY(boxes_.isEmpty());
+        // Transition Baud Rate at 9600, then Request Upload at 57600.
+        const qsizetype transition =
+            link_->requests.indexOf(QByteArray("\x80\xEE\xF0\x03\x87\x02\x03\xED"));
+        QVERIFY(transition > 0);
+        QCOMPARE(link_->speeds[transition], 1);
+        QCOMPARE(link_->requests[transition + 1].at(4), '\x35');
+        QCOMPARE(link_->speeds[transition + 1], 4);
+        QCOMPARE(link_->drains, 1);
+        // 28 days from the oldest day on, then events and detailed speed; TREP 5 not again.
+        QCOMPARE(vu_.dayRequests.size(), 28);
+        QCOMPARE(vu_.dayRequests.first(), Be32(k20240101));
+        QCOMPARE(vu_.dayRequests.last(), Be32(k20240101 + 27 * kDay));
+        QVERIFY(log_->area().contains("TREP5 read previously"));
+        QVERIFY(log_->area().contains("VU Manufacturer - Intellic"));
+        QVERIFY(log_->area().contains("Oldest date - 2024-01-01 65920080"));
+        QCOMPARE(status_->BlocksExpected, 77);
+        QCOMPARE(status_->BlocksReceived, 77);
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        QVERIFY(statuses_.contains("0012/0077"));
+
+        // The file: the blocks in the order of the session, each 0x76, TREP, data.
+        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
+        QCOMPARE(files.size(), 1);
+        QFile file(dir_.filePath(files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        QByteArray expected = "\x76\x01" + vu_.blocks[1];
+        for (int day = 0; day < 28; ++day)
+            expected += "\x76\x02" + vu_.blocks[2];
+        expected +=
+            "\x76\x03" + vu_.blocks[3] + "\x76\x04" + vu_.blocks[4] + "\x76\x05" + vu_.blocks[5];
+        QCOMPARE(saved.size(), expected.size());
+        QVERIFY(saved == expected);
+        QVERIFY(files.first().contains("_AB-123-CD    _WDB9634031L123456.DDD"));
+    }
+
+    void detailedSpeedProgressAndAcknowledgements() {
+        start("\x05\x04", 'L');
+        run();
+        // Twenty parts: nineteen acknowledgements numbered 2 to 20.
+        QList<QByteArray> acks;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x83') acks << request.mid(6, 2);
+        QCOMPARE(acks.size(), 19);
+        QCOMPARE(acks.first(), QByteArray("\x00\x02", 2));
+        QCOMPARE(acks.last(), QByteArray("\x00\x14", 2));
+        QVERIFY(statuses_.contains("0002/0028")); // one after the 8th part
+        QVERIFY(statuses_.contains("0003/0028")); // one after the 16th
+        QCOMPARE(status_->BlocksReceived, 47);
+    }
+
+    void outOfOrderSubMessageIsAcknowledgedAgain() {
+        start("\x05\x04", 'L');
+        bool once = true;
+        vu_.script = [&once](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (once && request.at(4) == '\x83' && request.at(7) == 4) {
+                once = false;
+                QByteArray stale = "\x76\x04\x00\x03" + QByteArray(251, '\x55');
+                return QList{Response(stale)};
+            }
+            return std::nullopt;
+        };
+        run();
+        int acksOf4 = 0;
+        for (const QByteArray& request : link_->requests)
+            acksOf4 += request.at(4) == '\x83' && request.at(7) == 4;
+        QCOMPARE(acksOf4, 2);
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        QVERIFY(!QDir(dir_.path()).entryList({"*.DDD"}).isEmpty());
+    }
+
+    // Conditions not correct in the middle of a long answer: the session starts again and
+    // the answer is read once more from its start, without a copy of its first parts.
+    void restartMidAnswerKeepsTheFileWhole() {
+        bool once = true;
+        vu_.script = [&once](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (once && request.at(4) == '\x83' && request.at(7) == 5) {
+                once = false;
+                return QList{Negative(0x36, 0x22)};
+            }
+            return std::nullopt;
+        };
+        start("\x05\x01\x04");
+        run();
+        QCOMPARE(sids().count('\x81'), 2);
+        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
+        QCOMPARE(files.size(), 1);
+        QFile file(dir_.filePath(files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == "\x76\x01" + vu_.blocks[1] + "\x76\x04" + vu_.blocks[4]);
+    }
+
+    void slowerSpeedWhenRefused() {
+        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x87' && request.at(5) == 1 && request.at(7) > 3)
+                return QList{Negative(0x87, 0x12)};
+            return std::nullopt;
+        };
+        start("\x05\x01");
+        run();
+        QCOMPARE(link_->openedAt, (QList<int>{1, 3}));
+        QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    void responsePendingTimeouts_data() {
+        QTest::addColumn<QByteArray>("sequence");
+        QTest::addColumn<int>("rxTimeout");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("first card answer") << QByteArray("\x05\x06") << 1160 << 32000;
+        QTest::newRow("activities") << QByteArray("\x05\x02") << 1160 << 5800;
+        QTest::newRow("short time-out") << QByteArray("\x05\x02") << 1000 << 5500;
+    }
+    void responsePendingTimeouts() {
+        QFETCH(QByteArray, sequence);
+        QFETCH(int, rxTimeout);
+        QFETCH(int, expected);
+        DownloadSettings::RXTIMEOUT = rxTimeout;
+        const quint8 trep = quint8(sequence.at(1));
+        vu_.script = [trep](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && quint8(request.at(5)) == trep)
+                return QList{Negative(0x36, 0x78)};
+            return std::nullopt;
+        };
+        start(sequence, sequence.at(1) == 6 ? 'C' : 'L');
+        run();
+        QCOMPARE(quint8(link_->requests.last().at(5)), trep); // nothing sent after it
+        QCOMPARE(session().timerRx.interval(), expected);
+        QVERIFY(session().timerRx.isActive());
+    }
+
+    // Two resends after a second each, then the same TREP in second-generation numbering,
+    // which gets its own two resends before it is skipped.
+    void subFunctionRefusalsSwitchToSecondGeneration() {
+        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && (request.at(5) == 1 || request.at(5) == 0x21))
+                return QList{Negative(0x36, 0x12)};
+            return std::nullopt;
+        };
+        start("\x05\x01\x03", 'L');
+        run();
+        QCOMPARE(link_->pauses.count(1000), 4);
+        QList<quint8> treps;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x36') treps << quint8(request.at(5));
+        QCOMPARE(treps, (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
+        QVERIFY(session().Gen2Mode);
+        QCOMPARE(log_->area().count("Sub-function not supported"), 1);
+        QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    void dataNotAvailableSkipsTheTrep() {
+        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && request.at(5) == 3) return QList{Negative(0x36, 0xFA)};
+            return std::nullopt;
+        };
+        start("\x05\x03\x04", 'L');
+        run();
+        QVERIFY(log_->area().contains("Data not available"));
+        QList<quint8> treps;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x36') treps << quint8(request.at(5));
+        QCOMPARE(treps, (QList<quint8>{5, 3, 4}));
+        QCOMPARE(status_->BlocksReceived, 1 + 1 + 46);
+        QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    void cardThroughVdoUnitFallsBackToTrep6() {
+        vu_.blocks[5] = TechnicalData(0xA1);
+        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && request.at(5) == 0x17)
+                return QList{Negative(0x36, 0x10)};
+            return std::nullopt;
+        };
+        start("\x05\x06", 'C');
+        run();
+        QList<quint8> treps;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x36') treps << quint8(request.at(5));
+        QCOMPARE(treps, (QList<quint8>{5, 0x17, 6}));
+        QVERIFY(log_->area().contains("General reject"));
+        QCOMPARE(status_->BlocksExpected, 28);
+    }
+
+    // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then
+    // the session ends in order, saves and reports "Aborted".
+    void integrityErrors() {
+        int errors = 0;
+        vu_.script = [&errors](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && (request.at(5) == 3 || request.at(5) == 4) &&
+                errors < 6) {
+                ++errors;
+                return QList{Negative(0x36, 0x22)};
+            }
+            return std::nullopt;
+        };
+        start("\x05\x01\x03\x03\x04");
+        run();
+        QCOMPARE(errors, 6);
+        const QByteArray order = sids();
+        QCOMPARE(order.count('\x81'), 4); // the start and three restarts
+        QCOMPARE(order.count('\x87'), 2); // the speed change happens once only
+        QVERIFY(order.endsWith("\x37\x82"));
+        QVERIFY(session().IntegrityLimitReached);
+        // The list was not finished, so the save writes no final status of its own.
+        QCOMPARE(statuses_.last(), QString("Aborted"));
+        QCOMPARE(QDir(dir_.path()).entryList({"M_*.DDD"}).size(), 1);
+        QCOMPARE(log_->area().count("Data Integrity Error - 2024-01-01\r\n"), 6);
+        QVERIFY(log_->area().contains("Download time - "));
+    }
+
+    void failures_data() {
+        QTest::addColumn<quint8>("sid");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("wrong checksum to Request Upload")
+            << quint8(0x35) << QByteArray("\x80\xF0\xEE\x02\x75\xFF\x00", 7)
+            << QStringList{"lResult - 4096", "Request Upload - invalid response"};
+        QTest::newRow("upload not accepted")
+            << quint8(0x35) << Negative(0x35, 0x50) << QStringList{"Request Upload gone wrong"};
+        QTest::newRow("diagnostic session refused")
+            << quint8(0x10) << Negative(0x10, 0x22)
+            << QStringList{"Can't start diagnostic session"};
+        QTest::newRow("baud rate unknown answer")
+            << quint8(0x87) << Response("\x99")
+            << QStringList{"lResult - 8191", "Set Baud Rate - invalid response"};
+        QTest::newRow("exit refused")
+            << quint8(0x37) << Negative(0x37, 0x22) << QStringList{"Exit refused!"};
+        QTest::newRow("second exit answer while stopping")
+            << quint8(0x82) << Response("\x77") << QStringList{"Can't stop communication"};
+        QTest::newRow("data answered with the wrong header")
+            << quint8(0x36) << WithChecksum(QByteArray("\x80\xEE\xF0\x02\x76\x05"))
+            << QStringList{"lResult - 4097", "Receive TREP data - invalid response"};
+    }
+    void failures() {
+        QFETCH(quint8, sid);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, boxes);
+        vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (!request.startsWith('\x81') && quint8(request.at(4)) == sid) return QList{answer};
+            return std::nullopt;
+        };
+        start("\x05");
+        run();
+        QCOMPARE(boxes_, boxes);
+        QCOMPARE(session().SessionState, 0);
+        QVERIFY(!link_->isOpen());
+        QVERIFY(ended_);
+        // A refused exit writes no status; every other failure writes "Failed" before its box.
+        QCOMPARE(statuses_.last(), sid == 0x37 ? QString("0001/0028") : QString("Failed"));
+        QVERIFY(QDir(dir_.path()).entryList({"*.DDD", "*.ddd"}).isEmpty());
+    }
+
+    void threeTimeoutsEndTheSession() {
+        start("\x05");
+        session().timerRx_Timer();
+        session().timerRx_Timer();
+        QVERIFY(!ended_);
+        session().timerRx_Timer();
+        QCOMPARE(link_->requests.size(), 3);
+        for (const QByteArray& request : link_->requests)
+            QCOMPARE(request, QByteArray("\x81\xEE\xF0\x81\xE0"));
+        QCOMPARE(log_->area().count("Rx Timeout - "), 3);
+        QCOMPARE(statuses_.last(), QString("Failed - Receive timeout"));
+        QVERIFY(ended_);
+        QVERIFY(!link_->isOpen());
+    }
+
+    // A response cut off half-way must not swallow the answer to the repeated request.
+    void halfResponseIsDroppedOnRetry() {
+        start("\x05\x01");
+        link_->takeRequest();
+        link_->receive(QByteArray("\x80\xF0\xEE\x03\xC1", 5));
+        session().timerRx_Timer();
+        run();
+        QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    void noiseAndSplitPieces() {
+        start("\x05");
+        link_->takeRequest();
+        const QByteArray answer = QByteArray("\x00\x13", 2) + Response("\xC1\xEA\x8F");
+        link_->receive(answer.left(3));
+        link_->receive(answer.mid(3, 4));
+        QCOMPARE(session().SessionState, 1);
+        link_->receive(answer.mid(7));
+        QCOMPARE(session().SessionState, 2);
+        QVERIFY2(log_->area().contains("00 13 80 F0 EE 03 C1 EA 8F 9B \r\n"),
+                 qPrintable(log_->area()));
+    }
+
+    void openFailures_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("missing") << int(SerialLink::OpenFailure::NotAvailable)
+                                 << "Error: Selected Com port not available";
+        QTest::newRow("in use") << int(SerialLink::OpenFailure::InUse)
+                                << "Error: Selected Com port in use";
+        QTest::newRow("other") << int(SerialLink::OpenFailure::Other) << "Error: Broken pipe (7)";
+    }
+    void openFailures() {
+        QFETCH(int, kind);
+        QFETCH(QString, box);
+        link_->openFailure = SerialLink::Error{SerialLink::OpenFailure(kind), 7, "Broken pipe"};
+        start("\x05");
+        QCOMPARE(boxes_, QStringList{box});
+        QCOMPARE(statuses_, QStringList{"Failed - Broken pipe"});
+        QVERIFY(link_->requests.isEmpty());
+        QVERIFY(!session().timerRx.isActive());
+    }
+
+    void lostLinkEndsAsFailure() {
+        start("\x05\x01");
+        link_->lose("Input/output error");
+        QCOMPARE(statuses_.last(), QString("Failed - Input/output error"));
+        QVERIFY(ended_);
+        QVERIFY(!session().timerRx.isActive());
+        QVERIFY(log_->area().contains("Input/output error"));
+    }
+
+    void latestVuDays() {
+        session().SessionDays = 7;
+        start("\x05\x01\x02", 'L');
+        run();
+        QCOMPARE(vu_.dayRequests.size(), 8);
+        QCOMPARE(vu_.dayRequests.first(), Be32(k20240101 + 20 * kDay));
+        QCOMPARE(status_->BlocksExpected, 1 + 1 + 8);
+        QVERIFY(log_->area().contains("Download from 2024-01-21 65AC5E80"));
+    }
+
+    void latestVuWithoutOverviewAsksForDayZero() {
+        start("\x05\x02", 'L');
+        run();
+        QCOMPARE(vu_.dayRequests, QList<QByteArray>{QByteArray(4, '\0')});
+        QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    // Overviews cut short at any length: the session reads what is there and goes on.
+    void shortOverviewsDoNotCrash() {
+        for (const int size : {0, 1, 100, 388, 400, 420, 430}) {
+            init();
+            vu_.blocks[1] = Overview(k20240101, k20240101).left(size);
+            start("\x05\x01\x02");
+            run();
+            QCOMPARE(statuses_.last(), QString("Complete"));
+            // Without a usable period one day is asked for, not every day since 1970.
+            QCOMPARE(vu_.dayRequests.size(), 1);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "test_session.moc"
