@@ -1,0 +1,198 @@
+#include "FileNaming.h"
+
+#include "NationCodes.h"
+
+#include <optional>
+
+namespace {
+
+bool IsUnsafe(uchar c) {
+    return c == '/' || c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+QByteArray WithoutOuterSpaces(QByteArray bytes) {
+    while (bytes.startsWith(' '))
+        bytes.remove(0, 1);
+    while (bytes.endsWith(' '))
+        bytes.chop(1);
+    return bytes;
+}
+
+QString D8(const QDateTime& t) {
+    return t.toString(QStringLiteral("yyyyMMdd"));
+}
+QString D6(const QDateTime& t) {
+    return t.toString(QStringLiteral("yyMMdd"));
+}
+QString T4(const QDateTime& t) {
+    return t.toString(QStringLiteral("HHmm"));
+}
+
+QString Joined(std::initializer_list<QString> parts) {
+    QString name;
+    for (const QString& part : parts)
+        name += part;
+    return name;
+}
+
+uchar ByteAt(const QByteArray& data, qint64 position) {
+    return static_cast<uchar>(data.at(position));
+}
+
+qint64 WordAt(const QByteArray& data, qint64 position) {
+    return ByteAt(data, position) * 256 + ByteAt(data, position + 1);
+}
+
+// One record array of a second-generation overview: its 5-byte header (type, record size,
+// number of records) at `header`, its records following. Only arrays held in full count.
+struct RecordArray {
+    qint64 records = 0;
+    qint64 size = 0;
+    qint64 count = 0;
+    qint64 end() const { return records + size * count; }
+    // The first `length` bytes of the first record, when a record is that long.
+    std::optional<QByteArray> first(const QByteArray& data, qint64 offset, qint64 length) const {
+        if (count < 1 || size < offset + length) return std::nullopt;
+        return data.mid(records + offset, length);
+    }
+};
+
+std::optional<RecordArray> ArrayAt(const QByteArray& data, qint64 header) {
+    if (header + 5 > data.size()) return std::nullopt;
+    const RecordArray array{header + 5, WordAt(data, header + 1), WordAt(data, header + 3)};
+    if (array.end() > data.size()) return std::nullopt;
+    return array;
+}
+
+// Header of the identification file of a card (EF 0520, data part).
+constexpr uchar kIdentification[] = {0x05, 0x20, 0x00};
+constexpr qint64 kCardHeader = 5;
+// Offsets of the fields from the start of the identification file's header.
+constexpr qint64 kNationAt = 5;
+constexpr qint64 kCardNumberAt = 6;
+constexpr qint64 kSurnameAt = 71;
+constexpr qint64 kFirstNamesAt = 107;
+
+bool IsIdentificationAt(const QByteArray& card, qint64 i) {
+    for (qint64 k = 0; k < 3; ++k)
+        if (ByteAt(card, i + k) != kIdentification[k]) return false;
+    return i + kFirstNamesAt < card.size();
+}
+
+} // namespace
+
+bool IsNamingStyle(const QString& style) {
+    return style == u"EU" || style == u"FR" || style == u"ES" || style == u"LD";
+}
+
+QString NameField(const QByteArray& bytes) {
+    QByteArray safe = bytes;
+    for (char& c : safe)
+        if (IsUnsafe(static_cast<uchar>(c))) c = '_';
+    return QString::fromLatin1(safe);
+}
+
+QString NationWithoutSpaces(const QString& nation) {
+    return QString(nation).remove(QLatin1Char(' '));
+}
+
+QString NationPadded(const QString& nation, int width) {
+    return NationWithoutSpaces(nation).leftJustified(width, QLatin1Char('_'), true);
+}
+
+QString VuFileNameFor(const QString& style, const QByteArray& vin, const QByteArray& vrn,
+                      const QString& vuNation, const QDateTime& localNow) {
+    const QString VIN = NameField(vin);
+    const QString VRN = NameField(vrn);
+    const QString sep = QStringLiteral("_");
+    if (style == u"EU")
+        return Joined({D8(localNow), sep, T4(localNow), sep, VRN, sep, VIN, ".DDD"});
+    if (style == u"FR")
+        return Joined({NationPadded(vuNation, 3), VRN, D6(localNow), T4(localNow), ".V1B"});
+    if (style == u"ES")
+        return Joined({NameField(WithoutOuterSpaces(vrn)), sep, NationWithoutSpaces(vuNation), sep,
+                       D8(localNow), sep, T4(localNow), ".TGD"});
+    if (style == u"LD")
+        return Joined({NationPadded(vuNation, 3), VRN, sep, VIN, sep, D8(localNow), sep,
+                       T4(localNow), ".DDD"});
+    return kSavedName;
+}
+
+QString VuNamePrefix(const QString& dataKind, const QString& style) {
+    if (dataKind == u"M") {
+        if (style == u"FR") return QString();
+        if (style == u"ES") return QStringLiteral("V_");
+    }
+    return dataKind + QLatin1Char('_');
+}
+
+SecondGenOverview ReadSecondGenOverview(const QByteArray& overview) {
+    SecondGenOverview result;
+    // The first array's header follows the two bytes 0x76 and the TREP number; the first two
+    // arrays (the certificates) are passed over.
+    std::optional<RecordArray> array = ArrayAt(overview, 2);
+    for (int skipped = 0; skipped < 2 && array; ++skipped)
+        array = ArrayAt(overview, array->end());
+    if (!array) return result;
+    const auto vin = array->first(overview, 0, 17);
+    if (!vin) return result;
+    result.Vin = *vin;
+    // A registration record starts with its code page byte.
+    array = ArrayAt(overview, array->end());
+    const auto vrn = array ? array->first(overview, 1, 13) : std::nullopt;
+    if (!vrn) return result;
+    result.Vrn = *vrn;
+    array = ArrayAt(overview, array->end());
+    const auto now = array ? array->first(overview, 0, 4) : std::nullopt;
+    if (!now) return result;
+    result.CurrentTime = *now;
+    array = ArrayAt(overview, array->end());
+    const auto period = array ? array->first(overview, 0, 8) : std::nullopt;
+    if (!period) return result;
+    result.OldestTime = period->left(4);
+    result.LatestTime = period->mid(4);
+    result.complete = true;
+    return result;
+}
+
+CardIdentification ScanCardIdentification(const QByteArray& cardData) {
+    CardIdentification id;
+    for (qint64 i = 0; i + kCardHeader <= cardData.size();
+         i += kCardHeader + WordAt(cardData, i + 3)) {
+        if (!IsIdentificationAt(cardData, i)) continue;
+        id.nation = ByteAt(cardData, i + kNationAt);
+        id.cardNumber = cardData.mid(i + kCardNumberAt, 16);
+        id.surname = cardData.mid(i + kSurnameAt, 16);
+        id.firstInitial = cardData.mid(i + kFirstNamesAt, 1);
+        id.found = true;
+    }
+    return id;
+}
+
+QString sGetCardFileName(const QString& style, const QByteArray& cardData,
+                         const QDateTime& localNow) {
+    const CardIdentification id = ScanCardIdentification(cardData);
+    if (!id.found) return QString();
+    const QString CN = NameField(id.cardNumber);
+    const QString S = NameField(id.surname).leftJustified(35);
+    const QString I = NameField(id.firstInitial);
+    const QString nation = NationAlpha(id.nation);
+    const QString sep = QStringLiteral("_");
+    if (style == u"EU")
+        return Joined({"C_", D8(localNow), sep, T4(localNow), sep, I, sep, S, sep, CN, ".DDD"});
+    if (style == u"FR")
+        return Joined({NationPadded(nation, 3), CN, D6(localNow), T4(localNow), ".C1A"});
+    if (style == u"ES")
+        return Joined({"C_", CN, sep, NationWithoutSpaces(nation), sep, D8(localNow), sep,
+                       T4(localNow), ".TGD"});
+    if (style == u"LD")
+        return Joined({"C_", S, sep, I, sep, NationPadded(nation, 4), sep, CN, sep, D8(localNow),
+                       sep, T4(localNow), ".DDD"});
+    return QString();
+}
+
+QString CandidatePath(const QString& path, int n) {
+    if (n == 0) return path;
+    const qsizetype stem = qMax<qsizetype>(0, path.size() - 4);
+    return path.left(stem) + QLatin1Char('_') + QString::number(n) + path.mid(stem);
+}

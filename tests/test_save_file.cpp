@@ -1,0 +1,321 @@
+#include "MessageLog.h"
+#include "SerialLink.h"
+#include "Session.h"
+#include "StatusFile.h"
+
+#include <DownloadSettings.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// SaveFile never touches the serial link.
+class NoLink : public SerialLink {
+public:
+    std::optional<Error> open(int) override { return std::nullopt; }
+    void close() override {}
+    bool isOpen() const override { return false; }
+    void writeByte(char) override {}
+    void drain() override {}
+    void pause(std::chrono::milliseconds) override {}
+    std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
+    std::optional<bool> requestToSend() const override { return std::nullopt; }
+};
+
+QByteArray EveryByte(int repeats) {
+    QByteArray data;
+    for (int r = 0; r < repeats; ++r)
+        for (int b = 0; b < 256; ++b)
+            data += char(b);
+    return data;
+}
+
+QByteArray Word(int value) {
+    return QByteArray(1, char(value >> 8)) + char(value & 0xFF);
+}
+
+QByteArray CardFile(int id, int appendix, const QByteArray& data) {
+    return Word(id) + char(appendix) + Word(int(data.size())) + data;
+}
+
+// A card chain: an ICC file, then the identification file (UK, card DB12345678901234,
+// SMITH, JOHN).
+QByteArray Card() {
+    QByteArray id(1, '\x15');
+    id += "DB12345678901234" + QByteArray(36, ' ') + QByteArray(12, '\x10');
+    id += "\x01" + QByteArray("SMITH").leftJustified(35) + "\x01" +
+          QByteArray("JOHN").leftJustified(35) + QByteArray(6, '\0');
+    return CardFile(0x0002, 0, QByteArray(25, '\x11')) + CardFile(0x0520, 0, id);
+}
+
+QString Exact(const QString& text) {
+    return QRegularExpression::escape(text);
+}
+
+QString ErrorText(int error) {
+    return QString::number(error) + " - " + QString::fromLocal8Bit(std::strerror(error));
+}
+
+QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void Touch(const QString& path, const QByteArray& content = "old") {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+} // namespace
+
+class TestSaveFile : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<MessageLog> log_;
+    std::unique_ptr<StatusFile> status_;
+    std::unique_ptr<NoLink> link_;
+    std::unique_ptr<Session> session_;
+
+    QString path(const QString& relative) const { return dir_->filePath(relative); }
+    QStringList lines() const { return log_->area().split("\r\n", Qt::SkipEmptyParts); }
+    QString dataFolder() const { return path("xdg/Fenwright/Vantrel PC"); }
+
+    QStringList filesIn(const QString& folder) const {
+        return QDir(path(folder)).entryList(QDir::Files);
+    }
+
+    // Fills the session as the TREP data step leaves it before a save.
+    void prepare(qint32 previousTrep, const QString& name, const QString& kind,
+                 const QByteArray& data, qint32 currentTrep = 255) {
+        session_->PreviousTrep = previousTrep;
+        session_->CurrentTrep = currentTrep;
+        session_->VuFileName = name;
+        session_->DataKind = kind;
+        session_->DownloadData = data;
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        qputenv("XDG_DATA_HOME", path("xdg").toUtf8());
+        QVERIFY(QDir().mkpath(dataFolder()));
+        QVERIFY(QDir().mkpath(path("vu")));
+        QVERIFY(QDir().mkpath(path("card")));
+        log_ = std::make_unique<MessageLog>();
+        log_->setFilePath(path("VNPC.log"));
+        status_ = std::make_unique<StatusFile>(*log_);
+        status_->setFilePath(path("VNPCstatus.txt"));
+        link_ = std::make_unique<NoLink>();
+        session_ = std::make_unique<Session>(*log_, *status_, *link_);
+        DownloadSettings::VUDataPath = path("vu") + '/';
+        DownloadSettings::CardDataPath = path("card") + '/';
+        DownloadSettings::FileNameStyle = "EU";
+    }
+
+    void cleanup() {
+        session_.reset();
+        link_.reset();
+        status_.reset();
+        log_.reset();
+        dir_.reset();
+    }
+
+    void saves_data() {
+        QTest::addColumn<qint32>("previousTrep");
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<QString>("vuFileName");
+        QTest::addColumn<QString>("dataKind");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QStringList>("existing"); // a trailing "/" makes a folder
+        QTest::addColumn<QString>("expected");     // pattern of the path below the test folder
+        const QByteArray vu = QByteArray::fromHex("7601") + EveryByte(3);
+        const QByteArray none;
+        const QString N = "20261205_0907_AB123CD      _WDB9066351S123456.DDD";
+        const QString card = "card/C_DB12345678901234_UK_\\d{8}_\\d{4}\\.TGD";
+        QTest::newRow("EU prefix")
+            << 1 << "EU" << N << "M" << vu << QStringList() << Exact("vu/M_" + N);
+        QTest::newRow("name and first candidate taken")
+            << 1 << "EU" << N << "M" << vu
+            << QStringList{"vu/M_" + N, "vu/M_" + N.chopped(4) + "_1.DDD"}
+            << Exact("vu/M_" + N.chopped(4) + "_2.DDD");
+        QTest::newRow("folder holding the name")
+            << 1 << "EU" << N << "M" << vu << QStringList{"vu/M_" + N + "/"}
+            << Exact("vu/M_" + N.chopped(4) + "_1.DDD");
+        QTest::newRow("folder in the sequence")
+            << 1 << "EU" << N << "M" << vu
+            << QStringList{"vu/M_" + N, "vu/M_" + N.chopped(4) + "_1.DDD/"}
+            << Exact("vu/M_" + N.chopped(4) + "_2.DDD");
+        QTest::newRow("FR no prefix") << 1 << "FR"
+                                      << "F__X.V1B"
+                                      << "M" << vu << QStringList() << Exact("vu/F__X.V1B");
+        QTest::newRow("ES V_") << 1 << "ES"
+                               << "X_F.TGD"
+                               << "M" << vu << QStringList() << Exact("vu/V_X_F.TGD");
+        QTest::newRow("other kind") << 1 << "FR"
+                                    << "F__X.V1B"
+                                    << "S" << vu << QStringList() << Exact("vu/S_F__X.V1B");
+        QTest::newRow("no overview") << 3 << "EU"
+                                     << ""
+                                     << "M" << vu << QStringList() << Exact("vu/saved.ddd");
+        QTest::newRow("saved.ddd taken")
+            << 1 << " "
+            << "saved.ddd"
+            << "M" << vu << QStringList{"vu/saved.ddd", "vu/saved_1.ddd"}
+            << Exact("vu/saved_2.ddd");
+        QTest::newRow("large") << 1 << "EU" << N << "U" << EveryByte(8192) << QStringList()
+                               << Exact("vu/U_" + N);
+        QTest::newRow("VU no data")
+            << 4 << "EU" << N << "M" << none << QStringList() << Exact("vu/saved.ddd");
+        QTest::newRow("VU no data, saved.ddd taken")
+            << 4 << "EU" << N << "M" << none << QStringList{"vu/saved.ddd"}
+            << Exact("vu/saved_1.ddd");
+        QTest::newRow("VU no data, folder saved.ddd")
+            << 4 << "EU" << N << "M" << none << QStringList{"vu/saved.ddd/"}
+            << Exact("vu/saved.ddd");
+        QTest::newRow("card ES") << 6 << "ES"
+                                 << "M_" + N << "M" << Card() << QStringList() << card;
+        QTest::newRow("card 23 EU") << 23 << "EU" << N << "M" << Card() << QStringList()
+                                    << "card/C_\\d{8}_\\d{4}_J_SMITH {30}_DB12345678901234\\.DDD";
+        QTest::newRow("card other style")
+            << 6 << "  " << N << "M" << Card() << QStringList{"card/saved.ddd"}
+            << Exact("card/saved_1.ddd");
+        QTest::newRow("card without identification")
+            << 6 << "LD" << N << "" << CardFile(2, 0, "abc") << QStringList()
+            << Exact("card/saved.ddd");
+        QTest::newRow("card no data")
+            << 6 << "ES" << N << "" << none << QStringList() << Exact("card/saved.ddd");
+    }
+
+    void saves() {
+        QFETCH(qint32, previousTrep);
+        QFETCH(QString, style);
+        QFETCH(QString, vuFileName);
+        QFETCH(QString, dataKind);
+        QFETCH(QByteArray, data);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, expected);
+        for (const QString& entry : existing) {
+            if (entry.endsWith('/'))
+                QVERIFY(QDir().mkpath(path(entry)));
+            else
+                Touch(path(entry));
+        }
+        const QStringList before = filesIn("vu") + filesIn("card");
+        DownloadSettings::FileNameStyle = style;
+        prepare(previousTrep, vuFileName, dataKind, data);
+
+        session_->SaveFile();
+
+        const bool card = previousTrep == 6 || previousTrep == 23;
+        const QRegularExpression pathLine(
+            "^" + Exact(card ? "Card Path/File Name - " : "VU Path/File Name - ") + "(" +
+            Exact(dir_->path() + "/") + expected + ")$");
+        const QStringList logged = lines();
+        QVERIFY(!logged.isEmpty());
+        const QRegularExpressionMatch match = pathLine.match(logged[0]);
+        QVERIFY2(match.hasMatch(), qPrintable(logged[0]));
+        const QString saved = match.captured(1);
+        // The session keeps the name as chosen; only the path carries the number.
+        const QString name = session_->VuFileName;
+        const QRegularExpression numbered("^" + Exact(name.chopped(4)) + "(_\\d+)?" +
+                                          Exact(name.right(4)) + "$");
+        QVERIFY2(numbered.match(QFileInfo(saved).fileName()).hasMatch(), qPrintable(name));
+        if (data.isEmpty()) {
+            QCOMPARE(logged.size(), 1);
+            QCOMPARE(filesIn("vu") + filesIn("card"), before);
+        } else {
+            QCOMPARE(logged, (QStringList{logged[0], "File saved"}));
+            QCOMPARE(Read(saved), data);
+            QCOMPARE((filesIn("vu") + filesIn("card")).size(), before.size() + 1);
+        }
+        for (const QString& entry : existing)
+            if (!entry.endsWith('/')) QCOMPARE(Read(path(entry)), QByteArray("old"));
+        QVERIFY(session_->DownloadData.isEmpty());
+        QVERIFY(session_->DataKind.isEmpty());
+    }
+
+    // Two files of one session (VU, then the card) and the final status.
+    void finalStatus_data() {
+        QTest::addColumn<bool>("vuData");
+        QTest::addColumn<bool>("cardData");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("both") << true << true << "Complete";
+        QTest::newRow("VU only") << true << false << "Complete";
+        QTest::newRow("card only") << false << true << "Complete";
+        QTest::newRow("none") << false << false << "Failed";
+    }
+
+    void finalStatus() {
+        QFETCH(bool, vuData);
+        QFETCH(bool, cardData);
+        QFETCH(QString, status);
+        const QByteArray vu = vuData ? QByteArray::fromHex("760500") : QByteArray();
+        prepare(1, "N.DDD", "M", vu, 6);
+        session_->SaveFile();
+        QVERIFY(!QFile::exists(path("VNPCstatus.txt")));
+        prepare(6, "M_N.DDD", "", cardData ? Card() : QByteArray(), 255);
+        session_->SaveFile();
+        QCOMPARE(Read(path("VNPCstatus.txt")), (status + "\r\n").toUtf8());
+        QCOMPARE(filesIn("vu").size() + filesIn("card").size(), int(vuData) + int(cardData));
+        QCOMPARE(session_->VuDataPresent, vuData);
+        QCOMPARE(session_->CardDataPresent, cardData);
+    }
+
+    // The default folders exist only once something is saved in them.
+    void missingFolderIsMade() {
+        DownloadSettings::VUDataPath = path("vu/new/deeper/");
+        const QString file = path("vu/new/deeper/M_N.DDD");
+        prepare(1, "N.DDD", "M", EveryByte(1));
+        session_->SaveFile();
+        QCOMPARE(lines(), (QStringList{"VU Path/File Name - " + file, "File saved"}));
+        QCOMPARE(Read(file), EveryByte(1));
+        QCOMPARE(Read(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+    }
+
+    // A folder that cannot be made (a file is in its way) sends the data to the data folder.
+    void unusableFolderFallsBackToDataFolder() {
+        Touch(path("blocked"));
+        DownloadSettings::CardDataPath = path("blocked/card/");
+        const QString file = path("blocked/card/saved.ddd");
+        prepare(6, "", "", "card data");
+        session_->SaveFile();
+        QCOMPARE(
+            lines(),
+            (QStringList{"Card Path/File Name - " + file, "File error no. " + ErrorText(ENOTDIR),
+                         "Card Path/File Name - \"" + file + "\"",
+                         "File save error - no. " + ErrorText(ENOTDIR),
+                         "Card Path/File Name - " + dataFolder() + "/saved.ddd", "File saved"}));
+        QCOMPARE(Read(dataFolder() + "/saved.ddd"), QByteArray("card data"));
+        QCOMPARE(Read(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+    }
+
+    void dataLostWhenNoFolderTakesIt() {
+        Touch(path("blocked"));
+        qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
+        DownloadSettings::VUDataPath = path("blocked/vu/");
+        prepare(1, "N.DDD", "M", "vu data");
+        session_->SaveFile();
+        const QStringList logged = lines();
+        QCOMPARE(logged.size(), 7);
+        QCOMPARE(logged[4], "VU Path/File Name - " + path("blocked/Fenwright/Vantrel PC/M_N.DDD"));
+        QCOMPARE(logged[5], "File save error - no. " + ErrorText(ENOTDIR));
+        QCOMPARE(logged[6], QString("File not saved - the downloaded data is lost"));
+        QCOMPARE(Read(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+        QVERIFY(session_->DownloadData.isEmpty());
+        QVERIFY(session_->DataKind.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSaveFile)
+#include "test_save_file.moc"
