@@ -1,0 +1,348 @@
+// VantrelVuSim: a vehicle unit on a pseudo-terminal, for tests and demonstrations.
+
+#include "FakeCable.h"
+#include "SimPty.h"
+#include "SimSession.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace sim;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// Drives the line: reads requests, hands them to the session, writes what it answers when
+// it is due, and follows the tester opening and closing its end.
+class Runner : public QObject {
+public:
+    Runner(Pty& pty, VuSession& session, bool once, QFile* log, QFile* served)
+        : pty_(pty), session_(session), once_(once), log_(log), served_(served),
+          reader_(pty.fd(), QSocketNotifier::Read), writer_(pty.fd(), QSocketNotifier::Write) {
+        clock_.start();
+        writer_.setEnabled(false);
+        connect(&reader_, &QSocketNotifier::activated, this, &Runner::readLine);
+        connect(&writer_, &QSocketNotifier::activated, this, &Runner::flush);
+        // While no one holds the slave the master reports a hang-up on every poll: look
+        // again a few milliseconds later instead of spinning.
+        peerWatch_.setInterval(5);
+        peerWatch_.setTimerType(Qt::PreciseTimer);
+        connect(&peerWatch_, &QTimer::timeout, this, &Runner::watchPeer);
+        due_.setSingleShot(true);
+        due_.setTimerType(Qt::PreciseTimer);
+        connect(&due_, &QTimer::timeout, this, &Runner::sendDue);
+        if (pty_.peerAbsent()) waitForPeer();
+    }
+
+    void logLine(const QString& kind, const QString& text) {
+        const QByteArray line = QStringLiteral("%1 %2 %3\n")
+                                    .arg(clock_.nsecsElapsed() / 1e6, 10, 'f', 3)
+                                    .arg(kind, text)
+                                    .toUtf8();
+        if (log_) {
+            log_->write(line);
+            log_->flush();
+        } else {
+            fputs(line.constData(), stderr);
+        }
+    }
+
+private:
+    double nowMs() const { return clock_.nsecsElapsed() / 1e6; }
+
+    void waitForPeer() {
+        reader_.setEnabled(false);
+        peerWatch_.start();
+    }
+
+    void watchPeer() {
+        if (pty_.peerAbsent()) {
+            if (closedSince_.isValid() && closedSince_.elapsed() > kGoneAfterMs)
+                QCoreApplication::quit();
+            return;
+        }
+        closedSince_.invalidate();
+        peerWatch_.stop();
+        peerOpen_ = true;
+        justOpened_ = true;
+        logLine(QStringLiteral("NOTE"), QStringLiteral("tester opened the line"));
+        reader_.setEnabled(true);
+    }
+
+    void peerGone() {
+        if (peerOpen_) logLine(QStringLiteral("NOTE"), QStringLiteral("tester closed the line"));
+        peerOpen_ = false;
+        waitForPeer();
+        // The tester also closes its end to change the speed: a session has ended only
+        // after Stop Communication, or when the line stays closed.
+        if (once_ && stopSeen_)
+            QCoreApplication::quit();
+        else if (once_ && session_.sessionSeen())
+            closedSince_.start();
+    }
+
+    void readLine() {
+        char buffer[4096];
+        const ssize_t n = ::read(pty_.fd(), buffer, sizeof buffer);
+        if (n < 0 && errno == EAGAIN) return;
+        if (n <= 0) {
+            peerGone();
+            return;
+        }
+        const double at = nowMs();
+        const int baud = pty_.testerBaud();
+        for (ssize_t i = 0; i < n; ++i)
+            requests_.feed(buffer[i], at, baud, !justOpened_);
+        justOpened_ = false;
+        for (const Request& r : requests_.takeRequests())
+            handle(r);
+    }
+
+    void handle(const Request& r) {
+        QString gaps;
+        if (r.minGapMs >= 0)
+            gaps = QStringLiteral(" [gaps %1-%2 ms]")
+                       .arg(r.minGapMs, 0, 'f', 2)
+                       .arg(r.maxGapMs, 0, 'f', 2);
+        logLine(QStringLiteral("RX"),
+                QStringLiteral("%1 %2%3").arg(r.baud).arg(Hex(r.bytes), gaps));
+        const QList<Output> outputs = session_.handle(r);
+        for (const QString& note : session_.takeNotes())
+            logLine(note.startsWith(QLatin1String("VIOLATION")) ? QStringLiteral("VIOLATION")
+                                                                : QStringLiteral("NOTE"),
+                    note.startsWith(QLatin1String("VIOLATION")) ? note.mid(10) : note);
+        if (served_)
+            for (const QByteArray& block : session_.takeServed()) {
+                served_->write(block);
+                served_->flush();
+            }
+        for (const Output& o : outputs)
+            queue_.emplace(nowMs() + o.atMs, o);
+        if (session_.stopped()) stopSeen_ = true;
+        armDue();
+    }
+
+    void armDue() {
+        if (queue_.empty()) return;
+        due_.start(int(qMax(0.0, queue_.begin()->first - nowMs())));
+    }
+
+    void sendDue() {
+        while (!queue_.empty() && queue_.begin()->first <= nowMs() + 0.5) {
+            const Output o = queue_.begin()->second;
+            queue_.erase(queue_.begin());
+            if (o.hangUp) {
+                logLine(QStringLiteral("NOTE"), QStringLiteral("hanging up"));
+                pty_.close();
+                QCoreApplication::quit();
+                return;
+            }
+            logLine(QStringLiteral("TX"),
+                    Hex(o.bytes) +
+                        (o.label.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(o.label)));
+            pending_.append(o.bytes);
+        }
+        flush();
+        armDue();
+        if (once_ && stopSeen_ && queue_.empty() && pending_.isEmpty())
+            // Leave the tester time to read the last answer before the line goes away.
+            QTimer::singleShot(2000, qApp, &QCoreApplication::quit);
+    }
+
+    void flush() {
+        while (!pending_.isEmpty()) {
+            const ssize_t n = ::write(pty_.fd(), pending_.constData(), size_t(pending_.size()));
+            if (n <= 0) break;
+            pending_.remove(0, n);
+        }
+        writer_.setEnabled(!pending_.isEmpty());
+    }
+
+    Pty& pty_;
+    VuSession& session_;
+    bool once_;
+    QFile* log_;
+    QFile* served_;
+    QSocketNotifier reader_;
+    QSocketNotifier writer_;
+    QTimer peerWatch_;
+    QTimer due_;
+    QElapsedTimer clock_;
+    RequestReader requests_;
+    std::multimap<double, Output> queue_;
+    QByteArray pending_;
+    static constexpr qint64 kGoneAfterMs = 3000;
+    QElapsedTimer closedSince_;
+    bool peerOpen_ = false;
+    bool justOpened_ = false;
+    bool stopSeen_ = false;
+};
+
+int Fail(const QString& text) {
+    fprintf(stderr, "VantrelVuSim: %s\n", qPrintable(text));
+    return 2;
+}
+
+std::optional<int> HexOption(const QString& text) {
+    QString digits = text;
+    if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) digits = digits.mid(2);
+    bool ok = false;
+    const int value = digits.toInt(&ok, 16);
+    return ok && value >= 0 && value <= 0xFF ? std::optional<int>(value) : std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("VantrelVuSim"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("A simulated tachograph vehicle unit on a pseudo-terminal.\n\n") +
+        FaultHelp());
+    parser.addHelpOption();
+    const QCommandLineOption root(
+        "root", "Folder for the fake sysfs (DIR/sys) and devices (DIR/dev).", "DIR");
+    const QCommandLineOption port("port", "Port number N of ttyUSB<N> (3).", "N", "3");
+    const QCommandLineOption description("description", "USB description of the cable.", "TEXT",
+                                         "Vantrel PC Cable");
+    const QCommandLineOption serial("serial", "USB serial number of the cable.", "TEXT",
+                                    "VT000001");
+    const QCommandLineOption ddd("ddd", "Serve the blocks of this vehicle-unit file.", "FILE");
+    const QCommandLineOption card("card", "Serve this card file chain for TREP 6.", "FILE");
+    const QCommandLineOption days("days", "Days of generated activities (28).", "N", "28");
+    const QCommandLineOption today("today", "The unit's date (yyyy-MM-dd, clock at 12:00 UTC).",
+                                   "DATE");
+    const QCommandLineOption speed("speed-blocks", "Generated detailed-speed minutes (75).", "N",
+                                   "75");
+    const QCommandLineOption gen2("gen2", "A second-generation unit (generated data).");
+    const QCommandLineOption maker("maker", "Manufacturer code of generated data (0xA1).", "HEX",
+                                   "0xA1");
+    const QCommandLineOption delay("delay", "Pause before every answer.", "MS", "0");
+    const QCommandLineOption fault("fault", "A fault, repeatable (grammar above).", "SPEC");
+    const QCommandLineOption once("once", "End after one session.");
+    const QCommandLineOption log("log", "Write the traffic log here instead of stderr.", "FILE");
+    const QCommandLineOption served("served", "Append every block served whole to FILE.", "FILE");
+    parser.addOptions({root, port, description, serial, ddd, card, days, today, speed, gen2, maker,
+                       delay, fault, once, log, served});
+    parser.process(app);
+
+    if (!parser.isSet(root)) return Fail(QStringLiteral("--root DIR is required"));
+    const QDir rootDir(parser.value(root));
+    bool ok = false;
+    const int portNumber = parser.value(port).toInt(&ok);
+    if (!ok || portNumber < 0) return Fail(QStringLiteral("bad --port"));
+    const int delayMs = parser.value(delay).toInt(&ok);
+    if (!ok || delayMs < 0) return Fail(QStringLiteral("bad --delay"));
+
+    QList<Fault> faults;
+    for (const QString& spec : parser.values(fault)) {
+        QString error;
+        const auto f = Fault::Parse(spec, &error);
+        if (!f) return Fail(QStringLiteral("--fault %1: %2").arg(spec, error));
+        faults.append(*f);
+    }
+
+    VuData data;
+    if (parser.isSet(ddd)) {
+        QFile file(parser.value(ddd));
+        if (!file.open(QIODevice::ReadOnly))
+            return Fail(QStringLiteral("cannot read %1").arg(file.fileName()));
+        QString error;
+        data = VuData::FromFile(file.readAll(), &error);
+        if (data.blocks().isEmpty())
+            return Fail(QStringLiteral("%1: %2").arg(file.fileName(), error));
+        data.setCard(GenerateCardChain(data.latestTime(), 0x0D));
+    } else {
+        GenerateOptions o;
+        o.days = parser.value(days).toInt(&ok);
+        if (!ok || o.days < 1 || o.days > 3650) return Fail(QStringLiteral("bad --days"));
+        o.speedBlocks = parser.value(speed).toInt(&ok);
+        if (!ok || o.speedBlocks < 0 || o.speedBlocks > 65535)
+            return Fail(QStringLiteral("bad --speed-blocks"));
+        const auto code = HexOption(parser.value(maker));
+        if (!code) return Fail(QStringLiteral("bad --maker"));
+        o.maker = quint8(*code);
+        o.gen2 = parser.isSet(gen2);
+        o.now = QDateTime::currentDateTimeUtc();
+        if (parser.isSet(today)) {
+            const QDate date = QDate::fromString(parser.value(today), Qt::ISODate);
+            if (!date.isValid()) return Fail(QStringLiteral("bad --today"));
+            o.now = QDateTime(date, QTime(12, 0), Qt::UTC);
+        }
+        data = VuData::Generate(o);
+    }
+    if (parser.isSet(card)) {
+        QFile file(parser.value(card));
+        if (!file.open(QIODevice::ReadOnly))
+            return Fail(QStringLiteral("cannot read %1").arg(file.fileName()));
+        QString error;
+        const QByteArray chain = file.readAll();
+        if (SplitCardChain(chain, &error).isEmpty())
+            return Fail(
+                QStringLiteral("%1: %2").arg(file.fileName(), error.isEmpty() ? "empty" : error));
+        data.setCard(chain);
+    }
+
+    QFile logFile(parser.value(log));
+    if (parser.isSet(log) && !logFile.open(QIODevice::WriteOnly | QIODevice::Append))
+        return Fail(QStringLiteral("cannot write %1").arg(logFile.fileName()));
+    QFile servedFile(parser.value(served));
+    if (parser.isSet(served) && !servedFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return Fail(QStringLiteral("cannot write %1").arg(servedFile.fileName()));
+
+    const QString sysRoot = rootDir.filePath(QStringLiteral("sys"));
+    const QString devRoot = rootDir.filePath(QStringLiteral("dev"));
+    FakeUsbDevice device;
+    device.description = parser.value(description);
+    device.serial = parser.value(serial);
+    device.port = portNumber;
+    QString error;
+    if (!AddFakeUsbSerialDevice(sysRoot, device, &error))
+        return Fail(QStringLiteral("fake sysfs: %1").arg(error));
+    Pty pty;
+    if (!pty.open(&error) || !pty.link(devRoot, portNumber, &error)) return Fail(error);
+
+    if (::pipe(signalPipe) != 0) return Fail(QStringLiteral("pipe"));
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGINT, OnSignal);
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    VuSession session(data, faults, delayMs);
+    Runner runner(pty, session, parser.isSet(once), parser.isSet(log) ? &logFile : nullptr,
+                  parser.isSet(served) ? &servedFile : nullptr);
+    runner.logLine(
+        QStringLiteral("NOTE"),
+        QStringLiteral("unit: %1, %2 blocks, maker %3, period %4 to %5, line %6")
+            .arg(data.gen2() ? "second generation" : "first generation")
+            .arg(data.blocks().size())
+            .arg(data.maker(), 2, 16, QLatin1Char('0'))
+            .arg(QDateTime::fromSecsSinceEpoch(data.oldestTime(), Qt::UTC).toString(Qt::ISODate),
+                 QDateTime::fromSecsSinceEpoch(data.latestTime(), Qt::UTC).toString(Qt::ISODate),
+                 pty.slavePath()));
+
+    printf("VANTREL_SYSFS_ROOT=%s\nVANTREL_DEV_ROOT=%s\nREADY\n", qPrintable(sysRoot),
+           qPrintable(devRoot));
+    fflush(stdout);
+    const int rc = app.exec();
+    pty.close();
+    return rc;
+}
