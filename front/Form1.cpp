@@ -1,0 +1,341 @@
+#include "Form1.h"
+
+#include "Artwork.h"
+#include "DownloadSettings.h"
+#include "Folders.h"
+#include "Launcher.h"
+#include "LogArchive.h"
+#include "MessageBox.h"
+#include "Progress.h"
+#include "Scaling.h"
+#include "SkinControls.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QDate>
+#include <QFile>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <cmath>
+
+namespace {
+const QString kCopyrightNotice = QStringLiteral("\u00A9 Fenwright Ltd. ");
+const QRect kBarBlock(0, 0, 61, 208);
+const QRect kLampBlock(0, 0, 24, 24);
+
+QLabel* SmallLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
+    font.setPointSizeF(8.25);
+    // Plain pixels only: blended edges would take on the key colour around the text.
+    font.setStyleStrategy(QFont::NoAntialias);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Shadow));
+    label->setPalette(palette);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+} // namespace
+
+Form1::Form1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), PictureLEDOnBuffer(Artwork::LedOn()),
+      PictureLEDOffBuffer(Artwork::LedOff()), PictureProgBarBuffer(Artwork::BarFull()),
+      PictureProgBgBuffer(Artwork::BarEmpty()), skin_(Artwork::Skin()),
+      engineFolder_(QCoreApplication::applicationDirPath()) {
+    setWindowTitle(kProgramTitle);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kKeyColour);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    for (int kind = 0; kind < 3; ++kind) {
+        ButtonPressed[kind] = new SkinControl(this, Artwork::ButtonPressed(kind));
+        ButtonPressed[kind]->setAttribute(Qt::WA_TransparentForMouseEvents);
+        ButtonPressed[kind]->hide();
+        PictureLED[kind] = new PictureBox(kLampBlock.size(), this);
+    }
+    cmdAllVU = new SkinControl(this);
+    cmdLatestVU = new SkinControl(this);
+    cmdCard = new SkinControl(this);
+    PictureProgBar = new PictureBox(kBarBlock.size(), this);
+    Close = new SkinControl(this, Artwork::CloseImage());
+    lblRev = SmallLabel(this);
+    lblCopyright = SmallLabel(this);
+    lblCopyright->setWordWrap(true);
+    // The two labels overlap by design: keep the version clear of the notice.
+    lblRev->setAlignment(Qt::AlignRight | Qt::AlignTop);
+
+    cmdAllVU->setObjectName(QStringLiteral("cmdAllVU"));
+    cmdLatestVU->setObjectName(QStringLiteral("cmdLatestVU"));
+    cmdCard->setObjectName(QStringLiteral("cmdCard"));
+    PictureProgBar->setObjectName(QStringLiteral("PictureProgBar"));
+    Close->setObjectName(QStringLiteral("Close"));
+    lblRev->setObjectName(QStringLiteral("lblRev"));
+    lblCopyright->setObjectName(QStringLiteral("lblCopyright"));
+    for (int index = 0; index < 3; ++index) {
+        ButtonPressed[index]->setObjectName(QStringLiteral("Button%1Pressed").arg(index));
+        PictureLED[index]->setObjectName(QStringLiteral("PictureLED%1").arg(index));
+    }
+
+    timerActivity.setInterval(1000);
+    tmrLEDs.setInterval(1000);
+    connect(cmdAllVU, &SkinControl::clicked, this, &Form1::cmdAllVU_Click);
+    connect(cmdCard, &SkinControl::clicked, this, &Form1::cmdCard_Click);
+    connect(cmdLatestVU, &SkinControl::mouseDown, this, &Form1::cmdLatestVU_MouseDown);
+    connect(Close, &SkinControl::clicked, this, &QWidget::close);
+    connect(&timerActivity, &QTimer::timeout, this, &Form1::timerActivity_Timer);
+    connect(&tmrLEDs, &QTimer::timeout, this, &Form1::tmrLEDs_Timer);
+}
+
+Form1::~Form1() {
+    CloseEngineWindows(EngineProcessId, EngineStartTime);
+}
+
+void Form1::Form_Load() {
+    ApplyLayout();
+    AppDataFolder = DataFolderPath();
+    MakeFolderPath(AppDataFolder);
+    DownloadSettings::LoadSettings(AppDataFolder);
+    show();
+    ClearProgressBar();
+    lblRev->setText(QStringLiteral("Version ") + QStringLiteral(VANTREL_VERSION));
+    lblCopyright->setText(kCopyrightNotice + QString::number(QDate::currentDate().year()));
+    // The label text below the skin is part of the window's outline too.
+    ApplySkinMask();
+    Leds.LedMode = kLedIdle;
+    DarkenLamps();
+    tmrLEDs.start();
+}
+
+void Form1::ApplyLayout() {
+    const double twipsPerPixel = kDesignTwipsPerPixel; // Qt lays out in 96 dpi pixels
+    for (const DesignControl& control : setLargeDPICompatibleDimensions(twipsPerPixel)) {
+        const QRect r = TwipsToPixels(control.twips, twipsPerPixel);
+        const QString& name = control.name;
+        if (name == QLatin1String("Form1"))
+            setFixedSize(r.size());
+        else if (name == QLatin1String("lblCopyright"))
+            lblCopyright->setGeometry(r);
+        else if (name == QLatin1String("lblRev"))
+            lblRev->setGeometry(r);
+        else if (name == QLatin1String("Close"))
+            Close->setGeometry(QRect(r.topLeft(), QSize(16, 16)));
+        else if (name.startsWith(QLatin1String("PictureLED")))
+            PictureLED[name.back().digitValue()]->setGeometry(r);
+        else if (name == QLatin1String("PictureProgBar"))
+            PictureProgBar->setGeometry(r);
+        else if (name == QLatin1String("cmdAllVU"))
+            cmdAllVU->setGeometry(r);
+        else if (name == QLatin1String("cmdLatestVU"))
+            cmdLatestVU->setGeometry(r);
+        else if (name == QLatin1String("cmdCard"))
+            cmdCard->setGeometry(r);
+        else if (name.startsWith(QLatin1String("Button")))
+            ButtonPressed[name.at(6).digitValue()]->setGeometry(QRect(r.topLeft(), QSize(57, 57)));
+    }
+    // The hit areas lie over the pressed pictures.
+    cmdAllVU->raise();
+    cmdLatestVU->raise();
+    cmdCard->raise();
+}
+
+void Form1::ApplySkinMask() {
+    clearMask();
+    const QPixmap face = grab();
+    setMask(face.createMaskFromColor(kKeyColour, Qt::MaskInColor));
+}
+
+void Form1::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.drawImage(0, 0, skin_);
+}
+
+QString Form1::statusFilePath() const {
+    return AppDataFolder + QLatin1Char('/') + kStatusFileName;
+}
+
+void Form1::ClearProgressBar() {
+    PictureProgBar->CopyFrom(PictureProgBgBuffer, kBarBlock, QPoint(0, 0));
+    PictureProgBar->repaint();
+}
+
+void Form1::SetLamp(int index, bool lit) {
+    if (index < 0 || index > 2) return;
+    PictureLED[index]->CopyFrom(lit ? PictureLEDOnBuffer : PictureLEDOffBuffer, kLampBlock,
+                                QPoint(0, 0));
+    PictureLED[index]->repaint();
+}
+
+void Form1::DarkenLamps() {
+    for (int index = 0; index < 3; ++index)
+        SetLamp(index, false);
+    Leds.LitLed = -1;
+}
+
+void Form1::cmdAllVU_Click() {
+    StartFromButton(kAllVU);
+}
+
+void Form1::cmdCard_Click() {
+    StartFromButton(kCard);
+}
+
+void Form1::StartFromButton(int kind) {
+    ButtonPressed[kind]->show();
+    ButtonPressed[kind]->repaint();
+    if (frmLatestSettings) frmLatestSettings->hide();
+    ClearProgressBar();
+    DownloadKind = kind;
+    Leds.LedIndex = kind;
+    StartMessages();
+    ButtonPressed[kind]->hide();
+    ButtonPressed[kind]->repaint();
+}
+
+void Form1::cmdLatestVU_MouseDown(Qt::MouseButtons buttons) {
+    if (buttons == Qt::RightButton) {
+        ShowLatestSettings();
+        return;
+    }
+    SkinControl* pressed = ButtonPressed[kLatestVU];
+    pressed->show();
+    pressed->repaint();
+    ClearProgressBar();
+    const std::optional<QString> selection =
+        ReadLatestTrepText(AppDataFolder + QLatin1Char('/') + kLatestVUFileName);
+    if (!selection) {
+        const MessageText message = LatestSettingsMissingMessage(DownloadSettings::Language);
+        ShowMessageBox(message.text, message.title);
+        pressed->hide();
+        return;
+    }
+    if (frmLatestSettings) frmLatestSettings->hide();
+    LatestTrepText = *selection;
+    DownloadKind = kLatestVU;
+    Leds.LedIndex = kLatestVU;
+    StartMessages();
+    pressed->hide();
+    pressed->repaint();
+}
+
+QPoint Form1::LatestSettingsPosition() const {
+    // 2630 and 1220 twips right of and below the main window's corner.
+    return pos() + QPoint(int(std::lround(2630 / kDesignTwipsPerPixel)),
+                          int(std::lround(1220 / kDesignTwipsPerPixel)));
+}
+
+void Form1::ShowLatestSettings() {
+    if (!frmLatestSettings) return;
+    frmLatestSettings->move(LatestSettingsPosition());
+    frmLatestSettings->show();
+}
+
+void Form1::StartMessages() {
+    const auto twips = [](int pixels) {
+        return qint64(std::lround(pixels * kDesignTwipsPerPixel));
+    };
+    const QString position = PositionText(twips(y()), twips(x()));
+    CloseEngineWindows(EngineProcessId, EngineStartTime);
+    const QString argument = ArgumentText(DownloadKind, LatestTrepText, position);
+    const QString engine = FindEngine(engineFolder_);
+    if (engine.isEmpty()) {
+        ShowMessageBox(kEngineMissingText);
+        Leds.LedMode = kLedFailed;
+        return;
+    }
+    // The old engine has ended: its last status must not be taken for the new one's.
+    QFile::remove(statusFilePath());
+    qint64 startTime = -1;
+    const qint64 pid = StartEngine(engine, argument, &startTime);
+    if (pid == 0) {
+        // Found but not startable (no permission, broken file): as unusable as missing.
+        ShowMessageBox(kEngineMissingText);
+        Leds.LedMode = kLedFailed;
+        return;
+    }
+    EngineProcessId = pid;
+    EngineStartTime = startTime;
+    timerActivity.start();
+    DarkenLamps();
+    Leds.LedMode = kLedRunning;
+    tmrLEDs.start();
+}
+
+void Form1::timerActivity_Timer() {
+    const QString line = ReadStatusLine(statusFilePath());
+    switch (InterpretStatusLine(line)) {
+    case PollAction::Complete:
+        Leds.LedMode = kLedComplete;
+        timerActivity.stop();
+        QCoreApplication::processEvents();
+        ShowProgress(QStringLiteral("0001/0001"));
+        break;
+    case PollAction::Failed:
+        Leds.LedMode = kLedFailed;
+        timerActivity.stop();
+        break;
+    case PollAction::Progress:
+        ShowProgress(line);
+        break;
+    case PollAction::Continue:
+        break;
+    }
+}
+
+void Form1::ShowProgress(const QString& sProgress) {
+    const int height = PictureProgBar->height();
+    const int width = PictureProgBar->width();
+    const BarFill fill = ComputeBarFill(sProgress, height);
+    switch (fill.kind) {
+    case BarFill::Empty:
+        PictureProgBar->CopyFrom(PictureProgBgBuffer, QRect(0, 0, width, height), QPoint(0, 0));
+        break;
+    case BarFill::Full:
+        PictureProgBar->CopyFrom(PictureProgBarBuffer, QRect(0, 0, width, height), QPoint(0, 0));
+        break;
+    case BarFill::Strip:
+        PictureProgBar->CopyFrom(PictureProgBarBuffer,
+                                 QRect(0, fill.firstRow, width, height - fill.firstRow),
+                                 QPoint(0, fill.firstRow));
+        break;
+    }
+    PictureProgBar->repaint();
+}
+
+void Form1::tmrLEDs_Timer() {
+    const LedStep step = Leds.Tick();
+    if (step.stopTimer) tmrLEDs.stop();
+    if (step.interval > 0) tmrLEDs.setInterval(step.interval);
+    if (step.lamp >= 0) SetLamp(step.lamp, step.lit);
+}
+
+void Form1::mousePressEvent(QMouseEvent* event) {
+    if (event->buttons() != Qt::LeftButton) return;
+    settingsHiddenForDrag_ = frmLatestSettings && frmLatestSettings->isVisible();
+    if (settingsHiddenForDrag_) frmLatestSettings->hide();
+    setCursor(Qt::SizeAllCursor);
+    dragging_ = true;
+    dragOffset_ = event->globalPosition().toPoint() - pos();
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_) move(event->globalPosition().toPoint() - dragOffset_);
+}
+
+void Form1::mouseReleaseEvent(QMouseEvent*) {
+    if (!dragging_) return;
+    dragging_ = false;
+    unsetCursor();
+    if (settingsHiddenForDrag_) ShowLatestSettings();
+    settingsHiddenForDrag_ = false;
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    ArchiveLog(AppDataFolder, QStringLiteral("VNPC.log"));
+    if (frmLatestSettings) frmLatestSettings->close();
+    event->accept();
+}

@@ -1,0 +1,39 @@
+#include "Progress.h"
+
+#include "Launcher.h"
+
+#include <QFile>
+#include <cmath>
+
+QString ReadStatusLine(const QString& filePath) {
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    QByteArray line = file.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+PollAction InterpretStatusLine(const QString& line) {
+    const QString head = line.left(6);
+    if (head == QLatin1String("Comple")) return PollAction::Complete;
+    if (head == QLatin1String("Failed") || head == QLatin1String("USB Er"))
+        return PollAction::Failed;
+    if (head == QLatin1String("Downlo")) return PollAction::Continue;
+    if (line.size() >= 5 && line.at(4) == QLatin1Char('/')) return PollAction::Progress;
+    return PollAction::Continue;
+}
+
+BarFill ComputeBarFill(const QString& sProgress, int barHeight) {
+    const double done = LeadingNumber(sProgress.left(4));
+    if (done <= 0) return {BarFill::Empty};
+    const double total = LeadingNumber(sProgress.mid(5, 4));
+    // The engine never writes a total of 0 with progress above it; show such a line as
+    // done rather than dividing by zero.
+    if (total <= 0) return {BarFill::Full};
+    // The bottom 5 % shows as soon as anything has arrived.
+    const double y = std::nearbyint((1.0 - done / total) * barHeight * 0.95);
+    if (y < 0) return {BarFill::Full};
+    if (y > barHeight) return {BarFill::Empty};
+    return {BarFill::Strip, int(y)};
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+inline const QString kStatusFileName = QStringLiteral("VNPCstatus.txt");
+
+// The first line of the engine's status file, without its line end. A file that is
+// missing, unreadable or empty at this moment gives empty text: the engine truncates the
+// file before each write, so an empty read only means "no news yet".
+QString ReadStatusLine(const QString& filePath);
+
+// What one poll of the status file does.
+enum class PollAction {
+    Continue, // nothing changes, the poll goes on
+    Progress, // draw the bar for the line, the poll goes on
+    Complete, // full bar, complete lamps, the poll stops
+    Failed,   // failed lamp, the poll stops
+};
+PollAction InterpretStatusLine(const QString& line);
+
+// How the bar is drawn for a progress counter such as "0014/0028".
+struct BarFill {
+    enum Kind { Empty, Full, Strip } kind;
+    int firstRow = 0; // Strip: rows firstRow .. barHeight-1 come from the full bar
+};
+BarFill ComputeBarFill(const QString& sProgress, int barHeight);

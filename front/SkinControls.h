@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+// A picture box that keeps whatever was last copied into it, like a persistent bitmap:
+// it is never redrawn from its sources, only from its own image.
+class PictureBox : public QWidget {
+    Q_OBJECT
+public:
+    PictureBox(QSize size, QWidget* parent);
+
+    // Copies a block of source to position to of this picture (plain copy, no blending).
+    void CopyFrom(const QImage& source, const QRect& sourceRect, const QPoint& to);
+    const QImage& image() const { return image_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage image_;
+};
+
+// A part of the skin the user clicks: transparent, or showing a fixed picture.
+class SkinControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit SkinControl(QWidget* parent, const QImage& picture = QImage());
+
+signals:
+    void mouseDown(Qt::MouseButtons buttons);
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QImage picture_;
+};

@@ -1,0 +1,12 @@
+#include "Form1.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VantrelPC"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    Form1 window;
+    window.Form_Load();
+    return app.exec();
+}

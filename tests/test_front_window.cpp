@@ -1,0 +1,375 @@
+// The front end's main window, offscreen: its controls and outline, the poll and the bar,
+// and the launcher driven by clicks, with a small stand-in for the engine that records the
+// argument it was given.
+#include "Artwork.h"
+#include "Form1.h"
+#include "Launcher.h"
+#include "MessageBox.h"
+#include "Progress.h"
+#include "SkinControls.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+struct Box {
+    QString text;
+    QString title;
+};
+
+void WriteFile(const QString& path, const QByteArray& bytes, bool executable = false) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    file.close();
+    if (executable) QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The same rows of two images.
+bool SameRows(const QImage& a, const QImage& b, int first, int last) {
+    for (int y = first; y <= last; ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) != b.pixel(x, y)) return false;
+        }
+    }
+    return true;
+}
+} // namespace
+
+class TestFrontWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home_;
+    QTemporaryDir engineDir_;
+    std::vector<Box> boxes_;
+    QString argsFile_;
+
+    // A stand-in engine: records how many arguments it got and the first one, then either
+    // ends or stays (exec sleep) like an engine still busy with a download.
+    void InstallStandIn(const QString& name, bool stays) {
+        argsFile_ = engineDir_.filePath("args.txt");
+        QByteArray script = "#!/bin/sh\nprintf '%s\\n%s\\n' \"$#\" \"$1\" > \"" +
+                            argsFile_.toUtf8() + ".tmp\"\nmv \"" + argsFile_.toUtf8() +
+                            ".tmp\" \"" + argsFile_.toUtf8() + "\"\n";
+        if (stays) script += "exec sleep 30\n";
+        WriteFile(engineDir_.filePath(name), script, true);
+    }
+
+    // The argument the stand-in received, once it has run.
+    QString ReceivedArgument() {
+        if (!QTest::qWaitFor([&] { return QFile::exists(argsFile_); }, 5000))
+            return QStringLiteral("(stand-in not started)");
+        const QList<QByteArray> lines = ReadAll(argsFile_).split('\n');
+        QFile::remove(argsFile_);
+        if (lines.size() < 2 || lines.at(0) != "1") return QStringLiteral("(not one argument)");
+        return QString::fromUtf8(lines.at(1));
+    }
+
+private slots:
+    void initTestCase() {
+        qputenv("HOME", home_.path().toUtf8());
+        qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
+        SetMessageBoxHandler([this](const QString& text, const QString& title) {
+            boxes_.push_back({text, title});
+        });
+    }
+
+    void init() {
+        boxes_.clear();
+        for (const QString& name : QDir(engineDir_.path()).entryList(QDir::Files))
+            QFile::remove(engineDir_.filePath(name));
+    }
+
+    void controlsAtTheirPlaces_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::newRow("cmdAllVU") << "cmdAllVU" << QRect(80, 174, 57, 57);
+        QTest::newRow("cmdLatestVU") << "cmdLatestVU" << QRect(80, 246, 57, 57);
+        QTest::newRow("cmdCard") << "cmdCard" << QRect(80, 318, 57, 57);
+        QTest::newRow("Button0Pressed") << "Button0Pressed" << QRect(80, 174, 57, 57);
+        QTest::newRow("Button1Pressed") << "Button1Pressed" << QRect(80, 246, 57, 57);
+        QTest::newRow("Button2Pressed") << "Button2Pressed" << QRect(79, 318, 57, 57);
+        QTest::newRow("PictureLED0") << "PictureLED0" << QRect(151, 191, 24, 24);
+        QTest::newRow("PictureLED1") << "PictureLED1" << QRect(151, 263, 24, 24);
+        QTest::newRow("PictureLED2") << "PictureLED2" << QRect(151, 333, 24, 24);
+        QTest::newRow("PictureProgBar") << "PictureProgBar" << QRect(2, 170, 61, 208);
+        QTest::newRow("Close") << "Close" << QRect(152, 24, 16, 16);
+        QTest::newRow("lblRev") << "lblRev" << QRect(120, 448, 89, 17);
+        QTest::newRow("lblCopyright") << "lblCopyright" << QRect(4, 448, 137, 25);
+    }
+    void controlsAtTheirPlaces() {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        Form1 window;
+        window.Form_Load();
+        QCOMPARE(window.size(), QSize(215, 479));
+        const QWidget* control = window.findChild<QWidget*>(name);
+        QVERIFY(control);
+        QCOMPARE(control->geometry(), geometry);
+    }
+
+    void startUp() {
+        Form1 window;
+        window.Form_Load();
+        QCOMPARE(window.windowTitle(), QStringLiteral("VantrelPC"));
+        QVERIFY(window.AppDataFolder.endsWith("/Fenwright/Vantrel PC"));
+        QVERIFY(QFileInfo(window.AppDataFolder + "/Settings.ini").isFile());
+        QVERIFY(QRegularExpression("^Version \\d+\\.\\d+\\.\\d+$")
+                    .match(window.lblRev->text())
+                    .hasMatch());
+        QVERIFY(window.lblCopyright->text().endsWith(' ' +
+                                                     QString::number(QDate::currentDate().year())));
+        QVERIFY(window.tmrLEDs.isActive());
+        QVERIFY(!window.timerActivity.isActive());
+        QCOMPARE(window.Leds.LedMode, qint16(kLedIdle));
+        QCOMPARE(window.Leds.LitLed, -1);
+        const QImage dark = window.PictureLEDOffBuffer.copy(0, 0, 24, 24);
+        for (PictureBox* lamp : window.PictureLED)
+            QCOMPARE(lamp->image(), dark);
+        QCOMPARE(window.PictureProgBar->image(), window.PictureProgBgBuffer.copy(0, 0, 61, 208));
+        window.tmrLEDs_Timer();
+        QCOMPARE(window.PictureLED[1]->image(), window.PictureLEDOnBuffer);
+        QCOMPARE(window.tmrLEDs.interval(), 150);
+    }
+
+    void outlineCutByKeyColour() {
+        Form1 window;
+        window.Form_Load();
+        const QRegion mask = window.mask();
+        QVERIFY(!mask.isEmpty());
+        for (QPoint inside : {QPoint(108, 200), QPoint(30, 300), QPoint(163, 203), QPoint(107, 80)})
+            QVERIFY2(mask.contains(inside),
+                     qPrintable(QStringLiteral("%1,%2").arg(inside.x()).arg(inside.y())));
+        for (QPoint outside : {QPoint(0, 0), QPoint(214, 0), QPoint(0, 449), QPoint(210, 476)})
+            QVERIFY2(!mask.contains(outside),
+                     qPrintable(QStringLiteral("%1,%2").arg(outside.x()).arg(outside.y())));
+        // The version text below the skin stays visible.
+        QVERIFY(mask.intersects(QRect(120, 451, 89, 14)));
+    }
+
+    // The outline is cut hard: no pixel of the pictures is a blend towards the key colour,
+    // which would show as a pink fringe.
+    void artworkHasNoKeyFringe() {
+        const QImage skin = Artwork::Skin();
+        QCOMPARE(skin.size(), QSize(216, 450));
+        const QRgb key = kKeyColour.rgb();
+        int keyPixels = 0;
+        for (int y = 0; y < skin.height(); ++y) {
+            for (int x = 0; x < skin.width(); ++x) {
+                const QRgb p = skin.pixel(x, y) | 0xff000000;
+                if (p == key) {
+                    ++keyPixels;
+                    continue;
+                }
+                const int distance = qAbs(qRed(p) - 192) + qGreen(p) + qAbs(qBlue(p) - 192);
+                QVERIFY2(distance > 150, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+            }
+        }
+        QVERIFY(keyPixels > 0);
+        QCOMPARE(Artwork::ButtonPressed(2).size(), QSize(57, 57));
+        QCOMPARE(Artwork::LedOn().size(), QSize(24, 24));
+        QCOMPARE(Artwork::LedOff().size(), QSize(26, 25));
+        QCOMPARE(Artwork::BarFull().size(), QSize(64, 211));
+        QCOMPARE(Artwork::BarEmpty().size(), QSize(64, 211));
+        QCOMPARE(Artwork::CloseImage().size(), QSize(16, 16));
+        QVERIFY(Artwork::LedOn() != Artwork::LedOff().copy(0, 0, 24, 24));
+        QVERIFY(Artwork::BarFull() != Artwork::BarEmpty());
+    }
+
+    void poll_data() {
+        QTest::addColumn<bool>("fileExists");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("ledMode");
+        QTest::addColumn<bool>("polling");
+        QTest::addColumn<QString>("bar"); // "full", "empty", "kept" or a first filled row
+        QTest::newRow("Complete") << true << QByteArray("Complete\r\n") << 5 << false << "full";
+        QTest::newRow("Failed") << true << QByteArray("Failed\r\n") << 6 << false << "kept";
+        QTest::newRow("Failed - open")
+            << true << QByteArray("Failed - maybe USB device is open\r\n") << 6 << false << "kept";
+        QTest::newRow("Downloading")
+            << true << QByteArray("Downloading\r\n") << 4 << true << "kept";
+        QTest::newRow("Aborted") << true << QByteArray("Aborted\r\n") << 4 << true << "kept";
+        QTest::newRow("lower case") << true << QByteArray("complete\r\n") << 4 << true << "kept";
+        QTest::newRow("empty file") << true << QByteArray() << 4 << true << "kept";
+        QTest::newRow("no file") << false << QByteArray() << 4 << true << "kept";
+        QTest::newRow("3 of 28") << true << QByteArray("0003/0028\r\n") << 4 << true << "176";
+        QTest::newRow("nothing yet") << true << QByteArray("0000/0028\r\n") << 4 << true << "empty";
+        QTest::newRow("beyond total") << true << QByteArray("0029/0028\r\n") << 4 << true << "full";
+    }
+    void poll() {
+        QFETCH(bool, fileExists);
+        QFETCH(QByteArray, content);
+        QFETCH(int, ledMode);
+        QFETCH(bool, polling);
+        QFETCH(QString, bar);
+        Form1 window;
+        window.Form_Load();
+        window.tmrLEDs.stop();
+        window.Leds.LedMode = kLedRunning;
+        window.timerActivity.start();
+        window.ShowProgress("0001/0028"); // what the bar showed before this poll
+        const QImage before = window.PictureProgBar->image();
+        QFile::remove(window.statusFilePath());
+        if (fileExists) WriteFile(window.statusFilePath(), content);
+        window.timerActivity_Timer();
+        QCOMPARE(int(window.Leds.LedMode), ledMode);
+        QCOMPARE(window.timerActivity.isActive(), polling);
+        const QImage shown = window.PictureProgBar->image();
+        const QImage full = window.PictureProgBarBuffer.copy(0, 0, 61, 208);
+        const QImage empty = window.PictureProgBgBuffer.copy(0, 0, 61, 208);
+        if (bar == "full")
+            QCOMPARE(shown, full);
+        else if (bar == "empty")
+            QCOMPARE(shown, empty);
+        else if (bar == "kept")
+            QCOMPARE(shown, before);
+        else {
+            const int row = bar.toInt();
+            QVERIFY(SameRows(shown, full, row, 207));
+            QVERIFY(SameRows(shown, before, 0, row - 1));
+            QVERIFY(!SameRows(shown, before, row, 207));
+        }
+    }
+
+    void missingEngine() {
+        Form1 window;
+        window.setEngineFolder(engineDir_.path()); // holds no engine
+        window.Form_Load();
+        QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+        QCOMPARE(boxes_.size(), size_t(1));
+        QCOMPARE(boxes_[0].text, QStringLiteral("Download application missing from 'deps' folder"));
+        QCOMPARE(boxes_[0].title, QStringLiteral("VantrelPC"));
+        QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
+        QCOMPARE(window.EngineProcessId, qint64(0));
+        QVERIFY(!window.timerActivity.isActive());
+        QVERIFY(window.ButtonPressed[0]->isHidden());
+        window.tmrLEDs_Timer();
+        QVERIFY(!window.tmrLEDs.isActive());
+        QCOMPARE(window.PictureLED[0]->image(), window.PictureLEDOnBuffer);
+    }
+
+    void latestWithoutSelectionFile() {
+        InstallStandIn("VNPCBase", false);
+        Form1 window;
+        window.setEngineFolder(engineDir_.path());
+        window.Form_Load();
+        QFile::remove(window.AppDataFolder + "/" + kLatestVUFileName);
+        QTest::mousePress(window.cmdLatestVU, Qt::LeftButton);
+        QCOMPARE(boxes_.size(), size_t(1));
+        QCOMPARE(boxes_[0].title, QStringLiteral("VantrelPC - Latest VU Settings"));
+        QVERIFY(window.ButtonPressed[1]->isHidden());
+        QCOMPARE(window.EngineProcessId, qint64(0));
+        QCOMPARE(window.Leds.LedMode, qint16(kLedIdle));
+        QVERIFY(!window.timerActivity.isActive());
+        QTest::qWait(200);
+        QVERIFY(!QFile::exists(argsFile_));
+    }
+
+    void rightClickOpensSelection() {
+        InstallStandIn("VNPCBase", false);
+        Form1 window;
+        window.setEngineFolder(engineDir_.path());
+        window.Form_Load();
+        QWidget selection;
+        window.setLatestSettingsWindow(&selection);
+        window.move(100, 50);
+        QTest::mousePress(window.cmdLatestVU, Qt::RightButton);
+        QVERIFY(selection.isVisible());
+        QCOMPARE(selection.pos(), window.pos() + QPoint(175, 81));
+        QCOMPARE(window.EngineProcessId, qint64(0));
+        QVERIFY(boxes_.empty());
+        // A download start hides it again.
+        QTest::mouseClick(window.cmdCard, Qt::LeftButton);
+        QVERIFY(!selection.isVisible());
+        QCOMPARE(ReceivedArgument().left(3), QStringLiteral("C E"));
+    }
+
+    void commandLines_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("mouseButton");
+        QTest::addColumn<QPoint>("position");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("All VU") << "cmdAllVU" << int(Qt::LeftButton) << QPoint(320, 160)
+                                << "A E {3000,8100}" << 0;
+        QTest::newRow("Card") << "cmdCard" << int(Qt::LeftButton) << QPoint(320, 160)
+                              << "C E {3000,8100}" << 2;
+        QTest::newRow("Latest VU") << "cmdLatestVU" << int(Qt::LeftButton) << QPoint(320, 160)
+                                   << "\"L [001002005] 7 E {3000,8100}\"" << 1;
+        QTest::newRow("Latest VU, middle button")
+            << "cmdLatestVU" << int(Qt::MiddleButton) << QPoint(320, 160)
+            << "\"L [001002005] 7 E {3000,8100}\"" << 1;
+        QTest::newRow("left of the screen")
+            << "cmdAllVU" << int(Qt::LeftButton) << QPoint(-20, 0) << "A E {600,3000}" << 0;
+    }
+    void commandLines() {
+        QFETCH(QString, button);
+        QFETCH(int, mouseButton);
+        QFETCH(QPoint, position);
+        QFETCH(QString, argument);
+        QFETCH(int, kind);
+        InstallStandIn("vnpcBASE", false); // found whatever its letter case
+        Form1 window;
+        window.setEngineFolder(engineDir_.path());
+        window.Form_Load();
+        window.move(position);
+        QCOMPARE(window.pos(), position);
+        WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n");
+        // A status line left from an earlier run must not reach the new download's poll.
+        WriteFile(window.statusFilePath(), "Complete\r\n");
+        window.ShowProgress("0028/0028");
+        QWidget* hitArea = window.findChild<QWidget*>(button);
+        if (button == "cmdLatestVU")
+            QTest::mousePress(hitArea, Qt::MouseButton(mouseButton));
+        else
+            QTest::mouseClick(hitArea, Qt::MouseButton(mouseButton));
+        QCOMPARE(ReceivedArgument(), argument);
+        QVERIFY(boxes_.empty());
+        QVERIFY(window.EngineProcessId > 0);
+        QCOMPARE(window.DownloadKind, kind);
+        QCOMPARE(window.Leds.LedIndex, kind);
+        QCOMPARE(window.Leds.LedMode, qint16(kLedRunning));
+        QCOMPARE(window.Leds.LitLed, -1);
+        QVERIFY(window.timerActivity.isActive());
+        QVERIFY(!QFile::exists(window.statusFilePath()));
+        QCOMPARE(window.PictureProgBar->image(), window.PictureProgBgBuffer.copy(0, 0, 61, 208));
+        for (SkinControl* pressed : window.ButtonPressed)
+            QVERIFY(pressed->isHidden());
+    }
+
+    void newStartStopsRunningEngine() {
+        InstallStandIn("VNPCBase", true);
+        qint64 second = 0;
+        qint64 secondStart = -1;
+        {
+            Form1 window;
+            window.setEngineFolder(engineDir_.path());
+            window.Form_Load();
+            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("A E"));
+            const qint64 first = window.EngineProcessId;
+            const qint64 firstStart = window.EngineStartTime;
+            QVERIFY(EngineRunning(first, firstStart));
+            QTest::mouseClick(window.cmdCard, Qt::LeftButton);
+            QVERIFY(!EngineRunning(first, firstStart));
+            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("C E"));
+            second = window.EngineProcessId;
+            secondStart = window.EngineStartTime;
+            QVERIFY(second != first);
+            QVERIFY(EngineRunning(second, secondStart));
+        }
+        // Closing the front end ends the engine it started last.
+        QVERIFY(!EngineRunning(second, secondStart));
+    }
+};
+
+QTEST_MAIN(TestFrontWindow)
+#include "test_front_window.moc"
