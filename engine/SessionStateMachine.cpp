@@ -20,7 +20,7 @@ constexpr int kPendingFactor = 5;
 constexpr int kShortRxTimeoutMs = 1100;
 // A unit that keeps answering Start Communication wrongly, or keeps refusing 9600 baud,
 // is asked this often before the session gives up.
-constexpr int kMaxRepeats = 20;
+constexpr int kMaxRepeats = 10;
 
 struct FailureTexts {
     const char* refused;
@@ -30,7 +30,7 @@ struct FailureTexts {
 FailureTexts FailureTextsFor(qint32 state) {
     switch (state) {
     case 1:
-        return {"Can't start communication", "Start Communication - invalid response"};
+        return {"No answer to Start Communication", "No answer to Start Communication"};
     case 2:
         return {"Can't start diagnostic session", "Start Diagnostic Session - invalid response"};
     case 3:
@@ -100,7 +100,9 @@ void Session::lRespondToMessage(qint32 lMessageID) {
         if (lMessageID == MessageId::TransferExit) {
             SessionState = 8;
         } else if (lMessageID != MessageId::TransferData) {
+            // Everything has been read by now: keep it, and let the save report the outcome.
             SessionState = 0;
+            SaveFile();
             ShowMessageBox(IsProtocolAnswer(lMessageID)
                                ? QStringLiteral("Exit refused!")
                                : QStringLiteral("Transfer Exit - invalid response"));
@@ -138,7 +140,7 @@ void Session::fail(qint32 lMessageID) {
 }
 
 void Session::repeatOrGiveUp(qint32 lMessageID) {
-    if (++repeats_ >= kMaxRepeats) fail(lMessageID);
+    if (++repeats_ > kMaxRepeats) fail(lMessageID);
 }
 
 void Session::onTransferData(qint32 lMessageID, bool& sendAtEnd) {

@@ -434,8 +434,6 @@ private slots:
         QTest::newRow("baud rate unknown answer")
             << quint8(0x87) << Response("\x99")
             << QStringList{"lResult - 8191", "Set Baud Rate - invalid response"};
-        QTest::newRow("exit refused")
-            << quint8(0x37) << Negative(0x37, 0x22) << QStringList{"Exit refused!"};
         QTest::newRow("second exit answer while stopping")
             << quint8(0x82) << Response("\x77") << QStringList{"Can't stop communication"};
         QTest::newRow("data answered with the wrong header")
@@ -456,9 +454,50 @@ private slots:
         QCOMPARE(session().SessionState, 0);
         QVERIFY(!link_->isOpen());
         QVERIFY(ended_);
-        // A refused exit writes no status; every other failure writes "Failed" before its box.
-        QCOMPARE(statuses_.last(), sid == 0x37 ? QString("0001/0028") : QString("Failed"));
+        QCOMPARE(statuses_.last(), QString("Failed"));
         QVERIFY(QDir(dir_.path()).entryList({"*.DDD", "*.ddd"}).isEmpty());
+    }
+
+    // A refused Transfer Exit comes after everything was read: the data is saved first.
+    void refusedExitStillSaves() {
+        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x37') return QList{Negative(0x37, 0x10)};
+            return std::nullopt;
+        };
+        start("\x05\x01");
+        run();
+        QCOMPARE(boxes_, QStringList{"Exit refused!"});
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        QCOMPARE(QDir(dir_.path()).entryList({"M_*.DDD"}).size(), 1);
+        QVERIFY(ended_);
+    }
+
+    // Answers that only make the same request go out again are taken ten times, not forever.
+    void repeatedRequestsAreBounded_data() {
+        QTest::addColumn<quint8>("sid");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("Start Communication")
+            << quint8(0x81) << Negative(0x81, 0x10) << "No answer to Start Communication";
+        QTest::newRow("9600 baud refused")
+            << quint8(0x87) << Negative(0x87, 0x31) << "Can't set baud rate";
+    }
+    void repeatedRequestsAreBounded() {
+        QFETCH(quint8, sid);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, box);
+        vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            const quint8 service = request.startsWith('\x81') ? 0x81 : quint8(request.at(4));
+            if (service == sid && (sid != 0x87 || request.at(5) == 1)) return QList{answer};
+            return std::nullopt;
+        };
+        start("\x05\x01");
+        run();
+        QCOMPARE(boxes_, QStringList{box});
+        QCOMPARE(statuses_.last(), QString("Failed"));
+        // At 9600 baud the request goes out once and then ten times more.
+        const QByteArray last = link_->requests.last();
+        QCOMPARE(link_->requests.count(last), 11);
     }
 
     void threeTimeoutsEndTheSession() {
