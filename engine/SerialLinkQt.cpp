@@ -99,7 +99,10 @@ void SerialLinkQt::handleError(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError) return;
     if (!port_.isOpen()) return;
     // The port reports this again and again until it is closed: close it at the first.
-    const QString description = port_.errorString();
+    // Qt's own text may carry a stale errno from earlier calls, so the kind says it.
+    const QString description = error == QSerialPort::ResourceError
+                                    ? QStringLiteral("Serial port disconnected")
+                                    : QStringLiteral("Serial port read error");
     port_.close();
     if (onLost) onLost(description);
 }
