@@ -150,6 +150,7 @@ void Engine::startDownload(const CommandLine& command) {
 }
 
 void Engine::StartSession() {
+    latencyTimer_.lower(cable_.ComPortNumber, log_);
     link_ = std::make_unique<SerialLinkQt>(cable_.ComPortNumber);
     session_ = std::make_unique<Session>(log_, status_, *link_);
     session_->trepSequence = trepSequence_;
@@ -171,6 +172,7 @@ void Engine::Form_Unload() {
     }
     tmrStopPowerSaving_.stop();
     KeepAwake::Release();
+    latencyTimer_.restore(&log_);
     ended_ = true;
     QCoreApplication::exit(0);
 }

@@ -2,6 +2,7 @@
 
 #include "CableDiscovery.h"
 #include "CommandLine.h"
+#include "LatencyTimer.h"
 #include "MessageLog.h"
 #include "StatusFile.h"
 
@@ -75,5 +76,6 @@ private:
     QTimer tmrStopPowerSaving_;
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<Session> session_;
+    LatencyTimer latencyTimer_;
     bool ended_ = false;
 };

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class MessageLog;
+
+// An FTDI adapter holds received bytes for up to its latency timer (16 ms by default)
+// before passing them on. While a session runs the timer is lowered to 1 ms, and the old
+// value is put back when the engine ends.
+class LatencyTimer {
+public:
+    ~LatencyTimer() { restore(nullptr); }
+
+    void lower(int comPortNumber, MessageLog& log);
+    void restore(MessageLog* log);
+
+    // <sysfs root>/bus/usb-serial/devices/ttyUSB<N>/latency_timer
+    static QString FilePath(int comPortNumber);
+
+private:
+    QString path_;
+    std::optional<int> saved_;
+};
