@@ -103,6 +103,21 @@ private slots:
         }
     }
 
+    // A data folder that cannot be made: the engine says so once and goes on with its work.
+    void unwritableDataFolder() {
+        EngineHome home;
+        QFile blocker(home.home.filePath("data"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+        blocker.close();
+        const EngineResult result = home.run({"A E {0,0}"});
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(result.messageBoxes.size(), 3);
+        QVERIFY(result.messageBoxes[0].startsWith("Can't write the log file"));
+        QCOMPARE(result.messageBoxes[1], QString("Can't find a VantrelPC cable"));
+        QCOMPARE(result.messageBoxes[2], QString("Disk not available to write status"));
+    }
+
     // "V" keeps the engine open after the cable check; SIGTERM then ends it like closing
     // its window: no further status.
     void terminationEndsAnOpenEngine() {
