@@ -348,3 +348,64 @@ QImage CloseImage() {
 }
 
 } // namespace Artwork
+
+namespace {
+// A 33 x 33 button of the selection window: a steel face with a cross (Cancel) or a tick.
+void PaintSmallButton(QPainter& p, QPoint origin, bool tick) {
+    p.save();
+    p.translate(origin);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient steel(0, 0, 0, 33);
+    steel.setColorAt(0, QColor(238, 241, 245));
+    steel.setColorAt(1, QColor(178, 187, 197));
+    p.setPen(QPen(kOutline, 1));
+    p.setBrush(steel);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 32, 32), 7, 7);
+    p.setPen(QPen(QColor(255, 255, 255, 170), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(2, 2, 29, 29), 5.5, 5.5);
+    if (tick) {
+        p.setPen(QPen(QColor(30, 140, 62), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF({QPointF(9, 17), QPointF(14.5, 22.5), QPointF(24, 10.5)}));
+    } else {
+        p.setPen(QPen(QColor(196, 52, 40), 4, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(10.5, 10.5), QPointF(22.5, 22.5));
+        p.drawLine(QPointF(22.5, 10.5), QPointF(10.5, 22.5));
+    }
+    p.restore();
+}
+} // namespace
+
+namespace Artwork {
+
+QImage LatestSettingsSkin() {
+    QImage body = Blank(184, 364, kBodyBottom);
+    {
+        QPainter p(&body);
+        QLinearGradient shade(0, 0, 0, 364);
+        shade.setColorAt(0, kBodyTop);
+        shade.setColorAt(1, kBodyBottom);
+        p.fillRect(body.rect(), shade);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(20, 23, 27), 1));
+        p.setBrush(kSettingsPanel);
+        p.drawRoundedRect(QRectF(7.5, 7.5, 169, 302), 6, 6);
+        p.setPen(QPen(QColor(255, 255, 255, 45), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(2.5, 2.5, 178, 358), 12, 12);
+        PaintSmallButton(p, QPoint(48, 312), false); // Cancel
+        PaintSmallButton(p, QPoint(128, 312), true); // Save
+    }
+    // Cut without antialiasing, like the main window: key colour or body, nothing between.
+    QImage skin = Blank(184, 364, kKeyColour);
+    QPainter p(&skin);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(kOutline, 1));
+    p.setBrush(QBrush(body));
+    QPainterPath outline;
+    outline.addRoundedRect(QRectF(0, 0, 183, 363), 14, 14);
+    p.drawPath(outline);
+    return skin;
+}
+
+} // namespace Artwork

@@ -17,4 +17,8 @@ QImage BarFull();               // 64 x 211
 QImage BarEmpty();              // 64 x 211
 QImage CloseImage();            // 16 x 16
 
+// The Latest VU selection window's face with its Cancel and Save buttons drawn in.
+QImage LatestSettingsSkin();                       // 184 x 364
+inline const QColor kSettingsPanel(193, 216, 241); // behind the check boxes
+
 } // namespace Artwork

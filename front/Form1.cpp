@@ -230,8 +230,9 @@ QPoint Form1::LatestSettingsPosition() const {
 
 void Form1::ShowLatestSettings() {
     if (!frmLatestSettings) return;
-    frmLatestSettings->move(LatestSettingsPosition());
+    // Showing loads the window, which places itself; it goes where the main window wants it.
     frmLatestSettings->show();
+    frmLatestSettings->move(LatestSettingsPosition());
 }
 
 void Form1::StartMessages() {

@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "frmLatestSettings.h"
 
 #include <QApplication>
 
@@ -7,6 +8,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("VantrelPC"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
     Form1 window;
+    window.setLatestSettingsWindow(new frmLatestSettings(&window));
     window.Form_Load();
     return app.exec();
 }

@@ -1,0 +1,255 @@
+#include "LatestVuSettings.h"
+
+#include "Launcher.h"
+#include "MessageBox.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+// The file's code for each box; box (0) has none.
+const std::array<int, kCheckCount> kBoxCodes = {0, 2, 3, 4, 5, 6, 18, 17, 25};
+
+QString Code(int box) {
+    return QStringLiteral("%1").arg(kBoxCodes[box], 3, 10, QLatin1Char('0'));
+}
+
+int BoxForCode(double code) {
+    for (int box = 1; box < kCheckCount; ++box) {
+        if (kBoxCodes[box] == code) return box;
+    }
+    return 0;
+}
+
+QString ReadLine(QFile& file) {
+    QByteArray line = file.readLine();
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+} // namespace
+
+CheckStates DefaultChecks() {
+    CheckStates checks{};
+    checks[1] = checks[2] = checks[4] = true;
+    return checks;
+}
+
+void Check1_Click(CheckStates& checks, int index) {
+    if (index == 5 && checks[5]) checks[6] = false;
+    if (index == 6 && checks[6]) checks[5] = false;
+}
+
+QString TrepLine(const CheckStates& checks) {
+    QString line;
+    QString groupA;
+    for (int box = 1; box <= 4; ++box) {
+        if (checks[box]) groupA += Code(box);
+    }
+    if (!groupA.isEmpty()) line += QStringLiteral("001") + groupA;
+    if (checks[5]) line += Code(5);
+    QString groupB;
+    if (checks[7]) groupB += Code(7);
+    if (checks[6]) groupB += Code(6);
+    // Other VDO data together with 4 Hz speed data brings the rest of the VDO blocks.
+    if (groupB.size() > 5) groupB += QStringLiteral("019020021022024");
+    if (!groupB.isEmpty()) line += QStringLiteral("001") + groupB;
+    if (checks[8]) line += QStringLiteral("001") + Code(8);
+    return line;
+}
+
+CheckStates ChecksFromTrepLine(const QString& line, CheckStates checks) {
+    std::fill(checks.begin() + 1, checks.end(), false);
+    for (qsizetype k = 0; line.size() > 3 * k + 2; ++k) {
+        const int box = BoxForCode(LeadingNumber(line.mid(3 * k, 3)));
+        if (box == 0 || checks[box]) continue;
+        checks[box] = true;
+        Check1_Click(checks, box);
+    }
+    return checks;
+}
+
+DaysProblem CheckDays(const QString& text) {
+    static const QRegularExpression number(
+        QStringLiteral("^\\s*[+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?\\s*$"));
+    if (!number.match(text).hasMatch()) return DaysProblem::NotNumber;
+    bool ok = false;
+    const double days = text.trimmed().toDouble(&ok);
+    // Below 0 counts before rounding (-0.4 is refused); above 365 after it, so that 365.4
+    // is taken and nothing that is saved can exceed 365. Too large for a double is refused.
+    if (!ok || days < 0 || std::nearbyint(days) > 365) return DaysProblem::OutOfRange;
+    return DaysProblem::None;
+}
+
+QString DaysMessage(DaysProblem problem) {
+    switch (problem) {
+    case DaysProblem::NotNumber:
+        return QStringLiteral("The number of days must be a number");
+    case DaysProblem::OutOfRange:
+        return QStringLiteral("The number of days must be between 0 and 365");
+    case DaysProblem::None:
+        break;
+    }
+    return QString();
+}
+
+QString RoundedDays(const QString& text) {
+    constexpr double lowest = std::numeric_limits<qint32>::min();
+    constexpr double highest = std::numeric_limits<qint32>::max();
+    // nearbyint rounds halves to the even neighbour; + 0.0 turns -0 into 0.
+    const double days =
+        std::clamp(std::nearbyint(LeadingNumber(text.trimmed())), lowest, highest) + 0.0;
+    return QString::number(qint64(days));
+}
+
+std::optional<LatestVuFileLines> ReadLatestVuFile(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
+    LatestVuFileLines lines;
+    lines.trepLine = ReadLine(file);
+    if (!file.atEnd()) lines.days = ReadLine(file);
+    return lines;
+}
+
+bool WriteLatestVuFile(const QString& path, const QString& trepLine, const QString& days) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    const QByteArray text =
+        (trepLine + QStringLiteral("\r\n") + days + QStringLiteral("\r\n")).toUtf8();
+    return file.write(text) == text.size() && file.flush();
+}
+
+void LatestVuSelection::Load(const QString& filePath) {
+    checks = DefaultChecks();
+    days = kDefaultDays;
+    const std::optional<LatestVuFileLines> lines = ReadLatestVuFile(filePath);
+    if (!lines) return;
+    checks = ChecksFromTrepLine(lines->trepLine, checks);
+    if (lines->days) days = lines->days->trimmed();
+}
+
+bool LatestVuSelection::Save(const QString& filePath) {
+    const DaysProblem problem = CheckDays(days);
+    if (problem != DaysProblem::None) {
+        ShowMessageBox(DaysMessage(problem));
+        return false;
+    }
+    days = RoundedDays(days);
+    if (!WriteLatestVuFile(filePath, TrepLine(checks), days)) {
+        ShowMessageBox(QStringLiteral("The 'Latest VU' settings could not be saved in\n") +
+                       filePath);
+        return false;
+    }
+    return true;
+}
+
+bool LatestVuSelection::ValidateDays() {
+    const DaysProblem problem = CheckDays(days);
+    if (problem != DaysProblem::None) ShowMessageBox(DaysMessage(problem));
+    days = RoundedDays(days);
+    return problem != DaysProblem::None;
+}
+
+QString CheckName(int index) {
+    return QStringLiteral("Check1(%1)").arg(index);
+}
+
+const std::vector<DesignControl>& LatestSettingsDesign() {
+    // The face picture is 184 x 364 pixels.
+    static const std::vector<DesignControl> design = {
+        {kLatestWindowName, QRectF(0, 0, 2760, 5460), kWidth | kHeight},
+        {CheckName(0), QRectF(360, 240, 1800, 240), kAll},
+        {CheckName(1), QRectF(375, 600, 1800, 240), kAll},
+        {CheckName(2), QRectF(510, 1320, 1695, 360), kAll},
+        {CheckName(3), QRectF(570, 1800, 1695, 360), kAll},
+        {CheckName(4), QRectF(600, 2280, 1575, 360), kAll},
+        {CheckName(5), QRectF(630, 2760, 1830, 480), kAll},
+        {CheckName(6), QRectF(660, 3240, 1830, 480), kAll},
+        {CheckName(7), QRectF(675, 3720, 1815, 360), kAll},
+        {CheckName(8), QRectF(675, 4200, 1815, 360), kAll},
+        {QStringLiteral("tbDays"), QRectF(480, 840, 495, 285), kAll},
+        {QStringLiteral("lblDaysActivities"), QRectF(1080, 840, 975, 375), kAll},
+        {QStringLiteral("cmdCancel"), QRectF(720, 4680, 495, 495), kAll},
+        {QStringLiteral("cmdSave"), QRectF(1920, 4680, 495, 495), kAll},
+    };
+    return design;
+}
+
+QRectF* FindControl(std::vector<DesignControl>& layout, const QString& name) {
+    for (DesignControl& control : layout) {
+        if (control.name == name) return &control.twips;
+    }
+    return nullptr;
+}
+
+std::vector<DesignControl> LatestSettingsLayout(double twipsPerPixel) {
+    std::vector<DesignControl> layout = LatestSettingsDesign();
+    for (DesignControl& control : layout) {
+        const QRectF& r = control.twips;
+        const auto convert = [&](int part, double value) {
+            return (control.scaled & part) ? ConvertTwips(value, twipsPerPixel) : value;
+        };
+        control.twips = QRectF(convert(kLeft, r.x()), convert(kTop, r.y()),
+                               convert(kWidth, r.width()), convert(kHeight, r.height()));
+    }
+    // Check boxes draw taller on such displays; these two would cut their captions. The
+    // 100 twips are the running display's, not converted.
+    if (twipsPerPixel < kDesignTwipsPerPixel) {
+        for (int index : {0, 1}) {
+            QRectF* box = FindControl(layout, CheckName(index));
+            box->setTop(box->top() - 100);
+        }
+    }
+    return layout;
+}
+
+namespace {
+LatestVuTexts EnglishTexts() {
+    return {QStringLiteral("'Latest VU' Settings"),
+            {QStringLiteral("Overview (TREP 1)"), QStringLiteral("Activities (TREP 2)"),
+             QStringLiteral("Events && Faults (TREP 3)"), QStringLiteral("Detailed Speed (TREP 4)"),
+             QStringLiteral("Technical Data (TREP 5)"),
+             QStringLiteral("Driver Card (in VU, TREP 6)"), QStringLiteral("4Hz Speed Data"),
+             QStringLiteral("Other VDO Special Data"), QStringLiteral("168h of Detailed Speed")},
+            QStringLiteral("Days of Activities")};
+}
+
+void GermanLayout(std::vector<DesignControl>& layout, double px) {
+    QRectF* box[kCheckCount];
+    for (int index = 0; index < kCheckCount; ++index)
+        box[index] = FindControl(layout, CheckName(index));
+    box[3]->setHeight(box[3]->height() + 5 * px);
+    box[3]->setWidth(box[3]->width() + 10 * px);
+    box[4]->moveTop(box[3]->top() + 32 * px);
+    box[5]->moveTop(box[4]->top() + 24 * px);
+    box[6]->moveTop(box[5]->top() + 24 * px);
+    box[7]->moveTop(box[6]->top() + 32 * px);
+    box[8]->moveTop(box[7]->top() + 34 * px);
+    box[8]->setWidth(box[8]->width() + 4 * px);
+    box[8]->moveLeft(box[8]->left() - 4 * px);
+    box[8]->setHeight(40 * px);
+}
+} // namespace
+
+LatestVuTexts LanguageStrings(const QString& language, std::vector<DesignControl>& layout,
+                              double twipsPerPixel) {
+    LatestVuTexts texts = EnglishTexts();
+    if (language != QLatin1String("DE")) return texts;
+    texts.windowCaption = QStringLiteral("\"Latest VU\" Einstellungen");
+    texts.checkCaptions = {QStringLiteral("\u00DCberblick"),
+                           QStringLiteral("Aktivit\u00E4ten"),
+                           QStringLiteral("Ereignisse && St\u00F6rungen"),
+                           QStringLiteral("Detaillierte Geschwindigkeit"),
+                           QStringLiteral("Technische Daten"),
+                           QStringLiteral("Fahrerkarte"),
+                           QStringLiteral("4Hz Geschwindigkeit"),
+                           QStringLiteral("Andere VDO Spezialdaten"),
+                           QStringLiteral("Detaillierte Geschwindigkeit \u00FCber 168 Stunden")};
+    texts.daysCaption = QStringLiteral("Tage mit Aktivit\u00E4ten");
+    GermanLayout(layout, twipsPerPixel);
+    return texts;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "LatestVuSettings.h"
+
+#include <QCheckBox>
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class SkinControl;
+
+// A check box whose caption wraps onto more lines when its box is too narrow for one.
+class CaptionCheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    explicit CaptionCheckBox(QWidget* parent) : QCheckBox(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+// The Latest VU selection window: a skinned face with the check boxes and the days, opened
+// beside the main window. It shows the saved selection each time it is opened; Save writes
+// it, Cancel drops the changes. Modeless.
+class frmLatestSettings : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmLatestSettings(QWidget* mainWindow = nullptr);
+
+    void Form_Load();
+    void Check1_Click(int index);
+    void tbDays_Validate();
+    void cmdSave_Click();
+    void cmdCancel_Click();
+    QString filePath() const;
+
+    std::array<CaptionCheckBox*, kCheckCount> Check1;
+    QLineEdit* tbDays;
+    QLabel* lblDaysActivities;
+    SkinControl* cmdCancel;
+    SkinControl* cmdSave;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ApplyLayout();
+    void ShowSelection();
+    void Unload();
+
+    QPointer<QWidget> mainWindow_;
+    LatestVuSelection selection_;
+    bool loaded_ = false;
+    const QImage skin_;
+};
