@@ -1,0 +1,225 @@
+#pragma once
+
+// Runs the simulated vehicle unit (VantrelVuSim) as a process in a temporary root and reads
+// back what it saw and sent: its requests with the speed each arrived at, its answers, its
+// notes and violations, and the data blocks it served whole.
+
+#include "EngineRun.h"
+
+#include <QDeadlineTimer>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+
+struct SimLine {
+    double ms = 0;
+    QByteArray kind;  // RX, TX, NOTE, VIOLATION
+    int baud = 0;     // RX only
+    QByteArray bytes; // RX and TX
+    QByteArray label; // TX: noise, piece N, pending, duplicate
+    QByteArray text;  // NOTE and VIOLATION
+};
+
+// One block of served data: the TREP it answered and its bytes as a tester stores them.
+struct ServedBlock {
+    int trep = 0;
+    QByteArray bytes;
+};
+
+class SimulatorRun {
+public:
+    SimulatorRun(int port, const QStringList& options) {
+        QStringList arguments{"--root", root_.path(), "--port",   QString::number(port),
+                              "--log",  logPath(),    "--served", servedPath()};
+        process_.setProgram(QStringLiteral(VANTREL_BIN_DIR "/VantrelVuSim"));
+        process_.setArguments(arguments + options);
+        // Nobody reads the pipe during a run: a full one would stall the unit.
+        process_.setStandardErrorFile(root_.filePath("stderr.txt"));
+        process_.start();
+        ready_ = waitForReady();
+    }
+    ~SimulatorRun() { stop(); }
+
+    SimulatorRun(const SimulatorRun&) = delete;
+    SimulatorRun& operator=(const SimulatorRun&) = delete;
+
+    bool ready() const { return ready_; }
+    QByteArray startOutput() const { return startOutput_; }
+    QString sysfsRoot() const { return root_.filePath("sys"); }
+    QString devRoot() const { return root_.filePath("dev"); }
+    QString logPath() const { return root_.filePath("simulator.log"); }
+    QString servedPath() const { return root_.filePath("served.bin"); }
+    QByteArray log() const { return EngineHome::read(logPath()); }
+    QByteArray served() const { return EngineHome::read(servedPath()); }
+
+    // Points an engine home at this unit's cable and tty.
+    void connect(EngineHome& home) const {
+        home.sysfsRoot = sysfsRoot();
+        home.devRoot = devRoot();
+    }
+
+    bool waitForEnd(int timeoutMs) { return process_.waitForFinished(timeoutMs); }
+
+    void stop() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    QList<SimLine> lines() const { return parse(log()); }
+
+    QList<SimLine> requests() const { return only(lines(), "RX"); }
+    QList<SimLine> answers() const { return only(lines(), "TX"); }
+
+    // Requests whose bytes begin with the given header and service bytes.
+    QList<SimLine> requestsStartingWith(const QByteArray& start) const {
+        QList<SimLine> found;
+        for (const SimLine& line : requests())
+            if (line.bytes.startsWith(start)) found << line;
+        return found;
+    }
+
+    // Violations other than the inter-byte pauses: those are measured where the simulator's
+    // event loop reads the pty and move with its scheduling, not with the tester's pacing.
+    QList<QByteArray> protocolViolations() const {
+        QList<QByteArray> found;
+        for (const SimLine& line : lines())
+            if (line.kind == "VIOLATION" && !line.text.startsWith("inter-byte pause"))
+                found << line.text;
+        return found;
+    }
+
+    // The data blocks the unit sent whole, rebuilt from its answers as a tester stores them:
+    // 0x76, TREP, data; card data bare. Pieces are joined, noise and pending answers left
+    // out, and a sub-message sent again replaces the earlier copy.
+    QList<ServedBlock> servedBlocks() const {
+        QList<ServedBlock> blocks;
+        QByteArray message;
+        QMap<int, QByteArray> parts; // of the answer in sub-messages under way
+        int partsTrep = -1;
+        for (const SimLine& line : answers()) {
+            if (line.label == "noise" || line.label == "pending" || line.label == "duplicate")
+                continue;
+            message += line.bytes;
+            if (message.size() < 4 || message.size() < quint8(message[3]) + 5) continue;
+            const QByteArray m = message;
+            message.clear();
+            const int length = quint8(m[3]);
+            if (length < 2 || quint8(m[4]) != 0x76) continue;
+            const int trep = quint8(m[5]);
+            const bool subMessage = length == 255 || (partsTrep >= 0 && length >= 4);
+            if (!subMessage) {
+                blocks << block(trep, m.mid(6, length - 2));
+                continue;
+            }
+            const int number = quint8(m[6]) * 256 + quint8(m[7]);
+            if (number == 1) parts.clear();
+            partsTrep = trep;
+            parts[number] = m.mid(8, length - 4);
+            if (length == 255) continue;
+            QByteArray data;
+            for (const QByteArray& part : std::as_const(parts))
+                data += part;
+            blocks << block(trep, data);
+            parts.clear();
+            partsTrep = -1;
+        }
+        return blocks;
+    }
+
+    static QByteArray join(const QList<ServedBlock>& blocks) {
+        QByteArray all;
+        for (const ServedBlock& block : blocks)
+            all += block.bytes;
+        return all;
+    }
+
+    static QByteArray hex(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
+
+private:
+    bool waitForReady() {
+        const QDeadlineTimer deadline(15000);
+        while (!deadline.hasExpired()) {
+            process_.waitForReadyRead(100);
+            startOutput_ += process_.readAllStandardOutput();
+            if (startOutput_.contains("READY\n")) return true;
+            if (process_.state() == QProcess::NotRunning) break;
+        }
+        startOutput_ += EngineHome::read(root_.filePath("stderr.txt"));
+        return false;
+    }
+
+    static ServedBlock block(int trep, const QByteArray& data) {
+        const bool bare = trep == 0x06 || trep == 0x17;
+        return {trep, bare ? data : QByteArray("\x76") + char(trep) + data};
+    }
+
+    static QList<SimLine> only(const QList<SimLine>& all, const QByteArray& kind) {
+        QList<SimLine> found;
+        for (const SimLine& line : all)
+            if (line.kind == kind) found << line;
+        return found;
+    }
+
+    // "  2222.106 RX 9600 81 EE F0 81 E0 [gaps ...]", "  2222.306 TX 80 F0 ... (noise)".
+    static QList<SimLine> parse(const QByteArray& log) {
+        QList<SimLine> lines;
+        for (const QByteArray& raw : log.split('\n')) {
+            const QByteArray text = raw.trimmed();
+            const qsizetype space = text.indexOf(' ');
+            if (space < 0) continue;
+            SimLine line;
+            bool ok = false;
+            line.ms = text.left(space).toDouble(&ok);
+            if (!ok) continue;
+            QByteArray rest = text.mid(space + 1);
+            const qsizetype kindEnd = rest.indexOf(' ');
+            line.kind = rest.left(kindEnd);
+            rest = kindEnd < 0 ? QByteArray() : rest.mid(kindEnd + 1);
+            if (line.kind == "RX") {
+                const qsizetype baudEnd = rest.indexOf(' ');
+                line.baud = rest.left(baudEnd).toInt();
+                rest = rest.mid(baudEnd + 1);
+                const qsizetype gaps = rest.indexOf(" [");
+                line.bytes = QByteArray::fromHex(gaps < 0 ? rest : rest.left(gaps));
+            } else if (line.kind == "TX") {
+                const qsizetype label = rest.indexOf(" (");
+                line.bytes = QByteArray::fromHex(label < 0 ? rest : rest.left(label));
+                if (label >= 0) line.label = rest.mid(label + 2).chopped(1);
+            } else {
+                line.text = rest;
+            }
+            lines << line;
+        }
+        return lines;
+    }
+
+    QTemporaryDir root_;
+    QProcess process_;
+    QByteArray startOutput_;
+    bool ready_ = false;
+};
+
+// Writes the engine's settings file before a run; the lines end CR LF as the engine writes.
+inline bool WriteEngineSettings(const EngineHome& home, const QStringList& lines) {
+    QDir().mkpath(home.dataFolder());
+    QFile file(home.dataFolder() + "/Settings.ini");
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    for (const QString& line : lines)
+        file.write(line.toUtf8() + "\r\n");
+    return true;
+}
+
+inline QList<QByteArray> LogLines(const QByteArray& log) {
+    QList<QByteArray> lines = log.split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r')) line.chop(1);
+    return lines;
+}
+
+inline QStringList FilesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}
