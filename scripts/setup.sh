@@ -9,6 +9,7 @@ packages=(
   libzip-dev unzip zip
   xvfb xauth fonts-dejavu-core
   python3 clang-format
+  desktop-file-utils man-db
 )
 
 missing=()

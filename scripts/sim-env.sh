@@ -1,10 +1,12 @@
 # Sourced by the run scripts: starts the simulated vehicle unit when no download cable is
 # attached, and points the programs at it (VANTREL_SYSFS_ROOT, VANTREL_DEV_ROOT).
-# Set VANTREL_SIM_ARGS for simulator options, e.g. "--ddd file.DDD" or "--gen2".
+# Set VANTREL_SIM_ARGS for simulator options, e.g. "--ddd file.DDD", "--gen2" or
+# "--port 140" (the cable's ttyUSB number; a second simulator needs a number of its own).
 
+# Looks where the engine looks: in $VANTREL_SYSFS_ROOT when that is set.
 cable_attached() {
   local port product
-  for port in /sys/bus/usb-serial/devices/ttyUSB*; do
+  for port in "${VANTREL_SYSFS_ROOT:-/sys}"/bus/usb-serial/devices/ttyUSB*; do
     [ -e "$port" ] || continue
     product="$(readlink -f "$port")/../../product"
     grep -qsxE 'Vantrel PC Cable|USB Tacho Download Adapter' "$product" && return 0
