@@ -1,8 +1,9 @@
 #include "SerialLinkQt.h"
 
 #include <QDir>
-#include <QThread>
+#include <sys/prctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +20,8 @@ QString SettingsTextForCode(int baudCode) {
 }
 
 SerialLinkQt::SerialLinkQt(int comPortNumber) {
+    // The default 50 us timer slack would be added to every pause between request bytes.
+    ::prctl(PR_SET_TIMERSLACK, 1000UL);
     port_.setPortName(PortPath(comPortNumber));
     QObject::connect(&port_, &QSerialPort::readyRead, [this] {
         const QByteArray piece = port_.readAll();
@@ -64,6 +67,7 @@ void SerialLinkQt::close() {
 
 void SerialLinkQt::writeByte(char byte) {
     if (!port_.isOpen()) return;
+    lastWrite_ = std::chrono::steady_clock::now();
     port_.write(&byte, 1);
     port_.waitForBytesWritten(kWriteWaitMs);
 }
@@ -77,8 +81,9 @@ void SerialLinkQt::drain() {
     ::tcdrain(int(port_.handle()));
 }
 
+// Counted from the last byte handed over, so the time the write itself took is not added.
 void SerialLinkQt::pause(std::chrono::milliseconds duration) {
-    QThread::msleep(std::chrono::duration_cast<std::chrono::milliseconds>(duration).count());
+    std::this_thread::sleep_until(lastWrite_ + duration);
 }
 
 std::optional<bool> SerialLinkQt::dataTerminalReady() const {

@@ -24,4 +24,5 @@ private:
     void handleError(QSerialPort::SerialPortError error);
 
     mutable QSerialPort port_;
+    std::chrono::steady_clock::time_point lastWrite_;
 };

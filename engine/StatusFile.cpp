@@ -3,11 +3,25 @@
 #include "MessageBox.h"
 #include "MessageLog.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <cstdio>
 
 namespace {
 // Progress total when nobody has set one yet (a card download takes about this many steps).
 constexpr qint32 kDefaultBlocksExpected = 28;
+
+// Written to a temporary file and renamed into place, so the front end's poll never meets a
+// half-written or empty status. No fsync: the line is news for a running poll, not a record.
+bool WriteWhole(const QString& path, const QByteArray& content) {
+    const QString temporary = path + QStringLiteral(".new");
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size())
+        return false;
+    file.close();
+    return std::rename(QFile::encodeName(temporary).constData(),
+                       QFile::encodeName(path).constData()) == 0;
+}
 } // namespace
 
 void StatusFile::WriteStatus(const QString& status) {
@@ -21,10 +35,6 @@ void StatusFile::WriteStatus(const QString& status) {
     caption_ = line;
     if (onStatusChanged) onStatusChanged(line);
 
-    // Written to a temporary file and renamed into place, so the front end's poll never
-    // meets a half-written or empty status.
-    QSaveFile file(filePath_);
-    const bool written = file.open(QIODevice::WriteOnly) &&
-                         file.write((line + QStringLiteral("\r\n")).toUtf8()) >= 0 && file.commit();
-    if (!written) ShowMessageBox(QStringLiteral("Disk not available to write status"));
+    if (!WriteWhole(filePath_, (line + QStringLiteral("\r\n")).toUtf8()))
+        ShowMessageBox(QStringLiteral("Disk not available to write status"));
 }

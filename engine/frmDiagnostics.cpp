@@ -42,15 +42,25 @@ frmDiagnostics::frmDiagnostics()
     lblRev_->setGeometry(DesignRect(3600, 4800, 4935, 375));
     lblRev_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    engine_.log().onAreaChanged = [this](const QString& text) {
-        tbMessages_->setPlainText(text);
-        tbMessages_->verticalScrollBar()->setValue(tbMessages_->verticalScrollBar()->maximum());
+    // Laying out 32000 characters costs milliseconds: a download writes many lines a
+    // second, so the view catches up at most ten times a second, and only when it is seen.
+    areaRefresh_.setSingleShot(true);
+    areaRefresh_.setInterval(100);
+    connect(&areaRefresh_, &QTimer::timeout, this, &frmDiagnostics::showMessages);
+    engine_.log().onAreaChanged = [this](const QString&) {
+        if (isVisible() && !areaRefresh_.isActive()) areaRefresh_.start();
     };
     engine_.status().onStatusChanged = [this](const QString& text) { lblStatus_->setText(text); };
 }
 
 void frmDiagnostics::setShown(bool shown) {
     setVisible(shown);
+    if (shown) showMessages();
+}
+
+void frmDiagnostics::showMessages() {
+    tbMessages_->setPlainText(engine_.log().area());
+    tbMessages_->verticalScrollBar()->setValue(tbMessages_->verticalScrollBar()->maximum());
 }
 
 void frmDiagnostics::placeAt(qint32 topTwips, qint32 leftTwips) {

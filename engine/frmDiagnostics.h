@@ -2,6 +2,7 @@
 
 #include "Engine.h"
 
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -27,9 +28,11 @@ protected:
 
 private:
     void Form_Resize();
+    void showMessages();
 
     QPlainTextEdit* tbMessages_;
     QLabel* lblStatus_;
     QLabel* lblRev_;
+    QTimer areaRefresh_;
     Engine engine_{this};
 };

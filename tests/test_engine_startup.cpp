@@ -159,9 +159,9 @@ private slots:
         QVERIFY(
             window.findChild<QLabel*>("lblRev")->text().endsWith("Version " VANTREL_VERSION_TEXT));
         QCOMPARE(window.findChild<QLabel*>("lblStatus")->text(), QString("Complete"));
-        QVERIFY(window.findChild<QPlainTextEdit*>("tbMessages")
-                    ->toPlainText()
-                    .contains("Com port - 3"));
+        // The message area shows the log once the window is seen, the newest line last.
+        QTRY_VERIFY(window.findChild<QPlainTextEdit*>("tbMessages")->toPlainText().contains(
+            "Positon: {1500,3000}"));
 
         // An outer height of 6000 twips, frame included.
         const int frame = window.frameGeometry().height() - window.height();
