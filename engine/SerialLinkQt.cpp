@@ -8,6 +8,7 @@
 
 namespace {
 constexpr int kWriteWaitMs = 1000;
+constexpr auto kPauseMargin = std::chrono::microseconds(100);
 } // namespace
 
 int BaudRateForCode(int baudCode) {
@@ -81,9 +82,11 @@ void SerialLinkQt::drain() {
     ::tcdrain(int(port_.handle()));
 }
 
-// Counted from the last byte handed over, so the time the write itself took is not added.
+// Counted from the last byte handed over, so the time the write itself took is not added;
+// a small margin keeps the unit's 5 ms minimum between bytes when the kernel hands a byte on
+// a little later than the next one.
 void SerialLinkQt::pause(std::chrono::milliseconds duration) {
-    std::this_thread::sleep_until(lastWrite_ + duration);
+    std::this_thread::sleep_until(lastWrite_ + duration + kPauseMargin);
 }
 
 std::optional<bool> SerialLinkQt::dataTerminalReady() const {
