@@ -24,13 +24,6 @@ int BoxForCode(double code) {
     }
     return 0;
 }
-
-QString ReadLine(QFile& file) {
-    QByteArray line = file.readLine();
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    return QString::fromUtf8(line);
-}
 } // namespace
 
 CheckStates DefaultChecks() {

@@ -39,14 +39,12 @@ QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondL
     return QLatin1Char('[') + firstLine + QLatin1Char(']') + DaysText(secondLine);
 }
 
-namespace {
 QString ReadLine(QFile& file) {
     QByteArray line = file.readLine();
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     return QString::fromUtf8(line);
 }
-} // namespace
 
 std::optional<QString> ReadLatestTrepText(const QString& filePath) {
     QFile file(filePath);

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <optional>
 
+class QFile;
+
 // What the three buttons start; the numbers are also the lamp beside each button.
 enum DownloadKindValue { kAllVU = 0, kLatestVU = 1, kCard = 2 };
 
@@ -29,6 +31,9 @@ QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondL
 
 // Reads the Latest VU file; nothing when it is missing or cannot be read.
 std::optional<QString> ReadLatestTrepText(const QString& filePath);
+
+// One line of a text file, without its line end (CR LF or LF).
+QString ReadLine(QFile& file);
 
 // The single argument handed to the engine for a download kind.
 QString ArgumentText(int downloadKind, const QString& latestTrepText, const QString& position);
