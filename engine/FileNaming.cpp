@@ -57,6 +57,13 @@ struct RecordArray {
     }
 };
 
+// Where the registration number starts in its record: after the nation and the code page
+// (the regulation's 15-byte record), or after the code page alone in a 14-byte record. A
+// smaller record cannot hold the number.
+qint64 RegistrationOffset(qint64 recordSize) {
+    return recordSize >= 15 ? 2 : 1;
+}
+
 std::optional<RecordArray> ArrayAt(const QByteArray& data, qint64 header) {
     if (header + 5 > data.size()) return std::nullopt;
     const RecordArray array{header + 5, WordAt(data, header + 1), WordAt(data, header + 3)};
@@ -137,11 +144,9 @@ SecondGenOverview ReadSecondGenOverview(const QByteArray& overview) {
     const auto vin = array->first(overview, 0, 17);
     if (!vin) return result;
     result.Vin = *vin;
-    // A registration record starts with its code page byte.
     array = ArrayAt(overview, array->end());
-    const auto vrn = array ? array->first(overview, 1, 13) : std::nullopt;
-    if (!vrn) return result;
-    result.Vrn = *vrn;
+    if (!array) return result;
+    result.Vrn = array->first(overview, RegistrationOffset(array->size), 13).value_or(QByteArray());
     array = ArrayAt(overview, array->end());
     const auto now = array ? array->first(overview, 0, 4) : std::nullopt;
     if (!now) return result;

@@ -26,7 +26,9 @@ QString VuFileNameFor(const QString& style, const QByteArray& vin, const QByteAr
 QString VuNamePrefix(const QString& dataKind, const QString& style);
 
 // The naming fields of a second-generation overview (0x76, TREP, then its record arrays).
-// Fields that the overview does not hold in full stay empty, and complete is false.
+// Fields that the overview does not hold in full stay empty; complete says the walk reached
+// the downloadable period. A registration record too small for the number leaves Vrn empty
+// and the walk goes on.
 struct SecondGenOverview {
     QByteArray Vin, Vrn, CurrentTime, OldestTime, LatestTime;
     bool complete = false;

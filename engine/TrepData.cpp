@@ -202,6 +202,8 @@ void Session::readOverview() {
         VuOldestTime = overview.OldestTime;
         VuLatestTime = overview.LatestTime;
         VuNation = QStringLiteral("___");
+        if (Vrn.isEmpty())
+            log_.sShowText(QStringLiteral("Registration number missing from the overview"));
         if (!overview.complete)
             log_.sShowText(QStringLiteral("Overview incomplete - %1 bytes").arg(block.size()));
     } else {

@@ -24,16 +24,21 @@ struct Gen2 {
     qsizetype periodEnd = 0; // the length up to the end of the downloadable period
 };
 
-// Two certificate arrays, VIN, registration (code page first), current time, downloadable
-// period, then a card-slots array that the reader never needs.
-Gen2 MakeOverview(int certificateSize = 194, int certificates = 1) {
+// A registration record as the regulation has it: nation, code page, number.
+const QByteArray kRegistration = "\x0D\x01" + kVrn;
+
+// Two certificate arrays, VIN, registration, current time, downloadable period, then a
+// card-slots array that the reader never needs.
+Gen2 MakeOverview(int certificateSize = 194, int certificates = 1,
+                  const QByteArray& registration = kRegistration, int registrations = 1) {
     Gen2 g;
     g.overview = QByteArray::fromHex("7621");
     g.overview += Array(0x0B, certificateSize, certificates,
                         QByteArray(certificateSize * certificates, '\xC1'));
     g.overview += Array(0x0C, 194, 1, QByteArray(194, '\xC2'));
     g.overview += Array(0x0A, 17, 1, kVin);
-    g.overview += Array(0x0E, 14, 1, "\x01" + kVrn);
+    g.overview +=
+        Array(0x0E, int(registration.size()), registrations, registration.repeated(registrations));
     g.overview += Array(0x12, 4, 1, QByteArray::fromHex("5F5E1000"));
     g.overview += Array(0x13, 8, 1, QByteArray::fromHex("5E0BE1005F5E0F00"));
     g.periodEnd = g.overview.size();
@@ -257,6 +262,52 @@ private slots:
         QCOMPARE(read.CurrentTime, QByteArray::fromHex("5F5E1000"));
         QCOMPARE(read.OldestTime, QByteArray::fromHex("5E0BE100"));
         QCOMPARE(read.LatestTime, QByteArray::fromHex("5F5E0F00"));
+    }
+
+    // The number's place follows the record size; every character of it must land, so the
+    // registration has no two alike at neighbouring places.
+    void secondGenOverviewRegistration_data() {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<int>("records");
+        QTest::addColumn<QByteArray>("vrn");
+        const QByteArray number = "GEN2-REG-0013";
+        QTest::newRow("nation, code page, number") << "\x0D\x01" + number << 1 << number;
+        QTest::newRow("code page and number") << "\x01" + number << 1 << number;
+        QTest::newRow("longer record") << "\x0D\x01" + number + "\x00\x00" << 1 << number;
+        QTest::newRow("two records, the first counts") << "\x0D\x01" + number << 2 << number;
+        QTest::newRow("number alone") << number << 1 << QByteArray();
+        QTest::newRow("no record") << "\x0D\x01" + number << 0 << QByteArray();
+    }
+
+    void secondGenOverviewRegistration() {
+        QFETCH(QByteArray, record);
+        QFETCH(int, records);
+        QFETCH(QByteArray, vrn);
+        const SecondGenOverview read =
+            ReadSecondGenOverview(MakeOverview(194, 1, record, records).overview);
+        QCOMPARE(read.Vrn, vrn);
+        // An unusable registration does not cost the fields after it.
+        QVERIFY(read.complete);
+        QCOMPARE(read.Vin, kVin);
+        QCOMPARE(read.LatestTime, QByteArray::fromHex("5F5E0F00"));
+    }
+
+    // The anonymized samples' overviews (TREP 0x31) carry the regulation's 15-byte record.
+    void secondGenSampleOverview_data() {
+        QTest::addColumn<QString>("sample");
+        QTest::newRow("003") << "vu_gen2v2_003-anonymized.DDD";
+        QTest::newRow("004") << "vu_gen2v2_004-anonymized.DDD";
+    }
+
+    void secondGenSampleOverview() {
+        QFETCH(QString, sample);
+        QFile file(QStringLiteral(VANTREL_SAMPLES_DIR "/") + sample);
+        if (!file.open(QIODevice::ReadOnly)) QSKIP("sample files (../shared/samples) are not here");
+        const SecondGenOverview read = ReadSecondGenOverview(file.readAll());
+        QVERIFY(read.complete);
+        QCOMPARE(read.Vin, QByteArray(17, '*'));
+        QCOMPARE(read.Vrn, QByteArray(13, '*'));
+        QCOMPARE(read.OldestTime, QByteArray::fromHex("6928E600"));
     }
 
     void secondGenOverviewEveryTruncation() {

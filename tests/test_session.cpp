@@ -51,6 +51,18 @@ QByteArray Overview(quint32 oldest, quint32 latest, quint8 nation = 0x11) {
     return data;
 }
 
+// A second-generation overview's data: two empty certificate arrays, VIN, the given
+// registration record, current time, downloadable period.
+QByteArray Gen2Overview(const QByteArray& registration, quint32 oldest, quint32 latest) {
+    const auto array = [](char type, const QByteArray& record) {
+        const int size = int(record.size());
+        return QByteArray(1, type) + char(size >> 8) + char(size) + QByteArray("\0\1", 2) + record;
+    };
+    return QByteArray::fromHex("0B000000000C00000000") + array(0x0A, "WDB9634031L123456") +
+           array(0x0E, registration) + array(0x12, Be32(latest)) +
+           array(0x13, Be32(oldest) + Be32(latest));
+}
+
 // The vehicle unit's side of the protocol, answering by the regulation unless a test
 // scripts something else for a request.
 class MiniVu {
@@ -581,6 +593,31 @@ private slots:
         start("\x05\x02", 'L');
         run();
         QCOMPARE(vu_.dayRequests, QList<QByteArray>{QByteArray(4, '\0')});
+        QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    void secondGenerationRegistration_data() {
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QByteArray>("vrn");
+        QTest::newRow("nation, code page, number")
+            << QByteArray("\x0D\x01GEN2-REG-0013") << QByteArray("GEN2-REG-0013");
+        QTest::newRow("number alone") << QByteArray("GEN2-REG-0013") << QByteArray();
+    }
+    void secondGenerationRegistration() {
+        QFETCH(QByteArray, record);
+        QFETCH(QByteArray, vrn);
+        vu_.blocks[0x21] = Gen2Overview(record, k20240101, k20240101 + 27 * kDay);
+        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && request.at(5) == 1) return QList{Negative(0x36, 0x12)};
+            return std::nullopt;
+        };
+        start("\x05\x01", 'L');
+        run();
+        QVERIFY(session().Gen2Mode);
+        QCOMPARE(session().Vrn, vrn);
+        QCOMPARE(log_->area().contains("Registration number missing from the overview"),
+                 vrn.isEmpty());
+        QVERIFY(!log_->area().contains("Overview incomplete"));
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
 
