@@ -139,6 +139,40 @@ private slots:
         QCOMPARE(log.count("File saved"), 2);
     }
 
+    // A second-generation unit's registration reaches the name whole: every one of its
+    // 13 characters is different, so a shifted read would show.
+    void secondGenerationRegistration_data() {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<QString>("vuName");
+        QTest::newRow("EU") << "EU"
+                            << "M_{D8}_{T4}_GEN2-REG-0013_" + kVin + ".DDD";
+        QTest::newRow("ES") << "ES"
+                            << "V_GEN2-REG-0013_____{D8}_{T4}.TGD";
+    }
+    void secondGenerationRegistration() {
+        QFETCH(QString, style);
+        QFETCH(QString, vuName);
+        SimulatorRun sim(135, {"--gen2", "--vrn", "GEN2-REG-0013"});
+        QVERIFY2(sim.ready(), sim.startOutput().constData());
+        EngineHome home;
+        sim.connect(home);
+        QVERIFY(Prepare(home, style));
+
+        const TimedRun run = Run(home, "\"L [001002] 1 E {0,0}\"");
+        QVERIFY(run.result.finished);
+        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
+        const QStringList vuFiles = FilesIn(VuFolder(home));
+        QCOMPARE(vuFiles.size(), 1);
+        QVERIFY2(NamesDuring(vuName, run.from, run.to).contains(vuFiles.first()),
+                 qPrintable(vuFiles.first()));
+        // Technical data first, then the overview and the days that the file holds.
+        const QList<ServedBlock> served = sim.servedBlocks();
+        QCOMPARE(served.first().trep, 0x25);
+        QVERIFY(EngineHome::read(VuFolder(home) + "/" + vuFiles.first()) ==
+                SimulatorRun::join(served.mid(1)));
+        QVERIFY(!LogLines(home.log()).contains("Registration number missing from the overview"));
+    }
+
     // The same download again: the name is taken, so the file gets the next number and the
     // first file stays as it was.
     void secondRunIsNumbered() {

@@ -251,7 +251,7 @@ void TestSimulator::generatedPositions() {
 }
 
 // The second-generation overview is walked by array headers: VIN in the third array, the
-// registration (after its code page) in the fourth, the period in the sixth.
+// registration (after nation and code page) in the fourth, the period in the sixth.
 void TestSimulator::gen2OverviewWalk() {
     const VuData vu = VuData::Generate(Options(28, 0xA1, true));
     const QByteArray o = AsFile({vu.blocks().first()});
@@ -260,7 +260,9 @@ void TestSimulator::gen2OverviewWalk() {
     p = int(At(o, p, 2) * At(o, p + 2, 2)) + p + 5;
     QCOMPARE(o.mid(p + 4 - 1, 17), QByteArray("WDB9066331S123456"));
     p = int(At(o, p, 2) * At(o, p + 2, 2)) + p + 5;
-    QCOMPARE(o.mid(p + 5 - 1, 13), QByteArray("VT-SIM 42    "));
+    QCOMPARE(At(o, p, 2), 15u);
+    QCOMPARE(o.mid(p + 4 - 1, 2), QByteArray("\x0D\x01")); // nation, code page
+    QCOMPARE(o.mid(p + 6 - 1, 13), QByteArray("VT-SIM 42    "));
     p = int(At(o, p, 2) * At(o, p + 2, 2)) + p + 5;
     QCOMPARE(At(o, p + 4, 4), k2024_01_28 + 12 * 3600);
     p = int(At(o, p, 2) * At(o, p + 2, 2)) + p + 5;

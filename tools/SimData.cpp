@@ -423,7 +423,7 @@ QByteArray Gen2Overview(const GenerateOptions& o, quint32 oldest, quint32 latest
     Array(w, rt::MemberStateCertificate, 204, {QByteArray(204, '\x11')});
     Array(w, rt::VuCertificate, 204, {QByteArray(204, '\x22')});
     Array(w, rt::Vin, 17, {Writer().text(o.vin, 17).out});
-    Array(w, rt::Vrn, 14, {Writer().u8(1).text(o.vrn, 13).out});
+    Array(w, rt::Vrn, 15, {Writer().u8(o.nation).u8(1).text(o.vrn, 13).out});
     Array(w, rt::CurrentDateTime, 4, {Writer().u32(now).out});
     Array(w, rt::DownloadablePeriod, 8, {Writer().u32(oldest).u32(latest).out});
     Array(w, rt::CardSlotsStatus, 1, {QByteArray(1, '\x01')});

@@ -233,6 +233,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption speed("speed-blocks", "Generated detailed-speed minutes (75).", "N",
                                    "75");
     const QCommandLineOption gen2("gen2", "A second-generation unit (generated data).");
+    const QCommandLineOption vrn("vrn", "Registration number of generated data (VT-SIM 42).",
+                                 "TEXT", "VT-SIM 42");
     const QCommandLineOption maker("maker", "Manufacturer code of generated data (0xA1).", "HEX",
                                    "0xA1");
     const QCommandLineOption delay("delay", "Pause before every answer.", "MS", "0");
@@ -240,8 +242,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption once("once", "End after one session.");
     const QCommandLineOption log("log", "Write the traffic log here instead of stderr.", "FILE");
     const QCommandLineOption served("served", "Append every block served whole to FILE.", "FILE");
-    parser.addOptions({root, port, description, serial, ddd, card, days, today, speed, gen2, maker,
-                       delay, fault, once, log, served});
+    parser.addOptions({root, port, description, serial, ddd, card, days, today, speed, gen2, vrn,
+                       maker, delay, fault, once, log, served});
     parser.process(app);
 
     if (!parser.isSet(root)) return Fail(QStringLiteral("--root DIR is required"));
@@ -281,6 +283,8 @@ int main(int argc, char* argv[]) {
         if (!code) return Fail(QStringLiteral("bad --maker"));
         o.maker = quint8(*code);
         o.gen2 = parser.isSet(gen2);
+        o.vrn = parser.value(vrn).toLatin1();
+        if (o.vrn.size() > 13) return Fail(QStringLiteral("bad --vrn (13 characters at most)"));
         o.now = QDateTime::currentDateTimeUtc();
         if (parser.isSet(today)) {
             const QDate date = QDate::fromString(parser.value(today), Qt::ISODate);
