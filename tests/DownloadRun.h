@@ -3,6 +3,8 @@
 // Runs the headless download command in a private home folder, with the simulated vehicle
 // unit forced (an empty sysfs tree hides any real cable), and reads what it printed.
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -66,10 +68,5 @@ public:
             if (text.startsWith("message: ")) result.messages << text.mid(9);
         }
         return result;
-    }
-
-    static QByteArray read(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };

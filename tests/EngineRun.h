@@ -3,6 +3,8 @@
 // Runs the real engine as a process inside a private home folder and collects what it
 // leaves behind: its log, its status file, its message boxes and its exit.
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -32,20 +34,33 @@ public:
 
     QString dataFolder() const { return home.filePath("data/Fenwright/Vantrel PC"); }
     QString documents() const { return home.filePath("Documents"); }
-    QByteArray log() const { return read(dataFolder() + "/VNPC.log"); }
-    QByteArray status() const { return read(dataFolder() + "/VNPCstatus.txt"); }
-    QByteArray settings() const { return read(dataFolder() + "/Settings.ini"); }
+    QByteArray log() const { return ReadAll(dataFolder() + "/VNPC.log"); }
+    QByteArray status() const { return ReadAll(dataFolder() + "/VNPCstatus.txt"); }
+    QByteArray settings() const { return ReadAll(dataFolder() + "/Settings.ini"); }
+
+    // The variables that put an engine into this home and at this cable.
+    QList<std::pair<QString, QString>> homeVariables() const {
+        return {{"HOME", home.path()},
+                {"XDG_DATA_HOME", home.filePath("data")},
+                {"XDG_CONFIG_HOME", home.filePath("config")},
+                {"VANTREL_SYSFS_ROOT", sysfsRoot},
+                {"VANTREL_DEV_ROOT", devRoot}};
+    }
 
     QProcessEnvironment environment() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_DATA_HOME", home.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        env.insert("VANTREL_SYSFS_ROOT", sysfsRoot);
-        env.insert("VANTREL_DEV_ROOT", devRoot);
+        for (const auto& [name, value] : homeVariables())
+            env.insert(name, value);
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("VANTREL_NONINTERACTIVE", "1");
         return env;
+    }
+
+    // For engines that the code under test starts detached: they inherit this process's
+    // environment.
+    void exportEnvironment() const {
+        for (const auto& [name, value] : homeVariables())
+            qputenv(name.toUtf8().constData(), value.toUtf8());
     }
 
     // Starts the engine with its arguments; the caller waits or signals.
@@ -75,10 +90,5 @@ public:
                 result.messageBoxes << QString::fromUtf8(line.mid(line.lastIndexOf('\t') + 1));
         }
         return result;
-    }
-
-    static QByteArray read(const QString& path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };

@@ -49,8 +49,8 @@ public:
     QString devRoot() const { return root_.filePath("dev"); }
     QString logPath() const { return root_.filePath("simulator.log"); }
     QString servedPath() const { return root_.filePath("served.bin"); }
-    QByteArray log() const { return EngineHome::read(logPath()); }
-    QByteArray served() const { return EngineHome::read(servedPath()); }
+    QByteArray log() const { return ReadAll(logPath()); }
+    QByteArray served() const { return ReadAll(servedPath()); }
 
     // Points an engine home at this unit's cable and tty.
     void connect(EngineHome& home) const {
@@ -148,7 +148,7 @@ private:
             if (startOutput_.contains("READY\n")) return true;
             if (process_.state() == QProcess::NotRunning) break;
         }
-        startOutput_ += EngineHome::read(root_.filePath("stderr.txt"));
+        startOutput_ += ReadAll(root_.filePath("stderr.txt"));
         return false;
     }
 

@@ -127,10 +127,9 @@ private slots:
                  qPrintable(vuFiles.first()));
         QVERIFY2(NamesDuring(cardName, run.from, run.to).contains(cardFiles.first()),
                  qPrintable(cardFiles.first()));
-        QVERIFY(EngineHome::read(VuFolder(home) + "/" + vuFiles.first()) ==
+        QVERIFY(ReadAll(VuFolder(home) + "/" + vuFiles.first()) ==
                 SimulatorRun::join(served.mid(1, 4)));
-        QVERIFY(EngineHome::read(CardFolder(home) + "/" + cardFiles.first()) ==
-                served.last().bytes);
+        QVERIFY(ReadAll(CardFolder(home) + "/" + cardFiles.first()) == served.last().bytes);
 
         const QList<QByteArray> log = LogLines(home.log());
         QVERIFY(HasLine(log, "VU Path/File Name - " + VuFolder(home) + "/" + vuFiles.first()));
@@ -168,7 +167,7 @@ private slots:
         // Technical data first, then the overview and the days that the file holds.
         const QList<ServedBlock> served = sim.servedBlocks();
         QCOMPARE(served.first().trep, 0x25);
-        QVERIFY(EngineHome::read(VuFolder(home) + "/" + vuFiles.first()) ==
+        QVERIFY(ReadAll(VuFolder(home) + "/" + vuFiles.first()) ==
                 SimulatorRun::join(served.mid(1)));
         QVERIFY(!LogLines(home.log()).contains("Registration number missing from the overview"));
     }
@@ -188,7 +187,7 @@ private slots:
             const TimedRun run = Run(home, "\"L [001] 0 E {0,0}\"");
             QVERIFY(run.result.finished);
             QCOMPARE(FilesIn(VuFolder(home)).size(), 1);
-            first = EngineHome::read(VuFolder(home) + "/" + FilesIn(VuFolder(home)).first());
+            first = ReadAll(VuFolder(home) + "/" + FilesIn(VuFolder(home)).first());
             QVERIFY(!first.isEmpty());
         }
         // Names carry the minute: the second run finds its name taken whenever it runs.
@@ -213,10 +212,10 @@ private slots:
         for (QString& name : numbered)
             name.insert(name.size() - 4, "_1");
         QVERIFY2(numbered.contains(added.first()), qPrintable(added.first()));
-        QVERIFY(EngineHome::read(VuFolder(home) + "/" + added.first()) ==
+        QVERIFY(ReadAll(VuFolder(home) + "/" + added.first()) ==
                 SimulatorRun::join(sim.servedBlocks().mid(1)));
         for (const QString& name : before)
-            QVERIFY(EngineHome::read(VuFolder(home) + "/" + name) == first);
+            QVERIFY(ReadAll(VuFolder(home) + "/" + name) == first);
     }
 
     // Every data request refused: no file, and the session counts as failed.
@@ -263,7 +262,7 @@ private slots:
         for (const QString& name : NamesDuring(pattern, run.from, run.to))
             if (QFileInfo(home.dataFolder() + "/" + name).isFile()) saved = name;
         QVERIFY2(!saved.isEmpty(), qPrintable(FilesIn(home.dataFolder()).join('\n')));
-        QVERIFY(EngineHome::read(home.dataFolder() + "/" + saved) ==
+        QVERIFY(ReadAll(home.dataFolder() + "/" + saved) ==
                 SimulatorRun::join(sim.servedBlocks().mid(1)));
 
         const QList<QByteArray> log = LogLines(home.log());
@@ -293,7 +292,7 @@ private slots:
     void realSamples() {
         QFETCH(QString, sample);
         if (sample.isEmpty()) QSKIP("no sample files: " VANTREL_SAMPLES_DIR " is absent");
-        const QByteArray expected = EngineHome::read(sample);
+        const QByteArray expected = ReadAll(sample);
         const int days = DaysHeld(expected);
         QVERIFY2(days >= 0, qPrintable(sample));
         SimulatorRun sim(134, {"--ddd", sample});
@@ -309,7 +308,7 @@ private slots:
         QCOMPARE(home.status(), QByteArray("Complete\r\n"));
         const QStringList files = FilesIn(VuFolder(home));
         QCOMPARE(files.size(), 1);
-        const QByteArray saved = EngineHome::read(VuFolder(home) + "/" + files.first());
+        const QByteArray saved = ReadAll(VuFolder(home) + "/" + files.first());
         QCOMPARE(saved.size(), expected.size());
         QVERIFY(saved == expected);
     }

@@ -30,7 +30,7 @@ bool Prepare(const EngineHome& home, const QStringList& extra = {}) {
 
 // CPU seconds (user and system) the process has used so far, or -1.
 double CpuSeconds(qint64 pid) {
-    const QByteArray stat = EngineHome::read(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray stat = ReadAll(QStringLiteral("/proc/%1/stat").arg(pid));
     const qsizetype nameEnd = stat.lastIndexOf(')');
     if (nameEnd < 0) return -1;
     const QList<QByteArray> fields = stat.mid(nameEnd + 2).split(' ');
@@ -43,7 +43,7 @@ double CpuSeconds(qint64 pid) {
 // with it fails with "No such device".
 int UnusedMiscMinor() {
     QList<int> taken;
-    for (const QByteArray& line : EngineHome::read("/proc/misc").split('\n'))
+    for (const QByteArray& line : ReadAll("/proc/misc").split('\n'))
         taken << line.trimmed().split(' ').first().toInt();
     for (int minor = 254; minor > 130; --minor)
         if (!taken.contains(minor)) return minor;
@@ -188,7 +188,7 @@ private slots:
         QVERIFY(blocks.size() >= 5);
         QCOMPARE(blocks.first().trep, 5);
         QCOMPARE(FilesIn(VuFolder(home)), QStringList{"saved.ddd"});
-        const QByteArray saved = EngineHome::read(VuFolder(home) + "/saved.ddd");
+        const QByteArray saved = ReadAll(VuFolder(home) + "/saved.ddd");
         QVERIFY(saved == SimulatorRun::join(blocks.mid(1)));
         QCOMPARE(sim.protocolViolations(), QList<QByteArray>{});
     }

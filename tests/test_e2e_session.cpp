@@ -28,7 +28,7 @@ bool Prepare(const EngineHome& home) {
 // The one file a folder holds, or nothing when it holds none or several.
 QByteArray OnlyFile(const QString& folder) {
     const QStringList files = FilesIn(folder);
-    return files.size() == 1 ? EngineHome::read(folder + "/" + files.first()) : QByteArray();
+    return files.size() == 1 ? ReadAll(folder + "/" + files.first()) : QByteArray();
 }
 
 // The TREP byte of every Transfer Data request, in order.

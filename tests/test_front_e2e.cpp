@@ -6,56 +6,38 @@
 #include "Launcher.h"
 #include "MessageBox.h"
 #include "Progress.h"
+#include "SimulatorRun.h"
 #include "SkinControls.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 namespace {
 const QString kBin = QStringLiteral(VANTREL_BIN_DIR);
 
-int FileCount(const QString& folder) {
-    return int(QDir(folder).entryList(QDir::Files).size());
-}
 } // namespace
 
 class TestFrontEndToEnd : public QObject {
     Q_OBJECT
 
-    QTemporaryDir home_;
-    QProcess simulator_;
+    EngineHome home_;
+    std::unique_ptr<SimulatorRun> simulator_;
     QStringList boxes_;
-
-    QString dataFolder() const { return home_.filePath("data/Fenwright/Vantrel PC"); }
 
 private slots:
     void initTestCase() {
         if (!QFile::exists(kBin + "/VNPCBase") || !QFile::exists(kBin + "/VantrelVuSim"))
             QSKIP("VNPCBase and VantrelVuSim are not built");
-        // The engine is started detached and inherits this environment.
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
-        qputenv("XDG_CONFIG_HOME", home_.filePath("config").toUtf8());
-        qputenv("VANTREL_SYSFS_ROOT", home_.filePath("sim/sys").toUtf8());
-        qputenv("VANTREL_DEV_ROOT", home_.filePath("sim/dev").toUtf8());
-        simulator_.setProgram(kBin + "/VantrelVuSim");
-        simulator_.setArguments(
-            {"--root", home_.filePath("sim"), "--log", home_.filePath("sim.log")});
-        simulator_.start();
-        QVERIFY(simulator_.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(simulator_.readAllStandardOutput().contains("READY") ||
-                                     QFile::exists(home_.filePath("sim/dev/ttyUSB3")),
-                                 10000);
+        simulator_ = std::make_unique<SimulatorRun>(3, QStringList{});
+        QVERIFY2(simulator_->ready(), simulator_->startOutput().constData());
+        simulator_->connect(home_);
+        home_.exportEnvironment();
         SetMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
     }
 
-    void cleanupTestCase() {
-        simulator_.terminate();
-        simulator_.waitForFinished(3000);
-    }
+    void cleanupTestCase() { simulator_.reset(); }
 
     void init() { boxes_.clear(); }
 
@@ -63,7 +45,7 @@ private slots:
     void cableCheck() {
         const QString engine = FindEngine(kBin);
         QVERIFY(!engine.isEmpty());
-        const QString status = dataFolder() + "/" + kStatusFileName;
+        const QString status = home_.dataFolder() + "/" + kStatusFileName;
         QFile::remove(status);
         qint64 startTime = -1;
         const qint64 pid = StartEngine(engine, "E {600,3000}", &startTime);
@@ -88,14 +70,11 @@ private slots:
         Form1 window;
         window.setEngineFolder(kBin);
         window.Form_Load();
-        QFile latest(window.AppDataFolder + "/VantrelPCLatestVU.ini");
-        QVERIFY(latest.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        latest.write("001002005\r\n7\r\n");
-        latest.close();
+        QVERIFY(WriteFile(window.AppDataFolder + "/VantrelPCLatestVU.ini", "001002005\r\n7\r\n"));
         // Whichever program wrote the settings file first chose the folders.
         const QString target =
             folder == "VU" ? DownloadSettings::VUDataPath : DownloadSettings::CardDataPath;
-        const int before = FileCount(target);
+        const qsizetype before = FilesIn(target).size();
         QWidget* hitArea = window.findChild<QWidget*>(button);
         if (button == "cmdLatestVU")
             QTest::mousePress(hitArea, Qt::LeftButton);
@@ -110,7 +89,7 @@ private slots:
         QCOMPARE(window.PictureProgBar->image(), window.PictureProgBarBuffer.copy(0, 0, 61, 208));
         QTRY_VERIFY_WITH_TIMEOUT(!EngineRunning(window.EngineProcessId, window.EngineStartTime),
                                  10000);
-        QCOMPARE(FileCount(target), before + 1);
+        QCOMPARE(FilesIn(target).size(), before + 1);
     }
 
     void newStartStopsRunningEngine() {

@@ -5,6 +5,8 @@
 #include "Progress.h"
 #include "Scaling.h"
 
+#include "TestFiles.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -17,19 +19,6 @@ Q_DECLARE_METATYPE(PollAction)
 Q_DECLARE_METATYPE(BarFill::Kind)
 
 namespace {
-void WriteFile(const QString& path, const QByteArray& bytes,
-               QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
-                                                      QFileDevice::WriteOwner) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    file.close();
-    QVERIFY(file.setPermissions(permissions));
-}
-
-const QFileDevice::Permissions kExecutable =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-
 QString Step(const LedStep& step) {
     return QStringLiteral("%1%2%3")
         .arg(step.lamp)
@@ -108,7 +97,7 @@ private slots:
         QFETCH(QString, text);
         QTemporaryDir dir;
         const QString path = dir.filePath(kLatestVUFileName);
-        WriteFile(path, content);
+        QVERIFY(WriteFile(path, content));
         const std::optional<QString> read = ReadLatestTrepText(path);
         QVERIFY(read.has_value());
         QCOMPARE(*read, text);
@@ -189,9 +178,9 @@ private slots:
         QFETCH(QString, found);
         QTemporaryDir dir;
         for (const QString& name : executables)
-            WriteFile(dir.filePath(name), "#!/bin/sh\n", kExecutable);
+            QVERIFY(WriteFile(dir.filePath(name), "#!/bin/sh\n", kExecutable));
         for (const QString& name : plainFiles)
-            WriteFile(dir.filePath(name), "#!/bin/sh\n");
+            QVERIFY(WriteFile(dir.filePath(name), "#!/bin/sh\n"));
         for (const QString& name : folders)
             QVERIFY(QDir(dir.path()).mkdir(name));
         QCOMPARE(FindEngine(dir.path()), found.isEmpty() ? QString() : dir.filePath(found));
@@ -199,7 +188,7 @@ private slots:
 
     void findEngineThroughLink() {
         QTemporaryDir dir;
-        WriteFile(dir.filePath("real"), "#!/bin/sh\n", kExecutable);
+        QVERIFY(WriteFile(dir.filePath("real"), "#!/bin/sh\n", kExecutable));
         QVERIFY(QFile::link(dir.filePath("real"), dir.filePath("VNPCBASE")));
         QCOMPARE(FindEngine(dir.path()), dir.filePath("VNPCBASE"));
     }
@@ -239,7 +228,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, line);
         QTemporaryDir dir;
-        WriteFile(dir.filePath(kStatusFileName), content);
+        QVERIFY(WriteFile(dir.filePath(kStatusFileName), content));
         QCOMPARE(ReadStatusLine(dir.filePath(kStatusFileName)), line);
     }
 

@@ -8,6 +8,8 @@
 #include "Progress.h"
 #include "SkinControls.h"
 
+#include "TestFiles.h"
+
 #include <QFile>
 #include <QLabel>
 #include <QRegularExpression>
@@ -19,19 +21,6 @@ struct Box {
     QString text;
     QString title;
 };
-
-void WriteFile(const QString& path, const QByteArray& bytes, bool executable = false) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    file.close();
-    if (executable) QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The same rows of two images.
 bool SameRows(const QImage& a, const QImage& b, int first, int last) {
@@ -60,7 +49,7 @@ class TestFrontWindow : public QObject {
                             argsFile_.toUtf8() + ".tmp\"\nmv \"" + argsFile_.toUtf8() +
                             ".tmp\" \"" + argsFile_.toUtf8() + "\"\n";
         if (stays) script += "exec sleep 30\n";
-        WriteFile(engineDir_.filePath(name), script, true);
+        QVERIFY(WriteFile(engineDir_.filePath(name), script, kExecutable));
     }
 
     // The argument the stand-in received, once it has run.
@@ -218,7 +207,7 @@ private slots:
         window.ShowProgress("0001/0028"); // what the bar showed before this poll
         const QImage before = window.PictureProgBar->image();
         QFile::remove(window.statusFilePath());
-        if (fileExists) WriteFile(window.statusFilePath(), content);
+        if (fileExists) QVERIFY(WriteFile(window.statusFilePath(), content));
         window.timerActivity_Timer();
         QCOMPARE(int(window.Leds.LedMode), ledMode);
         QCOMPARE(window.timerActivity.isActive(), polling);
@@ -322,9 +311,9 @@ private slots:
         window.Form_Load();
         window.move(position);
         QCOMPARE(window.pos(), position);
-        WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n");
+        QVERIFY(WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n"));
         // A status line left from an earlier run must not reach the new download's poll.
-        WriteFile(window.statusFilePath(), "Complete\r\n");
+        QVERIFY(WriteFile(window.statusFilePath(), "Complete\r\n"));
         window.ShowProgress("0028/0028");
         QWidget* hitArea = window.findChild<QWidget*>(button);
         if (button == "cmdLatestVU")

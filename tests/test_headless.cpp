@@ -78,8 +78,8 @@ private slots:
         const QString path = result.savedPaths.first();
         QVERIFY2(path.startsWith(home.documents() + "/"), qPrintable(path));
         QVERIFY2(path.contains("/Data/" + folder + "/"), qPrintable(path));
-        const QByteArray file = DownloadHome::read(path);
-        const QByteArray served = DownloadHome::read(home.served());
+        const QByteArray file = ReadAll(path);
+        const QByteArray served = ReadAll(home.served());
         QVERIFY(!served.isEmpty());
         if (saved == Saved::Rotation) {
             QCOMPARE(file.size(), served.size());

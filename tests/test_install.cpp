@@ -195,7 +195,7 @@ private slots:
         const Run run = RunTool(validator, {file});
         QVERIFY2(run.exitCode == 0 && run.out.isEmpty() && run.err.isEmpty(), run.out + run.err);
         // What it starts and shows is installed.
-        const QString text = QString::fromUtf8(DownloadHome::read(file));
+        const QString text = QString::fromUtf8(ReadAll(file));
         const QString exec = QRegularExpression("^Exec=(\\S+)", QRegularExpression::MultilineOption)
                                  .match(text)
                                  .captured(1);
@@ -215,7 +215,7 @@ private slots:
             QVERIFY2(run.exitCode == 0, run.out + run.err);
         }
         QString error;
-        const QList<UdevRule> rules = ParseUdevRules(DownloadHome::read(file), &error);
+        const QList<UdevRule> rules = ParseUdevRules(ReadAll(file), &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY(!rules.isEmpty());
     }
@@ -284,8 +284,8 @@ private slots:
         QFETCH(QString, product);
         QFETCH(bool, ours);
         QString error;
-        const QList<UdevRule> rules = ParseUdevRules(
-            DownloadHome::read(installed("lib/udev/rules.d/70-vantrel-pc.rules")), &error);
+        const QList<UdevRule> rules =
+            ParseUdevRules(ReadAll(installed("lib/udev/rules.d/70-vantrel-pc.rules")), &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         const QMap<QString, QString> device = {{"ACTION", action},
                                                {"SUBSYSTEM", subsystem},
@@ -328,8 +328,7 @@ private slots:
         QVERIFY2(result.finished && result.exitCode == 0, result.output.constData());
         QCOMPARE(result.status, QString("Complete"));
         QCOMPARE(result.savedPaths.size(), 1);
-        QVERIFY(DownloadHome::read(home.served())
-                    .endsWith(DownloadHome::read(result.savedPaths.first())));
+        QVERIFY(ReadAll(home.served()).endsWith(ReadAll(result.savedPaths.first())));
     }
 };
 

@@ -7,7 +7,7 @@
 class TestLatencyTimer : public QObject {
     Q_OBJECT
 
-    static QByteArray Read(const QString& path) { return EngineHome::read(path).trimmed(); }
+    static QByteArray Read(const QString& path) { return ReadAll(path).trimmed(); }
     static void Write(const QString& path, const QByteArray& value) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));

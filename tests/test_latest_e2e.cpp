@@ -4,8 +4,11 @@
 #include "Form1.h"
 #include "Launcher.h"
 #include "MessageBox.h"
+#include "SimulatorRun.h"
 #include "SkinControls.h"
 #include "frmLatestSettings.h"
+
+#include "TestFiles.h"
 
 #include <QDate>
 #include <QDir>
@@ -13,16 +16,11 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 namespace {
 const QString kBin = QStringLiteral(VANTREL_BIN_DIR);
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The TREP of every Transfer Data request the engine logged, in order.
 QStringList RequestedTreps(const QString& log) {
@@ -44,34 +42,23 @@ QDate LoggedDate(const QString& log, const QString& label) {
 class TestLatestEndToEnd : public QObject {
     Q_OBJECT
 
-    QTemporaryDir home_;
-    QProcess simulator_;
+    EngineHome home_;
+    std::unique_ptr<SimulatorRun> simulator_;
     QStringList boxes_;
 
 private slots:
     void initTestCase() {
         if (!QFile::exists(kBin + "/VNPCBase") || !QFile::exists(kBin + "/VantrelVuSim"))
             QSKIP("VNPCBase and VantrelVuSim are not built");
-        // The engine is started detached and inherits this environment.
-        qputenv("HOME", home_.path().toUtf8());
-        qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
-        qputenv("XDG_CONFIG_HOME", home_.filePath("config").toUtf8());
-        qputenv("VANTREL_SYSFS_ROOT", home_.filePath("sim/sys").toUtf8());
-        qputenv("VANTREL_DEV_ROOT", home_.filePath("sim/dev").toUtf8());
         // A port of its own: the other end-to-end tests run at the same time.
-        simulator_.setProgram(kBin + "/VantrelVuSim");
-        simulator_.setArguments(
-            {"--root", home_.filePath("sim"), "--port", "160", "--log", home_.filePath("sim.log")});
-        simulator_.start();
-        QVERIFY(simulator_.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home_.filePath("sim/dev/ttyUSB160")), 10000);
+        simulator_ = std::make_unique<SimulatorRun>(160, QStringList{});
+        QVERIFY2(simulator_->ready(), simulator_->startOutput().constData());
+        simulator_->connect(home_);
+        home_.exportEnvironment();
         SetMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
     }
 
-    void cleanupTestCase() {
-        simulator_.terminate();
-        simulator_.waitForFinished(3000);
-    }
+    void cleanupTestCase() { simulator_.reset(); }
 
     void savedSelectionIsDownloaded() {
         auto* window = new Form1;

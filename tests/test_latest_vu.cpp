@@ -7,6 +7,8 @@
 #include "SkinControls.h"
 #include "frmLatestSettings.h"
 
+#include "TestFiles.h"
+
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,16 +39,6 @@ QString Boxes(const frmLatestSettings& window) {
     return Boxes(checks);
 }
 
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
-}
 } // namespace
 
 class TestLatestVu : public QObject {
@@ -105,7 +97,7 @@ private slots:
         QFETCH(QByteArray, file);
         LatestVuSelection selection{Checks(checked), days};
         QVERIFY(selection.Save(file_));
-        QCOMPARE(ReadAll(file_), file);
+        QCOMPARE(ReadAll(file_, kNoFile), file);
         QVERIFY(boxes_.isEmpty());
         // What was written loads back to the same boxes.
         LatestVuSelection loaded;
@@ -149,7 +141,7 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, checked);
         QFETCH(QString, days);
-        if (!file.isNull()) WriteFile(file_, file);
+        if (!file.isNull()) QVERIFY(WriteFile(file_, file));
         LatestVuSelection selection{Checks("35"), "1"};
         selection.Load(file_);
         QCOMPARE(Boxes(selection.checks), checked);
@@ -201,20 +193,20 @@ private slots:
         QCOMPARE(boxes_.join('|'), box);
 
         boxes_.clear();
-        WriteFile(file_, "001004\r\n5\r\n");
+        QVERIFY(WriteFile(file_, "001004\r\n5\r\n"));
         LatestVuSelection saved{DefaultChecks(), text};
         QCOMPARE(saved.Save(file_), message.isEmpty());
         QCOMPARE(boxes_.join('|'), box);
         if (message.isEmpty()) {
-            QCOMPARE(ReadAll(file_), "001002003005\r\n" + rounded.toUtf8() + "\r\n");
+            QCOMPARE(ReadAll(file_, kNoFile), "001002003005\r\n" + rounded.toUtf8() + "\r\n");
         } else {
-            QCOMPARE(ReadAll(file_), QByteArray("001004\r\n5\r\n"));
+            QCOMPARE(ReadAll(file_, kNoFile), QByteArray("001004\r\n5\r\n"));
             QCOMPARE(saved.days, text); // left for the user to correct
         }
     }
 
     void saveAndCancelFromTheWindow() {
-        WriteFile(file_, "001004\r\n5\r\n");
+        QVERIFY(WriteFile(file_, "001004\r\n5\r\n"));
         frmLatestSettings window;
         window.show();
         QCOMPARE(Boxes(window), QStringLiteral("3"));
@@ -223,7 +215,7 @@ private slots:
         window.tbDays->setText("8");
         QTest::mouseClick(window.cmdCancel, Qt::LeftButton);
         QVERIFY(!window.isVisible());
-        QCOMPARE(ReadAll(file_), QByteArray("001004\r\n5\r\n"));
+        QCOMPARE(ReadAll(file_, kNoFile), QByteArray("001004\r\n5\r\n"));
 
         // Opened again it shows the file, not the cancelled changes.
         window.show();
@@ -234,13 +226,13 @@ private slots:
         window.tbDays->setText("400");
         QTest::mouseClick(window.cmdSave, Qt::LeftButton);
         QVERIFY(window.isVisible()); // refused: the window stays open
-        QCOMPARE(ReadAll(file_), QByteArray("001004\r\n5\r\n"));
+        QCOMPARE(ReadAll(file_, kNoFile), QByteArray("001004\r\n5\r\n"));
         QCOMPARE(boxes_, QStringList{"VantrelPC: The number of days must be between 0 and 365"});
 
         window.tbDays->setText("2.5");
         QTest::mouseClick(window.cmdSave, Qt::LeftButton);
         QVERIFY(!window.isVisible());
-        QCOMPARE(ReadAll(file_), QByteArray("001004001017\r\n2\r\n"));
+        QCOMPARE(ReadAll(file_, kNoFile), QByteArray("001004001017\r\n2\r\n"));
     }
 
     void exclusivePair_data() {
@@ -264,7 +256,7 @@ private slots:
         QTest::mouseClick(window.Check1[clicked], Qt::LeftButton);
         QCOMPARE(Boxes(window), after);
         QTest::mouseClick(window.cmdSave, Qt::LeftButton);
-        QCOMPARE(ReadAll(file_).split('\r').first(), TrepLine(Checks(after)).toUtf8());
+        QCOMPARE(ReadAll(file_, kNoFile).split('\r').first(), TrepLine(Checks(after)).toUtf8());
     }
 
     void leavingTheDaysBox_data() {

@@ -3,6 +3,8 @@
 #include "LogArchive.h"
 #include "ZipArchive.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -14,16 +16,6 @@
 #include <unistd.h>
 
 namespace {
-void WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray Run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -77,7 +69,7 @@ private slots:
     }
 
     void packAddsByFileName() {
-        WriteFile(log_, LogText(1));
+        QVERIFY(WriteFile(log_, LogText(1)));
         QVERIFY(ZipArchive().Pack(log_, archive_, 9));
         const QJsonArray entries = PythonEntries(archive_);
         QCOMPARE(entries.size(), 1);
@@ -89,9 +81,9 @@ private slots:
         QVERIFY(QFileInfo(archive_).size() < LogText(1).size() / 2);
 
         // A second pack of the same name replaces the first entry; others stay.
-        WriteFile(folder_ + "/other.txt", "other\r\n");
+        QVERIFY(WriteFile(folder_ + "/other.txt", "other\r\n"));
         QVERIFY(ZipArchive().Pack(folder_ + "/other.txt", archive_));
-        WriteFile(log_, LogText(2));
+        QVERIFY(WriteFile(log_, LogText(2)));
         QVERIFY(ZipArchive().Pack(log_, archive_, 9));
         QCOMPARE(UnzipNames(archive_), (QStringList{"VNPC.log", "other.txt"}));
         const QJsonArray again = PythonEntries(archive_);
@@ -117,13 +109,13 @@ private slots:
     void packFailures() {
         QFETCH(bool, logThere);
         QFETCH(QByteArray, archiveBytes);
-        if (logThere) WriteFile(log_, LogText(1));
+        if (logThere) QVERIFY(WriteFile(log_, LogText(1)));
         if (archiveBytes == "keep") {
-            WriteFile(folder_ + "/older.log", "older\r\n");
+            QVERIFY(WriteFile(folder_ + "/older.log", "older\r\n"));
             QVERIFY(ZipArchive().Pack(folder_ + "/older.log", archive_));
             archiveBytes = ReadAll(archive_);
         } else if (!archiveBytes.isNull()) {
-            WriteFile(archive_, archiveBytes);
+            QVERIFY(WriteFile(archive_, archiveBytes));
         }
         QVERIFY(!ZipArchive().Pack(log_, archive_, 9));
         ArchiveLog(folder_, "VNPC.log"); // ends quietly
@@ -143,7 +135,7 @@ private slots:
     }
 
     void firstCloseCreatesTheArchive() {
-        WriteFile(log_, LogText(1));
+        QVERIFY(WriteFile(log_, LogText(1)));
         ArchiveLog(folder_, "VNPC.log");
         QCOMPARE(LogArchivePath, archive_);
         QVERIFY(!QFile::exists(log_));
@@ -159,7 +151,7 @@ private slots:
         QCOMPARE(ReadAll(archive_), before);
 
         // A later run's log replaces the kept one.
-        WriteFile(log_, LogText(2));
+        QVERIFY(WriteFile(log_, LogText(2)));
         ArchiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
         const QJsonArray entries = PythonEntries(archive_);
@@ -183,7 +175,7 @@ private slots:
         QVERIFY(ArchiveContains("vnpc.log"));
         QVERIFY(!ArchiveContains(""));
 
-        WriteFile(log_, LogText(3));
+        QVERIFY(WriteFile(log_, LogText(3)));
         ArchiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
         QCOMPARE(UnzipNames(archive_), (QStringList{"vnpc.log", "logs/VNPC.log", "VNPC.log"}));
@@ -195,7 +187,7 @@ private slots:
 
     void readOnlyFolderKeepsTheLog() {
         if (geteuid() == 0) QSKIP("root writes into read-only folders");
-        WriteFile(log_, LogText(1));
+        QVERIFY(WriteFile(log_, LogText(1)));
         QVERIFY(QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         ArchiveLog(folder_, "VNPC.log");
         QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::WriteOwner |

@@ -2,16 +2,13 @@
 #include "MessageLog.h"
 #include "StatusFile.h"
 
+#include "TestFiles.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-} // namespace
+namespace {} // namespace
 
 class TestLogStatus : public QObject {
     Q_OBJECT
@@ -41,7 +38,7 @@ private slots:
         log.ShowHex(QByteArray());
         const QString expected = "\r\n00 0A FF 80  - tail\r\n";
         QCOMPARE(log.area(), expected);
-        QCOMPARE(ReadAll(logPath_), expected.toUtf8());
+        QCOMPARE(ReadAll(logPath_, kNoFile), expected.toUtf8());
     }
 
     void areaKeepsTheNewest32000Characters() {
@@ -58,7 +55,7 @@ private slots:
         log.sShowText(huge);
         QCOMPARE(log.area().size(), 32000);
         QVERIFY(log.area().endsWith("bz\r\n"));
-        QVERIFY(ReadAll(logPath_).contains((huge + "\r\n").toUtf8()));
+        QVERIFY(ReadAll(logPath_, kNoFile).contains((huge + "\r\n").toUtf8()));
     }
 
     void loggingOffLeavesTheFileEmpty() {
@@ -71,9 +68,9 @@ private slots:
         StatusFile status(log);
         status.setFilePath(statusPath_);
         status.WriteStatus("Downloading");
-        QCOMPARE(ReadAll(logPath_), QByteArray());
+        QCOMPARE(ReadAll(logPath_, kNoFile), QByteArray());
         QCOMPARE(log.area(), QString("line\r\n01 "));
-        QCOMPARE(ReadAll(statusPath_), QByteArray("Downloading\r\n"));
+        QCOMPARE(ReadAll(statusPath_, kNoFile), QByteArray("Downloading\r\n"));
     }
 
     void deletedLogIsCreatedAgain() {
@@ -82,7 +79,7 @@ private slots:
         log.sShowText("before");
         QVERIFY(QFile::remove(logPath_));
         log.sShowText("after");
-        QCOMPARE(ReadAll(logPath_), QByteArray("after\r\n"));
+        QCOMPARE(ReadAll(logPath_, kNoFile), QByteArray("after\r\n"));
     }
 
     void statusLines_data() {
@@ -116,10 +113,10 @@ private slots:
         status.BlocksReceived = received;
         status.BlocksExpected = expected;
         status.WriteStatus(text);
-        QCOMPARE(ReadAll(statusPath_), line + "\r\n");
+        QCOMPARE(ReadAll(statusPath_, kNoFile), line + "\r\n");
         QCOMPARE(status.BlocksExpected, expectedAfter);
         QCOMPARE(status.caption(), QString::fromUtf8(line));
-        const QByteArray logText = ReadAll(logPath_);
+        const QByteArray logText = ReadAll(logPath_, kNoFile);
         QCOMPARE(logText.contains(line), logged);
         QVERIFY(logText.startsWith("Downloading\r\n"));
         QVERIFY(log.area().isEmpty()); // status texts never reach the message area

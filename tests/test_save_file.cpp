@@ -3,6 +3,8 @@
 #include "Session.h"
 #include "StatusFile.h"
 
+#include "TestFiles.h"
+
 #include <DownloadSettings.h>
 
 #include <QDir>
@@ -62,11 +64,6 @@ QString Exact(const QString& text) {
 
 QString ErrorText(int error) {
     return QString::number(error) + " - " + QString::fromLocal8Bit(std::strerror(error));
-}
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void Touch(const QString& path, const QByteArray& content = "old") {
@@ -236,11 +233,11 @@ private slots:
             QCOMPARE(filesIn("vu") + filesIn("card"), before);
         } else {
             QCOMPARE(logged, (QStringList{logged[0], "File saved"}));
-            QCOMPARE(Read(saved), data);
+            QCOMPARE(ReadAll(saved), data);
             QCOMPARE((filesIn("vu") + filesIn("card")).size(), before.size() + 1);
         }
         for (const QString& entry : existing)
-            if (!entry.endsWith('/')) QCOMPARE(Read(path(entry)), QByteArray("old"));
+            if (!entry.endsWith('/')) QCOMPARE(ReadAll(path(entry)), QByteArray("old"));
         QVERIFY(session_->DownloadData.isEmpty());
         QVERIFY(session_->DataKind.isEmpty());
     }
@@ -266,7 +263,7 @@ private slots:
         QVERIFY(!QFile::exists(path("VNPCstatus.txt")));
         prepare(6, "M_N.DDD", "", cardData ? Card() : QByteArray(), 255);
         session_->SaveFile();
-        QCOMPARE(Read(path("VNPCstatus.txt")), (status + "\r\n").toUtf8());
+        QCOMPARE(ReadAll(path("VNPCstatus.txt")), (status + "\r\n").toUtf8());
         QCOMPARE(filesIn("vu").size() + filesIn("card").size(), int(vuData) + int(cardData));
         QCOMPARE(session_->VuDataPresent, vuData);
         QCOMPARE(session_->CardDataPresent, cardData);
@@ -279,8 +276,8 @@ private slots:
         prepare(1, "N.DDD", "M", EveryByte(1));
         session_->SaveFile();
         QCOMPARE(lines(), (QStringList{"VU Path/File Name - " + file, "File saved"}));
-        QCOMPARE(Read(file), EveryByte(1));
-        QCOMPARE(Read(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+        QCOMPARE(ReadAll(file), EveryByte(1));
+        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
     }
 
     // A folder that cannot be made (a file is in its way) sends the data to the data folder.
@@ -296,8 +293,8 @@ private slots:
                          "Card Path/File Name - \"" + file + "\"",
                          "File save error - no. " + ErrorText(ENOTDIR),
                          "Card Path/File Name - " + dataFolder() + "/saved.ddd", "File saved"}));
-        QCOMPARE(Read(dataFolder() + "/saved.ddd"), QByteArray("card data"));
-        QCOMPARE(Read(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+        QCOMPARE(ReadAll(dataFolder() + "/saved.ddd"), QByteArray("card data"));
+        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
     }
 
     void dataLostWhenNoFolderTakesIt() {
@@ -311,7 +308,7 @@ private slots:
         QCOMPARE(logged[4], "VU Path/File Name - " + path("blocked/Fenwright/Vantrel PC/M_N.DDD"));
         QCOMPARE(logged[5], "File save error - no. " + ErrorText(ENOTDIR));
         QCOMPARE(logged[6], QString("File not saved - the downloaded data is lost"));
-        QCOMPARE(Read(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
         QVERIFY(session_->DownloadData.isEmpty());
         QVERIFY(session_->DataKind.isEmpty());
     }

@@ -3,6 +3,8 @@
 #include "DownloadSettings.h"
 #include "Folders.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,17 +18,6 @@
 using namespace DownloadSettings;
 
 namespace {
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 QString Flag(bool value) {
     return value ? QStringLiteral("true") : QStringLiteral("false");
@@ -186,13 +177,13 @@ void TestSettings::writtenFile() {
                    "[Options]\r\n"
                    "FileNameStyle=LD\r\n";
     }
-    QCOMPARE(ReadFile(folder + "/Settings.ini"), expected);
+    QCOMPARE(ReadAll(folder + "/Settings.ini", kNoFile), expected);
 
     // Read back by the same variant, the written file gives the same settings, except that
     // a data path read from a file always ends with the separator.
     const QString vuWritten = VUDataPath;
     LoadSettings(folder);
-    QCOMPARE(ReadFile(folder + "/Settings.ini"), expected);
+    QCOMPARE(ReadAll(folder + "/Settings.ini", kNoFile), expected);
     QCOMPARE(Language, QString("EN"));
     QCOMPARE(FileNameStyle, IsEngineVariant() ? QString(" ") : QString("LD"));
     QCOMPARE(VUDataPath, vuWritten.endsWith('/') ? vuWritten : vuWritten + '/');
@@ -214,7 +205,7 @@ void TestSettings::existingFileIsNeverRewritten() {
     QFETCH(QByteArray, content);
     QFETCH(QString, language);
     const QString folder = LoadFrom(content);
-    QCOMPARE(ReadFile(folder + "/Settings.ini"), content);
+    QCOMPARE(ReadAll(folder + "/Settings.ini", kNoFile), content);
     QCOMPARE(Language, language);
     QCOMPARE(Log, true);
 }
@@ -262,7 +253,7 @@ void TestSettings::brokenFiles() {
         }
         QVERIFY(WriteFile(file, content));
         LoadSettings(folder);
-        QCOMPARE(ReadFile(file), content);
+        QCOMPARE(ReadAll(file, kNoFile), content);
     }
     QCOMPARE(Language, language);
     QCOMPARE(Log, kind != "long value");
