@@ -26,8 +26,6 @@ constexpr bool kEngine = false;
 const char* const kFirstLine = "#============== Settings ==============#";
 #endif
 
-constexpr qint32 kDefaultRxTimeout = 1160;
-
 // Only spaces count: a tab in a value is part of the value.
 QString TrimSpaces(const QString& text) {
     qsizetype first = 0;
@@ -68,8 +66,9 @@ void ReadFileNameStyle(const QString& line) {
 // A path that names nothing is created; a path that still names nothing afterwards leaves
 // the earlier setting in place. Either way the setting ends with the separator.
 void ReadDataPath(const QString& line, QLatin1StringView key, QString& setting) {
-    if (line.size() <= key.size() || !line.startsWith(key)) return;
-    const QString path = TrimSpaces(line.mid(key.size()));
+    const QString value = ValueOf(line, key);
+    if (value.isNull()) return;
+    const QString path = TrimSpaces(value);
     if (!path.isEmpty()) {
         if (!QFileInfo::exists(path)) MakeFolderPath(path);
         if (QFileInfo::exists(path)) setting = path;

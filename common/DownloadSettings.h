@@ -16,7 +16,8 @@ inline bool DiagnosticsWindow = false;
 inline bool CloseDiagnosticsWindow = true;
 inline QString FileNameStyle;
 inline bool Log = true;
-inline qint32 RXTIMEOUT = 1160; // read by the engine only
+inline constexpr qint32 kDefaultRxTimeout = 1160;
+inline qint32 RXTIMEOUT = kDefaultRxTimeout; // read by the engine only
 
 // Parameters of one engine run, taken from the command line and the cable.
 inline qint16 ComPort = 0;

@@ -17,10 +17,6 @@ namespace {
 // The descriptions programmed into the cables' chips, matched whole and case-sensitively.
 const QByteArray kAcceptedDescriptions[] = {"Vantrel PC Cable", "USB Tacho Download Adapter"};
 
-QString hex(quint32 value) {
-    return QString::number(value, 16).toUpper();
-}
-
 struct DeviceWalk {
     int match = -1;
     bool anyOpen = false;
@@ -61,9 +57,7 @@ void reportNoCable(MessageLog& log, StatusFile& status, bool heldOpen) {
         status.WriteStatus(QStringLiteral("Failed - maybe USB device is open"));
         return;
     }
-    ShowMessageBox(DownloadSettings::Language == QLatin1String("DE")
-                       ? QStringLiteral("Kein VantrelPC-Kabel angeschlossen")
-                       : QStringLiteral("Can't find a VantrelPC cable"));
+    ShowNoCableBox();
     status.WriteStatus(QStringLiteral("Failed"));
     log.sShowText(QStringLiteral("Can't find a VantrelPC cable"));
 }
@@ -84,7 +78,7 @@ qint32 readOpenCable(MessageLog& log, CableState& cable) {
         ShowMessageBox(QStringLiteral("Please update the USB driver for the VantrelPC cable"));
         return qint32(driver);
     }
-    log.sShowText(QStringLiteral("Driver Version - ") + hex(driverVersion));
+    log.sShowText(QStringLiteral("Driver Version - ") + HexText(driverVersion));
 
     const FT_STATUS port = FT_GetComPortNumber(cable.CableHandle, &cable.ComPortNumber);
     if (port != FT_OK) {
@@ -99,7 +93,7 @@ qint32 readOpenCable(MessageLog& log, CableState& cable) {
 qint32 findCable(MessageLog& log, StatusFile& status, CableState& cable) {
     quint32 libraryVersion = 0;
     if (FT_GetLibraryVersion(&libraryVersion) == FT_OK)
-        log.sShowText(QStringLiteral("DLL Version - ") + hex(libraryVersion));
+        log.sShowText(QStringLiteral("DLL Version - ") + HexText(libraryVersion));
     else
         ShowMessageBox(QStringLiteral("Couldn't get USB Library Version"));
 
@@ -130,6 +124,12 @@ qint32 findCable(MessageLog& log, StatusFile& status, CableState& cable) {
 }
 
 } // namespace
+
+void ShowNoCableBox() {
+    ShowMessageBox(DownloadSettings::Language == QLatin1String("DE")
+                       ? QStringLiteral("Kein VantrelPC-Kabel angeschlossen")
+                       : QStringLiteral("Can't find a VantrelPC cable"));
+}
 
 qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable) {
     cable.engineMustEnd = false;

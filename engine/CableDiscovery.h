@@ -19,4 +19,7 @@ struct CableState {
 // briefly for its driver version and port number, and closes it again. Returns 0 when
 // ComPortNumber holds the cable's port; any other value is a failure. After an unreadable
 // driver version the cable stays open in CableHandle for the caller to close.
+// The box that says no cable is attached, in the user's language.
+void ShowNoCableBox();
+
 qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable);

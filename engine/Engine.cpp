@@ -18,14 +18,6 @@ bool German() {
     return DownloadSettings::Language == QLatin1String("DE");
 }
 
-QString Bool(bool value) {
-    return value ? QStringLiteral("True") : QStringLiteral("False");
-}
-
-void ShowNoCable() {
-    ShowMessageBox(German() ? QStringLiteral("Kein VantrelPC-Kabel angeschlossen")
-                            : QStringLiteral("Can't find a VantrelPC cable"));
-}
 } // namespace
 
 Engine::Engine(EngineView* view, QObject* parent) : QObject(parent), view_(view) {
@@ -79,7 +71,7 @@ void Engine::Form_Load(const QString& commandLineText) {
     if (FindCable(log_, status_, cable_) != 0) {
         if (!cable_.engineMustEnd) {
             log_.sShowText(QStringLiteral("No VantrelPC cable"));
-            ShowNoCable();
+            ShowNoCableBox();
             status_.WriteStatus(QStringLiteral("Failed"));
         }
         EndProgram();
@@ -131,8 +123,8 @@ void Engine::logOptions() {
     log_.sShowText(QStringLiteral("FileNameStyle: %1\r\nDiagnosticsWindow: %2\r\n"
                                   "CloseDiagnosticsWindow: %3\r\nPositon: {%4,%5}")
                        .arg(DownloadSettings::FileNameStyle,
-                            Bool(DownloadSettings::DiagnosticsWindow),
-                            Bool(DownloadSettings::CloseDiagnosticsWindow))
+                            BoolText(DownloadSettings::DiagnosticsWindow),
+                            BoolText(DownloadSettings::CloseDiagnosticsWindow))
                        .arg(windowTop_)
                        .arg(windowLeft_));
 }

@@ -2,6 +2,7 @@
 
 #include "NationCodes.h"
 
+#include <QtEndian>
 #include <optional>
 
 namespace {
@@ -40,7 +41,7 @@ uchar ByteAt(const QByteArray& data, qint64 position) {
 }
 
 qint64 WordAt(const QByteArray& data, qint64 position) {
-    return ByteAt(data, position) * 256 + ByteAt(data, position + 1);
+    return qFromBigEndian<quint16>(data.constData() + position);
 }
 
 // One record array of a second-generation overview: its 5-byte header (type, record size,

@@ -20,11 +20,8 @@ void MessageLog::ShowHex(const QByteArray& bytes) {
 }
 
 QString MessageLog::hexDump(const QByteArray& bytes) {
-    QString dump;
-    dump.reserve(bytes.size() * 3);
-    for (const char byte : bytes)
-        dump += QStringLiteral("%1 ").arg(quint8(byte), 2, 16, QLatin1Char('0')).toUpper();
-    return dump;
+    if (bytes.isEmpty()) return QString();
+    return QString::fromLatin1(bytes.toHex(' ').toUpper()) + QLatin1Char(' ');
 }
 
 void MessageLog::appendToFile(const QString& text) const {

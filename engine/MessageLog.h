@@ -7,6 +7,17 @@
 // The engine's diagnostic lines: the message area of its window (bounded) and, when
 // logging is on, "VNPC.log", opened, appended and closed for every write so that other
 // programs can copy it at any time.
+// "True" or "False", as the log writes a flag.
+inline QString BoolText(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+// A number in upper-case hexadecimal without leading zeros, as the log writes versions and
+// times.
+inline QString HexText(quint32 value) {
+    return QString::number(value, 16).toUpper();
+}
+
 class MessageLog {
 public:
     static constexpr qsizetype kAreaLimit = 32000;

@@ -14,9 +14,8 @@
 namespace {
 
 QString CardName(const QByteArray& data) {
-    const QString& style = DownloadSettings::FileNameStyle;
-    if (!IsNamingStyle(style) || data.isEmpty()) return kSavedName;
-    const QString name = sGetCardFileName(style, data, QDateTime::currentDateTime());
+    const QString name =
+        sGetCardFileName(DownloadSettings::FileNameStyle, data, QDateTime::currentDateTime());
     return name.isEmpty() ? kSavedName : name;
 }
 
@@ -122,7 +121,7 @@ void Session::SaveFile() {
         writer.logPath(CandidatePath(folder + VuFileName, FirstFreeNumber(folder + VuFileName, 0)));
     else
         writer.save(folder, VuFileName, DownloadData);
-    if (CurrentTrep == 255)
+    if (CurrentTrep == kTrepEnd)
         status_.WriteStatus(VuDataPresent || CardDataPresent ? QStringLiteral("Complete")
                                                              : QStringLiteral("Failed"));
     DownloadData.clear();

@@ -113,6 +113,7 @@ private:
 
     // TREP data.
     void storeEcho(const QByteArray& echo);
+    QByteArray& currentBlockData();
     void appendData(const QByteArray& data);
     void countSubMessageProgress();
     void completeTrep();
@@ -120,6 +121,7 @@ private:
     void readOverview();
     void setDownloadPeriod();
     void takeNextEntry();
+    bool isGen2Numbered(qint32 trep) const;
     qint32 trepWeight(qint32 baseTrep) const;
     qint32 expectedLatestVuBlocks() const;
 

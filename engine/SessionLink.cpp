@@ -16,15 +16,12 @@ using namespace std::chrono_literals;
 // The tester must leave at least 5 ms between the bytes of a request.
 constexpr auto kInterBytePause = 5ms;
 constexpr int kMaxRxTries = 3;
-constexpr int kDefaultRxTimeoutMs = 1160;
 
-QString Bool(bool value) {
-    return value ? QStringLiteral("True") : QStringLiteral("False");
-}
 } // namespace
 
 int Session::RxTimeout() {
-    return DownloadSettings::RXTIMEOUT > 0 ? DownloadSettings::RXTIMEOUT : kDefaultRxTimeoutMs;
+    return DownloadSettings::RXTIMEOUT > 0 ? DownloadSettings::RXTIMEOUT
+                                           : DownloadSettings::kDefaultRxTimeout;
 }
 
 Session::Session(MessageLog& log, StatusFile& status, SerialLink& link, QObject* parent)
@@ -58,11 +55,11 @@ void Session::StartSession() {
         return;
     }
     // A pty cannot report its lines; the driver raises both when the port opens.
-    log_.sShowText(QStringLiteral("Com Port Settings: DTR Enable: ") +
-                   Bool(link_.dataTerminalReady().value_or(true)) +
-                   QStringLiteral("  RTS Holding: ") + Bool(link_.requestToSend().value_or(true)) +
-                   QStringLiteral("\r\nCommand Parameters - ") + commandLineText +
-                   QStringLiteral("\r\n"));
+    log_.sShowText(
+        QStringLiteral("Com Port Settings: DTR Enable: ") +
+        BoolText(link_.dataTerminalReady().value_or(true)) + QStringLiteral("  RTS Holding: ") +
+        BoolText(link_.requestToSend().value_or(true)) +
+        QStringLiteral("\r\nCommand Parameters - ") + commandLineText + QStringLiteral("\r\n"));
     SessionStart = QDateTime::currentDateTime();
     log_.sShowText(SessionStart.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     DownloadData.clear();

@@ -9,6 +9,7 @@
 #include "Session.h"
 #include "StatusFile.h"
 
+#include <QtEndian>
 #include <optional>
 
 namespace {
@@ -61,13 +62,8 @@ QString MakerName(qint32 code) {
 std::optional<qint32> DayOf(const QByteArray& time) {
     if (time.size() != kTimeSize || time == QByteArray(4, '\0') || time == QByteArray(4, '\xFF'))
         return std::nullopt;
-    const quint32 seconds = (quint32(quint8(time[0])) << 24) | (quint32(quint8(time[1])) << 16) |
-                            (quint32(quint8(time[2])) << 8) | quint32(quint8(time[3]));
+    const quint32 seconds = qFromBigEndian<quint32>(time.constData());
     return qint32(seconds - seconds % kDay);
-}
-
-QString Hex(qint32 seconds) {
-    return QString::number(Unsigned(seconds), 16).toUpper();
 }
 
 // Whole days from one day to a later one; 0 when they come the other way round.
@@ -88,7 +84,7 @@ void Session::GetTREPData() {
         received = 1;
     } else {
         if (const QByteArray number = Field(response, 7, 2); number.size() == 2)
-            received = quint8(number[0]) * 256 + quint8(number[1]);
+            received = qFromBigEndian<quint16>(number.constData());
         data = response.mid(8, std::max(length - 4, 0));
     }
     if (received != SubMessageCounter) {
@@ -110,19 +106,24 @@ void Session::GetTREPData() {
 void Session::storeEcho(const QByteArray& echo) {
     const bool bare = echo == QByteArray("\x76\x06", 2) || echo == QByteArray("\x76\x17", 2);
     if (TrepIndex == 0) Trep5Data.clear();
-    QByteArray& target = TrepIndex == 0 ? Trep5Data : DownloadData;
+    QByteArray& target = currentBlockData();
     trepStart_ = target.size();
     if (!bare) target += echo;
 }
 
+// The technical data read first is kept apart until its place in the file comes.
+QByteArray& Session::currentBlockData() {
+    return TrepIndex == 0 ? Trep5Data : DownloadData;
+}
+
 void Session::appendData(const QByteArray& data) {
-    (TrepIndex == 0 ? Trep5Data : DownloadData) += data;
+    currentBlockData() += data;
 }
 
 // A TREP refused or restarted half-way must not leave a cut-off block in the file.
 void Session::dropPartialTrep() {
     if (SubMessageCounter <= 1) return; // nothing of this TREP has been stored yet
-    (TrepIndex == 0 ? Trep5Data : DownloadData).truncate(trepStart_);
+    currentBlockData().truncate(trepStart_);
 }
 
 void Session::countSubMessageProgress() {
@@ -164,9 +165,7 @@ void Session::completeTrep() {
     SetNextTREP();
     status_.WriteStatus(QString());
 
-    const bool numbered =
-        Gen2Mode && CurrentTrep != 6 && CurrentTrep != 23 && CurrentTrep != kTrepEnd;
-    const qint32 nextBase = numbered ? CurrentTrep - 32 : CurrentTrep;
+    const qint32 nextBase = isGen2Numbered(CurrentTrep) ? CurrentTrep - 32 : CurrentTrep;
     // Another overview or a card starts a new file: save what has been collected first.
     if ((nextBase == 1 || nextBase == 6 || nextBase == 23) && TrepIndex >= 2) SaveFile();
 
@@ -180,7 +179,7 @@ void Session::completeTrep() {
 }
 
 void Session::readTechnicalData() {
-    const QByteArray block = (TrepIndex == 0 ? Trep5Data : DownloadData).mid(trepStart_);
+    const QByteArray block = currentBlockData().mid(trepStart_);
     const std::optional<quint8> maker = ByteAt(block, kMakerCodeAt);
     if (maker)
         log_.ShowHex(QByteArray(1, char(*maker)));
@@ -241,9 +240,9 @@ void Session::setDownloadPeriod() {
     OldestDate = oldest.value_or(latest.value_or(0));
     LatestDate = latest.value_or(OldestDate);
     log_.sShowText(QStringLiteral("Oldest date - ") + SecondsToDateText(OldestDate) + ' ' +
-                   Hex(OldestDate));
+                   HexText(Unsigned(OldestDate)));
     log_.sShowText(QStringLiteral("Latest date - ") + SecondsToDateText(LatestDate) + ' ' +
-                   Hex(LatestDate));
+                   HexText(Unsigned(LatestDate)));
 
     if (kind == 'A') {
         ActivityDay = OldestDate;
@@ -258,7 +257,7 @@ void Session::setDownloadPeriod() {
         first += (oldestSeconds - first) / kDay * kDay; // never more than a day before the oldest
     ActivityDay = qint32(quint32(first));
     log_.sShowText(QStringLiteral("Download from ") + SecondsToDateText(ActivityDay) + ' ' +
-                   Hex(ActivityDay));
+                   HexText(Unsigned(ActivityDay)));
     if (status_.BlocksReceived < 2) status_.BlocksExpected = expectedLatestVuBlocks();
 }
 
@@ -302,6 +301,10 @@ void Session::SetNextTREP() {
 void Session::takeNextEntry() {
     ++TrepIndex;
     CurrentTrep = TrepIndex < kTrepSequenceSize ? trepSequence[TrepIndex] : kTrepEnd;
-    if (Gen2Mode && CurrentTrep != kTrepEnd && CurrentTrep != 6 && CurrentTrep != 23)
-        CurrentTrep += 32;
+    if (isGen2Numbered(CurrentTrep)) CurrentTrep += 32;
+}
+
+// In second-generation mode the TREPs carry 32 more, except the card's and the end mark.
+bool Session::isGen2Numbered(qint32 trep) const {
+    return Gen2Mode && trep != 6 && trep != 23 && trep != kTrepEnd;
 }
