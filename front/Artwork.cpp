@@ -37,6 +37,29 @@ QImage Blank(int width, int height, const QColor& colour) {
     return image;
 }
 
+// A window body shaded from top to bottom.
+QImage ShadedBody(int width, int height) {
+    QImage body = Blank(width, height, kBodyBottom);
+    QPainter p(&body);
+    QLinearGradient shade(0, 0, 0, height);
+    shade.setColorAt(0, kBodyTop);
+    shade.setColorAt(1, kBodyBottom);
+    p.fillRect(body.rect(), shade);
+    return body;
+}
+
+// The skin: the body inside its outline, the key colour outside. Cut without antialiasing,
+// so every pixel is either the key or the body.
+QImage CutOut(const QImage& body, const QPainterPath& outline) {
+    QImage skin = Blank(body.width(), body.height(), kKeyColour);
+    QPainter p(&skin);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(kOutline, 1));
+    p.setBrush(QBrush(body));
+    p.drawPath(outline);
+    return skin;
+}
+
 void PaintTruck(QPainter& p, QPointF at, double scale) {
     p.save();
     p.translate(at);
@@ -230,13 +253,9 @@ QPainterPath Outline() {
 namespace Artwork {
 
 QImage Skin() {
-    QImage body = Blank(216, 450, kBodyBottom);
+    QImage body = ShadedBody(216, 450);
     {
         QPainter p(&body);
-        QLinearGradient shade(0, 0, 0, 450);
-        shade.setColorAt(0, kBodyTop);
-        shade.setColorAt(1, kBodyBottom);
-        p.fillRect(body.rect(), shade);
         p.setRenderHint(QPainter::Antialiasing);
         PaintHeader(p);
         PaintPanel(p);
@@ -248,14 +267,7 @@ QImage Skin() {
         rim.addRoundedRect(QRectF(2.5, 2.5, 210, 445), 20, 20);
         p.drawPath(rim);
     }
-    // The outline is cut without antialiasing: every pixel is either the key or the body.
-    QImage skin = Blank(216, 450, kKeyColour);
-    QPainter p(&skin);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(kOutline, 1));
-    p.setBrush(QBrush(body));
-    p.drawPath(Outline());
-    return skin;
+    return CutOut(body, Outline());
 }
 
 QImage ButtonPressed(int kind) {
@@ -379,13 +391,9 @@ void PaintSmallButton(QPainter& p, QPoint origin, bool tick) {
 namespace Artwork {
 
 QImage LatestSettingsSkin() {
-    QImage body = Blank(184, 364, kBodyBottom);
+    QImage body = ShadedBody(184, 364);
     {
         QPainter p(&body);
-        QLinearGradient shade(0, 0, 0, 364);
-        shade.setColorAt(0, kBodyTop);
-        shade.setColorAt(1, kBodyBottom);
-        p.fillRect(body.rect(), shade);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(20, 23, 27), 1));
         p.setBrush(kSettingsPanel);
@@ -396,16 +404,9 @@ QImage LatestSettingsSkin() {
         PaintSmallButton(p, QPoint(48, 312), false); // Cancel
         PaintSmallButton(p, QPoint(128, 312), true); // Save
     }
-    // Cut without antialiasing, like the main window: key colour or body, nothing between.
-    QImage skin = Blank(184, 364, kKeyColour);
-    QPainter p(&skin);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setPen(QPen(kOutline, 1));
-    p.setBrush(QBrush(body));
     QPainterPath outline;
     outline.addRoundedRect(QRectF(0, 0, 183, 363), 14, 14);
-    p.drawPath(outline);
-    return skin;
+    return CutOut(body, outline);
 }
 
 } // namespace Artwork
