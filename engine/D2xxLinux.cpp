@@ -1,4 +1,5 @@
 #include "D2xx.h"
+#include "DevicePaths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,20 +52,6 @@ std::vector<ListedDevice>& deviceList() {
 std::vector<std::unique_ptr<OpenDevice>>& openDevices() {
     static std::vector<std::unique_ptr<OpenDevice>> devices;
     return devices;
-}
-
-QString rootFromEnvironment(const char* name, const QString& fallback) {
-    const QString value = qEnvironmentVariable(name);
-    return value.isEmpty() ? fallback : value;
-}
-
-QString sysfsRoot() {
-    return rootFromEnvironment("VANTREL_SYSFS_ROOT", QStringLiteral("/sys"));
-}
-
-QString deviceNode(qint32 port) {
-    return rootFromEnvironment("VANTREL_DEV_ROOT", QStringLiteral("/dev")) +
-           QStringLiteral("/ttyUSB%1").arg(port);
 }
 
 // A sysfs attribute without the line end the kernel adds; empty when absent.
@@ -172,7 +159,7 @@ void markOpenDevices(std::vector<ListedDevice>& devices) {
     if (std::all_of(devices.begin(), devices.end(), [](const auto& d) { return d.open; })) return;
     const std::vector<NodeId> held = nodesHeldByOthers();
     for (ListedDevice& device : devices) {
-        const NodeId node = nodeIdOf(deviceNode(device.port));
+        const NodeId node = nodeIdOf(TtyUsbNode(device.port));
         device.open = device.open || std::any_of(held.begin(), held.end(),
                                                  [&](const NodeId& h) { return node.sameAs(h); });
     }
@@ -221,7 +208,7 @@ FT_STATUS FT_CreateDeviceInfoList(quint32* deviceCount) {
     deviceList().clear();
     *deviceCount = 0;
     // Without the usb-serial bus (module not loaded) there is simply no device.
-    const QDir folder(sysfsRoot() + QStringLiteral("/bus/usb-serial/devices"));
+    const QDir folder(UsbSerialDevicesFolder());
     if (!folder.exists()) return FT_OK;
     if (!QFileInfo(folder.path()).isReadable()) return FT_IO_ERROR;
 
@@ -260,7 +247,7 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
     *handle = nullptr;
     if (deviceNumber < 0 || size_t(deviceNumber) >= deviceList().size()) return FT_DEVICE_NOT_FOUND;
     const qint32 port = deviceList()[size_t(deviceNumber)].port;
-    if (!QFileInfo::exists(deviceNode(port))) return FT_DEVICE_NOT_OPENED;
+    if (!QFileInfo::exists(TtyUsbNode(port))) return FT_DEVICE_NOT_OPENED;
     openDevices().push_back(std::make_unique<OpenDevice>(OpenDevice{port}));
     *handle = openDevices().back().get();
     return FT_OK;
@@ -271,7 +258,7 @@ FT_STATUS FT_GetDriverVersion(FT_HANDLE handle, quint32* version) {
     if (!openDevice(handle)) return FT_INVALID_HANDLE;
     if (!version) return FT_INVALID_PARAMETER;
     quint32 found =
-        versionNumber(readAttribute(sysfsRoot() + QStringLiteral("/module/ftdi_sio/version")));
+        versionNumber(readAttribute(SysfsRoot() + QStringLiteral("/module/ftdi_sio/version")));
     if (found == 0) found = versionNumber(QSysInfo::kernelVersion().toLatin1());
     *version = found != 0 ? found : kFallbackDriverVersion;
     return FT_OK;

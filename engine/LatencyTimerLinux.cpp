@@ -1,5 +1,6 @@
 #include "LatencyTimer.h"
 
+#include "DevicePaths.h"
 #include "MessageLog.h"
 
 #include <QDir>
@@ -23,9 +24,8 @@ bool WriteValue(const QString& path, int value) {
 } // namespace
 
 QString LatencyTimer::FilePath(int comPortNumber) {
-    const QString root = qEnvironmentVariable("VANTREL_SYSFS_ROOT", QStringLiteral("/sys"));
-    return QDir(root).filePath(
-        QStringLiteral("bus/usb-serial/devices/ttyUSB%1/latency_timer").arg(comPortNumber));
+    return QDir(UsbSerialDevicesFolder())
+        .filePath(QStringLiteral("ttyUSB%1/latency_timer").arg(comPortNumber));
 }
 
 void LatencyTimer::lower(int comPortNumber, MessageLog& log) {

@@ -1,5 +1,7 @@
 #include "SerialLinkQt.h"
 
+#include "DevicePaths.h"
+
 #include <QDir>
 #include <sys/prctl.h>
 #include <termios.h>
@@ -33,8 +35,7 @@ SerialLinkQt::SerialLinkQt(int comPortNumber) {
 }
 
 QString SerialLinkQt::PortPath(int comPortNumber) {
-    QString root = qEnvironmentVariable("VANTREL_DEV_ROOT", QStringLiteral("/dev"));
-    return QDir(root).filePath(QStringLiteral("ttyUSB%1").arg(comPortNumber));
+    return TtyUsbNode(comPortNumber);
 }
 
 std::optional<SerialLink::Error> SerialLinkQt::open(int baudCode) {
