@@ -66,6 +66,10 @@ enum : qint32 {
 };
 }
 
+inline bool IsProtocolAnswer(qint32 id) {
+    return id <= MessageId::LastProtocolAnswer;
+}
+
 // Classifies one complete response. Fields are read only where the message holds them in
 // front of its checksum: too short for a header gives HeaderWrong, for a service id OtherSid,
 // and a negative response without its response code OtherResponseCode.

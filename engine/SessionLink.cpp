@@ -140,10 +140,10 @@ void Session::sendTransferData() {
     if (CurrentTrep == 2 || CurrentTrep == 34) {
         TransmitMessage(TransferDataDated(trep, ActivityDay));
     } else if (CurrentTrep == 38) {
-        TransmitMessage(TransferData(TransferPrefix, 6));
+        TransmitMessage(TransferData(6));
         log_.sShowText(QStringLiteral("Card Download"));
     } else {
-        TransmitMessage(TransferData(TransferPrefix, trep));
+        TransmitMessage(TransferData(trep));
     }
 }
 
@@ -206,8 +206,7 @@ void Session::Comm1_OnComm(const QByteArray& piece) {
         timerRx.stop();
         RxRetries = 0;
         const qint32 id = lCheckMessage(response);
-        if (id > MessageId::LastProtocolAnswer)
-            ShowMessageBox(QStringLiteral("lResult - %1").arg(id));
+        if (!IsProtocolAnswer(id)) ShowMessageBox(QStringLiteral("lResult - %1").arg(id));
         log_.sShowText(QString());
         response_ = response;
         lRespondToMessage(id);

@@ -44,9 +44,6 @@ FailureTexts FailureTextsFor(qint32 state) {
     }
 }
 
-bool IsProtocolAnswer(qint32 id) {
-    return id <= MessageId::LastProtocolAnswer;
-}
 } // namespace
 
 void Session::lRespondToMessage(qint32 lMessageID) {
