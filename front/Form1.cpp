@@ -187,8 +187,13 @@ void Form1::cmdCard_Click() {
 void Form1::StartFromButton(int kind) {
     ButtonPressed[kind]->show();
     ButtonPressed[kind]->repaint();
-    if (frmLatestSettings) frmLatestSettings->hide();
     ClearProgressBar();
+    Launch(kind);
+}
+
+// Starts the download of kind while its pressed picture shows, then lets the button go.
+void Form1::Launch(int kind) {
+    if (frmLatestSettings) frmLatestSettings->hide();
     DownloadKind = kind;
     Leds.LedIndex = kind;
     StartMessages();
@@ -213,13 +218,8 @@ void Form1::cmdLatestVU_MouseDown(Qt::MouseButtons buttons) {
         pressed->hide();
         return;
     }
-    if (frmLatestSettings) frmLatestSettings->hide();
     LatestTrepText = *selection;
-    DownloadKind = kLatestVU;
-    Leds.LedIndex = kLatestVU;
-    StartMessages();
-    pressed->hide();
-    pressed->repaint();
+    Launch(kLatestVU);
 }
 
 QPoint Form1::LatestSettingsPosition() const {
@@ -243,17 +243,15 @@ void Form1::StartMessages() {
     CloseEngineWindows(EngineProcessId, EngineStartTime);
     const QString argument = ArgumentText(DownloadKind, LatestTrepText, position);
     const QString engine = FindEngine(engineFolder_);
-    if (engine.isEmpty()) {
-        ShowMessageBox(kEngineMissingText);
-        Leds.LedMode = kLedFailed;
-        return;
-    }
-    // The old engine has ended: its last status must not be taken for the new one's.
-    QFile::remove(statusFilePath());
     qint64 startTime = -1;
-    const qint64 pid = StartEngine(engine, argument, &startTime);
+    qint64 pid = 0;
+    if (!engine.isEmpty()) {
+        // The old engine has ended: its last status must not be taken for the new one's.
+        QFile::remove(statusFilePath());
+        pid = StartEngine(engine, argument, &startTime);
+    }
     if (pid == 0) {
-        // Found but not startable (no permission, broken file): as unusable as missing.
+        // Found but not startable (no permission, broken file) is as unusable as missing.
         ShowMessageBox(kEngineMissingText);
         Leds.LedMode = kLedFailed;
         return;
@@ -311,7 +309,7 @@ void Form1::tmrLEDs_Timer() {
     const LedStep step = Leds.Tick();
     if (step.stopTimer) tmrLEDs.stop();
     if (step.interval > 0) tmrLEDs.setInterval(step.interval);
-    if (step.lamp >= 0) SetLamp(step.lamp, step.lit);
+    SetLamp(step.lamp, step.lit); // ignores -1, a step without a lamp
 }
 
 void Form1::mousePressEvent(QMouseEvent* event) {

@@ -78,6 +78,7 @@ private:
     void SetLamp(int index, bool lit);
     void DarkenLamps();
     void StartFromButton(int kind);
+    void Launch(int kind);
     void ShowLatestSettings();
 
     const QImage skin_;

@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace {
 // The file's code for each box; box (0) has none.
@@ -90,15 +89,6 @@ QString DaysMessage(DaysProblem problem) {
     return QString();
 }
 
-QString RoundedDays(const QString& text) {
-    constexpr double lowest = std::numeric_limits<qint32>::min();
-    constexpr double highest = std::numeric_limits<qint32>::max();
-    // nearbyint rounds halves to the even neighbour; + 0.0 turns -0 into 0.
-    const double days =
-        std::clamp(std::nearbyint(LeadingNumber(text.trimmed())), lowest, highest) + 0.0;
-    return QString::number(qint64(days));
-}
-
 std::optional<LatestVuFileLines> ReadLatestVuFile(const QString& path) {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
@@ -131,7 +121,7 @@ bool LatestVuSelection::Save(const QString& filePath) {
         ShowMessageBox(DaysMessage(problem));
         return false;
     }
-    days = RoundedDays(days);
+    days = RoundedNumber(days.trimmed());
     if (!WriteLatestVuFile(filePath, TrepLine(checks), days)) {
         ShowMessageBox(QStringLiteral("The 'Latest VU' settings could not be saved in\n") +
                        filePath);
@@ -143,7 +133,7 @@ bool LatestVuSelection::Save(const QString& filePath) {
 bool LatestVuSelection::ValidateDays() {
     const DaysProblem problem = CheckDays(days);
     if (problem != DaysProblem::None) ShowMessageBox(DaysMessage(problem));
-    days = RoundedDays(days);
+    days = RoundedNumber(days.trimmed());
     return problem != DaysProblem::None;
 }
 
@@ -180,15 +170,7 @@ QRectF* FindControl(std::vector<DesignControl>& layout, const QString& name) {
 }
 
 std::vector<DesignControl> LatestSettingsLayout(double twipsPerPixel) {
-    std::vector<DesignControl> layout = LatestSettingsDesign();
-    for (DesignControl& control : layout) {
-        const QRectF& r = control.twips;
-        const auto convert = [&](int part, double value) {
-            return (control.scaled & part) ? ConvertTwips(value, twipsPerPixel) : value;
-        };
-        control.twips = QRectF(convert(kLeft, r.x()), convert(kTop, r.y()),
-                               convert(kWidth, r.width()), convert(kHeight, r.height()));
-    }
+    std::vector<DesignControl> layout = ConvertDesign(LatestSettingsDesign(), twipsPerPixel);
     // Check boxes draw taller on such displays; these two would cut their captions. The
     // 100 twips are the running display's, not converted.
     if (twipsPerPixel < kDesignTwipsPerPixel) {

@@ -32,8 +32,6 @@ CheckStates ChecksFromTrepLine(const QString& line, CheckStates checks);
 enum class DaysProblem { None, NotNumber, OutOfRange };
 DaysProblem CheckDays(const QString& text);
 QString DaysMessage(DaysProblem problem);
-// The leading number of the text, rounded half to even; "0" when there is none.
-QString RoundedDays(const QString& text);
 
 struct LatestVuFileLines {
     QString trepLine;

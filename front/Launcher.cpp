@@ -1,5 +1,7 @@
 #include "Launcher.h"
 
+#include "LatestVuSettings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,32 +28,35 @@ QString PositionText(qint64 topTwips, qint64 leftTwips) {
     return QStringLiteral(" {%1,%2}").arg(topTwips + 600).arg(leftTwips + 3300);
 }
 
-QString DaysText(const QString& secondLine) {
+QString RoundedNumber(const QString& text) {
     constexpr double lowest = std::numeric_limits<qint32>::min();
     constexpr double highest = std::numeric_limits<qint32>::max();
-    // nearbyint rounds halves to the even neighbour in the default rounding mode.
-    const double days = std::clamp(std::nearbyint(LeadingNumber(secondLine)), lowest, highest);
-    const QString digits = QString::number(qint64(days));
-    return days < 0 ? digits : QLatin1Char(' ') + digits;
+    // nearbyint rounds halves to the even neighbour in the default rounding mode; -0 turns
+    // into the integer 0.
+    return QString::number(
+        qint64(std::clamp(std::nearbyint(LeadingNumber(text)), lowest, highest)));
+}
+
+QString DaysText(const QString& secondLine) {
+    const QString digits = RoundedNumber(secondLine);
+    return digits.startsWith(QLatin1Char('-')) ? digits : QLatin1Char(' ') + digits;
 }
 
 QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondLine) {
     return QLatin1Char('[') + firstLine + QLatin1Char(']') + DaysText(secondLine);
 }
 
-QString ReadLine(QFile& file) {
-    QByteArray line = file.readLine();
+QString ReadLine(QFile& file, qint64 maxSize) {
+    QByteArray line = file.readLine(maxSize);
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
     return QString::fromUtf8(line);
 }
 
 std::optional<QString> ReadLatestTrepText(const QString& filePath) {
-    QFile file(filePath);
-    if (!QFileInfo(filePath).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QString first = ReadLine(file);
-    const QString second = ReadLine(file);
-    return LatestTrepTextFromLines(first, second);
+    const std::optional<LatestVuFileLines> lines = ReadLatestVuFile(filePath);
+    if (!lines) return std::nullopt;
+    return LatestTrepTextFromLines(lines->trepLine, lines->days.value_or(QString()));
 }
 
 QString ArgumentText(int downloadKind, const QString& latestTrepText, const QString& position) {

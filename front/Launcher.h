@@ -22,6 +22,10 @@ double LeadingNumber(const QString& text);
 // " {top,left}" with both corners in twips; the engine puts its window there.
 QString PositionText(qint64 topTwips, qint64 leftTwips);
 
+// The leading number of the text rounded half to even and held to 32 bits, as whole
+// digits ("0" when there is none, never "-0").
+QString RoundedNumber(const QString& text);
+
 // The days part of the Latest VU selection: the number rounded half to even, written with
 // a space before it when it is zero or more and with its minus sign otherwise.
 QString DaysText(const QString& secondLine);
@@ -32,8 +36,9 @@ QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondL
 // Reads the Latest VU file; nothing when it is missing or cannot be read.
 std::optional<QString> ReadLatestTrepText(const QString& filePath);
 
-// One line of a text file, without its line end (CR LF or LF).
-QString ReadLine(QFile& file);
+// One line of a text file, without its line end (CR LF or LF); at most maxSize - 1 bytes
+// of it when maxSize is given (0: the whole line).
+QString ReadLine(QFile& file, qint64 maxSize = 0);
 
 // The single argument handed to the engine for a download kind.
 QString ArgumentText(int downloadKind, const QString& latestTrepText, const QString& position);

@@ -13,11 +13,8 @@ void ArchiveLog(const QString& dataFolder, const QString& fileName) {
 }
 
 bool ArchiveContains(const QString& name) {
-    const QStringList entries = ListArchiveEntries();
-    for (qsizetype index = 1; index < entries.size(); ++index) {
-        if (entries.at(index) == name) return true;
-    }
-    return false;
+    // From index 1: index 0 is the list's empty placeholder, not an entry.
+    return ListArchiveEntries().indexOf(name, 1) >= 0;
 }
 
 QStringList ListArchiveEntries() {

@@ -8,10 +8,7 @@
 QString ReadStatusLine(const QString& filePath) {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) return QString();
-    QByteArray line = file.readLine(4096);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    return QString::fromUtf8(line);
+    return ReadLine(file, 4096);
 }
 
 PollAction InterpretStatusLine(const QString& line) {

@@ -34,17 +34,20 @@ double ConvertTwips(double designTwips, double twipsPerPixel) {
     return designTwips / kDesignTwipsPerPixel * twipsPerPixel;
 }
 
-std::vector<DesignControl> setLargeDPICompatibleDimensions(double twipsPerPixel) {
-    std::vector<DesignControl> result = MainWindowDesign();
-    for (DesignControl& control : result) {
-        QRectF& r = control.twips;
+std::vector<DesignControl> ConvertDesign(std::vector<DesignControl> design, double twipsPerPixel) {
+    for (DesignControl& control : design) {
+        const QRectF& r = control.twips;
         const auto convert = [&](int part, double value) {
             return (control.scaled & part) ? ConvertTwips(value, twipsPerPixel) : value;
         };
-        r = QRectF(convert(kLeft, r.x()), convert(kTop, r.y()), convert(kWidth, r.width()),
-                   convert(kHeight, r.height()));
+        control.twips = QRectF(convert(kLeft, r.x()), convert(kTop, r.y()),
+                               convert(kWidth, r.width()), convert(kHeight, r.height()));
     }
-    return result;
+    return design;
+}
+
+std::vector<DesignControl> setLargeDPICompatibleDimensions(double twipsPerPixel) {
+    return ConvertDesign(MainWindowDesign(), twipsPerPixel);
 }
 
 QRect TwipsToPixels(const QRectF& twips, double twipsPerPixel) {

@@ -24,6 +24,10 @@ const std::vector<DesignControl>& MainWindowDesign();
 // One design value (twips at 15 per pixel) as twips of a display with twipsPerPixel.
 double ConvertTwips(double designTwips, double twipsPerPixel);
 
+// The design (twips at 15 per pixel) as twips of a display with twipsPerPixel: the parts
+// each control scales are converted, the others kept as designed.
+std::vector<DesignControl> ConvertDesign(std::vector<DesignControl> design, double twipsPerPixel);
+
 // The main window's geometry in twips after the conversion for a display, as the
 // original load step leaves it: converted parts scaled, the others kept as designed.
 std::vector<DesignControl> setLargeDPICompatibleDimensions(double twipsPerPixel);
