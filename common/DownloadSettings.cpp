@@ -1,13 +1,11 @@
 #include "DownloadSettings.h"
 
 #include "Folders.h"
+#include "Numbers.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-
-#include <cmath>
-#include <limits>
 
 #if defined(VANTREL_SETTINGS_ENGINE) == defined(VANTREL_SETTINGS_FRONT)
 #error                                                                                             \
@@ -74,56 +72,6 @@ void ReadDataPath(const QString& line, QLatin1StringView key, QString& setting) 
         if (QFileInfo::exists(path)) setting = path;
     }
     if (!setting.endsWith(QLatin1Char('/'))) setting += QLatin1Char('/');
-}
-
-bool IsDecimalDigit(QChar c) {
-    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
-qsizetype SkipDigits(const QString& text, qsizetype at) {
-    while (at < text.size() && IsDecimalDigit(text.at(at)))
-        ++at;
-    return at;
-}
-
-// The longest leading decimal number of text (after spaces), or an empty string.
-QString LeadingNumber(const QString& text) {
-    qsizetype start = 0;
-    while (start < text.size() && text.at(start) == QLatin1Char(' '))
-        ++start;
-    qsizetype at = start;
-    if (at < text.size() && (text.at(at) == QLatin1Char('+') || text.at(at) == QLatin1Char('-')))
-        ++at;
-    const qsizetype integerStart = at;
-    at = SkipDigits(text, at);
-    bool hasDigits = at > integerStart;
-    if (at < text.size() && text.at(at) == QLatin1Char('.')) {
-        const qsizetype fractionStart = at + 1;
-        const qsizetype fractionEnd = SkipDigits(text, fractionStart);
-        hasDigits = hasDigits || fractionEnd > fractionStart;
-        at = fractionEnd;
-    }
-    if (!hasDigits) return QString();
-    if (at < text.size() && text.at(at).toUpper() == QLatin1Char('E')) {
-        qsizetype exponent = at + 1;
-        if (exponent < text.size() &&
-            (text.at(exponent) == QLatin1Char('+') || text.at(exponent) == QLatin1Char('-')))
-            ++exponent;
-        const qsizetype exponentEnd = SkipDigits(text, exponent);
-        if (exponentEnd > exponent) at = exponentEnd;
-    }
-    return text.mid(start, at - start);
-}
-
-// Rounded to the nearest whole number, halves to even; out-of-range values are held at
-// the ends of the 32-bit range instead of overflowing.
-qint32 RoundedNumber(const QString& text) {
-    const QString number = LeadingNumber(text);
-    if (number.isEmpty()) return 0;
-    const double value = std::nearbyint(number.toDouble()); // overflow gives an infinity
-    if (value >= std::numeric_limits<qint32>::max()) return std::numeric_limits<qint32>::max();
-    if (value <= std::numeric_limits<qint32>::min()) return std::numeric_limits<qint32>::min();
-    return static_cast<qint32>(value);
 }
 
 void ReadRxTimeout(const QString& line) {

@@ -121,7 +121,7 @@ bool LatestVuSelection::Save(const QString& filePath) {
         ShowMessageBox(DaysMessage(problem));
         return false;
     }
-    days = RoundedNumber(days.trimmed());
+    days = QString::number(RoundedNumber(days.trimmed()));
     if (!WriteLatestVuFile(filePath, TrepLine(checks), days)) {
         ShowMessageBox(QStringLiteral("The 'Latest VU' settings could not be saved in\n") +
                        filePath);
@@ -133,7 +133,7 @@ bool LatestVuSelection::Save(const QString& filePath) {
 bool LatestVuSelection::ValidateDays() {
     const DaysProblem problem = CheckDays(days);
     if (problem != DaysProblem::None) ShowMessageBox(DaysMessage(problem));
-    days = RoundedNumber(days.trimmed());
+    days = QString::number(RoundedNumber(days.trimmed()));
     return problem != DaysProblem::None;
 }
 

@@ -6,40 +6,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QThread>
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <csignal>
-#include <limits>
 #include <sys/types.h>
 #include <sys/wait.h>
-
-double LeadingNumber(const QString& text) {
-    static const QRegularExpression number(
-        QStringLiteral("^ *([+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?)"));
-    const QRegularExpressionMatch match = number.match(text);
-    return match.hasMatch() ? match.captured(1).toDouble() : 0.0;
-}
 
 QString PositionText(qint64 topTwips, qint64 leftTwips) {
     return QStringLiteral(" {%1,%2}").arg(topTwips + 600).arg(leftTwips + 3300);
 }
 
-QString RoundedNumber(const QString& text) {
-    constexpr double lowest = std::numeric_limits<qint32>::min();
-    constexpr double highest = std::numeric_limits<qint32>::max();
-    // nearbyint rounds halves to the even neighbour in the default rounding mode; -0 turns
-    // into the integer 0.
-    return QString::number(
-        qint64(std::clamp(std::nearbyint(LeadingNumber(text)), lowest, highest)));
-}
-
 QString DaysText(const QString& secondLine) {
-    const QString digits = RoundedNumber(secondLine);
-    return digits.startsWith(QLatin1Char('-')) ? digits : QLatin1Char(' ') + digits;
+    const qint32 days = RoundedNumber(secondLine);
+    const QString digits = QString::number(days);
+    return days < 0 ? digits : QLatin1Char(' ') + digits;
 }
 
 QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondLine) {

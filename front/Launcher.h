@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Numbers.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <chrono>
@@ -15,16 +17,8 @@ inline const QString kLatestVUFileName = QStringLiteral("VantrelPCLatestVU.ini")
 inline const QString kEngineMissingText =
     QStringLiteral("Download application missing from 'deps' folder");
 
-// The leading number of a text as the engine's own command line reads it: spaces skipped,
-// an optional sign, digits, a decimal point and an exponent; no number at all is 0.
-double LeadingNumber(const QString& text);
-
 // " {top,left}" with both corners in twips; the engine puts its window there.
 QString PositionText(qint64 topTwips, qint64 leftTwips);
-
-// The leading number of the text rounded half to even and held to 32 bits, as whole
-// digits ("0" when there is none, never "-0").
-QString RoundedNumber(const QString& text);
 
 // The days part of the Latest VU selection: the number rounded half to even, written with
 // a space before it when it is zero or more and with its minus sign otherwise.
