@@ -4,6 +4,8 @@
 // Mandatory time: 5 ms after every request byte but the checksum, and 1 s before each repeat
 // of a request refused with "sub-function not supported". Everything else is overhead.
 
+#include "SimLog.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -85,23 +87,14 @@ EngineRun RunEngine(const QString& program, const QStringList& arguments,
     return run;
 }
 
-// "  2222.106 RX 9600 81 EE F0 81 E0 [gaps 5.02-8.25 ms]" and "  2222.306 TX 80 F0 EE ...".
 std::vector<SimEvent> ReadSimLog(const QString& path, int* violations) {
     std::vector<SimEvent> events;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return events;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        QList<QByteArray> words = line.simplified().split(' ');
-        if (words.size() < 2) continue;
-        if (words[1] == "VIOLATION") ++*violations;
-        const bool request = words[1] == "RX";
-        if (!request && words[1] != "TX") continue;
-        SimEvent event{words[0].toDouble(), request, {}};
-        for (qsizetype i = request ? 3 : 2; i < words.size(); ++i) {
-            if (words[i].size() != 2 || words[i].startsWith('[') || words[i].startsWith('(')) break;
-            event.bytes += char(words[i].toUInt(nullptr, 16));
-        }
-        events.push_back(event);
+    for (const sim::SimLine& line : sim::ParseSimLog(file.readAll())) {
+        if (line.kind == "VIOLATION") ++*violations;
+        if (line.kind == "RX" || line.kind == "TX")
+            events.push_back({line.ms, line.kind == "RX", line.bytes});
     }
     return events;
 }

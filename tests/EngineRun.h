@@ -37,6 +37,9 @@ public:
     QByteArray log() const { return ReadAll(dataFolder() + "/VNPC.log"); }
     QByteArray status() const { return ReadAll(dataFolder() + "/VNPCstatus.txt"); }
     QByteArray settings() const { return ReadAll(dataFolder() + "/Settings.ini"); }
+    // Download folders for the settings file to name (VUDataPath, CardDataPath).
+    QString vuFolder() const { return home.filePath("VU"); }
+    QString cardFolder() const { return home.filePath("Card"); }
 
     // The variables that put an engine into this home and at this cable.
     QList<std::pair<QString, QString>> homeVariables() const {
@@ -92,3 +95,26 @@ public:
         return result;
     }
 };
+
+// Writes the engine's settings file before a run; the lines end CR LF as the engine writes.
+inline bool WriteEngineSettings(const EngineHome& home, const QStringList& lines) {
+    QDir().mkpath(home.dataFolder());
+    QFile file(home.dataFolder() + "/Settings.ini");
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    for (const QString& line : lines)
+        file.write(line.toUtf8() + "\r\n");
+    return true;
+}
+
+// The log's lines without their CR LF ends.
+inline QList<QByteArray> LogLines(const QByteArray& log) {
+    QList<QByteArray> lines = log.split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r')) line.chop(1);
+    return lines;
+}
+
+// The names of the files in a folder, sorted.
+inline QStringList FilesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files, QDir::Name);
+}

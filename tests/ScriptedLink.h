@@ -60,10 +60,7 @@ private:
 
 // A response of the vehicle unit with its header and checksum.
 inline QByteArray Response(const QByteArray& body) {
-    QByteArray message("\x80\xF0\xEE", 3);
-    message += char(body.size());
-    message += body;
-    return WithChecksum(message);
+    return WithChecksum(kResponseHeader + char(body.size()) + body);
 }
 
 inline QByteArray Negative(quint8 sid, quint8 code) {

@@ -5,20 +5,14 @@
 // notes and violations, and the data blocks it served whole.
 
 #include "EngineRun.h"
+#include "SimLog.h"
 
 #include <QDeadlineTimer>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 
-struct SimLine {
-    double ms = 0;
-    QByteArray kind;  // RX, TX, NOTE, VIOLATION
-    int baud = 0;     // RX only
-    QByteArray bytes; // RX and TX
-    QByteArray label; // TX: noise, piece N, pending, duplicate
-    QByteArray text;  // NOTE and VIOLATION
-};
+using sim::SimLine;
 
 // One block of served data: the TREP it answered and its bytes as a tester stores them.
 struct ServedBlock {
@@ -69,7 +63,7 @@ public:
         }
     }
 
-    QList<SimLine> lines() const { return parse(log()); }
+    QList<SimLine> lines() const { return sim::ParseSimLog(log()); }
 
     QList<SimLine> requests() const { return only(lines(), "RX"); }
     QList<SimLine> answers() const { return only(lines(), "TX"); }
@@ -164,62 +158,8 @@ private:
         return found;
     }
 
-    // "  2222.106 RX 9600 81 EE F0 81 E0 [gaps ...]", "  2222.306 TX 80 F0 ... (noise)".
-    static QList<SimLine> parse(const QByteArray& log) {
-        QList<SimLine> lines;
-        for (const QByteArray& raw : log.split('\n')) {
-            const QByteArray text = raw.trimmed();
-            const qsizetype space = text.indexOf(' ');
-            if (space < 0) continue;
-            SimLine line;
-            bool ok = false;
-            line.ms = text.left(space).toDouble(&ok);
-            if (!ok) continue;
-            QByteArray rest = text.mid(space + 1);
-            const qsizetype kindEnd = rest.indexOf(' ');
-            line.kind = rest.left(kindEnd);
-            rest = kindEnd < 0 ? QByteArray() : rest.mid(kindEnd + 1);
-            if (line.kind == "RX") {
-                const qsizetype baudEnd = rest.indexOf(' ');
-                line.baud = rest.left(baudEnd).toInt();
-                rest = rest.mid(baudEnd + 1);
-                const qsizetype gaps = rest.indexOf(" [");
-                line.bytes = QByteArray::fromHex(gaps < 0 ? rest : rest.left(gaps));
-            } else if (line.kind == "TX") {
-                const qsizetype label = rest.indexOf(" (");
-                line.bytes = QByteArray::fromHex(label < 0 ? rest : rest.left(label));
-                if (label >= 0) line.label = rest.mid(label + 2).chopped(1);
-            } else {
-                line.text = rest;
-            }
-            lines << line;
-        }
-        return lines;
-    }
-
     QTemporaryDir root_;
     QProcess process_;
     QByteArray startOutput_;
     bool ready_ = false;
 };
-
-// Writes the engine's settings file before a run; the lines end CR LF as the engine writes.
-inline bool WriteEngineSettings(const EngineHome& home, const QStringList& lines) {
-    QDir().mkpath(home.dataFolder());
-    QFile file(home.dataFolder() + "/Settings.ini");
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    for (const QString& line : lines)
-        file.write(line.toUtf8() + "\r\n");
-    return true;
-}
-
-inline QList<QByteArray> LogLines(const QByteArray& log) {
-    QList<QByteArray> lines = log.split('\n');
-    for (QByteArray& line : lines)
-        if (line.endsWith('\r')) line.chop(1);
-    return lines;
-}
-
-inline QStringList FilesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files, QDir::Name);
-}

@@ -15,17 +15,10 @@ const QString kVin = QStringLiteral("WDB9066331S123456");
 const QString kCardNumber = QStringLiteral("DSIM000012345600");
 const QString kSurname = QStringLiteral("Muster").leftJustified(35, QLatin1Char(' '));
 
-QString VuFolder(const EngineHome& home) {
-    return home.home.filePath("VU");
-}
-QString CardFolder(const EngineHome& home) {
-    return home.home.filePath("Card");
-}
-
 bool Prepare(const EngineHome& home, const QString& style) {
     return WriteEngineSettings(home,
-                               {"VUDataPath=" + VuFolder(home), "CardDataPath=" + CardFolder(home),
-                                "FileNameStyle=" + style});
+                               {"VUDataPath=" + home.vuFolder(),
+                                "CardDataPath=" + home.cardFolder(), "FileNameStyle=" + style});
 }
 
 // The names a pattern gives for every minute of a run; {D8}, {D6} and {T4} stand for the
@@ -119,22 +112,22 @@ private slots:
         const QList<ServedBlock> served = sim.servedBlocks();
         QCOMPARE(served.size(), 6);
         QCOMPARE(SimulatorRun::join(served), sim.served());
-        const QStringList vuFiles = FilesIn(VuFolder(home));
-        const QStringList cardFiles = FilesIn(CardFolder(home));
+        const QStringList vuFiles = FilesIn(home.vuFolder());
+        const QStringList cardFiles = FilesIn(home.cardFolder());
         QCOMPARE(vuFiles.size(), 1);
         QCOMPARE(cardFiles.size(), 1);
         QVERIFY2(NamesDuring(vuName, run.from, run.to).contains(vuFiles.first()),
                  qPrintable(vuFiles.first()));
         QVERIFY2(NamesDuring(cardName, run.from, run.to).contains(cardFiles.first()),
                  qPrintable(cardFiles.first()));
-        QVERIFY(ReadAll(VuFolder(home) + "/" + vuFiles.first()) ==
+        QVERIFY(ReadAll(home.vuFolder() + "/" + vuFiles.first()) ==
                 SimulatorRun::join(served.mid(1, 4)));
-        QVERIFY(ReadAll(CardFolder(home) + "/" + cardFiles.first()) == served.last().bytes);
+        QVERIFY(ReadAll(home.cardFolder() + "/" + cardFiles.first()) == served.last().bytes);
 
         const QList<QByteArray> log = LogLines(home.log());
-        QVERIFY(HasLine(log, "VU Path/File Name - " + VuFolder(home) + "/" + vuFiles.first()));
+        QVERIFY(HasLine(log, "VU Path/File Name - " + home.vuFolder() + "/" + vuFiles.first()));
         QVERIFY(
-            HasLine(log, "Card Path/File Name - " + CardFolder(home) + "/" + cardFiles.first()));
+            HasLine(log, "Card Path/File Name - " + home.cardFolder() + "/" + cardFiles.first()));
         QCOMPARE(log.count("File saved"), 2);
     }
 
@@ -160,14 +153,14 @@ private slots:
         const TimedRun run = Run(home, "\"L [001002] 1 E {0,0}\"");
         QVERIFY(run.result.finished);
         QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        const QStringList vuFiles = FilesIn(VuFolder(home));
+        const QStringList vuFiles = FilesIn(home.vuFolder());
         QCOMPARE(vuFiles.size(), 1);
         QVERIFY2(NamesDuring(vuName, run.from, run.to).contains(vuFiles.first()),
                  qPrintable(vuFiles.first()));
         // Technical data first, then the overview and the days that the file holds.
         const QList<ServedBlock> served = sim.servedBlocks();
         QCOMPARE(served.first().trep, 0x25);
-        QVERIFY(ReadAll(VuFolder(home) + "/" + vuFiles.first()) ==
+        QVERIFY(ReadAll(home.vuFolder() + "/" + vuFiles.first()) ==
                 SimulatorRun::join(served.mid(1)));
         QVERIFY(!LogLines(home.log()).contains("Registration number missing from the overview"));
     }
@@ -186,17 +179,17 @@ private slots:
             sim.connect(home);
             const TimedRun run = Run(home, "\"L [001] 0 E {0,0}\"");
             QVERIFY(run.result.finished);
-            QCOMPARE(FilesIn(VuFolder(home)).size(), 1);
-            first = ReadAll(VuFolder(home) + "/" + FilesIn(VuFolder(home)).first());
+            QCOMPARE(FilesIn(home.vuFolder()).size(), 1);
+            first = ReadAll(home.vuFolder() + "/" + FilesIn(home.vuFolder()).first());
             QVERIFY(!first.isEmpty());
         }
         // Names carry the minute: the second run finds its name taken whenever it runs.
         const QDateTime now = QDateTime::currentDateTime();
         for (const QString& name : NamesDuring(pattern, now, now.addSecs(180))) {
-            QFile copy(VuFolder(home) + "/" + name);
+            QFile copy(home.vuFolder() + "/" + name);
             if (!copy.exists()) QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(first));
         }
-        const QStringList before = FilesIn(VuFolder(home));
+        const QStringList before = FilesIn(home.vuFolder());
 
         SimulatorRun sim(131, {});
         QVERIFY2(sim.ready(), sim.startOutput().constData());
@@ -204,7 +197,7 @@ private slots:
         const TimedRun run = Run(home, "\"L [001] 0 E {0,0}\"");
         QVERIFY(run.result.finished);
         QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        QStringList added = FilesIn(VuFolder(home));
+        QStringList added = FilesIn(home.vuFolder());
         for (const QString& name : before)
             added.removeOne(name);
         QCOMPARE(added.size(), 1);
@@ -212,10 +205,10 @@ private slots:
         for (QString& name : numbered)
             name.insert(name.size() - 4, "_1");
         QVERIFY2(numbered.contains(added.first()), qPrintable(added.first()));
-        QVERIFY(ReadAll(VuFolder(home) + "/" + added.first()) ==
+        QVERIFY(ReadAll(home.vuFolder() + "/" + added.first()) ==
                 SimulatorRun::join(sim.servedBlocks().mid(1)));
         for (const QString& name : before)
-            QVERIFY(ReadAll(VuFolder(home) + "/" + name) == first);
+            QVERIFY(ReadAll(home.vuFolder() + "/" + name) == first);
     }
 
     // Every data request refused: no file, and the session counts as failed.
@@ -230,10 +223,10 @@ private slots:
         QVERIFY(run.result.finished);
         QCOMPARE(run.result.messageBoxes, QStringList{});
         QCOMPARE(home.status(), QByteArray("Failed\r\n"));
-        QCOMPARE(FilesIn(VuFolder(home)), QStringList{});
-        QCOMPARE(FilesIn(CardFolder(home)), QStringList{});
+        QCOMPARE(FilesIn(home.vuFolder()), QStringList{});
+        QCOMPARE(FilesIn(home.cardFolder()), QStringList{});
         const QList<QByteArray> log = LogLines(home.log());
-        QVERIFY(HasLine(log, "VU Path/File Name - " + VuFolder(home) + "/saved.ddd"));
+        QVERIFY(HasLine(log, "VU Path/File Name - " + home.vuFolder() + "/saved.ddd"));
         QVERIFY(!log.contains("File saved"));
     }
 
@@ -306,9 +299,9 @@ private slots:
         QVERIFY(run.result.finished);
         QCOMPARE(run.result.messageBoxes, QStringList{});
         QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        const QStringList files = FilesIn(VuFolder(home));
+        const QStringList files = FilesIn(home.vuFolder());
         QCOMPARE(files.size(), 1);
-        const QByteArray saved = ReadAll(VuFolder(home) + "/" + files.first());
+        const QByteArray saved = ReadAll(home.vuFolder() + "/" + files.first());
         QCOMPARE(saved.size(), expected.size());
         QVERIFY(saved == expected);
     }

@@ -20,12 +20,8 @@ const QByteArray kRequestUpload = QByteArray::fromHex("80EEF00A35");
 // A short session: technical data and the overview.
 const QString kOverviewOnly = QStringLiteral("\"L [001] 0 E {0,0}\"");
 
-QString VuFolder(const EngineHome& home) {
-    return home.home.filePath("VU");
-}
-
 bool Prepare(const EngineHome& home, const QStringList& extra = {}) {
-    return WriteEngineSettings(home, QStringList{"VUDataPath=" + VuFolder(home)} + extra);
+    return WriteEngineSettings(home, QStringList{"VUDataPath=" + home.vuFolder()} + extra);
 }
 
 // CPU seconds (user and system) the process has used so far, or -1.
@@ -187,8 +183,8 @@ private slots:
         const QList<ServedBlock> blocks = sim.servedBlocks();
         QVERIFY(blocks.size() >= 5);
         QCOMPARE(blocks.first().trep, 5);
-        QCOMPARE(FilesIn(VuFolder(home)), QStringList{"saved.ddd"});
-        const QByteArray saved = ReadAll(VuFolder(home) + "/saved.ddd");
+        QCOMPARE(FilesIn(home.vuFolder()), QStringList{"saved.ddd"});
+        const QByteArray saved = ReadAll(home.vuFolder() + "/saved.ddd");
         QVERIFY(saved == SimulatorRun::join(blocks.mid(1)));
         QCOMPARE(sim.protocolViolations(), QList<QByteArray>{});
     }
@@ -218,7 +214,7 @@ private slots:
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QCOMPARE(result.messageBoxes, boxes);
         QCOMPARE(home.status(), QByteArray("Failed\r\n"));
-        QCOMPARE(FilesIn(VuFolder(home)), QStringList{});
+        QCOMPARE(FilesIn(home.vuFolder()), QStringList{});
         // Nothing is asked after the unusable answer.
         const SimLine last = sim.requests().last();
         const QList<SimLine> answers = sim.answers();
@@ -307,7 +303,7 @@ private slots:
         QVERIFY2(cpu < 1.5, qPrintable(QStringLiteral("CPU %1 s").arg(cpu)));
         const QByteArray status = home.status();
         QVERIFY2(status.startsWith("Failed - ") && status.size() > 11, status.constData());
-        QCOMPARE(FilesIn(VuFolder(home)), QStringList{});
+        QCOMPARE(FilesIn(home.vuFolder()), QStringList{});
     }
 };
 

@@ -13,16 +13,9 @@ namespace {
 const QByteArray kTransferData = QByteArray::fromHex("80EEF00236");
 const QByteArray kTransferDataDated = QByteArray::fromHex("80EEF00636");
 
-QString VuFolder(const EngineHome& home) {
-    return home.home.filePath("VU");
-}
-QString CardFolder(const EngineHome& home) {
-    return home.home.filePath("Card");
-}
-
 bool Prepare(const EngineHome& home) {
-    return WriteEngineSettings(home, {"VUDataPath=" + VuFolder(home),
-                                      "CardDataPath=" + CardFolder(home), "FileNameStyle=EU"});
+    return WriteEngineSettings(home, {"VUDataPath=" + home.vuFolder(),
+                                      "CardDataPath=" + home.cardFolder(), "FileNameStyle=EU"});
 }
 
 // The one file a folder holds, or nothing when it holds none or several.
@@ -100,7 +93,7 @@ private slots:
         QVERIFY(!served.isEmpty());
         QCOMPARE(served.first().trep, technicalTrep);
         QCOMPARE(SimulatorRun::join(served), sim.served());
-        CompareBlocks(OnlyFile(VuFolder(home)),
+        CompareBlocks(OnlyFile(home.vuFolder()),
                       technicalMoved ? AllVuOrder(served) : served.mid(1));
         QCOMPARE(LogLines(home.log()).contains("TREP5 read previously"), technicalMoved);
         QCOMPARE(sim.protocolViolations(), QList<QByteArray>{});
@@ -132,7 +125,7 @@ private slots:
         const QList<ServedBlock> served = sim.servedBlocks();
         QCOMPARE(served.size(), 10);
         QCOMPARE(SimulatorRun::join(served), sim.served());
-        CompareBlocks(OnlyFile(VuFolder(home)), served.mid(1));
+        CompareBlocks(OnlyFile(home.vuFolder()), served.mid(1));
     }
 
     // A VDO unit is asked for TREP 0x17 first; one that refuses it gets TREP 6.
@@ -160,8 +153,8 @@ private slots:
         const QList<ServedBlock> served = sim.servedBlocks();
         QCOMPARE(served.size(), 2);
         QCOMPARE(SimulatorRun::join(served), sim.served());
-        QCOMPARE(FilesIn(VuFolder(home)), QStringList{});
-        CompareBlocks(OnlyFile(CardFolder(home)), served.mid(1));
+        QCOMPARE(FilesIn(home.vuFolder()), QStringList{});
+        CompareBlocks(OnlyFile(home.cardFolder()), served.mid(1));
     }
 
     // Two response-pending answers ten seconds apart, then the card: the engine waits for
@@ -196,7 +189,7 @@ private slots:
         for (const SimLine& r : sim.requests())
             QVERIFY2(r.ms < firstPendingAt || r.ms > answerAt,
                      SimulatorRun::hex(r.bytes).constData());
-        CompareBlocks(OnlyFile(CardFolder(home)), sim.servedBlocks().mid(1));
+        CompareBlocks(OnlyFile(home.cardFolder()), sim.servedBlocks().mid(1));
     }
 };
 

@@ -38,11 +38,7 @@ private slots:
 
     void germanRefusal() {
         EngineHome home;
-        QDir().mkpath(home.dataFolder());
-        QFile settings(home.dataFolder() + "/Settings.ini");
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("Language=DE\r\n");
-        settings.close();
+        QVERIFY(WriteEngineSettings(home, {"Language=DE"}));
         const EngineResult result = home.run({});
         QCOMPARE(result.messageBoxes,
                  QStringList{QString::fromUtf8("Führen Sie diese Anwendung nicht einzeln aus")});
@@ -160,8 +156,9 @@ private slots:
             window.findChild<QLabel*>("lblRev")->text().endsWith("Version " VANTREL_VERSION_TEXT));
         QCOMPARE(window.findChild<QLabel*>("lblStatus")->text(), QString("Complete"));
         // The message area shows the log once the window is seen, the newest line last.
-        QTRY_VERIFY(window.findChild<QPlainTextEdit*>("tbMessages")->toPlainText().contains(
-            "Positon: {1500,3000}"));
+        QTRY_VERIFY(window.findChild<QPlainTextEdit*>("tbMessages")
+                        ->toPlainText()
+                        .contains("Positon: {1500,3000}"));
 
         // An outer height of 6000 twips, frame included.
         const int frame = window.frameGeometry().height() - window.height();

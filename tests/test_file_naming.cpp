@@ -1,3 +1,4 @@
+#include "CardBytes.h"
 #include "FileNaming.h"
 #include "NationCodes.h"
 
@@ -9,10 +10,6 @@ namespace {
 const QDateTime kDec5 = QDateTime(QDate(2026, 12, 5), QTime(9, 7, 59));
 const QByteArray kVin = "WDB9066351S123456";
 const QByteArray kVrn = "AB123CD      "; // seven characters and six spaces
-
-QByteArray Word(int value) {
-    return QByteArray(1, char(value >> 8)) + QByteArray(1, char(value & 0xFF));
-}
 
 // One record array of a second-generation overview.
 QByteArray Array(int type, int size, int count, const QByteArray& records) {
@@ -44,11 +41,6 @@ Gen2 MakeOverview(int certificateSize = 194, int certificates = 1,
     g.periodEnd = g.overview.size();
     g.overview += Array(0x14, 1, 1, QByteArray(1, '\0'));
     return g;
-}
-
-// A card file: identifier, appendix, length, data.
-QByteArray CardFile(int id, int appendix, const QByteArray& data) {
-    return Word(id) + QByteArray(1, char(appendix)) + Word(int(data.size())) + data;
 }
 
 QByteArray Padded(const QByteArray& text, int size, char pad = ' ') {

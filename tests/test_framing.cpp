@@ -1,5 +1,6 @@
 #include "Conversions.h"
 #include "Framing.h"
+#include "ScriptedLink.h" // Response()
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -8,11 +9,6 @@ namespace {
 
 QByteArray Hex(const char* text) {
     return QByteArray::fromHex(QByteArray(text));
-}
-
-// A response as the vehicle unit sends it: header, length, service id, data, checksum.
-QByteArray Response(const QByteArray& sidAndData) {
-    return WithChecksum(kResponseHeader + char(sidAndData.size()) + sidAndData);
 }
 
 // Positive Start Communication with its two key bytes EA 8F.

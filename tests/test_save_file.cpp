@@ -1,8 +1,9 @@
 #include "MessageLog.h"
-#include "SerialLink.h"
 #include "Session.h"
 #include "StatusFile.h"
 
+#include "CardBytes.h"
+#include "ScriptedLink.h"
 #include "TestFiles.h"
 
 #include <DownloadSettings.h>
@@ -19,33 +20,12 @@
 
 namespace {
 
-// SaveFile never touches the serial link.
-class NoLink : public SerialLink {
-public:
-    std::optional<Error> open(int) override { return std::nullopt; }
-    void close() override {}
-    bool isOpen() const override { return false; }
-    void writeByte(char) override {}
-    void drain() override {}
-    void pause(std::chrono::milliseconds) override {}
-    std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
-    std::optional<bool> requestToSend() const override { return std::nullopt; }
-};
-
 QByteArray EveryByte(int repeats) {
     QByteArray data;
     for (int r = 0; r < repeats; ++r)
         for (int b = 0; b < 256; ++b)
             data += char(b);
     return data;
-}
-
-QByteArray Word(int value) {
-    return QByteArray(1, char(value >> 8)) + char(value & 0xFF);
-}
-
-QByteArray CardFile(int id, int appendix, const QByteArray& data) {
-    return Word(id) + char(appendix) + Word(int(data.size())) + data;
 }
 
 // A card chain: an ICC file, then the identification file (UK, card DB12345678901234,
@@ -80,7 +60,7 @@ class TestSaveFile : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<MessageLog> log_;
     std::unique_ptr<StatusFile> status_;
-    std::unique_ptr<NoLink> link_;
+    std::unique_ptr<ScriptedLink> link_; // never opened: SaveFile does not touch the link
     std::unique_ptr<Session> session_;
 
     QString path(const QString& relative) const { return dir_->filePath(relative); }
@@ -113,7 +93,7 @@ private slots:
         log_->setFilePath(path("VNPC.log"));
         status_ = std::make_unique<StatusFile>(*log_);
         status_->setFilePath(path("VNPCstatus.txt"));
-        link_ = std::make_unique<NoLink>();
+        link_ = std::make_unique<ScriptedLink>();
         session_ = std::make_unique<Session>(*log_, *status_, *link_);
         DownloadSettings::VUDataPath = path("vu") + '/';
         DownloadSettings::CardDataPath = path("card") + '/';

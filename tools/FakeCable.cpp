@@ -3,9 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -51,8 +48,9 @@ bool AddFakeUsbSerialDevice(const QString& sysfsRoot, const FakeUsbDevice& devic
 
     // Relative, as the kernel makes it, so the tree can be moved or bind-mounted.
     const QString target = QDir(links).relativeFilePath(portFolder);
-    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) != 0)
-        return fail(error, QStringLiteral("Cannot link %1: %2")
-                               .arg(link, QString::fromLocal8Bit(std::strerror(errno))));
+    QFile targetFile(target);
+    if (!targetFile.link(link))
+        return fail(error,
+                    QStringLiteral("Cannot link %1: %2").arg(link, targetFile.errorString()));
     return true;
 }

@@ -119,6 +119,21 @@ QByteArray Sig2() {
     return QByteArray(64, '\0');
 }
 
+// Where the second-generation record array starting at `at` ends: its header holds the type,
+// the record size and the record count (1, 2 and 2 bytes).
+qsizetype ArrayEnd(const QByteArray& b, qsizetype at) {
+    return at + 5 + qsizetype(Be(b, at + 1, 2)) * Be(b, at + 3, 2);
+}
+
+// One minute of detailed speed: its start time, then a speed for each second.
+QByteArray SpeedMinute(quint32 start, int minute) {
+    Writer w;
+    w.u32(start + 60 * minute);
+    for (int s = 0; s < 60; ++s)
+        w.u8((40 + (minute * 7 + s) % 50) & 0xFF);
+    return w.out;
+}
+
 } // namespace
 
 std::optional<quint32> ReadTime(const QByteArray& bytes, qsizetype at) {
@@ -132,6 +147,10 @@ bool IsGen2Trep(quint8 trep) {
 
 bool IsActivitiesTrep(quint8 trep) {
     return trep == 0x02 || trep == 0x22 || trep == 0x32;
+}
+
+bool IsCardTrep(quint8 trep) {
+    return trep == 0x06 || trep == 0x17;
 }
 
 qsizetype Gen1ValueLength(quint8 trep, const QByteArray& file, qsizetype at) {
@@ -152,7 +171,7 @@ qsizetype Gen2ValueLength(const QByteArray& file, qsizetype at) {
     qsizetype p = at;
     do {
         if (p + 5 > file.size()) return -1;
-        p += 5 + qsizetype(Be(file, p + 1, 2)) * Be(file, p + 3, 2);
+        p = ArrayEnd(file, p);
         if (p > file.size()) return -1;
     } while (p < file.size() && quint8(file[p]) != 0x76);
     return p - at;
@@ -216,8 +235,7 @@ VuData VuData::FromFile(const QByteArray& file, QString* error) {
     vu.blocks_ = SplitVuFile(file, error);
     if (vu.blocks_.isEmpty()) return vu;
     vu.gen2_ = vu.blocks_.first().trep >= 0x20;
-    if (const auto tech = vu.find(vu.gen2_ ? 0x25 : 0x05);
-        tech && !vu.gen2_ && tech->data.size() > 95)
+    if (const auto tech = vu.find(0x05); !vu.gen2_ && tech && tech->data.size() > 95)
         vu.maker_ = quint8(tech->data[95]);
     vu.readPeriod();
     QList<quint32> days;
@@ -243,7 +261,7 @@ void VuData::readPeriod() {
         // The sixth record array holds the downloadable period.
         qsizetype p = 0;
         for (int i = 0; i < 5 && p + 5 <= d.size(); ++i)
-            p += 5 + qsizetype(Be(d, p + 1, 2)) * Be(d, p + 3, 2);
+            p = ArrayEnd(d, p);
         at = p + 5;
     }
     oldest_ = ReadTime(d, at).value_or(0);
@@ -375,11 +393,8 @@ QByteArray Gen1EventsFaults(quint32 oldest, quint32 latest) {
 QByteArray Gen1DetailedSpeed(quint32 start, int blocks) {
     Writer w;
     w.u16(blocks);
-    for (int b = 0; b < blocks; ++b) {
-        w.u32(start + 60 * b);
-        for (int s = 0; s < 60; ++s)
-            w.u8((40 + (b * 7 + s) % 50) & 0xFF);
-    }
+    for (int b = 0; b < blocks; ++b)
+        w.bytes(SpeedMinute(start, b));
     w.signature();
     return w.out;
 }
@@ -468,13 +483,8 @@ QByteArray Gen2Events(quint32 oldest, quint32 latest) {
 
 QByteArray Gen2Speed(quint32 start, int blocks) {
     QList<QByteArray> records;
-    for (int b = 0; b < blocks; ++b) {
-        Writer r;
-        r.u32(start + 60 * b);
-        for (int s = 0; s < 60; ++s)
-            r.u8((40 + (b * 7 + s) % 50) & 0xFF);
-        records.append(r.out);
-    }
+    for (int b = 0; b < blocks; ++b)
+        records.append(SpeedMinute(start, b));
     Writer w;
     Array(w, rt::DetailedSpeed, 64, records);
     Array(w, rt::Signature, 64, {Sig2()});

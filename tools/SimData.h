@@ -29,6 +29,8 @@ qsizetype Gen2ValueLength(const QByteArray& file, qsizetype at);
 bool IsGen2Trep(quint8 trep);
 // TREP 2 of either numbering: the day is in the request and in the block.
 bool IsActivitiesTrep(quint8 trep);
+// TREP 6 or 0x17: the driver card, which a tester stores bare (without 0x76 and TREP).
+bool IsCardTrep(quint8 trep);
 // Start of the day an activities block holds (seconds since 1970), if readable.
 std::optional<quint32> BlockDay(const Block& block);
 // Four bytes at `at`, most significant first.

@@ -25,19 +25,9 @@ const QMap<QString, int>& Services() {
     return services;
 }
 
-std::optional<int> Number(const QString& text, int base, int max) {
-    QString digits = text.trimmed();
-    if (base == 16 && digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
-        digits = digits.mid(2);
-    bool ok = false;
-    const int value = digits.toInt(&ok, base);
-    if (!ok || value < 0 || value > max) return std::nullopt;
-    return value;
-}
-
 bool SetParameter(Fault& f, const QString& name, const QString& value, QString* error) {
-    auto hex = [&](int max) { return Number(value, 16, max); };
-    auto dec = [&](int max) { return Number(value, 10, max); };
+    auto hex = [&](int max) { return ParseNumber(value, 16, max); };
+    auto dec = [&](int max) { return ParseNumber(value, 10, max); };
     std::optional<int> n;
     if (name == "on") {
         n = Services().contains(value) ? std::optional<int>(Services()[value]) : hex(0xFF);
@@ -75,6 +65,16 @@ bool SetParameter(Fault& f, const QString& name, const QString& value, QString* 
 }
 
 } // namespace
+
+std::optional<int> ParseNumber(const QString& text, int base, int max) {
+    QString digits = text.trimmed();
+    if (base == 16 && digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        digits = digits.mid(2);
+    bool ok = false;
+    const int value = digits.toInt(&ok, base);
+    if (!ok || value < 0 || value > max) return std::nullopt;
+    return value;
+}
 
 bool Fault::take(int requestSid, int requestTrep, int answerPart) {
     if (sid >= 0 && sid != requestSid) return false;

@@ -60,4 +60,8 @@ private:
 // The grammar as shown by --help.
 QString FaultHelp();
 
+// TEXT as a number from 0 to max in base 10 or 16 (hex with an optional 0x); nothing when it
+// is not one.
+std::optional<int> ParseNumber(const QString& text, int base, int max);
+
 } // namespace sim

@@ -46,17 +46,6 @@ QString Hex(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-bool ParseHex(const QString& text, QByteArray* bytes) {
-    QString digits = text;
-    digits.remove(QLatin1Char(' '));
-    if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) digits = digits.mid(2);
-    if (digits.isEmpty() || digits.size() % 2 != 0) return false;
-    for (QChar c : digits)
-        if (!isxdigit(c.toLatin1())) return false;
-    *bytes = QByteArray::fromHex(digits.toLatin1());
-    return true;
-}
-
 quint8 Request::sid() const {
     if (bytes.isEmpty()) return 0;
     const int at = static_cast<quint8>(bytes[0]) == 0x81 ? 3 : 4;

@@ -27,8 +27,6 @@ QByteArray NegativeResponse(quint8 requestSid, quint8 code);
 QList<QByteArray> TransferDataMessages(quint8 trep, const QByteArray& data);
 
 QString Hex(const QByteArray& bytes);
-// "80 f0 ee" or "80F0EE" (spaces optional); false on anything that is not hex.
-bool ParseHex(const QString& text, QByteArray* bytes);
 
 // A request as received: complete, from its format byte to its checksum.
 struct Request {

@@ -156,9 +156,9 @@ VuSession::Answer VuSession::transferData(const QByteArray& p) {
     if (p.isEmpty()) return {NegativeResponse(0x36, kIncorrectLength)};
     const quint8 trtp = quint8(p[0]);
     const QByteArray rest = p.mid(1);
-    const bool lengthOk = IsActivitiesTrep(trtp)         ? rest.size() == 4
-                          : trtp == 0x06 || trtp == 0x17 ? rest.size() <= 1
-                                                         : rest.isEmpty();
+    const bool lengthOk = IsActivitiesTrep(trtp) ? rest.size() == 4
+                          : IsCardTrep(trtp)     ? rest.size() <= 1
+                                                 : rest.isEmpty();
     if (!lengthOk) return {NegativeResponse(0x36, kIncorrectLength), trtp};
     const VuData::Answer a = data_.answer(trtp, rest);
     if (a.negativeCode != 0) return {NegativeResponse(0x36, a.negativeCode), trtp};
@@ -166,7 +166,7 @@ VuSession::Answer VuSession::transferData(const QByteArray& p) {
     partsTrep_ = trtp;
     lastData_ = parts_.first();
     // What a tester stores: card data bare, every other block with its 0x76 and TREP.
-    block_ = trtp == 0x06 || trtp == 0x17 ? a.data : QByteArray(1, '\x76') + char(a.trep) + a.data;
+    block_ = IsCardTrep(trtp) ? a.data : QByteArray(1, '\x76') + char(a.trep) + a.data;
     if (parts_.size() > 1)
         note(QStringLiteral("TREP %1: %2 bytes in %3 sub-messages")
                  .arg(trtp, 2, 16, QLatin1Char('0'))

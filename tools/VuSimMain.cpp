@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -51,11 +52,10 @@ public:
         if (pty_.peerAbsent()) waitForPeer();
     }
 
+    // The format SimLog.h reads back.
     void logLine(const QString& kind, const QString& text) {
-        const QByteArray line = QStringLiteral("%1 %2 %3\n")
-                                    .arg(clock_.nsecsElapsed() / 1e6, 10, 'f', 3)
-                                    .arg(kind, text)
-                                    .toUtf8();
+        const QByteArray line =
+            QStringLiteral("%1 %2 %3\n").arg(nowMs(), 10, 'f', 3).arg(kind, text).toUtf8();
         if (log_) {
             log_->write(line);
             log_->flush();
@@ -124,10 +124,11 @@ private:
         logLine(QStringLiteral("RX"),
                 QStringLiteral("%1 %2%3").arg(r.baud).arg(Hex(r.bytes), gaps));
         const QList<Output> outputs = session_.handle(r);
-        for (const QString& note : session_.takeNotes())
-            logLine(note.startsWith(QLatin1String("VIOLATION")) ? QStringLiteral("VIOLATION")
-                                                                : QStringLiteral("NOTE"),
-                    note.startsWith(QLatin1String("VIOLATION")) ? note.mid(10) : note);
+        for (const QString& note : session_.takeNotes()) {
+            const bool violation = note.startsWith(QLatin1String("VIOLATION"));
+            logLine(violation ? QStringLiteral("VIOLATION") : QStringLiteral("NOTE"),
+                    violation ? note.mid(10) : note);
+        }
         if (served_)
             for (const QByteArray& block : session_.takeServed()) {
                 served_->write(block);
@@ -200,14 +201,6 @@ int Fail(const QString& text) {
     return 2;
 }
 
-std::optional<int> HexOption(const QString& text) {
-    QString digits = text;
-    if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) digits = digits.mid(2);
-    bool ok = false;
-    const int value = digits.toInt(&ok, 16);
-    return ok && value >= 0 && value <= 0xFF ? std::optional<int>(value) : std::nullopt;
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -248,11 +241,11 @@ int main(int argc, char* argv[]) {
 
     if (!parser.isSet(root)) return Fail(QStringLiteral("--root DIR is required"));
     const QDir rootDir(parser.value(root));
-    bool ok = false;
-    const int portNumber = parser.value(port).toInt(&ok);
-    if (!ok || portNumber < 0) return Fail(QStringLiteral("bad --port"));
-    const int delayMs = parser.value(delay).toInt(&ok);
-    if (!ok || delayMs < 0) return Fail(QStringLiteral("bad --delay"));
+    constexpr int kNoLimit = std::numeric_limits<int>::max();
+    const auto portNumber = ParseNumber(parser.value(port), 10, kNoLimit);
+    if (!portNumber) return Fail(QStringLiteral("bad --port"));
+    const auto delayMs = ParseNumber(parser.value(delay), 10, kNoLimit);
+    if (!delayMs) return Fail(QStringLiteral("bad --delay"));
 
     QList<Fault> faults;
     for (const QString& spec : parser.values(fault)) {
@@ -274,12 +267,13 @@ int main(int argc, char* argv[]) {
         data.setCard(GenerateCardChain(data.latestTime(), 0x0D));
     } else {
         GenerateOptions o;
-        o.days = parser.value(days).toInt(&ok);
-        if (!ok || o.days < 1 || o.days > 3650) return Fail(QStringLiteral("bad --days"));
-        o.speedBlocks = parser.value(speed).toInt(&ok);
-        if (!ok || o.speedBlocks < 0 || o.speedBlocks > 65535)
-            return Fail(QStringLiteral("bad --speed-blocks"));
-        const auto code = HexOption(parser.value(maker));
+        const auto dayCount = ParseNumber(parser.value(days), 10, 3650);
+        if (!dayCount || *dayCount < 1) return Fail(QStringLiteral("bad --days"));
+        o.days = *dayCount;
+        const auto speedBlocks = ParseNumber(parser.value(speed), 10, 65535);
+        if (!speedBlocks) return Fail(QStringLiteral("bad --speed-blocks"));
+        o.speedBlocks = *speedBlocks;
+        const auto code = ParseNumber(parser.value(maker), 16, 0xFF);
         if (!code) return Fail(QStringLiteral("bad --maker"));
         o.maker = quint8(*code);
         o.gen2 = parser.isSet(gen2);
@@ -317,12 +311,12 @@ int main(int argc, char* argv[]) {
     FakeUsbDevice device;
     device.description = parser.value(description);
     device.serial = parser.value(serial);
-    device.port = portNumber;
+    device.port = *portNumber;
     QString error;
     if (!AddFakeUsbSerialDevice(sysRoot, device, &error))
         return Fail(QStringLiteral("fake sysfs: %1").arg(error));
     Pty pty;
-    if (!pty.open(&error) || !pty.link(devRoot, portNumber, &error)) return Fail(error);
+    if (!pty.open(&error) || !pty.link(devRoot, *portNumber, &error)) return Fail(error);
 
     if (::pipe(signalPipe) != 0) return Fail(QStringLiteral("pipe"));
     std::signal(SIGTERM, OnSignal);
@@ -330,7 +324,7 @@ int main(int argc, char* argv[]) {
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 
-    VuSession session(data, faults, delayMs);
+    VuSession session(data, faults, *delayMs);
     Runner runner(pty, session, parser.isSet(once), parser.isSet(log) ? &logFile : nullptr,
                   parser.isSet(served) ? &servedFile : nullptr);
     runner.logLine(
