@@ -134,6 +134,10 @@ void LoadSettings(const QString& dataFolder) {
         ReadSettingsFile();
     else
         WriteDefaultSettings();
+    // The headless command's --style: a naming style for one engine run, never written.
+    if (kEngine)
+        ReadFileNameStyle(QStringLiteral("FileNameStyle=") +
+                          qEnvironmentVariable("VANTREL_FILE_NAME_STYLE"));
 }
 
 void ReadSettingsFile() {
