@@ -1,5 +1,6 @@
-# Sourced by the run scripts: starts the simulated vehicle unit when no download cable is
-# attached, and points the programs at it (VANTREL_SYSFS_ROOT, VANTREL_DEV_ROOT).
+# shellcheck shell=bash
+# Sourced by the run scripts: starts the simulated vehicle unit and points the programs at it
+# (VANTREL_SYSFS_ROOT, VANTREL_DEV_ROOT), and keeps a demo's files apart from real ones.
 # Set VANTREL_SIM_ARGS for simulator options, e.g. "--ddd file.DDD", "--gen2" or
 # "--port 140" (the cable's ttyUSB number; a second simulator needs a number of its own).
 
@@ -28,5 +29,17 @@ start_simulator() {
   done
   grep -q READY "$sim_root/ready" || { cat "$sim_root/ready" >&2; echo "The simulator did not start" >&2; exit 1; }
   export VANTREL_SYSFS_ROOT="$sim_root/sys" VANTREL_DEV_ROOT="$sim_root/dev"
-  echo "No download cable attached: using the simulated vehicle unit (log: $sim_root/simulator.log)"
+}
+
+# Simulated data never goes into the real folders: the demo gets a data folder (settings,
+# log, status) and download folders of its own, $demo_dir/Data/VU and $demo_dir/Data/Card.
+use_demo_folders() {
+  demo_dir=${VANTREL_DEMO_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/vantrel-pc-demo}
+  export XDG_DATA_HOME=$demo_dir
+  local data="$demo_dir/Fenwright/Vantrel PC"
+  mkdir -p "$data" "$demo_dir/Data/VU" "$demo_dir/Data/Card"
+  # The window's own layout, with the demo's folders.
+  [ -e "$data/Settings.ini" ] || printf '%s\r\n' '#============== Settings ==============#' '' \
+    '[InstallSettings]' 'Language=EN' "VUDataPath=$demo_dir/Data/VU" \
+    "CardDataPath=$demo_dir/Data/Card" '' '[Options]' 'FileNameStyle=LD' >"$data/Settings.ini"
 }

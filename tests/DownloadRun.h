@@ -1,72 +1,76 @@
 #pragma once
 
-// Runs the headless download command in a private home folder, with the simulated vehicle
-// unit forced (an empty sysfs tree hides any real cable), and reads what it printed.
+// Runs the headless download command in a private home folder (no cable unless a test's
+// simulator provides one) and reads what it printed.
 
-#include "TestFiles.h"
+#include "EngineRun.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 
 struct DownloadResult {
     bool finished = false;
     int exitCode = -1;
-    QStringList savedPaths; // the "saved: " lines
-    QString status;         // the "status: " line
-    QStringList messages;   // the "message: " lines (message boxes)
-    QByteArray output;      // standard output and error, for failure reports
+    QStringList savedPaths;   // the "saved: PATH (N bytes)" lines
+    QList<qint64> savedSizes; // their sizes
+    QString status;           // the "status: " line
+    QStringList progress;     // the "progress: " lines, in order
+    QByteArray standardOutput;
+    QByteArray output; // standard output, then standard error, for checks and failure reports
 };
 
-class DownloadHome {
+class DownloadHome : public EngineHome {
 public:
-    DownloadHome() { QDir().mkpath(noCableSysfs()); }
-
-    QTemporaryDir home;
-
-    QString noCableSysfs() const { return home.filePath("no-cable-sys"); }
     QString served() const { return home.filePath("served.bin"); }
-    QString documents() const { return home.filePath("Documents"); }
+    QString demoFolder() const { return home.filePath("data/vantrel-pc-demo"); }
     // Folders the simulator made for itself (TMPDIR points here); none may outlive a run.
     QStringList simulatorFolders() const {
         return QDir(home.path()).entryList({"vantrel-sim.*"}, QDir::Dirs);
     }
 
-    // command: the script or installed command; binDir: empty to let it find the programs.
-    DownloadResult run(const QString& command, const QStringList& arguments, const QString& simArgs,
-                       const QString& binDir = QString()) const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
+    // command: the script or installed command; simArgs: for a --demo run's simulator;
+    // binDir: empty to let the command find the programs.
+    void start(QProcess& process, const QString& command, const QStringList& arguments,
+               const QString& simArgs = QString(), const QString& binDir = QString()) const {
+        QProcessEnvironment env = environment();
+        // The command sets up the engine's environment itself.
+        for (const char* name : {"QT_QPA_PLATFORM", "VANTREL_NONINTERACTIVE", "VANTREL_DEMO",
+                                 "VANTREL_FILE_NAME_STYLE", "VANTREL_BIN_DIR"})
+            env.remove(name);
         env.insert("TMPDIR", home.path());
-        env.insert("XDG_DATA_HOME", home.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        env.insert("VANTREL_SYSFS_ROOT", noCableSysfs());
-        env.remove("VANTREL_DEV_ROOT");
         env.insert("VANTREL_SIM_ARGS", simArgs + " --served " + served());
-        if (binDir.isEmpty())
-            env.remove("VANTREL_BIN_DIR");
-        else
-            env.insert("VANTREL_BIN_DIR", binDir);
-        QProcess process;
+        if (!binDir.isEmpty()) env.insert("VANTREL_BIN_DIR", binDir);
         process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(command, arguments);
+    }
+
+    static DownloadResult finish(QProcess& process) {
         DownloadResult result;
         result.finished = process.waitForFinished(120000);
         if (!result.finished) {
             process.kill();
             process.waitForFinished();
         }
-        result.exitCode = process.exitCode();
-        result.output = process.readAll();
-        for (const QByteArray& line : result.output.split('\n')) {
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.standardOutput = process.readAllStandardOutput();
+        result.output = result.standardOutput + process.readAllStandardError();
+        static const QRegularExpression saved("^saved: (.*) \\((\\d+) bytes\\)$");
+        for (const QByteArray& line : result.standardOutput.split('\n')) {
             const QString text = QString::fromUtf8(line);
-            if (text.startsWith("saved: ")) result.savedPaths << text.mid(7);
+            if (const auto m = saved.match(text); m.hasMatch()) {
+                result.savedPaths << m.captured(1);
+                result.savedSizes << m.captured(2).toLongLong();
+            }
             if (text.startsWith("status: ")) result.status = text.mid(8);
-            if (text.startsWith("message: ")) result.messages << text.mid(9);
+            if (text.startsWith("progress: ")) result.progress << text.mid(10);
         }
         return result;
+    }
+
+    DownloadResult run(const QString& command, const QStringList& arguments,
+                       const QString& simArgs = QString(),
+                       const QString& binDir = QString()) const {
+        QProcess process;
+        start(process, command, arguments, simArgs, binDir);
+        return finish(process);
     }
 };

@@ -1,95 +1,229 @@
-// The headless download command (scripts/download.sh) against the simulated vehicle unit:
-// it starts the simulator, runs the real engine, prints the saved file and the final status,
-// and leaves no simulator behind.
+// The headless download command (scripts/download.sh) against the simulated vehicle unit,
+// attached as a cable would be: what it saves and where, the settings it shares with the
+// window, what it prints, its exit codes, and the runs it refuses.
 #include "DownloadRun.h"
+#include "SimulatorRun.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
+#include <csignal>
 
 namespace {
-const QString kBin = QStringLiteral(VANTREL_BIN_DIR);
 const QString kScript = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/download.sh");
-const QString kSamples = QStringLiteral(VANTREL_SAMPLES_DIR);
 // QSerialPort locks by port name: this test's simulator has a number no other test uses.
-const QString kPort = QStringLiteral("--port 140");
+constexpr int kPort = 140;
+// A short download: two days of activities.
+const QStringList kShortUnit = {"--days", "2"};
+// The simulated unit's file under the window's default style and under the EU style.
+const QString kLdName = R"([^/]*VT-SIM 42 *_WDB9066331S123456_\d{8}_\d{4}\.DDD)";
+const QString kEuName = R"([^/]*\d{8}_\d{4}_VT-SIM 42 *_WDB9066331S123456\.DDD)";
+const QString kWindowVuFolder = "Documents/Vantrel PC/Data/VU/";
 
-// What the saved file holds, measured against the blocks the simulator served.
-enum class Saved {
-    None,     // nothing saved
-    Rotation, // vehicle-unit file: every served block, the technical data read first moved last
-    Tail,     // card file: the card data that followed the technical data
-};
+// A settings file as the window writes it, with the VU folder moved into the home.
+QByteArray WindowSettings(const QString& vuFolder) {
+    return "#============== Settings ==============#\r\n\r\n[InstallSettings]\r\nLanguage=EN\r\n"
+           "VUDataPath=" +
+           vuFolder.toUtf8() + "\r\n\r\n[Options]\r\nFileNameStyle=LD\r\n";
+}
+
+QStringList FilesBelow(const QString& folder) {
+    QStringList files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    return files;
+}
 } // namespace
-Q_DECLARE_METATYPE(Saved)
 
 class TestHeadless : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase() {
-        if (!QFile::exists(kBin + "/VNPCBase") || !QFile::exists(kBin + "/VantrelVuSim"))
-            QSKIP("VNPCBase and VantrelVuSim are not built");
+        for (const char* program : {"VNPCBase", "VantrelVuSim"})
+            if (!QFile::exists(QString(VANTREL_BIN_DIR "/") + program))
+                QSKIP("the programs are not built");
     }
 
-    void download_data() {
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("simArgs");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<Saved>("saved");
-        QTest::addColumn<QString>("status");
+    // Each row one run. saved: the saved file's path below the home, as a pattern;
+    // settings: a Settings.ini there before the run (none: the window's defaults must be
+    // written); text: what the output must hold.
+    void run_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("unit");
+        QTest::addColumn<bool>("settings");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("all VU") << "A"
-                                << ""
-                                << "VU" << Saved::Rotation << "Complete" << 0;
-        QTest::newRow("latest VU") << "L [001002005] 7"
-                                   << ""
-                                   << "VU" << Saved::Rotation << "Complete" << 0;
-        QTest::newRow("card") << "C"
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("text");
+        const QStringList none;
+        QTest::newRow("first run: window's folder and style")
+            << QStringList{"A"} << kShortUnit << false << 0 << "Complete"
+            << kWindowVuFolder + kLdName << "";
+        QTest::newRow("--style EU, quiet, settings kept")
+            << QStringList{"--quiet", "--style", "eu", "--all"} << kShortUnit << true << 0
+            << "Complete"
+            << "VU/" + kEuName << "";
+        QTest::newRow("--json, latest")
+            << QStringList{"--json", "--latest", "1,2", "1"} << kShortUnit << false << 0
+            << "Complete" << kWindowVuFolder + kLdName << "";
+        QTest::newRow("unit refuses")
+            << QStringList{"L [001002] 1"} << QStringList{"--fault", "reject:on=diag,code=12"}
+            << false << 1 << "Failed"
+            << ""
+            << "";
+        QTest::newRow("no cable") << QStringList{"--card"} << none << false << 2 << "Failed"
+                                  << ""
+                                  << "message: Can't find a VantrelPC cable";
+        QTest::newRow("help") << QStringList{"--help"} << none << false << 0 << ""
                               << ""
-                              << "Card" << Saved::Tail << "Complete" << 0;
-        QTest::newRow("sample file") << "A"
-                                     << "--ddd " + kSamples + "/vu_gen1_000-anonymized.DDD"
-                                     << "VU" << Saved::Rotation << "Complete" << 0;
-        QTest::newRow("no answer") << "A"
-                                   << "--fault silent"
-                                   << "" << Saved::None << "Failed - Receive timeout" << 1;
+                              << "--latest 1,2,5 7";
+        QTest::newRow("unknown option") << QStringList{"--everything"} << none << false << 3 << ""
+                                        << ""
+                                        << "--everything";
+        QTest::newRow("two downloads") << QStringList{"A", "--card"} << none << false << 3 << ""
+                                       << ""
+                                       << "one download";
+        QTest::newRow("latest without days")
+            << QStringList{"--latest", "1,2"} << none << false << 3 << ""
+            << ""
+            << "--latest";
+        QTest::newRow("TREP list") << QStringList{"L [0x1] 7"} << none << false << 3 << ""
+                                   << ""
+                                   << "0x1";
+        QTest::newRow("days") << QStringList{"--latest", "1", "400"} << none << false << 3 << ""
+                              << ""
+                              << "400";
+        QTest::newRow("style") << QStringList{"--style", "DE", "A"} << none << false << 3 << ""
+                               << ""
+                               << "DE";
     }
-    void download() {
-        QFETCH(QString, argument);
-        QFETCH(QString, simArgs);
-        QFETCH(QString, folder);
-        QFETCH(Saved, saved);
-        QFETCH(QString, status);
+    void run() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, unit);
+        QFETCH(bool, settings);
         QFETCH(int, exitCode);
-        if (simArgs.contains(kSamples) && !QFile::exists(simArgs.section(' ', 1)))
-            QSKIP("sample files are absent");
+        QFETCH(QString, status);
+        QFETCH(QString, saved);
+        QFETCH(QString, text);
         DownloadHome home;
-        const DownloadResult result =
-            home.run("bash", {kScript, argument}, kPort + " " + simArgs, kBin);
+        std::optional<SimulatorRun> simulator;
+        if (!unit.isEmpty()) {
+            simulator.emplace(kPort, unit);
+            QVERIFY2(simulator->ready(), simulator->startOutput());
+            simulator->connect(home);
+        }
+        const QString settingsFile = home.dataFolder() + "/Settings.ini";
+        const QByteArray settingsBefore = WindowSettings(home.vuFolder());
+        if (settings) {
+            QVERIFY(QDir().mkpath(home.dataFolder()) && QDir().mkpath(home.vuFolder()));
+            QVERIFY(WriteFile(settingsFile, settingsBefore));
+        }
+
+        const DownloadResult result = home.run("bash", QStringList{kScript} + arguments);
         const char* output = result.output.constData();
         QVERIFY2(result.finished, output);
-        QCOMPARE(result.status, status);
-        QCOMPARE(result.exitCode, exitCode);
-        QVERIFY2(home.simulatorFolders().isEmpty(), output);
-        if (saved == Saved::None) {
-            QVERIFY2(result.savedPaths.isEmpty(), output);
-            return;
+        QVERIFY2(result.exitCode == exitCode, output);
+        const bool json = arguments.contains("--json");
+        if (!json)
+            QVERIFY2(result.status == status ||
+                         (status == "Failed" && result.status.startsWith(status)),
+                     output);
+        QVERIFY2(result.output.contains(text.toUtf8()), output);
+
+        // The files on disk, the files reported, nothing else.
+        const QStringList files = FilesBelow(home.documents()) + FilesBelow(home.vuFolder());
+        QCOMPARE(files.size(), saved.isEmpty() ? 0 : 1);
+        if (!json) QCOMPARE(result.savedPaths, files);
+        if (!saved.isEmpty()) {
+            const QRegularExpression name("^" + QRegularExpression::escape(home.home.path()) + "/" +
+                                          saved + "$");
+            QVERIFY2(name.match(files.first()).hasMatch(), qPrintable(files.first()));
+            if (!json) QCOMPARE(result.savedSizes.first(), QFileInfo(files.first()).size());
         }
-        QCOMPARE(result.savedPaths.size(), 1);
-        const QString path = result.savedPaths.first();
-        QVERIFY2(path.startsWith(home.documents() + "/"), qPrintable(path));
-        QVERIFY2(path.contains("/Data/" + folder + "/"), qPrintable(path));
-        const QByteArray file = ReadAll(path);
-        const QByteArray served = ReadAll(home.served());
-        QVERIFY(!served.isEmpty());
-        if (saved == Saved::Rotation) {
-            QCOMPARE(file.size(), served.size());
-            QVERIFY(file.startsWith("\x76\x01")); // the overview leads a vehicle-unit file
-            QVERIFY((served + served).contains(file));
-        } else {
-            QVERIFY(file.size() > 1000);
-            QVERIFY(served.startsWith("\x76\x05"));
-            QVERIFY(served.endsWith(file));
+
+        // The window's defaults are written before the engine runs; an existing file and a
+        // refused command line leave everything as it was.
+        if (settings)
+            QCOMPARE(ReadAll(settingsFile), settingsBefore);
+        else if (exitCode == 3 || arguments.contains("--help"))
+            QVERIFY2(!QFileInfo::exists(home.dataFolder()), output);
+        else
+            QVERIFY2(
+                ReadAll(settingsFile).startsWith("#============== Settings ==============#\r\n") &&
+                    ReadAll(settingsFile).contains("\r\nFileNameStyle=LD\r\n"),
+                ReadAll(settingsFile).constData());
+
+        if (json) {
+            QJsonParseError error;
+            const QJsonObject json =
+                QJsonDocument::fromJson(result.standardOutput, &error).object();
+            QVERIFY2(error.error == QJsonParseError::NoError, output);
+            QCOMPARE(json["status"].toString(), status);
+            QCOMPARE(json["log"].toString(), home.dataFolder() + "/VNPC.log");
+            QVERIFY(json["duration_seconds"].toDouble() > 0);
+            const QJsonArray jsonFiles = json["files"].toArray();
+            QCOMPARE(jsonFiles.size(), 1);
+            QCOMPARE(jsonFiles[0]["path"].toString(), files.first());
+            QCOMPARE(jsonFiles[0]["size"].toInteger(), QFileInfo(files.first()).size());
         }
+        // Without a terminal: one line per change of state, in order, before the result.
+        if (exitCode == 0 && !arguments.contains("--quiet") && !json &&
+            !arguments.contains("--help")) {
+            QVERIFY2(result.progress.size() >= 2, output);
+            QCOMPARE(result.progress[0], QString("waiting for the vehicle unit"));
+            QCOMPARE(result.progress[1], QString("downloading all vehicle-unit data"));
+            int last = 0;
+            for (const QString& line : result.progress.mid(2)) {
+                QVERIFY2(line.endsWith('%') && line.chopped(1).toInt() > last, output);
+                last = line.chopped(1).toInt();
+            }
+            QVERIFY(result.standardOutput.indexOf("progress: ") <
+                    result.standardOutput.indexOf("saved: "));
+        } else if (arguments.contains("--quiet") || json) {
+            QVERIFY2(result.progress.isEmpty(), output);
+        }
+
+        // A later run whose engine is missing reports a failure, not this run's result.
+        if (exitCode == 0 && !saved.isEmpty() && !settings) {
+            const QString bin = home.home.filePath("bin");
+            QVERIFY(QDir().mkpath(bin));
+            QFile::copy(VANTREL_BIN_DIR "/VantrelDownload", bin + "/VantrelDownload");
+            const DownloadResult again = home.run("bash", {kScript, "A"}, QString(), bin);
+            QVERIFY2(again.exitCode == 1 && again.savedPaths.isEmpty(), again.output.constData());
+            QVERIFY2(again.status.startsWith("Failed") && again.output.contains("VNPCBase"),
+                     again.output.constData());
+        }
+    }
+
+    // While one run downloads, a second is refused and leaves its status alone; Ctrl+C
+    // then ends the first with its engine, and no file is saved.
+    void secondRunAndInterrupt() {
+        DownloadHome home;
+        SimulatorRun simulator(kPort, kShortUnit + QStringList{"--delay", "300"});
+        QVERIFY2(simulator.ready(), simulator.startOutput());
+        simulator.connect(home);
+        QProcess first;
+        home.start(first, "bash", {kScript, "A"});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            home.status().startsWith("Downloading") || home.status().contains('/'), 20000);
+
+        const DownloadResult second = home.run("bash", {kScript, "--card"});
+        QVERIFY2(second.exitCode == 2, second.output.constData());
+        QVERIFY2(second.output.contains("already running"), second.output.constData());
+        QVERIFY(!home.status().isEmpty());
+
+        ::kill(pid_t(first.processId()), SIGINT);
+        const DownloadResult interrupted = DownloadHome::finish(first);
+        QVERIFY2(interrupted.exitCode == 130, interrupted.output.constData());
+        QVERIFY(interrupted.savedPaths.isEmpty());
+        // The engine has ended: its status no longer moves.
+        const QDateTime written = QFileInfo(home.dataFolder() + "/VNPCstatus.txt").lastModified();
+        QTest::qWait(1500);
+        QCOMPARE(QFileInfo(home.dataFolder() + "/VNPCstatus.txt").lastModified(), written);
+        QVERIFY(FilesBelow(home.documents()).isEmpty());
     }
 };
 

@@ -1,0 +1,560 @@
+// The working part of vantrel-download (scripts/download.sh, which finds the programs and
+// starts the simulated unit for --demo): one download through the engine without a display,
+// its progress read from the status file the window polls, and this run's result.
+#include "DownloadSettings.h"
+#include "Folders.h"
+#include "Numbers.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+enum ExitCode { kComplete = 0, kFailed = 1, kNoCable = 2, kBadUsage = 3 };
+
+const char* const kHelp = R"(Usage: vantrel-download [OPTIONS] [A | C | "L [LIST] DAYS"]
+
+One tachograph download through the Vantrel PC engine, without a display. It saves the
+file where the window saves it, under the same name, and prints the saved files with their
+sizes and the final status.
+
+What to download (one of these; the default is all vehicle-unit data):
+  A, --all               all vehicle-unit data
+                           vantrel-download --all
+  C, --card              the driver card in the vehicle unit
+                           vantrel-download --card
+  "L [LIST] DAYS", --latest LIST DAYS
+                         the blocks in LIST (TREP numbers: 1 overview, 2 activities,
+                         3 events and faults, 4 detailed speed, 5 technical data, 17-25
+                         the maker's) with DAYS days of activities (0 to 366); LIST as
+                         the window writes it (001002005) or with commas (1,2,5)
+                           vantrel-download --latest 1,2,5 7
+                           vantrel-download "L [001002005] 7"
+
+Options:
+  --style EU|FR|ES|LD    name the files in this style for this run only; Settings.ini
+                         is left as it is
+                           vantrel-download --style EU --all
+  --json                 print one JSON object instead: status, files (path, size),
+                         duration_seconds, log, messages, exit_code
+                           vantrel-download --json --card
+  --quiet                print only the result, no progress
+                           vantrel-download --quiet --all
+  --demo                 download from the simulated vehicle unit into the demo folder
+                         (also VANTREL_DEMO=1), never from a cable
+                           vantrel-download --demo --all
+  -h, --help             this text
+
+Progress: on a terminal one line, updated in place; otherwise one line per change of
+state ("progress: ..."). With no Settings.ini yet, the window's defaults are written first.
+Only one download runs at a time; Ctrl+C ends the engine (no partial file is left).
+
+Exit status:
+  0    the download is complete
+  1    the download failed
+  2    no cable found, or the cable or the data folder is held by another download
+  3    bad usage
+  130  ended by Ctrl+C (128 + the signal's number for SIGTERM and SIGHUP)
+)";
+
+struct Options {
+    QString command; // what the engine is given
+    QString what;    // what is downloaded, in words
+    QString style;
+    bool json = false;
+    bool quiet = false;
+    bool help = false;
+};
+
+struct UsageError {
+    QString text;
+};
+
+// 001002005 (the window's form), 1,2,5 or a single number; each 1 to 254, at most 19.
+std::optional<QList<int>> ReadTrepList(QString text) {
+    if (text.startsWith('[') && text.endsWith(']')) text = text.mid(1, text.size() - 2);
+    QStringList entries;
+    if (text.contains(',')) {
+        entries = text.split(',');
+    } else if (text.size() > 3 && text.size() % 3 == 0) {
+        for (int at = 0; at < text.size(); at += 3)
+            entries << text.mid(at, 3);
+    } else {
+        entries << text;
+    }
+    static const QRegularExpression number("^\\s*\\d{1,3}\\s*$");
+    QList<int> treps;
+    for (const QString& entry : entries) {
+        if (!number.match(entry).hasMatch()) return std::nullopt;
+        const int trep = entry.trimmed().toInt();
+        if (trep < 1 || trep > 254) return std::nullopt;
+        treps << trep;
+    }
+    if (treps.isEmpty() || treps.size() > 19) return std::nullopt;
+    return treps;
+}
+
+void SetLatest(Options& options, const QString& list, const QString& daysText) {
+    const auto treps = ReadTrepList(list.trimmed());
+    if (!treps)
+        throw UsageError{QStringLiteral("the TREP list '%1' is not 1 to 19 numbers from 1 to 254 "
+                                        "(such as 1,2,5 or 001002005)")
+                             .arg(list)};
+    bool whole = false;
+    const int days = daysText.toInt(&whole);
+    if (!whole || days < 0 || days > 366)
+        throw UsageError{
+            QStringLiteral("the days '%1' are not a whole number from 0 to 366").arg(daysText)};
+    QString engineList;
+    QStringList shown;
+    for (int trep : *treps) {
+        engineList += QStringLiteral("%1").arg(trep, 3, 10, QLatin1Char('0'));
+        shown << QString::number(trep);
+    }
+    // The engine reads the days only when a space follows them, hence the trailing " E".
+    options.command = QStringLiteral("L [%1] %2 E").arg(engineList).arg(days);
+    options.what =
+        QStringLiteral("blocks %1 with %2 days").arg(shown.join(QStringLiteral(", "))).arg(days);
+}
+
+void SetChoice(Options& options, const QString& choice, const QStringList& latest = {}) {
+    if (!options.command.isEmpty())
+        throw UsageError{QStringLiteral("one download at a time: %1 and %2")
+                             .arg(options.what, choice == "A"   ? QStringLiteral("all")
+                                                : choice == "C" ? QStringLiteral("card")
+                                                                : QStringLiteral("latest"))};
+    if (choice == QLatin1String("A")) {
+        options.command = QStringLiteral("A E");
+        options.what = QStringLiteral("all vehicle-unit data");
+    } else if (choice == QLatin1String("C")) {
+        options.command = QStringLiteral("C E");
+        options.what = QStringLiteral("the driver card");
+    } else {
+        SetLatest(options, latest.value(0), latest.value(1));
+    }
+}
+
+Options ParseArguments(const QStringList& arguments) {
+    Options options;
+    QStringList positional;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        const auto value = [&](const QString& name) {
+            if (i + 1 >= arguments.size())
+                throw UsageError{QStringLiteral("%1 needs a value").arg(name)};
+            return arguments[++i];
+        };
+        if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
+            options.help = true;
+        } else if (argument == QLatin1String("--json")) {
+            options.json = true;
+        } else if (argument == QLatin1String("--quiet") || argument == QLatin1String("-q")) {
+            options.quiet = true;
+        } else if (argument == QLatin1String("--demo")) {
+            // The wrapper has started the simulated unit already.
+        } else if (argument == QLatin1String("--all")) {
+            SetChoice(options, QStringLiteral("A"));
+        } else if (argument == QLatin1String("--card")) {
+            SetChoice(options, QStringLiteral("C"));
+        } else if (argument == QLatin1String("--latest")) {
+            const QString list = value(argument);
+            SetChoice(options, QStringLiteral("L"), {list, value(argument)});
+        } else if (argument == QLatin1String("--style") || argument.startsWith("--style=")) {
+            const QString style =
+                (argument.contains('=') ? argument.section('=', 1) : value(argument)).toUpper();
+            if (!QStringList{"EU", "FR", "ES", "LD"}.contains(style))
+                throw UsageError{
+                    QStringLiteral("--style takes EU, FR, ES or LD, not '%1'").arg(style)};
+            options.style = style;
+        } else if (argument.startsWith('-') && argument.size() > 1) {
+            throw UsageError{QStringLiteral("unknown option %1").arg(argument)};
+        } else {
+            positional << argument;
+        }
+    }
+    // The positional form as it was always given: "L [001002005] 7" as one word or three.
+    const QString text = positional.join(QLatin1Char(' ')).trimmed();
+    static const QRegularExpression latest("^L\\s*(\\[[^\\]]*\\])\\s*(\\S+)$");
+    if (text == QLatin1String("A") || text == QLatin1String("C")) {
+        SetChoice(options, text);
+    } else if (const auto m = latest.match(text); m.hasMatch()) {
+        SetChoice(options, QStringLiteral("L"), {m.captured(1), m.captured(2)});
+    } else if (!text.isEmpty()) {
+        throw UsageError{
+            QStringLiteral("unknown download '%1' (A, C or \"L [LIST] DAYS\")").arg(text)};
+    }
+    if (options.command.isEmpty()) SetChoice(options, QStringLiteral("A"));
+    return options;
+}
+
+void Print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// Signals arrive through a socket pair, so that the event loop handles them.
+int signalPair[2] = {-1, -1};
+void ForwardSignal(int number) {
+    const char byte = char(number);
+    [[maybe_unused]] const auto written = ::write(signalPair[1], &byte, 1);
+}
+
+struct SavedFile {
+    QString path;
+    qint64 size = 0;
+};
+
+class Download : public QObject {
+public:
+    Download(const Options& options, const QString& dataFolder)
+        : options_(options), statusPath_(dataFolder + QStringLiteral("/VNPCstatus.txt")),
+          logPath_(dataFolder + QStringLiteral("/VNPC.log")),
+          terminal_(!options.quiet && !options.json && ::isatty(STDOUT_FILENO)),
+          plain_(!options.quiet && !options.json && !terminal_) {}
+
+    int exec() {
+        clock_.start();
+        startedAt_ = QDateTime::currentDateTime();
+        // The last run's status must not pass for this one's.
+        if (QFile::exists(statusPath_) && !QFile::remove(statusPath_)) {
+            error(QStringLiteral("cannot remove the last status file %1").arg(statusPath_));
+            return finish(QStringLiteral("Failed - the last status could not be removed"));
+        }
+        if (qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1"))
+            progress(QStringLiteral("demo: the simulated vehicle unit, files in the demo folder"));
+        watchSignals();
+        startEngine();
+        return QCoreApplication::exec();
+    }
+
+private:
+    void watchSignals() {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0) return;
+        auto* notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char number = 0;
+            if (::read(signalPair[0], &number, 1) == 1) interrupt(number);
+        });
+        struct sigaction action {};
+        action.sa_handler = ForwardSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (int number : {SIGINT, SIGTERM, SIGHUP})
+            ::sigaction(number, &action, nullptr);
+    }
+
+    void startEngine() {
+        const QString program =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/VNPCBase");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("VANTREL_NONINTERACTIVE"), QStringLiteral("1"));
+        if (!options_.style.isEmpty())
+            env.insert(QStringLiteral("VANTREL_FILE_NAME_STYLE"), options_.style);
+        engine_.setProcessEnvironment(env);
+        // A group of its own: Ctrl+C reaches the engine once, from here, as SIGTERM.
+        engine_.setChildProcessModifier([] { ::setpgid(0, 0); });
+        engine_.setProgram(program);
+        engine_.setArguments({options_.command});
+        connect(&engine_, &QProcess::readyReadStandardError, this, &Download::readEngineErrors);
+        connect(&engine_, &QProcess::readyReadStandardOutput, this,
+                [this] { Print(stderr, QString::fromLocal8Bit(engine_.readAllStandardOutput())); });
+        connect(&engine_, &QProcess::errorOccurred, this,
+                [this, program](QProcess::ProcessError e) {
+                    if (e != QProcess::FailedToStart) return;
+                    error(QStringLiteral("cannot start the engine %1: %2")
+                              .arg(program, engine_.errorString()));
+                    poll_.stop();
+                    // Queued: the failure can come while start() runs, before the event loop does.
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this] {
+                            QCoreApplication::exit(
+                                finish(QStringLiteral("Failed - the engine did not start")));
+                        },
+                        Qt::QueuedConnection);
+                });
+        connect(&engine_, &QProcess::finished, this, &Download::engineEnded);
+        poll_.setInterval(250); // a few updates a second
+        connect(&poll_, &QTimer::timeout, this, &Download::pollStatus);
+        poll_.start();
+        progress(QStringLiteral("waiting for the vehicle unit"));
+        engine_.start();
+    }
+
+    // Message boxes become "message: " lines; anything else the engine says is passed on.
+    void readEngineErrors() {
+        errorText_ += engine_.readAllStandardError();
+        qsizetype end;
+        while ((end = errorText_.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(errorText_.left(end));
+            errorText_.remove(0, end + 1);
+            if (line.startsWith(QLatin1String("MSGBOX\t"))) {
+                const QString text = line.section(QLatin1Char('\t'), 2);
+                messages_ << text;
+                error(QStringLiteral("message: ") + text, false);
+            } else {
+                error(line, false);
+            }
+        }
+    }
+
+    QString readStatus() const {
+        QFile file(statusPath_);
+        if (!file.open(QIODevice::ReadOnly)) return QString();
+        return QString::fromUtf8(file.readLine(4096)).trimmed();
+    }
+
+    void pollStatus() {
+        const QString status = readStatus();
+        // An empty read is a write under way: no news.
+        if (status.isEmpty()) {
+            drawLine();
+            return;
+        }
+        const bool counter = status.size() >= 5 && status.at(4) == QLatin1Char('/');
+        if (!downloading_ && (counter || status.startsWith(QLatin1String("Downlo")))) {
+            downloading_ = true;
+            progress(QStringLiteral("downloading ") + options_.what);
+        }
+        if (counter) {
+            const double done = LeadingNumber(status.left(4));
+            const double total = LeadingNumber(status.mid(5));
+            percent_ = total > 0 ? qBound(0, int(100 * done / total), 100) : 0;
+            // For logs: each quarter once, never backwards when the total grows.
+            if (percent_ / 25 > quarter_) {
+                quarter_ = percent_ / 25;
+                progress(QStringLiteral("%1%").arg(quarter_ * 25));
+            }
+        }
+        drawLine();
+    }
+
+    QString elapsed() const {
+        const qint64 seconds = clock_.elapsed() / 1000;
+        return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    }
+
+    // On a terminal: one line, rewritten in place.
+    void drawLine() {
+        if (!terminal_) return;
+        QString line;
+        if (!downloading_) {
+            line = QStringLiteral("%1: waiting for the vehicle unit  %2")
+                       .arg(options_.what, elapsed());
+        } else {
+            constexpr int kBar = 24;
+            const int filled = percent_ * kBar / 100;
+            line = QStringLiteral("Downloading %1 [%2%3] %4%  %5")
+                       .arg(options_.what, QString(filled, QLatin1Char('#')),
+                            QString(kBar - filled, QLatin1Char('.')))
+                       .arg(percent_)
+                       .arg(elapsed());
+        }
+        winsize size{};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
+            line.truncate(size.ws_col - 1);
+        Print(stdout, QStringLiteral("\r\033[K") + line);
+        lineShown_ = true;
+    }
+
+    void clearLine() {
+        if (lineShown_) Print(stdout, QStringLiteral("\r\033[K"));
+        lineShown_ = false;
+    }
+
+    void progress(const QString& text) {
+        if (plain_) Print(stdout, QStringLiteral("progress: ") + text + QLatin1Char('\n'));
+    }
+
+    void error(const QString& text, bool named = true) {
+        clearLine();
+        Print(stderr, (named ? QStringLiteral("vantrel-download: ") : QString()) + text +
+                          QLatin1Char('\n'));
+        drawLine();
+    }
+
+    void interrupt(int number) {
+        if (signal_ != 0) return;
+        signal_ = number;
+        if (engine_.state() == QProcess::NotRunning) {
+            QCoreApplication::exit(finish(QStringLiteral("Interrupted")));
+            return;
+        }
+        ::kill(pid_t(engine_.processId()), SIGTERM);
+        // An engine that does not end in time is stopped hard.
+        QTimer::singleShot(10000, this, [this] {
+            if (engine_.state() != QProcess::NotRunning) engine_.kill();
+        });
+    }
+
+    void engineEnded(int exitCode, QProcess::ExitStatus exitStatus) {
+        poll_.stop();
+        readEngineErrors();
+        if (!errorText_.isEmpty()) error(QString::fromUtf8(errorText_), false);
+        if (signal_ != 0) {
+            QCoreApplication::exit(finish(QStringLiteral("Interrupted")));
+            return;
+        }
+        pollStatus();
+        QString status = readStatus();
+        if (exitStatus != QProcess::NormalExit || exitCode != 0) {
+            error(exitStatus != QProcess::NormalExit
+                      ? QStringLiteral("the engine crashed")
+                      : QStringLiteral("the engine ended with exit code %1").arg(exitCode));
+            if (!status.startsWith(QLatin1String("Failed")))
+                status = QStringLiteral("Failed - the engine ended early");
+        } else if (status.isEmpty()) {
+            status = QStringLiteral("Failed - the engine left no status");
+        }
+        savedFiles_ = savedFiles();
+        QCoreApplication::exit(finish(status));
+    }
+
+    // The files this run's log names as saved: a path line counts once "File saved" follows.
+    QList<SavedFile> savedFiles() const {
+        QList<SavedFile> saved;
+        QFile log(logPath_);
+        // The engine empties its log when it starts: an older one is another run's.
+        if (!log.open(QIODevice::ReadOnly) ||
+            QFileInfo(log).lastModified() < startedAt_.addSecs(-1))
+            return saved;
+        static const QRegularExpression pathLine("Path/File Name - \"?(.*?)\"?$");
+        QString path;
+        while (!log.atEnd()) {
+            const QString line = QString::fromUtf8(log.readLine())
+                                     .remove(QLatin1Char('\r'))
+                                     .remove(QLatin1Char('\n'));
+            if (const auto m = pathLine.match(line); m.hasMatch()) {
+                path = m.captured(1);
+            } else if (line == QLatin1String("File saved") && !path.isEmpty()) {
+                saved << SavedFile{path, QFileInfo(path).size()};
+                path.clear();
+            }
+        }
+        return saved;
+    }
+
+    int exitCodeFor(const QString& status) const {
+        if (status == QLatin1String("Complete")) return kComplete;
+        if (signal_ != 0) return 128 + signal_;
+        // The engine's own words for a missing cable or one that another program holds.
+        static const QStringList noCable = {
+            QStringLiteral("Can't find a VantrelPC cable"),
+            QStringLiteral("Kein VantrelPC-Kabel angeschlossen"),
+            QStringLiteral("Error: Selected Com port in use"),
+            QStringLiteral("Error: Selected Com port not available")};
+        for (const QString& message : messages_)
+            if (noCable.contains(message) ||
+                message.startsWith(QLatin1String("Please disconnect your VantrelPC cable")))
+                return kNoCable;
+        if (status == QLatin1String("Failed - maybe USB device is open")) return kNoCable;
+        return kFailed;
+    }
+
+    int finish(const QString& status) {
+        clearLine();
+        const int code = exitCodeFor(status);
+        if (options_.json) {
+            QJsonArray files;
+            for (const SavedFile& file : savedFiles_)
+                files.append(QJsonObject{{"path", file.path}, {"size", file.size}});
+            const QJsonObject result{
+                {"status", status}, {"exit_code", code},
+                {"files", files},   {"duration_seconds", clock_.elapsed() / 1000.0},
+                {"log", logPath_},  {"messages", QJsonArray::fromStringList(messages_)},
+            };
+            Print(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) +
+                              QLatin1Char('\n'));
+        } else {
+            for (const SavedFile& file : savedFiles_)
+                Print(stdout,
+                      QStringLiteral("saved: %1 (%2 bytes)\n").arg(file.path).arg(file.size));
+            Print(stdout, QStringLiteral("status: ") + status + QLatin1Char('\n'));
+        }
+        return code;
+    }
+
+    Options options_;
+    QString statusPath_;
+    QString logPath_;
+    bool terminal_;
+    bool plain_;
+    QProcess engine_;
+    QTimer poll_;
+    QElapsedTimer clock_;
+    QDateTime startedAt_;
+    QByteArray errorText_;
+    QStringList messages_;
+    QList<SavedFile> savedFiles_;
+    bool downloading_ = false;
+    bool lineShown_ = false;
+    int percent_ = 0;
+    int quarter_ = 0;
+    int signal_ = 0;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    Options options;
+    try {
+        options = ParseArguments(app.arguments().mid(1));
+    } catch (const UsageError& usage) {
+        Print(stderr, QStringLiteral("vantrel-download: %1\nTry 'vantrel-download --help'.\n")
+                          .arg(usage.text));
+        return kBadUsage;
+    }
+    if (options.help) {
+        Print(stdout, QString::fromUtf8(kHelp));
+        return kComplete;
+    }
+
+    const QString dataFolder = DataFolderPath();
+    QString folderError;
+    if (!MakeFolderPath(dataFolder, &folderError)) {
+        Print(stderr, QStringLiteral("vantrel-download: %1\n").arg(folderError));
+        return kFailed;
+    }
+    // One download at a time: a second one would fight over the port and the status file.
+    // The lock ends with this process.
+    const QString lockPath = dataFolder + QStringLiteral("/vantrel-download.lock");
+    const int lock =
+        ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        Print(stderr,
+              lock < 0
+                  ? QStringLiteral("vantrel-download: cannot open the lock file %1\n").arg(lockPath)
+                  : QStringLiteral("vantrel-download: another download is already "
+                                   "running in %1; try again when it has ended\n")
+                        .arg(dataFolder));
+        return lock < 0 ? kFailed : kNoCable;
+    }
+    // The window's settings when there are none yet (its folders, its naming style), so
+    // both save to the same place under the same names; an existing file is only read.
+    DownloadSettings::LoadSettings(dataFolder);
+
+    Download download(options, dataFolder);
+    return download.exec();
+}
