@@ -154,7 +154,8 @@ private slots:
     void layout_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("executable");
-        for (const char* program : {"VNPCBase", "VantrelPC", "VantrelVuSim", "vantrel-download"})
+        for (const char* program :
+             {"VNPCBase", "VantrelPC", "VantrelVuSim", "VantrelDownload", "vantrel-download"})
             QTest::newRow(program) << QString("bin/") + program << true;
         QTest::newRow("sim-env") << "share/vantrel-pc/sim-env.sh" << false;
         QTest::newRow("desktop") << "share/applications/vantrel-pc.desktop" << false;
@@ -320,15 +321,21 @@ private slots:
             QVERIFY2(line.size() <= 80, qPrintable(line));
     }
 
-    // The installed command finds the engine and the simulator beside itself.
-    void installedDownload() {
+    // The installed command finds its programs beside itself; --demo downloads from the
+    // simulated unit into the demo folder and never into the real ones.
+    void installedDemo() {
         DownloadHome home;
         const DownloadResult result =
-            home.run(installed("bin/vantrel-download"), {"C"}, "--port 141");
+            home.run(installed("bin/vantrel-download"), {"--demo", "--all"}, "--port 141 --days 1");
         QVERIFY2(result.finished && result.exitCode == 0, result.output.constData());
         QCOMPARE(result.status, QString("Complete"));
         QCOMPARE(result.savedPaths.size(), 1);
-        QVERIFY(ReadAll(home.served()).endsWith(ReadAll(result.savedPaths.first())));
+        QVERIFY2(result.savedPaths.first().startsWith(home.demoFolder() + "/Data/VU/"),
+                 qPrintable(result.savedPaths.first()));
+        QCOMPARE(ReadAll(result.savedPaths.first()).size(), ReadAll(home.served()).size());
+        QVERIFY(!QFileInfo::exists(home.documents()));
+        QVERIFY(!QFileInfo::exists(home.dataFolder()));
+        QVERIFY(home.simulatorFolders().isEmpty());
     }
 };
 
