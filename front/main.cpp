@@ -9,6 +9,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
     Form1 window;
     window.setLatestSettingsWindow(new frmLatestSettings(&window));
+    // Set by the demo script: say that the downloads come from the simulator.
+    if (qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1"))
+        window.setWindowTitle(window.windowTitle() + QStringLiteral(" - simulated unit"));
     window.Form_Load();
     return app.exec();
 }

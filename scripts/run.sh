@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # The main job: builds everything and opens VantrelPC. With no download cable attached it
-# first starts the simulated vehicle unit, so All VU, Latest VU and Card download from it.
+# first starts the simulated vehicle unit, so All VU, Latest VU and Card download from it;
+# the window then says "simulated unit" in its title and saves into the demo folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 bin=$PWD/build/bin
 . scripts/sim-env.sh
-cable_attached || start_simulator "$bin"
+if ! cable_attached; then
+  start_simulator "$bin"
+  use_demo_folders
+  export VANTREL_DEMO=1
+  echo "No download cable attached: the simulated vehicle unit answers; its files go to $demo_dir/Data"
+fi
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: running the window on a virtual one (xvfb-run)."
   xvfb-run -a "$bin/VantrelPC"
