@@ -22,7 +22,8 @@ start_simulator() {
   "$bin/VantrelVuSim" --root "$sim_root" --log "$sim_root/simulator.log" ${VANTREL_SIM_ARGS:-} \
     >"$sim_root/ready" 2>&1 &
   sim_pid=$!
-  trap 'kill $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null; rm -rf "$sim_root"' EXIT
+  # The unit may have ended already (Ctrl+C reaches it too): that is no error here.
+  trap 'kill $sim_pid 2>/dev/null || true; wait $sim_pid 2>/dev/null || true; rm -rf "$sim_root"' EXIT
   for _ in $(seq 100); do
     grep -q READY "$sim_root/ready" && break
     sleep 0.1

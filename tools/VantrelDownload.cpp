@@ -240,8 +240,9 @@ public:
             error(QStringLiteral("cannot remove the last status file %1").arg(statusPath_));
             return finish(QStringLiteral("Failed - the last status could not be removed"));
         }
-        if (qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1"))
-            progress(QStringLiteral("demo: the simulated vehicle unit, files in the demo folder"));
+        if (qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1") && (plain_ || terminal_))
+            Print(stdout, QStringLiteral("demo: downloading from the simulated vehicle unit into "
+                                         "the demo folder\n"));
         watchSignals();
         startEngine();
         return QCoreApplication::exec();
@@ -360,7 +361,7 @@ private:
         if (!terminal_) return;
         QString line;
         if (!downloading_) {
-            line = QStringLiteral("%1: waiting for the vehicle unit  %2")
+            line = QStringLiteral("Waiting for the vehicle unit: %1  %2")
                        .arg(options_.what, elapsed());
         } else {
             constexpr int kBar = 24;
@@ -374,7 +375,9 @@ private:
         winsize size{};
         if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
             line.truncate(size.ws_col - 1);
+        if (lineShown_ && line == shownLine_) return;
         Print(stdout, QStringLiteral("\r\033[K") + line);
+        shownLine_ = line;
         lineShown_ = true;
     }
 
@@ -509,6 +512,7 @@ private:
     QList<SavedFile> savedFiles_;
     bool downloading_ = false;
     bool lineShown_ = false;
+    QString shownLine_;
     int percent_ = 0;
     int quarter_ = 0;
     int signal_ = 0;
