@@ -58,47 +58,31 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("text");
-        const QStringList none;
-        QTest::newRow("first run: window's folder and style")
-            << QStringList{"A"} << kShortUnit << false << 0 << "Complete"
-            << kWindowVuFolder + kLdName << "";
-        QTest::newRow("--style EU, quiet, settings kept")
-            << QStringList{"--quiet", "--style", "eu", "--all"} << kShortUnit << true << 0
-            << "Complete"
-            << "VU/" + kEuName << "";
-        QTest::newRow("--json, latest")
-            << QStringList{"--json", "--latest", "1,2", "1"} << kShortUnit << false << 0
-            << "Complete" << kWindowVuFolder + kLdName << "";
-        QTest::newRow("unit refuses")
-            << QStringList{"L [001002] 1"} << QStringList{"--fault", "reject:on=diag,code=12"}
-            << false << 1 << "Failed"
-            << ""
-            << "";
-        QTest::newRow("no cable") << QStringList{"--card"} << none << false << 2 << "Failed"
-                                  << ""
-                                  << "message: Can't find a VantrelPC cable";
-        QTest::newRow("help") << QStringList{"--help"} << none << false << 0 << ""
-                              << ""
-                              << "--latest 1,2,5 7";
-        QTest::newRow("unknown option") << QStringList{"--everything"} << none << false << 3 << ""
-                                        << ""
-                                        << "--everything";
-        QTest::newRow("two downloads") << QStringList{"A", "--card"} << none << false << 3 << ""
-                                       << ""
-                                       << "one download";
-        QTest::newRow("latest without days")
-            << QStringList{"--latest", "1,2"} << none << false << 3 << ""
-            << ""
-            << "--latest";
-        QTest::newRow("TREP list") << QStringList{"L [0x1] 7"} << none << false << 3 << ""
-                                   << ""
-                                   << "0x1";
-        QTest::newRow("days") << QStringList{"--latest", "1", "400"} << none << false << 3 << ""
-                              << ""
-                              << "400";
-        QTest::newRow("style") << QStringList{"--style", "DE", "A"} << none << false << 3 << ""
-                               << ""
-                               << "DE";
+        const auto row = [](const char* name, const QStringList& arguments, const QStringList& unit,
+                            bool settings, int exitCode, const QString& status,
+                            const QString& saved, const QString& text) {
+            QTest::newRow(name) << arguments << unit << settings << exitCode << status << saved
+                                << text;
+        };
+        const QStringList refuses = {"--fault", "reject:on=diag,code=12"};
+        const QString ld = kWindowVuFolder + kLdName;
+        row("first run: window's folder and style", {"A"}, kShortUnit, false, 0, "Complete", ld,
+            "");
+        row("--style EU, quiet, settings kept", {"--quiet", "--style", "eu", "--all"}, kShortUnit,
+            true, 0, "Complete", "VU/" + kEuName, "");
+        row("--json, latest", {"--json", "--latest", "1,2", "1"}, kShortUnit, false, 0, "Complete",
+            ld, "");
+        row("unit refuses", {"L [001002] 1"}, refuses, false, 1, "Failed", "", "");
+        row("no cable", {"--card"}, {}, false, 2, "Failed", "",
+            "message: Can't find a VantrelPC cable");
+        row("help", {"--help"}, {}, false, 0, "", "", "--latest 1,2,5 7");
+        // Bad usage: the message names what is wrong.
+        row("unknown option", {"--everything"}, {}, false, 3, "", "", "--everything");
+        row("two downloads", {"A", "--card"}, {}, false, 3, "", "", "one download");
+        row("latest without days", {"--latest", "1,2"}, {}, false, 3, "", "", "--latest");
+        row("TREP list", {"L [0x1] 7"}, {}, false, 3, "", "", "0x1");
+        row("days", {"--latest", "1", "400"}, {}, false, 3, "", "", "400");
+        row("style", {"--style", "DE", "A"}, {}, false, 3, "", "", "DE");
     }
     void run() {
         QFETCH(QStringList, arguments);
