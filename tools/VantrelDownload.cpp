@@ -138,10 +138,8 @@ void SetLatest(Options& options, const QString& list, const QString& daysText) {
 
 void SetChoice(Options& options, const QString& choice, const QStringList& latest = {}) {
     if (!options.command.isEmpty())
-        throw UsageError{QStringLiteral("one download at a time: %1 and %2")
-                             .arg(options.what, choice == "A"   ? QStringLiteral("all")
-                                                : choice == "C" ? QStringLiteral("card")
-                                                                : QStringLiteral("latest"))};
+        throw UsageError{
+            QStringLiteral("one download per run: %1 was asked for already").arg(options.what)};
     if (choice == QLatin1String("A")) {
         options.command = QStringLiteral("A E");
         options.what = QStringLiteral("all vehicle-unit data");
