@@ -232,7 +232,7 @@ public:
 
     int exec() {
         clock_.start();
-        startedAt_ = QDateTime::currentDateTime();
+        logBefore_ = QFileInfo(logPath_).lastModified();
         // The last run's status must not pass for this one's.
         if (QFile::exists(statusPath_) && !QFile::remove(statusPath_)) {
             error(QStringLiteral("cannot remove the last status file %1").arg(statusPath_));
@@ -436,9 +436,9 @@ private:
     QList<SavedFile> savedFiles() const {
         QList<SavedFile> saved;
         QFile log(logPath_);
-        // The engine empties its log when it starts: an older one is another run's.
+        // The engine empties its log when it starts: one it did not touch is another run's.
         if (!log.open(QIODevice::ReadOnly) ||
-            QFileInfo(log).lastModified() < startedAt_.addSecs(-1))
+            (logBefore_.isValid() && QFileInfo(log).lastModified() <= logBefore_))
             return saved;
         static const QRegularExpression pathLine("Path/File Name - \"?(.*?)\"?$");
         QString path;
@@ -504,7 +504,7 @@ private:
     QProcess engine_;
     QTimer poll_;
     QElapsedTimer clock_;
-    QDateTime startedAt_;
+    QDateTime logBefore_; // invalid when there was no log
     QByteArray errorText_;
     QStringList messages_;
     QList<SavedFile> savedFiles_;
