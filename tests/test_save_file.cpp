@@ -1,4 +1,5 @@
 #include "MessageLog.h"
+#include "NewFile.h"
 #include "Session.h"
 #include "StatusFile.h"
 
@@ -15,8 +16,12 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -291,6 +296,39 @@ private slots:
         QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
         QVERIFY(session_->DownloadData.isEmpty());
         QVERIFY(session_->DataKind.isEmpty());
+    }
+
+    // A file too large for the process's limit stops the write half-way: the engine is
+    // killed there (the default of SIGXFSZ, as a crash or a power cut would stop it), or the
+    // write fails. Either way nothing is left under the download's name, and after a failure
+    // nothing at all.
+    void interruptedWriteLeavesNoDownload_data() {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("engine killed half-way") << true;
+        QTest::newRow("write fails half-way") << false;
+    }
+    void interruptedWriteLeavesNoDownload() {
+        QFETCH(bool, killed);
+        const QString file = path("vu/M_N.DDD");
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const rlimit noCore{0, 0};
+            const rlimit fileSize{4096, 4096};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+            ::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+            ::_exit(WriteNewFile(file, EveryByte(64)));
+        }
+        int result = 0;
+        QCOMPARE(::waitpid(child, &result, 0), child);
+        if (killed)
+            QVERIFY(WIFSIGNALED(result) && WTERMSIG(result) == SIGXFSZ);
+        else
+            QCOMPARE(WEXITSTATUS(result), EFBIG);
+        QVERIFY(!QFileInfo::exists(file));
+        const QDir::Filters hiddenToo = QDir::Files | QDir::Hidden;
+        QCOMPARE(QDir(path("vu")).entryList(killed ? QDir::Files : hiddenToo), QStringList());
     }
 };
 
