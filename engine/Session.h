@@ -100,6 +100,9 @@ private:
     void classifyDownload();
     void endSession();
     void linkLost(const QString& description);
+    bool closingAfterAllRead() const { return SessionState == 7 || SessionState == 8; }
+    void closeAndSave(const QString& problem);
+    QString finalStatus() const;
 
     // Reactions of the state machine.
     void fail(qint32 lMessageID);
@@ -133,4 +136,5 @@ private:
     qsizetype trepStart_ = 0; // where the current TREP's block begins in its data
     int repeats_ = 0;         // answers that only make the same request go out again
     bool ended_ = false;      // the program has been told to end
+    bool fileLost_ = false;   // a file with data could be saved nowhere
 };

@@ -76,6 +76,13 @@ class TestSaveFile : public QObject {
         return QDir(path(folder)).entryList(QDir::Files);
     }
 
+    // A file where the folders should be: neither the VU folder nor the data folder can be made.
+    void blockVuAndDataFolders() {
+        Touch(path("blocked"));
+        qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
+        DownloadSettings::VUDataPath = path("blocked/vu/");
+    }
+
     // Fills the session as the TREP data step leaves it before a save.
     void prepare(qint32 previousTrep, const QString& name, const QString& kind,
                  const QByteArray& data, qint32 currentTrep = 255) {
@@ -227,21 +234,26 @@ private slots:
         QVERIFY(session_->DataKind.isEmpty());
     }
 
-    // Two files of one session (VU, then the card) and the final status.
+    // Two files of one session (VU, then the card) and the final status: a file with data
+    // that went nowhere fails the download.
     void finalStatus_data() {
         QTest::addColumn<bool>("vuData");
         QTest::addColumn<bool>("cardData");
+        QTest::addColumn<bool>("vuLost");
         QTest::addColumn<QString>("status");
-        QTest::newRow("both") << true << true << "Complete";
-        QTest::newRow("VU only") << true << false << "Complete";
-        QTest::newRow("card only") << false << true << "Complete";
-        QTest::newRow("none") << false << false << "Failed";
+        QTest::newRow("both") << true << true << false << "Complete";
+        QTest::newRow("VU only") << true << false << false << "Complete";
+        QTest::newRow("card only") << false << true << false << "Complete";
+        QTest::newRow("none") << false << false << false << "Failed";
+        QTest::newRow("VU lost, card saved") << true << true << true << "Failed - file not saved";
     }
 
     void finalStatus() {
         QFETCH(bool, vuData);
         QFETCH(bool, cardData);
+        QFETCH(bool, vuLost);
         QFETCH(QString, status);
+        if (vuLost) blockVuAndDataFolders();
         const QByteArray vu = vuData ? QByteArray::fromHex("760500") : QByteArray();
         prepare(1, "N.DDD", "M", vu, 6);
         session_->SaveFile();
@@ -249,7 +261,8 @@ private slots:
         prepare(6, "M_N.DDD", "", cardData ? Card() : QByteArray(), 255);
         session_->SaveFile();
         QCOMPARE(ReadAll(path("VNPCstatus.txt")), (status + "\r\n").toUtf8());
-        QCOMPARE(filesIn("vu").size() + filesIn("card").size(), int(vuData) + int(cardData));
+        QCOMPARE(filesIn("vu").size() + filesIn("card").size(),
+                 int(vuData && !vuLost) + int(cardData));
         QCOMPARE(session_->VuDataPresent, vuData);
         QCOMPARE(session_->CardDataPresent, cardData);
     }
@@ -283,9 +296,7 @@ private slots:
     }
 
     void dataLostWhenNoFolderTakesIt() {
-        Touch(path("blocked"));
-        qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
-        DownloadSettings::VUDataPath = path("blocked/vu/");
+        blockVuAndDataFolders();
         prepare(1, "N.DDD", "M", "vu data");
         session_->SaveFile();
         const QStringList logged = lines();
@@ -293,7 +304,7 @@ private slots:
         QCOMPARE(logged[4], "VU Path/File Name - " + path("blocked/Fenwright/Vantrel PC/M_N.DDD"));
         QCOMPARE(logged[5], "File save error - no. " + ErrorText(ENOTDIR));
         QCOMPARE(logged[6], QString("File not saved - the downloaded data is lost"));
-        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Failed - file not saved\r\n"));
         QVERIFY(session_->DownloadData.isEmpty());
         QVERIFY(session_->DataKind.isEmpty());
     }
