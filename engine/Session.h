@@ -95,6 +95,8 @@ public:
 private:
     // The receive time-out setting; one of 0 or less would fire before any answer.
     static int RxTimeout();
+    // Sets timerRx to a time-out held within what a timer takes.
+    void setRxInterval(qint64 milliseconds);
     void changeSpeed();
     void sendTransferData();
     void classifyDownload();

@@ -20,6 +20,7 @@ public:
     bool isOpen() const override { return open_; }
     void writeByte(char byte) override {
         if (!open_) return;
+        if (++written_ == loseAtByte) return lose(QStringLiteral("Input/output error"));
         pending_ += byte;
         const int expected = pending_.startsWith('\x81') ? 5
                              : pending_.size() > 3       ? quint8(pending_[3]) + 5
@@ -50,12 +51,14 @@ public:
     QList<QByteArray> requests; // everything sent, in order
     QList<int> speeds;          // baud code at which each request went out
     QList<int> pauses;
+    int loseAtByte = 0; // the port goes away when this byte (counted from 1) is written
     int drains = 0;
 
 private:
     bool open_ = false;
     QByteArray pending_;
     qsizetype answered_ = 0;
+    int written_ = 0;
 };
 
 // A response of the vehicle unit with its header and checksum.

@@ -9,13 +9,16 @@
 #include "ScriptedLink.h"
 #include "Session.h"
 #include "StatusFile.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <functional>
+#include <limits>
 
 namespace {
 constexpr quint32 kDay = 86400;
@@ -166,6 +169,23 @@ class TestSession : public QObject {
         return list;
     }
 
+    // The TREP byte of every Transfer Data request, in order.
+    QList<quint8> transferTreps() const {
+        QList<quint8> treps;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x36') treps << quint8(request.at(5));
+        return treps;
+    }
+
+    QStringList savedFiles() const {
+        return QDir(dir_.path()).entryList({"*.DDD", "*.ddd"}, QDir::Files);
+    }
+    // The bytes of the one file saved; kNoFile unless exactly one was.
+    QByteArray onlySavedFile() const {
+        const QStringList files = savedFiles();
+        return files.size() == 1 ? ReadAll(dir_.filePath(files.first())) : kNoFile;
+    }
+
     QString lastRequestHex() const {
         return QString::fromLatin1(link_->requests.last().toHex(' '));
     }
@@ -242,11 +262,7 @@ private slots:
         QVERIFY(statuses_.contains("0012/0077"));
 
         // The file: the blocks in the order of the session, each 0x76, TREP, data.
-        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
-        QCOMPARE(files.size(), 1);
-        QFile file(dir_.filePath(files.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray saved = file.readAll();
+        const QByteArray saved = onlySavedFile();
         QByteArray expected = "\x76\x01" + vu_.blocks[1];
         for (int day = 0; day < 28; ++day)
             expected += "\x76\x02" + vu_.blocks[2];
@@ -254,7 +270,8 @@ private slots:
             "\x76\x03" + vu_.blocks[3] + "\x76\x04" + vu_.blocks[4] + "\x76\x05" + vu_.blocks[5];
         QCOMPARE(saved.size(), expected.size());
         QVERIFY(saved == expected);
-        QVERIFY(files.first().contains("_AB-123-CD    _WDB9634031L123456.DDD"));
+        QVERIFY(savedFiles().first().startsWith("M_"));
+        QVERIFY(savedFiles().first().endsWith("_AB-123-CD    _WDB9634031L123456.DDD"));
     }
 
     void detailedSpeedProgressAndAcknowledgements() {
@@ -289,7 +306,7 @@ private slots:
             acksOf4 += request.at(4) == '\x83' && request.at(7) == 4;
         QCOMPARE(acksOf4, 2);
         QCOMPARE(statuses_.last(), QString("Complete"));
-        QVERIFY(!QDir(dir_.path()).entryList({"*.DDD"}).isEmpty());
+        QVERIFY(!savedFiles().isEmpty());
     }
 
     // Conditions not correct in the middle of a long answer: the session starts again and
@@ -306,11 +323,7 @@ private slots:
         start("\x05\x01\x04");
         run();
         QCOMPARE(sids().count('\x81'), 2);
-        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
-        QCOMPARE(files.size(), 1);
-        QFile file(dir_.filePath(files.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll() == "\x76\x01" + vu_.blocks[1] + "\x76\x04" + vu_.blocks[4]);
+        QVERIFY(onlySavedFile() == "\x76\x01" + vu_.blocks[1] + "\x76\x04" + vu_.blocks[4]);
     }
 
     void slowerSpeedWhenRefused() {
@@ -332,6 +345,8 @@ private slots:
         QTest::newRow("first card answer") << QByteArray("\x05\x06") << 1160 << 32000;
         QTest::newRow("activities") << QByteArray("\x05\x02") << 1160 << 5800;
         QTest::newRow("short time-out") << QByteArray("\x05\x02") << 1000 << 5500;
+        QTest::newRow("five times too large for a timer")
+            << QByteArray("\x05\x02") << 500000000 << std::numeric_limits<int>::max();
     }
     void responsePendingTimeouts() {
         QFETCH(QByteArray, sequence);
@@ -362,10 +377,7 @@ private slots:
         start("\x05\x01\x03", 'L');
         run();
         QCOMPARE(link_->pauses.count(1000), 4);
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
+        QCOMPARE(transferTreps(), (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
         QVERIFY(session().Gen2Mode);
         QCOMPARE(log_->area().count("Sub-function not supported"), 1);
         QCOMPARE(statuses_.last(), QString("Complete"));
@@ -379,10 +391,7 @@ private slots:
         start("\x05\x03\x04", 'L');
         run();
         QVERIFY(log_->area().contains("Data not available"));
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 3, 4}));
+        QCOMPARE(transferTreps(), (QList<quint8>{5, 3, 4}));
         QCOMPARE(status_->BlocksReceived, 1 + 1 + 46);
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
@@ -396,19 +405,26 @@ private slots:
         };
         start("\x05\x06", 'C');
         run();
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 0x17, 6}));
+        QCOMPARE(transferTreps(), (QList<quint8>{5, 0x17, 6}));
         QVERIFY(log_->area().contains("General reject"));
         QCOMPARE(status_->BlocksExpected, 28);
     }
 
     // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then
-    // the session ends in order, saves and reports "Aborted".
+    // the session ends in order (or with Transfer Exit refused), saves and reports "Aborted".
+    void integrityErrors_data() {
+        QTest::addColumn<bool>("refuseExit");
+        QTest::addColumn<QByteArray>("ending");
+        QTest::newRow("closed in order") << false << QByteArray("\x37\x82");
+        QTest::newRow("exit refused") << true << QByteArray("\x36\x37");
+    }
     void integrityErrors() {
+        QFETCH(bool, refuseExit);
+        QFETCH(QByteArray, ending);
         int errors = 0;
-        vu_.script = [&errors](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+        vu_.script = [&errors,
+                      refuseExit](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (refuseExit && request.at(4) == '\x37') return QList{Negative(0x37, 0x10)};
             if (request.at(4) == '\x36' && (request.at(5) == 3 || request.at(5) == 4) &&
                 errors < 6) {
                 ++errors;
@@ -422,11 +438,11 @@ private slots:
         const QByteArray order = sids();
         QCOMPARE(order.count('\x81'), 4); // the start and three restarts
         QCOMPARE(order.count('\x87'), 2); // the speed change happens once only
-        QVERIFY(order.endsWith("\x37\x82"));
+        QVERIFY(order.endsWith(ending));
         QVERIFY(session().IntegrityLimitReached);
         // The list was not finished, so the save writes no final status of its own.
         QCOMPARE(statuses_.last(), QString("Aborted"));
-        QCOMPARE(QDir(dir_.path()).entryList({"M_*.DDD"}).size(), 1);
+        QCOMPARE(savedFiles().size(), 1);
         QCOMPARE(log_->area().count("Data Integrity Error - 2024-01-01\r\n"), 6);
         QVERIFY(log_->area().contains("Download time - "));
     }
@@ -446,8 +462,6 @@ private slots:
         QTest::newRow("baud rate unknown answer")
             << quint8(0x87) << Response("\x99")
             << QStringList{"lResult - 8191", "Set Baud Rate - invalid response"};
-        QTest::newRow("second exit answer while stopping")
-            << quint8(0x82) << Response("\x77") << QStringList{"Can't stop communication"};
         QTest::newRow("data answered with the wrong header")
             << quint8(0x36) << WithChecksum(QByteArray("\x80\xEE\xF0\x02\x76\x05"))
             << QStringList{"lResult - 4097", "Receive TREP data - invalid response"};
@@ -467,21 +481,51 @@ private slots:
         QVERIFY(!link_->isOpen());
         QVERIFY(ended_);
         QCOMPARE(statuses_.last(), QString("Failed"));
-        QVERIFY(QDir(dir_.path()).entryList({"*.DDD", "*.ddd"}).isEmpty());
+        QVERIFY(savedFiles().isEmpty());
     }
 
-    // A refused Transfer Exit comes after everything was read: the data is saved first.
-    void refusedExitStillSaves() {
-        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (request.at(4) == '\x37') return QList{Negative(0x37, 0x10)};
-            return std::nullopt;
+    // The closing exchange goes wrong after everything was read: the data is saved, the
+    // download is complete, and the log says what went wrong at the end.
+    void closingFailuresStillSave_data() {
+        QTest::addColumn<quint8>("sid");
+        QTest::addColumn<QByteArray>("answer"); // none: silence
+        QTest::addColumn<bool>("portLost");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("exit refused") << quint8(0x37) << Negative(0x37, 0x10) << false
+                                      << QStringList{"Exit refused!"} << "Exit refused!";
+        QTest::newRow("second exit answer while stopping")
+            << quint8(0x82) << Response("\x77") << false << QStringList{"Can't stop communication"}
+            << "Can't stop communication";
+        QTest::newRow("exit never answered") << quint8(0x37) << QByteArray() << false
+                                             << QStringList() << "No answer to Transfer Exit";
+        QTest::newRow("stop never answered") << quint8(0x82) << QByteArray() << false
+                                             << QStringList() << "No answer to Stop Communication";
+        QTest::newRow("port lost while stopping")
+            << quint8(0x82) << QByteArray() << true << QStringList() << "Port lost - ";
+    }
+    void closingFailuresStillSave() {
+        QFETCH(quint8, sid);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, portLost);
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, logged);
+        vu_.script = [this, sid, answer,
+                      portLost](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.startsWith('\x81') || quint8(request.at(4)) != sid) return std::nullopt;
+            if (portLost) link_->lose("Input/output error");
+            return answer.isEmpty() ? QList<QByteArray>{} : QList{answer};
         };
         start("\x05\x01");
         run();
-        QCOMPARE(boxes_, QStringList{"Exit refused!"});
+        for (int timeouts = 0; timeouts < 3 && session().timerRx.isActive(); ++timeouts)
+            session().timerRx_Timer();
+        QCOMPARE(boxes_, boxes);
         QCOMPARE(statuses_.last(), QString("Complete"));
-        QCOMPARE(QDir(dir_.path()).entryList({"M_*.DDD"}).size(), 1);
+        QCOMPARE(savedFiles().size(), 1);
+        QVERIFY2(log_->area().contains(logged), qPrintable(log_->area().right(300)));
         QVERIFY(ended_);
+        QVERIFY(!link_->isOpen());
     }
 
     // Answers that only make the same request go out again are taken ten times, not forever.
@@ -570,9 +614,18 @@ private slots:
         QVERIFY(!session().timerRx.isActive());
     }
 
+    // Lost while waiting for an answer, or while the first request is written: either way
+    // the failure is the last status.
+    void lostLinkEndsAsFailure_data() {
+        QTest::addColumn<int>("loseAtByte");
+        QTest::newRow("waiting") << 0;
+        QTest::newRow("first request") << 3;
+    }
     void lostLinkEndsAsFailure() {
+        QFETCH(int, loseAtByte);
+        link_->loseAtByte = loseAtByte;
         start("\x05\x01");
-        link_->lose("Input/output error");
+        if (link_->isOpen()) link_->lose("Input/output error");
         QCOMPARE(statuses_.last(), QString("Failed - Input/output error"));
         QVERIFY(ended_);
         QVERIFY(!session().timerRx.isActive());
