@@ -7,8 +7,6 @@
 #include "Session.h"
 #include "StatusFile.h"
 
-#include <QThread>
-
 namespace {
 using namespace std::chrono_literals;
 
@@ -41,6 +39,19 @@ FailureTexts FailureTextsFor(qint32 state) {
         return {"Can't stop communication", "Stop Communication - invalid response"};
     default:
         return {"Can't get data", "Receive TREP data - invalid response"};
+    }
+}
+
+QString RefusalText(qint32 lMessageID) {
+    switch (lMessageID) {
+    case MessageId::GeneralReject:
+        return QStringLiteral("General reject");
+    case MessageId::ServiceNotSupported:
+        return QStringLiteral("Service not supported");
+    case MessageId::SubFunctionNotSupported:
+        return QStringLiteral("Sub-function not supported");
+    default:
+        return QStringLiteral("Data not available");
     }
 }
 
@@ -214,39 +225,34 @@ void Session::onResponsePending() {
 }
 
 void Session::onRefusal(qint32 lMessageID) {
-    timerRx.setInterval(RxTimeout());
-    switch (lMessageID) {
-    case MessageId::GeneralReject:
-        log_.sShowText(QStringLiteral("General reject"));
-        break;
-    case MessageId::ServiceNotSupported:
-        log_.sShowText(QStringLiteral("Service not supported"));
-        break;
-    case MessageId::SubFunctionNotSupported:
-        if (SubFunctionRetries < 2) {
-            ResendPending = true;
-            link_.pause(kResendPause);
-            ResendLastMessage();
-            ++SubFunctionRetries;
-        } else if (!Gen2Mode) {
-            // Perhaps a second-generation unit: the same TREP in its numbering.
-            ResendPending = true;
-            Gen2Mode = true;
-            SubFunctionRetries = 0;
-            CurrentTrep += 32;
-            SendRequest();
-        } else {
-            log_.sShowText(QStringLiteral("Sub-function not supported"));
-        }
-        break;
-    default:
-        log_.sShowText(QStringLiteral("Data not available"));
-        break;
+    setRxInterval(RxTimeout());
+    if (CurrentTrep == 23) {
+        // This unit reads the card with the common TREP: ask for it at once, whichever part
+        // of the answer was refused, and keep nothing of that answer.
+        log_.sShowText(RefusalText(lMessageID));
+        dropPartialTrep();
+        CurrentTrep = 6;
+        SessionState = 6;
+        SubMessageCounter = 1;
+        return;
     }
-    if (CurrentTrep == 23)
-        CurrentTrep = 6; // this unit reads the card with the common TREP
-    else if (!ResendPending)
+    if (lMessageID == MessageId::SubFunctionNotSupported && SubFunctionRetries < 2) {
+        ResendPending = true;
+        // A full second from the refusal, however late it came.
+        link_.wait(kResendPause);
+        ResendLastMessage();
+        ++SubFunctionRetries;
+    } else if (lMessageID == MessageId::SubFunctionNotSupported && !Gen2Mode) {
+        // Perhaps a second-generation unit: the same TREP in its numbering.
+        ResendPending = true;
+        Gen2Mode = true;
+        SubFunctionRetries = 0;
+        CurrentTrep += 32;
+        SendRequest();
+    } else {
+        log_.sShowText(RefusalText(lMessageID));
         skipTrep();
+    }
 }
 
 void Session::skipTrep() {

@@ -366,17 +366,28 @@ private slots:
         QVERIFY(session().timerRx.isActive());
     }
 
-    // Two resends after a second each, then the same TREP in second-generation numbering,
-    // which gets its own two resends before it is skipped.
+    // Two resends a second after each (late) refusal, then the same TREP in second-generation
+    // numbering at once, which gets its own two resends before it is skipped.
     void subFunctionRefusalsSwitchToSecondGeneration() {
-        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (request.at(4) == '\x36' && (request.at(5) == 1 || request.at(5) == 0x21))
+        QList<qint64> refusedAt;
+        vu_.script = [this,
+                      &refusedAt](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && (request.at(5) == 1 || request.at(5) == 0x21)) {
+                link_->clockMs += 600;
+                refusedAt << link_->clockMs;
                 return QList{Negative(0x36, 0x12)};
+            }
             return std::nullopt;
         };
         start("\x05\x01\x03", 'L');
         run();
-        QCOMPARE(link_->pauses.count(1000), 4);
+        QList<qint64> gaps;
+        for (const qint64 refused : refusedAt) {
+            const auto next = std::find_if(link_->sentAtMs.begin(), link_->sentAtMs.end(),
+                                           [refused](qint64 sent) { return sent >= refused; });
+            gaps << (next == link_->sentAtMs.end() ? -1 : *next - refused);
+        }
+        QCOMPARE(gaps, (QList<qint64>{1000, 1000, 0, 1000, 1000, 0}));
         QCOMPARE(transferTreps(), (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
         QVERIFY(session().Gen2Mode);
         QCOMPARE(log_->area().count("Sub-function not supported"), 1);
@@ -396,18 +407,36 @@ private slots:
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
 
+    // A refusal of TREP 0x17, to its request or to one of its sub-messages: the card is
+    // asked for with TREP 6, and nothing of the refused answer reaches the card file.
+    void cardThroughVdoUnitFallsBackToTrep6_data() {
+        QTest::addColumn<QByteArray>("refused"); // the start of the refused request
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("request") << QByteArray("\x80\xEE\xF0\x02\x36\x17") << Negative(0x36, 0x10)
+                                 << "General reject";
+        QTest::newRow("third sub-message") << QByteArray("\x80\xEE\xF0\x04\x83\x76\x00\x03", 8)
+                                           << Negative(0x83, 0xFA) << "Data not available";
+    }
     void cardThroughVdoUnitFallsBackToTrep6() {
+        QFETCH(QByteArray, refused);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, logged);
         vu_.blocks[5] = TechnicalData(0xA1);
-        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (request.at(4) == '\x36' && request.at(5) == 0x17)
-                return QList{Negative(0x36, 0x10)};
-            return std::nullopt;
+        vu_.blocks[0x17] = QByteArray(251 * 4, '\x17');
+        bool once = true; // the card's own third sub-message is answered
+        vu_.script = [&once, refused,
+                      answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (!once || !request.startsWith(refused)) return std::nullopt;
+            once = false;
+            return QList{answer};
         };
         start("\x05\x06", 'C');
         run();
         QCOMPARE(transferTreps(), (QList<quint8>{5, 0x17, 6}));
-        QVERIFY(log_->area().contains("General reject"));
-        QCOMPARE(status_->BlocksExpected, 28);
+        QVERIFY(log_->area().contains(logged));
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        QVERIFY(onlySavedFile() == vu_.blocks[6]);
     }
 
     // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then
