@@ -267,44 +267,59 @@ private slots:
         QCOMPARE(session_->CardDataPresent, cardData);
     }
 
-    // The default folders exist only once something is saved in them.
-    void missingFolderIsMade() {
-        DownloadSettings::VUDataPath = path("vu/new/deeper/");
-        const QString file = path("vu/new/deeper/M_N.DDD");
-        prepare(1, "N.DDD", "M", EveryByte(1));
-        session_->SaveFile();
-        QCOMPARE(lines(), (QStringList{"VU Path/File Name - " + file, "File saved"}));
-        QCOMPARE(ReadAll(file), EveryByte(1));
-        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+    // Where a file goes when its folder is missing or cannot be made (a file is in its way),
+    // and what is logged on the way.
+    void folderFallbacks_data() {
+        QTest::addColumn<qint32>("previousTrep");
+        QTest::addColumn<QString>("folder"); // the setting, below the test folder
+        QTest::addColumn<bool>("dataFolderBlocked");
+        QTest::addColumn<QStringList>("logged"); // "@" stands for the test folder
+        QTest::addColumn<QString>("savedAt");    // empty: saved nowhere
+        QTest::addColumn<QString>("status");
+        const QString notDir = "no. " + ErrorText(ENOTDIR);
+        QTest::newRow("default folder made")
+            << 1 << "vu/new/deeper/" << false
+            << QStringList{"VU Path/File Name - @/vu/new/deeper/M_N.DDD", "File saved"}
+            << "vu/new/deeper/M_N.DDD"
+            << "Complete";
+        QTest::newRow("data folder takes it")
+            << 6 << "blocked/card/" << false
+            << QStringList{"Card Path/File Name - @/blocked/card/saved.ddd",
+                           "File error " + notDir,
+                           "Card Path/File Name - \"@/blocked/card/saved.ddd\"",
+                           "File save error - " + notDir,
+                           "Card Path/File Name - @/xdg/Fenwright/Vantrel PC/saved.ddd",
+                           "File saved"}
+            << "xdg/Fenwright/Vantrel PC/saved.ddd"
+            << "Complete";
+        QTest::newRow("no folder takes it")
+            << 1 << "blocked/vu/" << true
+            << QStringList{"VU Path/File Name - @/blocked/vu/M_N.DDD",
+                           "File error " + notDir,
+                           "VU Path/File Name - \"@/blocked/vu/M_N.DDD\"",
+                           "File save error - " + notDir,
+                           "VU Path/File Name - @/blocked/Fenwright/Vantrel PC/M_N.DDD",
+                           "File save error - " + notDir,
+                           "File not saved - the downloaded data is lost"}
+            << ""
+            << "Failed - file not saved";
     }
-
-    // A folder that cannot be made (a file is in its way) sends the data to the data folder.
-    void unusableFolderFallsBackToDataFolder() {
+    void folderFallbacks() {
+        QFETCH(qint32, previousTrep);
+        QFETCH(QString, folder);
+        QFETCH(bool, dataFolderBlocked);
+        QFETCH(QStringList, logged);
+        QFETCH(QString, savedAt);
+        QFETCH(QString, status);
         Touch(path("blocked"));
-        DownloadSettings::CardDataPath = path("blocked/card/");
-        const QString file = path("blocked/card/saved.ddd");
-        prepare(6, "", "", "card data");
+        if (dataFolderBlocked) qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
+        (previousTrep == 6 ? DownloadSettings::CardDataPath : DownloadSettings::VUDataPath) =
+            path(folder);
+        prepare(previousTrep, "N.DDD", "M", "data");
         session_->SaveFile();
-        QCOMPARE(
-            lines(),
-            (QStringList{"Card Path/File Name - " + file, "File error no. " + ErrorText(ENOTDIR),
-                         "Card Path/File Name - \"" + file + "\"",
-                         "File save error - no. " + ErrorText(ENOTDIR),
-                         "Card Path/File Name - " + dataFolder() + "/saved.ddd", "File saved"}));
-        QCOMPARE(ReadAll(dataFolder() + "/saved.ddd"), QByteArray("card data"));
-        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
-    }
-
-    void dataLostWhenNoFolderTakesIt() {
-        blockVuAndDataFolders();
-        prepare(1, "N.DDD", "M", "vu data");
-        session_->SaveFile();
-        const QStringList logged = lines();
-        QCOMPARE(logged.size(), 7);
-        QCOMPARE(logged[4], "VU Path/File Name - " + path("blocked/Fenwright/Vantrel PC/M_N.DDD"));
-        QCOMPARE(logged[5], "File save error - no. " + ErrorText(ENOTDIR));
-        QCOMPARE(logged[6], QString("File not saved - the downloaded data is lost"));
-        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Failed - file not saved\r\n"));
+        QCOMPARE(lines(), logged.replaceInStrings("@", dir_->path()));
+        if (!savedAt.isEmpty()) QCOMPARE(ReadAll(path(savedAt)), QByteArray("data"));
+        QCOMPARE(ReadAll(path("VNPCstatus.txt")), (status + "\r\n").toUtf8());
         QVERIFY(session_->DownloadData.isEmpty());
         QVERIFY(session_->DataKind.isEmpty());
     }

@@ -476,72 +476,71 @@ private slots:
         QVERIFY(log_->area().contains("Download time - "));
     }
 
-    void failures_data() {
-        QTest::addColumn<quint8>("sid");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::newRow("wrong checksum to Request Upload")
-            << quint8(0x35) << QByteArray("\x80\xF0\xEE\x02\x75\xFF\x00", 7)
-            << QStringList{"lResult - 4096", "Request Upload - invalid response"};
-        QTest::newRow("upload not accepted")
-            << quint8(0x35) << Negative(0x35, 0x50) << QStringList{"Request Upload gone wrong"};
-        QTest::newRow("diagnostic session refused")
-            << quint8(0x10) << Negative(0x10, 0x22)
-            << QStringList{"Can't start diagnostic session"};
-        QTest::newRow("baud rate unknown answer")
-            << quint8(0x87) << Response("\x99")
-            << QStringList{"lResult - 8191", "Set Baud Rate - invalid response"};
-        QTest::newRow("data answered with the wrong header")
-            << quint8(0x36) << WithChecksum(QByteArray("\x80\xEE\xF0\x02\x76\x05"))
-            << QStringList{"lResult - 4097", "Receive TREP data - invalid response"};
-    }
-    void failures() {
-        QFETCH(quint8, sid);
-        QFETCH(QByteArray, answer);
-        QFETCH(QStringList, boxes);
-        vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (!request.startsWith('\x81') && quint8(request.at(4)) == sid) return QList{answer};
-            return std::nullopt;
-        };
-        start("\x05");
-        run();
-        QCOMPARE(boxes_, boxes);
-        QCOMPARE(session().SessionState, 0);
-        QVERIFY(!link_->isOpen());
-        QVERIFY(ended_);
-        QCOMPARE(statuses_.last(), QString("Failed"));
-        QVERIFY(savedFiles().isEmpty());
-    }
-
-    // The closing exchange goes wrong after everything was read: the data is saved, the
-    // download is complete, and the log says what went wrong at the end.
-    void closingFailuresStillSave_data() {
+    // How a session ends when the unit answers one request wrongly, refuses it, keeps quiet
+    // or goes away: a failure before everything was read, or, once it was, a saved download
+    // whose log says what went wrong at the end. Answers that only make the same request go
+    // out again are taken ten times, not forever; silence three times.
+    void endings_data() {
         QTest::addColumn<quint8>("sid");
         QTest::addColumn<QByteArray>("answer"); // none: silence
         QTest::addColumn<bool>("portLost");
         QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("sends"); // of the last request
         QTest::addColumn<QString>("logged");
-        QTest::newRow("exit refused") << quint8(0x37) << Negative(0x37, 0x10) << false
-                                      << QStringList{"Exit refused!"} << "Exit refused!";
+        const QStringList none;
+        QTest::newRow("wrong checksum to Request Upload")
+            << quint8(0x35) << QByteArray("\x80\xF0\xEE\x02\x75\xFF\x00", 7) << false
+            << QStringList{"lResult - 4096", "Request Upload - invalid response"} << "Failed" << 1
+            << "";
+        QTest::newRow("upload not accepted")
+            << quint8(0x35) << Negative(0x35, 0x50) << false
+            << QStringList{"Request Upload gone wrong"} << "Failed" << 1 << "";
+        QTest::newRow("diagnostic session refused")
+            << quint8(0x10) << Negative(0x10, 0x22) << false
+            << QStringList{"Can't start diagnostic session"} << "Failed" << 1 << "";
+        QTest::newRow("baud rate unknown answer")
+            << quint8(0x87) << Response("\x99") << false
+            << QStringList{"lResult - 8191", "Set Baud Rate - invalid response"} << "Failed" << 1
+            << "";
+        QTest::newRow("data answered with the wrong header")
+            << quint8(0x36) << WithChecksum(QByteArray("\x80\xEE\xF0\x02\x76\x05")) << false
+            << QStringList{"lResult - 4097", "Receive TREP data - invalid response"} << "Failed"
+            << 1 << "";
+        QTest::newRow("Start Communication refused")
+            << quint8(0x81) << Negative(0x81, 0x10) << false
+            << QStringList{"No answer to Start Communication"} << "Failed" << 11 << "";
+        QTest::newRow("9600 baud refused")
+            << quint8(0x87) << Negative(0x87, 0x31) << false << QStringList{"Can't set baud rate"}
+            << "Failed" << 11 << "";
+        QTest::newRow("no unit") << quint8(0x81) << QByteArray() << false << none
+                                 << "Failed - Receive timeout" << 3 << "Rx Timeout - ";
+        QTest::newRow("exit refused")
+            << quint8(0x37) << Negative(0x37, 0x10) << false << QStringList{"Exit refused!"}
+            << "Complete" << 1 << "Exit refused!";
         QTest::newRow("second exit answer while stopping")
             << quint8(0x82) << Response("\x77") << false << QStringList{"Can't stop communication"}
-            << "Can't stop communication";
-        QTest::newRow("exit never answered") << quint8(0x37) << QByteArray() << false
-                                             << QStringList() << "No answer to Transfer Exit";
-        QTest::newRow("stop never answered") << quint8(0x82) << QByteArray() << false
-                                             << QStringList() << "No answer to Stop Communication";
+            << "Complete" << 1 << "Can't stop communication";
+        QTest::newRow("exit never answered") << quint8(0x37) << QByteArray() << false << none
+                                             << "Complete" << 3 << "No answer to Transfer Exit";
+        QTest::newRow("stop never answered")
+            << quint8(0x82) << QByteArray() << false << none << "Complete" << 3
+            << "No answer to Stop Communication";
         QTest::newRow("port lost while stopping")
-            << quint8(0x82) << QByteArray() << true << QStringList() << "Port lost - ";
+            << quint8(0x82) << QByteArray() << true << none << "Complete" << 1 << "Port lost - ";
     }
-    void closingFailuresStillSave() {
+    void endings() {
         QFETCH(quint8, sid);
         QFETCH(QByteArray, answer);
         QFETCH(bool, portLost);
         QFETCH(QStringList, boxes);
+        QFETCH(QString, status);
+        QFETCH(int, sends);
         QFETCH(QString, logged);
         vu_.script = [this, sid, answer,
                       portLost](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (request.startsWith('\x81') || quint8(request.at(4)) != sid) return std::nullopt;
+            const quint8 service = request.startsWith('\x81') ? 0x81 : quint8(request.at(4));
+            if (service != sid || (sid == 0x87 && request.at(5) != 1)) return std::nullopt;
             if (portLost) link_->lose("Input/output error");
             return answer.isEmpty() ? QList<QByteArray>{} : QList{answer};
         };
@@ -550,54 +549,13 @@ private slots:
         for (int timeouts = 0; timeouts < 3 && session().timerRx.isActive(); ++timeouts)
             session().timerRx_Timer();
         QCOMPARE(boxes_, boxes);
-        QCOMPARE(statuses_.last(), QString("Complete"));
-        QCOMPARE(savedFiles().size(), 1);
+        QCOMPARE(statuses_.last(), status);
+        QCOMPARE(savedFiles().size(), int(status == "Complete"));
+        QCOMPARE(link_->requests.count(link_->requests.last()), sends);
         QVERIFY2(log_->area().contains(logged), qPrintable(log_->area().right(300)));
-        QVERIFY(ended_);
+        QCOMPARE(session().SessionState, 0);
         QVERIFY(!link_->isOpen());
-    }
-
-    // Answers that only make the same request go out again are taken ten times, not forever.
-    void repeatedRequestsAreBounded_data() {
-        QTest::addColumn<quint8>("sid");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("Start Communication")
-            << quint8(0x81) << Negative(0x81, 0x10) << "No answer to Start Communication";
-        QTest::newRow("9600 baud refused")
-            << quint8(0x87) << Negative(0x87, 0x31) << "Can't set baud rate";
-    }
-    void repeatedRequestsAreBounded() {
-        QFETCH(quint8, sid);
-        QFETCH(QByteArray, answer);
-        QFETCH(QString, box);
-        vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            const quint8 service = request.startsWith('\x81') ? 0x81 : quint8(request.at(4));
-            if (service == sid && (sid != 0x87 || request.at(5) == 1)) return QList{answer};
-            return std::nullopt;
-        };
-        start("\x05\x01");
-        run();
-        QCOMPARE(boxes_, QStringList{box});
-        QCOMPARE(statuses_.last(), QString("Failed"));
-        // At 9600 baud the request goes out once and then ten times more.
-        const QByteArray last = link_->requests.last();
-        QCOMPARE(link_->requests.count(last), 11);
-    }
-
-    void threeTimeoutsEndTheSession() {
-        start("\x05");
-        session().timerRx_Timer();
-        session().timerRx_Timer();
-        QVERIFY(!ended_);
-        session().timerRx_Timer();
-        QCOMPARE(link_->requests.size(), 3);
-        for (const QByteArray& request : link_->requests)
-            QCOMPARE(request, QByteArray("\x81\xEE\xF0\x81\xE0"));
-        QCOMPARE(log_->area().count("Rx Timeout - "), 3);
-        QCOMPARE(statuses_.last(), QString("Failed - Receive timeout"));
         QVERIFY(ended_);
-        QVERIFY(!link_->isOpen());
     }
 
     // A response cut off half-way must not swallow the answer to the repeated request.
