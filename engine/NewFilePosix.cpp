@@ -38,6 +38,7 @@ int CreateTemporary(const QByteArray& folder, QByteArray& name) {
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
+    errno = EAGAIN; // not EEXIST: that would send the caller on to the next free name
     return -1;
 }
 

@@ -102,7 +102,8 @@ private:
     void classifyDownload();
     void endSession();
     void linkLost(const QString& description);
-    bool closingAfterAllRead() const { return SessionState == 7 || SessionState == 8; }
+    // Transfer Exit or Stop Communication is out: whatever will be read has been read.
+    bool inClosingExchange() const { return SessionState == 7 || SessionState == 8; }
     void closeAndSave(const QString& problem);
     QString finalStatus() const;
 

@@ -202,7 +202,7 @@ void Session::timerRx_Timer() {
         return;
     }
     link_.close();
-    if (closingAfterAllRead())
+    if (inClosingExchange())
         closeAndSave(SessionState == 7 ? QStringLiteral("No answer to Transfer Exit")
                                        : QStringLiteral("No answer to Stop Communication"));
     else
@@ -230,7 +230,7 @@ void Session::linkLost(const QString& description) {
     timerRx.stop();
     link_.close();
     log_.sShowText(QStringLiteral("Port lost - ") + description);
-    if (closingAfterAllRead())
+    if (inClosingExchange())
         closeAndSave(QString());
     else
         status_.WriteStatus(QStringLiteral("Failed - ") + description);
