@@ -72,8 +72,9 @@ class TestSaveFile : public QObject {
     QStringList lines() const { return log_->area().split("\r\n", Qt::SkipEmptyParts); }
     QString dataFolder() const { return path("xdg/Fenwright/Vantrel PC"); }
 
+    // Hidden files too: a temporary file left behind counts.
     QStringList filesIn(const QString& folder) const {
-        return QDir(path(folder)).entryList(QDir::Files);
+        return QDir(path(folder)).entryList(QDir::Files | QDir::Hidden);
     }
 
     // A file where the folders should be: neither the VU folder nor the data folder can be made.
@@ -352,9 +353,7 @@ private slots:
             QVERIFY(WIFSIGNALED(result) && WTERMSIG(result) == SIGXFSZ);
         else
             QCOMPARE(WEXITSTATUS(result), EFBIG);
-        QVERIFY(!QFileInfo::exists(file));
-        const QDir::Filters hiddenToo = QDir::Files | QDir::Hidden;
-        QCOMPARE(QDir(path("vu")).entryList(killed ? QDir::Files : hiddenToo), QStringList());
+        QCOMPARE(killed ? QDir(path("vu")).entryList(QDir::Files) : filesIn("vu"), QStringList());
     }
 };
 
