@@ -30,6 +30,14 @@ void ReadPosition(const QString& text, CommandLine& command) {
     if (!left.isEmpty()) command.left = WholeNumber(left);
 }
 
+// The days held to 0..366 however large the number; text that is no number counts 0.
+qint32 LatestDays(const QString& text) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || std::isnan(value)) return 0;
+    return qint32(std::clamp(std::nearbyint(value), 0.0, double(kMaxLatestDays)));
+}
+
 void ReadLatestVu(const QString& text, CommandLine& command, QString& remainder) {
     const qsizetype open = text.indexOf(QLatin1Char('['));
     const qsizetype close = open < 0 ? -1 : text.indexOf(QLatin1Char(']'), open + 1);
@@ -38,8 +46,7 @@ void ReadLatestVu(const QString& text, CommandLine& command, QString& remainder)
     remainder = text.mid(close + 1).trimmed();
     const qsizetype space = remainder.indexOf(QLatin1Char(' '));
     if (space < 0) return; // the days count only when something follows them
-    const qint32 days = WholeNumber(remainder.left(space)).value_or(0);
-    command.latestDays = std::clamp(days, 0, kMaxLatestDays);
+    command.latestDays = LatestDays(remainder.left(space));
 }
 } // namespace
 

@@ -63,7 +63,8 @@ public:
                        path);
     }
 
-    void save(const QString& folder, const QString& name, const QByteArray& data) {
+    // False when the data could be saved nowhere.
+    bool save(const QString& folder, const QString& name, const QByteArray& data) {
         // The default folders are not made until something goes into them.
         if (!QFileInfo::exists(folder)) MakeFolderPath(folder);
         Outcome outcome = WriteUnderFreeName(folder + name, data);
@@ -76,10 +77,10 @@ public:
         }
         if (outcome.error == 0) {
             log_.sShowText(QStringLiteral("File saved"));
-            return;
+            return true;
         }
         logSaveError(outcome.error);
-        saveInDataFolder(name, data);
+        return saveInDataFolder(name, data);
     }
 
 private:
@@ -87,16 +88,17 @@ private:
         log_.sShowText(QStringLiteral("File save error - no. ") + ErrorText(error));
     }
 
-    void saveInDataFolder(const QString& name, const QByteArray& data) {
+    bool saveInDataFolder(const QString& name, const QByteArray& data) {
         const Outcome outcome =
             WriteUnderFreeName(DataFolderPath() + QLatin1Char('/') + name, data);
         logPath(outcome.path);
         if (outcome.error == 0) {
             log_.sShowText(QStringLiteral("File saved"));
-            return;
+            return true;
         }
         logSaveError(outcome.error);
         log_.sShowText(QStringLiteral("File not saved - the downloaded data is lost"));
+        return false;
     }
 
     MessageLog& log_;
@@ -119,11 +121,15 @@ void Session::SaveFile() {
     FileWriter writer(log_, card);
     if (DownloadData.isEmpty())
         writer.logPath(CandidatePath(folder + VuFileName, FirstFreeNumber(folder + VuFileName, 0)));
-    else
-        writer.save(folder, VuFileName, DownloadData);
-    if (CurrentTrep == kTrepEnd)
-        status_.WriteStatus(VuDataPresent || CardDataPresent ? QStringLiteral("Complete")
-                                                             : QStringLiteral("Failed"));
+    else if (!writer.save(folder, VuFileName, DownloadData))
+        fileLost_ = true;
+    if (CurrentTrep == kTrepEnd) status_.WriteStatus(finalStatus());
     DownloadData.clear();
     DataKind.clear();
+}
+
+// A download of which any file was lost has failed, even when another file was saved.
+QString Session::finalStatus() const {
+    if (fileLost_) return QStringLiteral("Failed - file not saved");
+    return VuDataPresent || CardDataPresent ? QStringLiteral("Complete") : QStringLiteral("Failed");
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <thread>
 
 // The session's contract with the cable's serial port. The Qt backend drives a real tty;
 // unit tests put a scripted link behind it.
@@ -28,6 +29,8 @@ public:
     // Waits until everything written has left the port.
     virtual void drain() = 0;
     virtual void pause(std::chrono::milliseconds duration) = 0;
+    // Waits this long from now, nothing else running meanwhile.
+    virtual void wait(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
     // The line levels as the port reports them; nothing where it cannot tell (a pty).
     virtual std::optional<bool> dataTerminalReady() const = 0;
     virtual std::optional<bool> requestToSend() const = 0;

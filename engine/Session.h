@@ -95,11 +95,17 @@ public:
 private:
     // The receive time-out setting; one of 0 or less would fire before any answer.
     static int RxTimeout();
+    // Sets timerRx to a time-out held within what a timer takes.
+    void setRxInterval(qint64 milliseconds);
     void changeSpeed();
     void sendTransferData();
     void classifyDownload();
     void endSession();
     void linkLost(const QString& description);
+    // Transfer Exit or Stop Communication is out: whatever will be read has been read.
+    bool inClosingExchange() const { return SessionState == 7 || SessionState == 8; }
+    void closeAndSave(const QString& problem);
+    QString finalStatus() const;
 
     // Reactions of the state machine.
     void fail(qint32 lMessageID);
@@ -133,4 +139,5 @@ private:
     qsizetype trepStart_ = 0; // where the current TREP's block begins in its data
     int repeats_ = 0;         // answers that only make the same request go out again
     bool ended_ = false;      // the program has been told to end
+    bool fileLost_ = false;   // a file with data could be saved nowhere
 };

@@ -10,6 +10,9 @@
 
 #include <QTime>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 using namespace std::chrono_literals;
 
@@ -22,6 +25,10 @@ constexpr int kMaxRxTries = 3;
 int Session::RxTimeout() {
     return DownloadSettings::RXTIMEOUT > 0 ? DownloadSettings::RXTIMEOUT
                                            : DownloadSettings::kDefaultRxTimeout;
+}
+
+void Session::setRxInterval(qint64 milliseconds) {
+    timerRx.setInterval(int(std::clamp<qint64>(milliseconds, 0, std::numeric_limits<int>::max())));
 }
 
 Session::Session(MessageLog& log, StatusFile& status, SerialLink& link, QObject* parent)
@@ -67,13 +74,14 @@ void Session::StartSession() {
     TrepIndex = 0;
     CurrentTrep = trepSequence[0] + (Gen2Mode ? 32 : 0);
     RxRetries = 0;
-    timerRx.setInterval(RxTimeout());
+    setRxInterval(RxTimeout());
     if (SessionState > 0) SendRequest();
-    status_.WriteStatus(QStringLiteral("Downloading"));
+    // A port lost during the first request has written the final status already.
+    if (SessionState > 0) status_.WriteStatus(QStringLiteral("Downloading"));
 }
 
 void Session::SendRequest() {
-    timerRx.setInterval(RxTimeout());
+    setRxInterval(RxTimeout());
     switch (SessionState) {
     case 0:
         link_.close();
@@ -194,8 +202,12 @@ void Session::timerRx_Timer() {
         return;
     }
     link_.close();
+    if (inClosingExchange())
+        closeAndSave(SessionState == 7 ? QStringLiteral("No answer to Transfer Exit")
+                                       : QStringLiteral("No answer to Stop Communication"));
+    else
+        status_.WriteStatus(QStringLiteral("Failed - Receive timeout"));
     SessionState = 0;
-    status_.WriteStatus(QStringLiteral("Failed - Receive timeout"));
     endSession();
 }
 
@@ -218,8 +230,11 @@ void Session::linkLost(const QString& description) {
     timerRx.stop();
     link_.close();
     log_.sShowText(QStringLiteral("Port lost - ") + description);
+    if (inClosingExchange())
+        closeAndSave(QString());
+    else
+        status_.WriteStatus(QStringLiteral("Failed - ") + description);
     SessionState = 0;
-    status_.WriteStatus(QStringLiteral("Failed - ") + description);
     endSession();
 }
 

@@ -7,16 +7,14 @@
 #include "Session.h"
 #include "StatusFile.h"
 
-#include <QThread>
-
 namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kResendPause = 1000ms;
 // The first answer of a card read through the unit can take this long.
-constexpr int kCardPendingTimeoutMs = 32000;
-constexpr int kPendingTimeoutMs = 5500;
-constexpr int kPendingFactor = 5;
+constexpr qint64 kCardPendingTimeoutMs = 32000;
+constexpr qint64 kPendingTimeoutMs = 5500;
+constexpr qint64 kPendingFactor = 5;
 constexpr int kShortRxTimeoutMs = 1100;
 // A unit that keeps answering Start Communication wrongly, or keeps refusing 9600 baud,
 // is asked this often before the session gives up.
@@ -41,6 +39,19 @@ FailureTexts FailureTextsFor(qint32 state) {
         return {"Can't stop communication", "Stop Communication - invalid response"};
     default:
         return {"Can't get data", "Receive TREP data - invalid response"};
+    }
+}
+
+QString RefusalText(qint32 lMessageID) {
+    switch (lMessageID) {
+    case MessageId::GeneralReject:
+        return QStringLiteral("General reject");
+    case MessageId::ServiceNotSupported:
+        return QStringLiteral("Service not supported");
+    case MessageId::SubFunctionNotSupported:
+        return QStringLiteral("Sub-function not supported");
+    default:
+        return QStringLiteral("Data not available");
     }
 }
 
@@ -97,23 +108,22 @@ void Session::lRespondToMessage(qint32 lMessageID) {
         if (lMessageID == MessageId::TransferExit) {
             SessionState = 8;
         } else if (lMessageID != MessageId::TransferData) {
-            // Everything has been read by now: keep it, and let the save report the outcome.
-            SessionState = 0;
-            SaveFile();
-            ShowMessageBox(IsProtocolAnswer(lMessageID)
-                               ? QStringLiteral("Exit refused!")
-                               : QStringLiteral("Transfer Exit - invalid response"));
+            const QString problem = IsProtocolAnswer(lMessageID)
+                                        ? QStringLiteral("Exit refused!")
+                                        : QStringLiteral("Transfer Exit - invalid response");
+            closeAndSave(problem);
+            ShowMessageBox(problem);
         }
         break;
     case 8:
         if (lMessageID == MessageId::StopCommunication) {
-            SessionState = 0;
-            SaveFile();
-            log_.sShowText(QStringLiteral("Download time - %1")
-                               .arg(SessionStart.secsTo(QDateTime::currentDateTime())));
-            if (IntegrityLimitReached) status_.WriteStatus(QStringLiteral("Aborted"));
+            closeAndSave(QString());
         } else {
-            fail(lMessageID);
+            const FailureTexts texts = FailureTextsFor(SessionState);
+            const QString problem =
+                QString::fromLatin1(IsProtocolAnswer(lMessageID) ? texts.refused : texts.invalid);
+            closeAndSave(problem);
+            ShowMessageBox(problem);
         }
         break;
     default:
@@ -125,6 +135,20 @@ void Session::lRespondToMessage(qint32 lMessageID) {
     else if (sendAtEnd && !ResendPending)
         SendRequest();
     ResendPending = false;
+}
+
+// The end of a session that read everything it could, however its closing exchange went:
+// the data is saved, and the log says what went wrong at the end.
+void Session::closeAndSave(const QString& problem) {
+    if (!problem.isEmpty()) log_.sShowText(problem);
+    SessionState = 0;
+    SaveFile();
+    log_.sShowText(QStringLiteral("Download time - %1")
+                       .arg(SessionStart.secsTo(QDateTime::currentDateTime())));
+    // Ended early: the save step wrote no final status, the list was not finished.
+    if (IntegrityLimitReached)
+        status_.WriteStatus(fileLost_ ? QStringLiteral("Failed - file not saved")
+                                      : QStringLiteral("Aborted"));
 }
 
 void Session::fail(qint32 lMessageID) {
@@ -143,7 +167,7 @@ void Session::repeatOrGiveUp(qint32 lMessageID) {
 void Session::onTransferData(qint32 lMessageID, bool& sendAtEnd) {
     switch (lMessageID) {
     case MessageId::TransferData:
-        timerRx.setInterval(RxTimeout());
+        setRxInterval(RxTimeout());
         GetTREPData();
         IntegrityErrors = 0;
         break;
@@ -191,49 +215,44 @@ void Session::onIntegrityError() {
 }
 
 void Session::onResponsePending() {
-    int timeout = kPendingTimeoutMs;
+    qint64 timeout = kPendingTimeoutMs;
     if ((CurrentTrep == 6 || CurrentTrep == 23) && SubMessageCounter == 1)
         timeout = kCardPendingTimeoutMs;
     else if (DownloadSettings::RXTIMEOUT > kShortRxTimeoutMs)
         timeout = kPendingFactor * DownloadSettings::RXTIMEOUT;
-    timerRx.setInterval(timeout);
+    setRxInterval(timeout);
     timerRx.start();
 }
 
 void Session::onRefusal(qint32 lMessageID) {
-    timerRx.setInterval(RxTimeout());
-    switch (lMessageID) {
-    case MessageId::GeneralReject:
-        log_.sShowText(QStringLiteral("General reject"));
-        break;
-    case MessageId::ServiceNotSupported:
-        log_.sShowText(QStringLiteral("Service not supported"));
-        break;
-    case MessageId::SubFunctionNotSupported:
-        if (SubFunctionRetries < 2) {
-            ResendPending = true;
-            link_.pause(kResendPause);
-            ResendLastMessage();
-            ++SubFunctionRetries;
-        } else if (!Gen2Mode) {
-            // Perhaps a second-generation unit: the same TREP in its numbering.
-            ResendPending = true;
-            Gen2Mode = true;
-            SubFunctionRetries = 0;
-            CurrentTrep += 32;
-            SendRequest();
-        } else {
-            log_.sShowText(QStringLiteral("Sub-function not supported"));
-        }
-        break;
-    default:
-        log_.sShowText(QStringLiteral("Data not available"));
-        break;
+    setRxInterval(RxTimeout());
+    if (CurrentTrep == 23) {
+        // This unit reads the card with the common TREP: ask for it at once, whichever part
+        // of the answer was refused, and keep nothing of that answer.
+        log_.sShowText(RefusalText(lMessageID));
+        dropPartialTrep();
+        CurrentTrep = 6;
+        SessionState = 6;
+        SubMessageCounter = 1;
+        return;
     }
-    if (CurrentTrep == 23)
-        CurrentTrep = 6; // this unit reads the card with the common TREP
-    else if (!ResendPending)
+    if (lMessageID == MessageId::SubFunctionNotSupported && SubFunctionRetries < 2) {
+        ResendPending = true;
+        // A full second from the refusal, however late it came.
+        link_.wait(kResendPause);
+        ResendLastMessage();
+        ++SubFunctionRetries;
+    } else if (lMessageID == MessageId::SubFunctionNotSupported && !Gen2Mode) {
+        // Perhaps a second-generation unit: the same TREP in its numbering.
+        ResendPending = true;
+        Gen2Mode = true;
+        SubFunctionRetries = 0;
+        CurrentTrep += 32;
+        SendRequest();
+    } else {
+        log_.sShowText(RefusalText(lMessageID));
         skipTrep();
+    }
 }
 
 void Session::skipTrep() {

@@ -1,7 +1,8 @@
 #pragma once
 
 // A serial link for unit tests of the session: it records what the session writes, cut
-// into requests by their length byte, and lets the test answer.
+// into requests by their length byte, and lets the test answer. Time is a count of
+// milliseconds that only the link's pauses and waits (and the test) move on.
 
 #include "Framing.h"
 #include "SerialLink.h"
@@ -20,6 +21,9 @@ public:
     bool isOpen() const override { return open_; }
     void writeByte(char byte) override {
         if (!open_) return;
+        if (++written_ == loseAtByte) return lose(QStringLiteral("Input/output error"));
+        if (pending_.isEmpty()) startedMs_ = clockMs;
+        lastWriteMs_ = clockMs;
         pending_ += byte;
         const int expected = pending_.startsWith('\x81') ? 5
                              : pending_.size() > 3       ? quint8(pending_[3]) + 5
@@ -27,11 +31,16 @@ public:
         if (pending_.size() == expected) {
             requests << pending_;
             speeds << openedAt.value(openedAt.size() - 1);
+            sentAtMs << startedMs_;
             pending_.clear();
         }
     }
     void drain() override { ++drains; }
-    void pause(std::chrono::milliseconds duration) override { pauses << int(duration.count()); }
+    void pause(std::chrono::milliseconds duration) override {
+        pauses << int(duration.count());
+        clockMs = std::max(clockMs, lastWriteMs_ + duration.count());
+    }
+    void wait(std::chrono::milliseconds duration) override { clockMs += duration.count(); }
     std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
     std::optional<bool> requestToSend() const override { return std::nullopt; }
 
@@ -50,12 +59,18 @@ public:
     QList<QByteArray> requests; // everything sent, in order
     QList<int> speeds;          // baud code at which each request went out
     QList<int> pauses;
+    QList<qint64> sentAtMs; // when the first byte of each request was written
+    qint64 clockMs = 0;
+    int loseAtByte = 0; // the port goes away when this byte (counted from 1) is written
     int drains = 0;
 
 private:
     bool open_ = false;
     QByteArray pending_;
     qsizetype answered_ = 0;
+    int written_ = 0;
+    qint64 startedMs_ = 0;
+    qint64 lastWriteMs_ = 0;
 };
 
 // A response of the vehicle unit with its header and checksum.

@@ -69,6 +69,10 @@ private slots:
         QTest::newRow("days too large for the field")
             << "L [001] 99999999999 E"
             << "L"
+            << "5,1,255" << 366 << false << false << none << none;
+        QTest::newRow("days too small for the field")
+            << "L [001] -99999999999 E"
+            << "L"
             << "5,1,255" << 0 << false << false << none << none;
         QTest::newRow("nothing after the days")
             << "L [001002] 28"

@@ -1,4 +1,5 @@
 #include "MessageLog.h"
+#include "NewFile.h"
 #include "Session.h"
 #include "StatusFile.h"
 
@@ -15,8 +16,12 @@
 #include <QTest>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <memory>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,8 +72,16 @@ class TestSaveFile : public QObject {
     QStringList lines() const { return log_->area().split("\r\n", Qt::SkipEmptyParts); }
     QString dataFolder() const { return path("xdg/Fenwright/Vantrel PC"); }
 
+    // Hidden files too: a temporary file left behind counts.
     QStringList filesIn(const QString& folder) const {
-        return QDir(path(folder)).entryList(QDir::Files);
+        return QDir(path(folder)).entryList(QDir::Files | QDir::Hidden);
+    }
+
+    // A file where the folders should be: neither the VU folder nor the data folder can be made.
+    void blockVuAndDataFolders() {
+        Touch(path("blocked"));
+        qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
+        DownloadSettings::VUDataPath = path("blocked/vu/");
     }
 
     // Fills the session as the TREP data step leaves it before a save.
@@ -222,21 +235,26 @@ private slots:
         QVERIFY(session_->DataKind.isEmpty());
     }
 
-    // Two files of one session (VU, then the card) and the final status.
+    // Two files of one session (VU, then the card) and the final status: a file with data
+    // that went nowhere fails the download.
     void finalStatus_data() {
         QTest::addColumn<bool>("vuData");
         QTest::addColumn<bool>("cardData");
+        QTest::addColumn<bool>("vuLost");
         QTest::addColumn<QString>("status");
-        QTest::newRow("both") << true << true << "Complete";
-        QTest::newRow("VU only") << true << false << "Complete";
-        QTest::newRow("card only") << false << true << "Complete";
-        QTest::newRow("none") << false << false << "Failed";
+        QTest::newRow("both") << true << true << false << "Complete";
+        QTest::newRow("VU only") << true << false << false << "Complete";
+        QTest::newRow("card only") << false << true << false << "Complete";
+        QTest::newRow("none") << false << false << false << "Failed";
+        QTest::newRow("VU lost, card saved") << true << true << true << "Failed - file not saved";
     }
 
     void finalStatus() {
         QFETCH(bool, vuData);
         QFETCH(bool, cardData);
+        QFETCH(bool, vuLost);
         QFETCH(QString, status);
+        if (vuLost) blockVuAndDataFolders();
         const QByteArray vu = vuData ? QByteArray::fromHex("760500") : QByteArray();
         prepare(1, "N.DDD", "M", vu, 6);
         session_->SaveFile();
@@ -244,53 +262,98 @@ private slots:
         prepare(6, "M_N.DDD", "", cardData ? Card() : QByteArray(), 255);
         session_->SaveFile();
         QCOMPARE(ReadAll(path("VNPCstatus.txt")), (status + "\r\n").toUtf8());
-        QCOMPARE(filesIn("vu").size() + filesIn("card").size(), int(vuData) + int(cardData));
+        QCOMPARE(filesIn("vu").size() + filesIn("card").size(),
+                 int(vuData && !vuLost) + int(cardData));
         QCOMPARE(session_->VuDataPresent, vuData);
         QCOMPARE(session_->CardDataPresent, cardData);
     }
 
-    // The default folders exist only once something is saved in them.
-    void missingFolderIsMade() {
-        DownloadSettings::VUDataPath = path("vu/new/deeper/");
-        const QString file = path("vu/new/deeper/M_N.DDD");
-        prepare(1, "N.DDD", "M", EveryByte(1));
-        session_->SaveFile();
-        QCOMPARE(lines(), (QStringList{"VU Path/File Name - " + file, "File saved"}));
-        QCOMPARE(ReadAll(file), EveryByte(1));
-        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+    // Where a file goes when its folder is missing or cannot be made (a file is in its way),
+    // and what is logged on the way.
+    void folderFallbacks_data() {
+        QTest::addColumn<qint32>("previousTrep");
+        QTest::addColumn<QString>("folder"); // the setting, below the test folder
+        QTest::addColumn<bool>("dataFolderBlocked");
+        QTest::addColumn<QStringList>("logged"); // "@" stands for the test folder
+        QTest::addColumn<QString>("savedAt");    // empty: saved nowhere
+        QTest::addColumn<QString>("status");
+        const QString notDir = "no. " + ErrorText(ENOTDIR);
+        QTest::newRow("default folder made")
+            << 1 << "vu/new/deeper/" << false
+            << QStringList{"VU Path/File Name - @/vu/new/deeper/M_N.DDD", "File saved"}
+            << "vu/new/deeper/M_N.DDD"
+            << "Complete";
+        QTest::newRow("data folder takes it")
+            << 6 << "blocked/card/" << false
+            << QStringList{"Card Path/File Name - @/blocked/card/saved.ddd",
+                           "File error " + notDir,
+                           "Card Path/File Name - \"@/blocked/card/saved.ddd\"",
+                           "File save error - " + notDir,
+                           "Card Path/File Name - @/xdg/Fenwright/Vantrel PC/saved.ddd",
+                           "File saved"}
+            << "xdg/Fenwright/Vantrel PC/saved.ddd"
+            << "Complete";
+        QTest::newRow("no folder takes it")
+            << 1 << "blocked/vu/" << true
+            << QStringList{"VU Path/File Name - @/blocked/vu/M_N.DDD",
+                           "File error " + notDir,
+                           "VU Path/File Name - \"@/blocked/vu/M_N.DDD\"",
+                           "File save error - " + notDir,
+                           "VU Path/File Name - @/blocked/Fenwright/Vantrel PC/M_N.DDD",
+                           "File save error - " + notDir,
+                           "File not saved - the downloaded data is lost"}
+            << ""
+            << "Failed - file not saved";
     }
-
-    // A folder that cannot be made (a file is in its way) sends the data to the data folder.
-    void unusableFolderFallsBackToDataFolder() {
+    void folderFallbacks() {
+        QFETCH(qint32, previousTrep);
+        QFETCH(QString, folder);
+        QFETCH(bool, dataFolderBlocked);
+        QFETCH(QStringList, logged);
+        QFETCH(QString, savedAt);
+        QFETCH(QString, status);
         Touch(path("blocked"));
-        DownloadSettings::CardDataPath = path("blocked/card/");
-        const QString file = path("blocked/card/saved.ddd");
-        prepare(6, "", "", "card data");
+        if (dataFolderBlocked) qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
+        (previousTrep == 6 ? DownloadSettings::CardDataPath : DownloadSettings::VUDataPath) =
+            path(folder);
+        prepare(previousTrep, "N.DDD", "M", "data");
         session_->SaveFile();
-        QCOMPARE(
-            lines(),
-            (QStringList{"Card Path/File Name - " + file, "File error no. " + ErrorText(ENOTDIR),
-                         "Card Path/File Name - \"" + file + "\"",
-                         "File save error - no. " + ErrorText(ENOTDIR),
-                         "Card Path/File Name - " + dataFolder() + "/saved.ddd", "File saved"}));
-        QCOMPARE(ReadAll(dataFolder() + "/saved.ddd"), QByteArray("card data"));
-        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
-    }
-
-    void dataLostWhenNoFolderTakesIt() {
-        Touch(path("blocked"));
-        qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
-        DownloadSettings::VUDataPath = path("blocked/vu/");
-        prepare(1, "N.DDD", "M", "vu data");
-        session_->SaveFile();
-        const QStringList logged = lines();
-        QCOMPARE(logged.size(), 7);
-        QCOMPARE(logged[4], "VU Path/File Name - " + path("blocked/Fenwright/Vantrel PC/M_N.DDD"));
-        QCOMPARE(logged[5], "File save error - no. " + ErrorText(ENOTDIR));
-        QCOMPARE(logged[6], QString("File not saved - the downloaded data is lost"));
-        QCOMPARE(ReadAll(path("VNPCstatus.txt")), QByteArray("Complete\r\n"));
+        QCOMPARE(lines(), logged.replaceInStrings("@", dir_->path()));
+        if (!savedAt.isEmpty()) QCOMPARE(ReadAll(path(savedAt)), QByteArray("data"));
+        QCOMPARE(ReadAll(path("VNPCstatus.txt")), (status + "\r\n").toUtf8());
         QVERIFY(session_->DownloadData.isEmpty());
         QVERIFY(session_->DataKind.isEmpty());
+    }
+
+    // A file too large for the process's limit stops the write half-way: the engine is
+    // killed there (the default of SIGXFSZ, as a crash or a power cut would stop it), or the
+    // write fails. Either way nothing is left under the download's name, and after a failure
+    // nothing at all.
+    void interruptedWriteLeavesNoDownload_data() {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("engine killed half-way") << true;
+        QTest::newRow("write fails half-way") << false;
+    }
+    void interruptedWriteLeavesNoDownload() {
+        QFETCH(bool, killed);
+        const QString file = path("vu/M_N.DDD");
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const rlimit noCore{0, 0};
+            const rlimit fileSize{4096, 4096};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+            ::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+            ::_exit(WriteNewFile(file, EveryByte(64)));
+        }
+        int result = 0;
+        QCOMPARE(::waitpid(child, &result, 0), child);
+        if (killed)
+            QVERIFY(WIFSIGNALED(result) && WTERMSIG(result) == SIGXFSZ);
+        else
+            QCOMPARE(WEXITSTATUS(result), EFBIG);
+        QCOMPARE(killed ? QDir(path("vu")).entryList(QDir::Files) : filesIn("vu"), QStringList());
     }
 };
 

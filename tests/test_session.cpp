@@ -9,13 +9,16 @@
 #include "ScriptedLink.h"
 #include "Session.h"
 #include "StatusFile.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <functional>
+#include <limits>
 
 namespace {
 constexpr quint32 kDay = 86400;
@@ -166,6 +169,23 @@ class TestSession : public QObject {
         return list;
     }
 
+    // The TREP byte of every Transfer Data request, in order.
+    QList<quint8> transferTreps() const {
+        QList<quint8> treps;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x36') treps << quint8(request.at(5));
+        return treps;
+    }
+
+    QStringList savedFiles() const {
+        return QDir(dir_.path()).entryList({"*.DDD", "*.ddd"}, QDir::Files);
+    }
+    // The bytes of the one file saved; kNoFile unless exactly one was.
+    QByteArray onlySavedFile() const {
+        const QStringList files = savedFiles();
+        return files.size() == 1 ? ReadAll(dir_.filePath(files.first())) : kNoFile;
+    }
+
     QString lastRequestHex() const {
         return QString::fromLatin1(link_->requests.last().toHex(' '));
     }
@@ -242,11 +262,7 @@ private slots:
         QVERIFY(statuses_.contains("0012/0077"));
 
         // The file: the blocks in the order of the session, each 0x76, TREP, data.
-        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
-        QCOMPARE(files.size(), 1);
-        QFile file(dir_.filePath(files.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray saved = file.readAll();
+        const QByteArray saved = onlySavedFile();
         QByteArray expected = "\x76\x01" + vu_.blocks[1];
         for (int day = 0; day < 28; ++day)
             expected += "\x76\x02" + vu_.blocks[2];
@@ -254,7 +270,8 @@ private slots:
             "\x76\x03" + vu_.blocks[3] + "\x76\x04" + vu_.blocks[4] + "\x76\x05" + vu_.blocks[5];
         QCOMPARE(saved.size(), expected.size());
         QVERIFY(saved == expected);
-        QVERIFY(files.first().contains("_AB-123-CD    _WDB9634031L123456.DDD"));
+        QVERIFY(savedFiles().first().startsWith("M_"));
+        QVERIFY(savedFiles().first().endsWith("_AB-123-CD    _WDB9634031L123456.DDD"));
     }
 
     void detailedSpeedProgressAndAcknowledgements() {
@@ -289,7 +306,7 @@ private slots:
             acksOf4 += request.at(4) == '\x83' && request.at(7) == 4;
         QCOMPARE(acksOf4, 2);
         QCOMPARE(statuses_.last(), QString("Complete"));
-        QVERIFY(!QDir(dir_.path()).entryList({"*.DDD"}).isEmpty());
+        QVERIFY(!savedFiles().isEmpty());
     }
 
     // Conditions not correct in the middle of a long answer: the session starts again and
@@ -306,11 +323,7 @@ private slots:
         start("\x05\x01\x04");
         run();
         QCOMPARE(sids().count('\x81'), 2);
-        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
-        QCOMPARE(files.size(), 1);
-        QFile file(dir_.filePath(files.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll() == "\x76\x01" + vu_.blocks[1] + "\x76\x04" + vu_.blocks[4]);
+        QVERIFY(onlySavedFile() == "\x76\x01" + vu_.blocks[1] + "\x76\x04" + vu_.blocks[4]);
     }
 
     void slowerSpeedWhenRefused() {
@@ -332,6 +345,8 @@ private slots:
         QTest::newRow("first card answer") << QByteArray("\x05\x06") << 1160 << 32000;
         QTest::newRow("activities") << QByteArray("\x05\x02") << 1160 << 5800;
         QTest::newRow("short time-out") << QByteArray("\x05\x02") << 1000 << 5500;
+        QTest::newRow("five times too large for a timer")
+            << QByteArray("\x05\x02") << 500000000 << std::numeric_limits<int>::max();
     }
     void responsePendingTimeouts() {
         QFETCH(QByteArray, sequence);
@@ -351,21 +366,29 @@ private slots:
         QVERIFY(session().timerRx.isActive());
     }
 
-    // Two resends after a second each, then the same TREP in second-generation numbering,
-    // which gets its own two resends before it is skipped.
+    // Two resends a second after each (late) refusal, then the same TREP in second-generation
+    // numbering at once, which gets its own two resends before it is skipped.
     void subFunctionRefusalsSwitchToSecondGeneration() {
-        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (request.at(4) == '\x36' && (request.at(5) == 1 || request.at(5) == 0x21))
+        QList<qint64> refusedAt;
+        vu_.script = [this,
+                      &refusedAt](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) == '\x36' && (request.at(5) == 1 || request.at(5) == 0x21)) {
+                link_->clockMs += 600;
+                refusedAt << link_->clockMs;
                 return QList{Negative(0x36, 0x12)};
+            }
             return std::nullopt;
         };
         start("\x05\x01\x03", 'L');
         run();
-        QCOMPARE(link_->pauses.count(1000), 4);
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
+        QList<qint64> gaps;
+        for (const qint64 refused : refusedAt) {
+            const auto next = std::find_if(link_->sentAtMs.begin(), link_->sentAtMs.end(),
+                                           [refused](qint64 sent) { return sent >= refused; });
+            gaps << (next == link_->sentAtMs.end() ? -1 : *next - refused);
+        }
+        QCOMPARE(gaps, (QList<qint64>{1000, 1000, 0, 1000, 1000, 0}));
+        QCOMPARE(transferTreps(), (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
         QVERIFY(session().Gen2Mode);
         QCOMPARE(log_->area().count("Sub-function not supported"), 1);
         QCOMPARE(statuses_.last(), QString("Complete"));
@@ -379,36 +402,58 @@ private slots:
         start("\x05\x03\x04", 'L');
         run();
         QVERIFY(log_->area().contains("Data not available"));
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 3, 4}));
+        QCOMPARE(transferTreps(), (QList<quint8>{5, 3, 4}));
         QCOMPARE(status_->BlocksReceived, 1 + 1 + 46);
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
 
+    // A refusal of TREP 0x17, to its request or to one of its sub-messages: the card is
+    // asked for with TREP 6, and nothing of the refused answer reaches the card file.
+    void cardThroughVdoUnitFallsBackToTrep6_data() {
+        QTest::addColumn<QByteArray>("refused"); // the start of the refused request
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("request") << QByteArray("\x80\xEE\xF0\x02\x36\x17") << Negative(0x36, 0x10)
+                                 << "General reject";
+        QTest::newRow("third sub-message") << QByteArray("\x80\xEE\xF0\x04\x83\x76\x00\x03", 8)
+                                           << Negative(0x83, 0xFA) << "Data not available";
+    }
     void cardThroughVdoUnitFallsBackToTrep6() {
+        QFETCH(QByteArray, refused);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, logged);
         vu_.blocks[5] = TechnicalData(0xA1);
-        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (request.at(4) == '\x36' && request.at(5) == 0x17)
-                return QList{Negative(0x36, 0x10)};
-            return std::nullopt;
+        vu_.blocks[0x17] = QByteArray(251 * 4, '\x17');
+        bool once = true; // the card's own third sub-message is answered
+        vu_.script = [&once, refused,
+                      answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (!once || !request.startsWith(refused)) return std::nullopt;
+            once = false;
+            return QList{answer};
         };
         start("\x05\x06", 'C');
         run();
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 0x17, 6}));
-        QVERIFY(log_->area().contains("General reject"));
-        QCOMPARE(status_->BlocksExpected, 28);
+        QCOMPARE(transferTreps(), (QList<quint8>{5, 0x17, 6}));
+        QVERIFY(log_->area().contains(logged));
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        QVERIFY(onlySavedFile() == vu_.blocks[6]);
     }
 
     // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then
-    // the session ends in order, saves and reports "Aborted".
+    // the session ends in order (or with Transfer Exit refused), saves and reports "Aborted".
+    void integrityErrors_data() {
+        QTest::addColumn<bool>("refuseExit");
+        QTest::addColumn<QByteArray>("ending");
+        QTest::newRow("closed in order") << false << QByteArray("\x37\x82");
+        QTest::newRow("exit refused") << true << QByteArray("\x36\x37");
+    }
     void integrityErrors() {
+        QFETCH(bool, refuseExit);
+        QFETCH(QByteArray, ending);
         int errors = 0;
-        vu_.script = [&errors](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+        vu_.script = [&errors,
+                      refuseExit](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (refuseExit && request.at(4) == '\x37') return QList{Negative(0x37, 0x10)};
             if (request.at(4) == '\x36' && (request.at(5) == 3 || request.at(5) == 4) &&
                 errors < 6) {
                 ++errors;
@@ -422,109 +467,95 @@ private slots:
         const QByteArray order = sids();
         QCOMPARE(order.count('\x81'), 4); // the start and three restarts
         QCOMPARE(order.count('\x87'), 2); // the speed change happens once only
-        QVERIFY(order.endsWith("\x37\x82"));
+        QVERIFY(order.endsWith(ending));
         QVERIFY(session().IntegrityLimitReached);
         // The list was not finished, so the save writes no final status of its own.
         QCOMPARE(statuses_.last(), QString("Aborted"));
-        QCOMPARE(QDir(dir_.path()).entryList({"M_*.DDD"}).size(), 1);
+        QCOMPARE(savedFiles().size(), 1);
         QCOMPARE(log_->area().count("Data Integrity Error - 2024-01-01\r\n"), 6);
         QVERIFY(log_->area().contains("Download time - "));
     }
 
-    void failures_data() {
+    // How a session ends when the unit answers one request wrongly, refuses it, keeps quiet
+    // or goes away: a failure before everything was read, or, once it was, a saved download
+    // whose log says what went wrong at the end. Answers that only make the same request go
+    // out again are taken ten times, not forever; silence three times.
+    void endings_data() {
         QTest::addColumn<quint8>("sid");
-        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("answer"); // none: silence
+        QTest::addColumn<bool>("portLost");
         QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("sends"); // of the last request
+        QTest::addColumn<QString>("logged");
+        const QStringList none;
         QTest::newRow("wrong checksum to Request Upload")
-            << quint8(0x35) << QByteArray("\x80\xF0\xEE\x02\x75\xFF\x00", 7)
-            << QStringList{"lResult - 4096", "Request Upload - invalid response"};
+            << quint8(0x35) << QByteArray("\x80\xF0\xEE\x02\x75\xFF\x00", 7) << false
+            << QStringList{"lResult - 4096", "Request Upload - invalid response"} << "Failed" << 1
+            << "";
         QTest::newRow("upload not accepted")
-            << quint8(0x35) << Negative(0x35, 0x50) << QStringList{"Request Upload gone wrong"};
+            << quint8(0x35) << Negative(0x35, 0x50) << false
+            << QStringList{"Request Upload gone wrong"} << "Failed" << 1 << "";
         QTest::newRow("diagnostic session refused")
-            << quint8(0x10) << Negative(0x10, 0x22)
-            << QStringList{"Can't start diagnostic session"};
+            << quint8(0x10) << Negative(0x10, 0x22) << false
+            << QStringList{"Can't start diagnostic session"} << "Failed" << 1 << "";
         QTest::newRow("baud rate unknown answer")
-            << quint8(0x87) << Response("\x99")
-            << QStringList{"lResult - 8191", "Set Baud Rate - invalid response"};
-        QTest::newRow("second exit answer while stopping")
-            << quint8(0x82) << Response("\x77") << QStringList{"Can't stop communication"};
+            << quint8(0x87) << Response("\x99") << false
+            << QStringList{"lResult - 8191", "Set Baud Rate - invalid response"} << "Failed" << 1
+            << "";
         QTest::newRow("data answered with the wrong header")
-            << quint8(0x36) << WithChecksum(QByteArray("\x80\xEE\xF0\x02\x76\x05"))
-            << QStringList{"lResult - 4097", "Receive TREP data - invalid response"};
+            << quint8(0x36) << WithChecksum(QByteArray("\x80\xEE\xF0\x02\x76\x05")) << false
+            << QStringList{"lResult - 4097", "Receive TREP data - invalid response"} << "Failed"
+            << 1 << "";
+        QTest::newRow("Start Communication refused")
+            << quint8(0x81) << Negative(0x81, 0x10) << false
+            << QStringList{"No answer to Start Communication"} << "Failed" << 11 << "";
+        QTest::newRow("9600 baud refused")
+            << quint8(0x87) << Negative(0x87, 0x31) << false << QStringList{"Can't set baud rate"}
+            << "Failed" << 11 << "";
+        QTest::newRow("no unit") << quint8(0x81) << QByteArray() << false << none
+                                 << "Failed - Receive timeout" << 3 << "Rx Timeout - ";
+        QTest::newRow("exit refused")
+            << quint8(0x37) << Negative(0x37, 0x10) << false << QStringList{"Exit refused!"}
+            << "Complete" << 1 << "Exit refused!";
+        QTest::newRow("second exit answer while stopping")
+            << quint8(0x82) << Response("\x77") << false << QStringList{"Can't stop communication"}
+            << "Complete" << 1 << "Can't stop communication";
+        QTest::newRow("exit never answered") << quint8(0x37) << QByteArray() << false << none
+                                             << "Complete" << 3 << "No answer to Transfer Exit";
+        QTest::newRow("stop never answered")
+            << quint8(0x82) << QByteArray() << false << none << "Complete" << 3
+            << "No answer to Stop Communication";
+        QTest::newRow("port lost while stopping")
+            << quint8(0x82) << QByteArray() << true << none << "Complete" << 1 << "Port lost - ";
     }
-    void failures() {
+    void endings() {
         QFETCH(quint8, sid);
         QFETCH(QByteArray, answer);
+        QFETCH(bool, portLost);
         QFETCH(QStringList, boxes);
-        vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (!request.startsWith('\x81') && quint8(request.at(4)) == sid) return QList{answer};
-            return std::nullopt;
+        QFETCH(QString, status);
+        QFETCH(int, sends);
+        QFETCH(QString, logged);
+        vu_.script = [this, sid, answer,
+                      portLost](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            const quint8 service = request.startsWith('\x81') ? 0x81 : quint8(request.at(4));
+            if (service != sid || (sid == 0x87 && request.at(5) != 1)) return std::nullopt;
+            if (portLost) link_->lose("Input/output error");
+            return answer.isEmpty() ? QList<QByteArray>{} : QList{answer};
         };
-        start("\x05");
+        start("\x05\x01");
         run();
+        for (int timeouts = 0; timeouts < 3 && session().timerRx.isActive(); ++timeouts)
+            session().timerRx_Timer();
         QCOMPARE(boxes_, boxes);
+        QCOMPARE(statuses_.last(), status);
+        QCOMPARE(savedFiles().size(), int(status == "Complete"));
+        QCOMPARE(link_->requests.count(link_->requests.last()), sends);
+        QVERIFY2(log_->area().contains(logged), qPrintable(log_->area().right(300)));
         QCOMPARE(session().SessionState, 0);
         QVERIFY(!link_->isOpen());
         QVERIFY(ended_);
-        QCOMPARE(statuses_.last(), QString("Failed"));
-        QVERIFY(QDir(dir_.path()).entryList({"*.DDD", "*.ddd"}).isEmpty());
-    }
-
-    // A refused Transfer Exit comes after everything was read: the data is saved first.
-    void refusedExitStillSaves() {
-        vu_.script = [](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (request.at(4) == '\x37') return QList{Negative(0x37, 0x10)};
-            return std::nullopt;
-        };
-        start("\x05\x01");
-        run();
-        QCOMPARE(boxes_, QStringList{"Exit refused!"});
-        QCOMPARE(statuses_.last(), QString("Complete"));
-        QCOMPARE(QDir(dir_.path()).entryList({"M_*.DDD"}).size(), 1);
-        QVERIFY(ended_);
-    }
-
-    // Answers that only make the same request go out again are taken ten times, not forever.
-    void repeatedRequestsAreBounded_data() {
-        QTest::addColumn<quint8>("sid");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("Start Communication")
-            << quint8(0x81) << Negative(0x81, 0x10) << "No answer to Start Communication";
-        QTest::newRow("9600 baud refused")
-            << quint8(0x87) << Negative(0x87, 0x31) << "Can't set baud rate";
-    }
-    void repeatedRequestsAreBounded() {
-        QFETCH(quint8, sid);
-        QFETCH(QByteArray, answer);
-        QFETCH(QString, box);
-        vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            const quint8 service = request.startsWith('\x81') ? 0x81 : quint8(request.at(4));
-            if (service == sid && (sid != 0x87 || request.at(5) == 1)) return QList{answer};
-            return std::nullopt;
-        };
-        start("\x05\x01");
-        run();
-        QCOMPARE(boxes_, QStringList{box});
-        QCOMPARE(statuses_.last(), QString("Failed"));
-        // At 9600 baud the request goes out once and then ten times more.
-        const QByteArray last = link_->requests.last();
-        QCOMPARE(link_->requests.count(last), 11);
-    }
-
-    void threeTimeoutsEndTheSession() {
-        start("\x05");
-        session().timerRx_Timer();
-        session().timerRx_Timer();
-        QVERIFY(!ended_);
-        session().timerRx_Timer();
-        QCOMPARE(link_->requests.size(), 3);
-        for (const QByteArray& request : link_->requests)
-            QCOMPARE(request, QByteArray("\x81\xEE\xF0\x81\xE0"));
-        QCOMPARE(log_->area().count("Rx Timeout - "), 3);
-        QCOMPARE(statuses_.last(), QString("Failed - Receive timeout"));
-        QVERIFY(ended_);
-        QVERIFY(!link_->isOpen());
     }
 
     // A response cut off half-way must not swallow the answer to the repeated request.
@@ -570,9 +601,18 @@ private slots:
         QVERIFY(!session().timerRx.isActive());
     }
 
+    // Lost while waiting for an answer, or while the first request is written: either way
+    // the failure is the last status.
+    void lostLinkEndsAsFailure_data() {
+        QTest::addColumn<int>("loseAtByte");
+        QTest::newRow("waiting") << 0;
+        QTest::newRow("first request") << 3;
+    }
     void lostLinkEndsAsFailure() {
+        QFETCH(int, loseAtByte);
+        link_->loseAtByte = loseAtByte;
         start("\x05\x01");
-        link_->lose("Input/output error");
+        if (link_->isOpen()) link_->lose("Input/output error");
         QCOMPARE(statuses_.last(), QString("Failed - Input/output error"));
         QVERIFY(ended_);
         QVERIFY(!session().timerRx.isActive());
