@@ -71,7 +71,7 @@ void Engine::Form_Load(const QString& commandLineText) {
     if (FindCable(log_, status_, cable_) != 0) {
         if (!cable_.engineMustEnd) {
             log_.sShowText(QStringLiteral("No VantrelPC cable"));
-            ShowNoCableBox();
+            ShowMessageBox(NoCableText());
             status_.WriteStatus(QStringLiteral("Failed"));
         }
         EndProgram();
