@@ -178,6 +178,8 @@ void Engine::Form_Unload() {
     }
     tmrStopPowerSaving_.stop();
     KeepAwake::Release();
+    // The port first: the latency timer is put back through it.
+    if (link_) link_->close();
     latencyTimer_.restore(&log_);
     ended_ = true;
     QCoreApplication::exit(0);
