@@ -205,6 +205,16 @@ private slots:
                 .captured(1);
         QVERIFY(QFileInfo(installed("bin/" + exec)).isExecutable());
         QVERIFY(QFile::exists(installed("share/icons/hicolor/48x48/apps/" + icon + ".png")));
+        // The desktop groups the window under this entry: by the entry's name that the front
+        // end gives (Wayland) and by its window class, the application name (X11).
+        const QString main = QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/front/main.cpp"));
+        auto named = [&main](const char* call) {
+            return QRegularExpression(QString(call) + "\\(QStringLiteral\\(\"([^\"]+)\"\\)\\)")
+                .match(main)
+                .captured(1);
+        };
+        QCOMPARE(named("setDesktopFileName") + ".desktop", QFileInfo(file).fileName());
+        QVERIFY(text.contains("\nStartupWMClass=" + named("setApplicationName") + "\n"));
     }
 
     void udevRuleSyntax() {
@@ -243,46 +253,53 @@ private slots:
         QTest::addColumn<QString>("subsystem");
         QTest::addColumn<QString>("vendor");
         QTest::addColumn<QString>("product");
-        QTest::addColumn<bool>("ours");
+        QTest::addColumn<QStringList>("assigned"); // key=value
+        // The tty: the desktop's user and the dialout group; the usb-serial port: 1 ms.
+        const QStringList tty = {"GROUP=dialout", "MODE=0660", "TAG=uaccess",
+                                 "ENV{ID_MM_DEVICE_IGNORE}=1"};
+        const QStringList port = {"ATTR{latency_timer}=1"};
+        const QString cable = "Vantrel PC Cable";
         QTest::newRow("cable") << "add"
                                << "tty"
-                               << "0403"
-                               << "Vantrel PC Cable" << true;
+                               << "0403" << cable << tty;
         QTest::newRow("adapter") << "add"
                                  << "tty"
                                  << "0403"
-                                 << "USB Tacho Download Adapter" << true;
+                                 << "USB Tacho Download Adapter" << tty;
         QTest::newRow("change event") << "change"
                                       << "tty"
-                                      << "0403"
-                                      << "Vantrel PC Cable" << true;
+                                      << "0403" << cable << tty;
+        QTest::newRow("cable's port") << "add"
+                                      << "usb-serial"
+                                      << "0403" << cable << port;
         QTest::newRow("other FTDI") << "add"
                                     << "tty"
                                     << "0403"
-                                    << "FT232R USB UART" << false;
+                                    << "FT232R USB UART" << QStringList();
+        QTest::newRow("other FTDI's port") << "add"
+                                           << "usb-serial"
+                                           << "0403"
+                                           << "FT232R USB UART" << QStringList();
         QTest::newRow("other vendor") << "add"
                                       << "tty"
-                                      << "067b"
-                                      << "Vantrel PC Cable" << false;
+                                      << "067b" << cable << QStringList();
         QTest::newRow("longer name") << "add"
                                      << "tty"
                                      << "0403"
-                                     << "Vantrel PC Cable 2" << false;
+                                     << "Vantrel PC Cable 2" << QStringList();
         QTest::newRow("removed") << "remove"
                                  << "tty"
-                                 << "0403"
-                                 << "Vantrel PC Cable" << false;
+                                 << "0403" << cable << QStringList();
         QTest::newRow("usb device") << "add"
                                     << "usb"
-                                    << "0403"
-                                    << "Vantrel PC Cable" << false;
+                                    << "0403" << cable << QStringList();
     }
     void udevRuleEffect() {
         QFETCH(QString, action);
         QFETCH(QString, subsystem);
         QFETCH(QString, vendor);
         QFETCH(QString, product);
-        QFETCH(bool, ours);
+        QFETCH(QStringList, assigned);
         QString error;
         const QList<UdevRule> rules =
             ParseUdevRules(ReadAll(installed("lib/udev/rules.d/70-vantrel-pc.rules")), &error);
@@ -292,10 +309,10 @@ private slots:
                                                {"SUBSYSTEMS", "usb"},
                                                {"ATTRS{idVendor}", vendor},
                                                {"ATTRS{product}", product}};
-        const QMap<QString, QString> expected = {
-            {"GROUP", "dialout"}, {"MODE", "0660"}, {"ENV{ID_MM_DEVICE_IGNORE}", "1"}};
-        const QMap<QString, QString> none;
-        QCOMPARE(ApplyUdevRules(rules, device), ours ? expected : none);
+        QMap<QString, QString> expected;
+        for (const QString& pair : assigned)
+            expected[pair.section('=', 0, 0)] = pair.section('=', 1);
+        QCOMPARE(ApplyUdevRules(rules, device), expected);
     }
 
     void manPage_data() {
