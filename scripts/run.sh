@@ -2,7 +2,7 @@
 # The main job: builds everything and opens VantrelPC. With no download cable attached it
 # first starts the simulated vehicle unit, so All VU, Latest VU and Card download from it.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$(readlink -f "$0")")/.."
 scripts/build.sh
 bin=$PWD/build/bin
 . scripts/sim-env.sh

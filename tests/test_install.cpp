@@ -7,6 +7,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -335,6 +338,95 @@ private slots:
         QVERIFY(text.contains("Vantrel PC " VANTREL_VERSION_TEXT));
         for (const QString& line : text.split('\n'))
             QVERIFY2(line.size() <= 80, qPrintable(line));
+    }
+
+    // scripts/setup.sh, called through a link, here where everything is installed (or this
+    // test would not have been built) but for what a row hides from PATH: it runs a package
+    // manager only for what is missing, through sudo when not root, or says what to run.
+    void setup_data() {
+        QTest::addColumn<QStringList>("hidden"); // commands left out of PATH
+        QTest::addColumn<QStringList>("fakes");  // recording stand-ins put into PATH
+        QTest::addColumn<bool>("otherUser");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("calls"); // what the stand-ins were asked, in order
+        const QString apt = "apt-get -o DPkg::Lock::Timeout=300 -y -q ";
+        const QString update = apt + "update [noninteractive]";
+        const QString install = apt + "install --no-install-recommends unzip zip [noninteractive]";
+        QTest::newRow("all there, no package manager")
+            << QStringList() << QStringList() << false << 0 << QStringList();
+        QTest::newRow("all there, package managers")
+            << QStringList() << QStringList{"apt-get", "dnf", "sudo"} << true << 0 << QStringList();
+        QTest::newRow("zip missing, Debian") << QStringList{"zip"} << QStringList{"apt-get", "dnf"}
+                                             << false << 0 << QStringList{update, install};
+        QTest::newRow("zip missing, Fedora") << QStringList{"zip"} << QStringList{"dnf"} << false
+                                             << 0 << QStringList{"dnf -y install unzip zip []"};
+        QTest::newRow("zip missing, not root")
+            << QStringList{"zip"} << QStringList{"apt-get", "sudo"} << true << 0
+            << QStringList{"sudo env DEBIAN_FRONTEND=noninteractive " + update.chopped(16) + "[]",
+                           update,
+                           "sudo env DEBIAN_FRONTEND=noninteractive " + install.chopped(16) + "[]",
+                           install};
+        QTest::newRow("zip missing, not root, no sudo")
+            << QStringList{"zip"} << QStringList{"apt-get"} << true << 1 << QStringList();
+        QTest::newRow("zip missing, no package manager")
+            << QStringList{"zip"} << QStringList() << false << 1 << QStringList();
+    }
+    void setup() {
+        QFETCH(QStringList, hidden);
+        QFETCH(QStringList, fakes);
+        QFETCH(bool, otherUser);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, calls);
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther |
+                                                      QFile::ReadOther));
+        const QString bin = dir.filePath("bin");
+        QVERIFY(QDir().mkpath(bin));
+        hidden << "apt-get"
+               << "dnf"
+               << "sudo";
+        for (const char* folder : {"/usr/local/bin", "/usr/bin", "/bin", "/usr/sbin", "/sbin"})
+            for (const QFileInfo& tool : QDir(folder).entryInfoList(QDir::Files))
+                if (!hidden.contains(tool.fileName()))
+                    QFile::link(tool.filePath(), bin + "/" + tool.fileName()); // first one wins
+        const QString log = dir.filePath("calls");
+        for (const QString& fake : fakes) {
+            QFile script(bin + "/" + fake);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nprintf '%s %s [%s]\\n' \"${0##*/}\" \"$*\" "
+                         "\"${DEBIAN_FRONTEND:-}\" >>\"$CALLS\"\n");
+            if (fake == "sudo") script.write("exec \"$@\"\n");
+            script.setPermissions(QFile::permissions(script.fileName()) | QFile::ExeOther |
+                                  QFile::ExeOwner);
+        }
+        QVERIFY(QFile::link(VANTREL_SOURCE_DIR "/scripts/setup.sh", dir.filePath("setup")));
+        QFile(log).open(QIODevice::WriteOnly);
+        QFile::setPermissions(log, QFile::permissions(log) | QFile::WriteOther);
+
+        QProcessEnvironment env;
+        env.insert("PATH", bin);
+        env.insert("CALLS", log);
+        QProcess setup;
+        setup.setProcessEnvironment(env);
+        if (otherUser) {
+            const passwd* user = ::getpwnam("nobody");
+            if (!user || user->pw_uid == 0) QSKIP("no user other than root");
+            const uid_t uid = user->pw_uid;
+            const gid_t gid = user->pw_gid;
+            setup.setChildProcessModifier([uid, gid] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                    _exit(126);
+            });
+        }
+        setup.start(dir.filePath("setup"), {});
+        QVERIFY(setup.waitForFinished(60000));
+        const QByteArray output = setup.readAllStandardOutput() + setup.readAllStandardError();
+        QVERIFY2(setup.exitStatus() == QProcess::NormalExit && setup.exitCode() == exitCode,
+                 output.constData());
+        QStringList called = QString::fromUtf8(ReadAll(log)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(called, calls);
+        // Refused for want of root: the commands to run as root are shown.
+        if (exitCode != 0) QVERIFY2(output.contains(" zip"), output.constData());
     }
 
     // The installed command finds the engine and the simulator beside itself.
