@@ -27,7 +27,7 @@ std::optional<int> ReadValue(const QString& path) {
 
 // Unbuffered, so that the kernel's refusal (EINVAL, EIO) reaches us. Empty when written.
 QString WriteValue(const QString& path, int value) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return SystemError(errno);
     const QByteArray text = QByteArray::number(value) + '\n';
     const ssize_t written = ::write(fd, text.constData(), size_t(text.size()));
