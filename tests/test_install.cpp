@@ -7,9 +7,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
-#include <grp.h>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -233,24 +230,6 @@ private slots:
         QVERIFY(!rules.isEmpty());
     }
 
-    // The parser itself refuses what udev refuses.
-    void udevParserRefuses_data() {
-        QTest::addColumn<QString>("rule");
-        QTest::newRow("unquoted") << "SUBSYSTEM==tty, GROUP=\"dialout\"";
-        QTest::newRow("match key assigned") << "SUBSYSTEMS=\"usb\"";
-        QTest::newRow("assign key matched") << "GROUP==\"dialout\"";
-        QTest::newRow("ATTRS without name") << "ATTRS==\"0403\"";
-        QTest::newRow("unknown key") << "VENDOR==\"0403\"";
-        QTest::newRow("trailing comma") << "SUBSYSTEM==\"tty\",";
-        QTest::newRow("no comma") << "SUBSYSTEM==\"tty\" GROUP=\"dialout\"";
-    }
-    void udevParserRefuses() {
-        QFETCH(QString, rule);
-        QString error;
-        ParseUdevRules(rule, &error);
-        QVERIFY2(!error.isEmpty(), qPrintable(rule));
-    }
-
     void udevRuleEffect_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("subsystem");
@@ -408,16 +387,7 @@ private slots:
         env.insert("CALLS", log);
         QProcess setup;
         setup.setProcessEnvironment(env);
-        if (otherUser) {
-            const passwd* user = ::getpwnam("nobody");
-            if (!user || user->pw_uid == 0) QSKIP("no user other than root");
-            const uid_t uid = user->pw_uid;
-            const gid_t gid = user->pw_gid;
-            setup.setChildProcessModifier([uid, gid] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                    _exit(126);
-            });
-        }
+        if (otherUser && !RunAsOtherUser(setup)) QSKIP("no user other than root");
         setup.start(dir.filePath("setup"), {});
         QVERIFY(setup.waitForFinished(60000));
         const QByteArray output = setup.readAllStandardOutput() + setup.readAllStandardError();
