@@ -20,7 +20,7 @@ public:
     static QString FilePath(int comPortNumber);
 
 private:
-    QString path_; // the sysfs file written
-    QString node_; // or the tty whose low-latency flag was set
+    QString path_; // the sysfs file, read back to see what took effect
+    QString node_; // the tty whose low-latency flag was set, when the file could not be written
     std::optional<int> saved_;
 };

@@ -80,6 +80,7 @@ void LatencyTimer::lower(int comPortNumber, MessageLog& log) {
     const QString node = TtyUsbNode(comPortNumber);
     QString flag = SetLowLatencyFlag(node, true);
     if (flag.isEmpty() && ReadValue(path) == kSessionLatencyMs) {
+        path_ = path;
         node_ = node;
         saved_ = old;
         log.sShowText(QStringLiteral("Latency timer %1 ms -> %2 ms (low-latency flag)")
@@ -98,8 +99,9 @@ void LatencyTimer::lower(int comPortNumber, MessageLog& log) {
 
 void LatencyTimer::restore(MessageLog* log) {
     if (!saved_) return;
-    const QString refused =
+    QString refused =
         node_.isEmpty() ? WriteValue(path_, *saved_) : SetLowLatencyFlag(node_, false);
+    if (refused.isEmpty() && ReadValue(path_) != saved_) refused = QStringLiteral("not taken");
     if (log)
         log->sShowText(refused.isEmpty()
                            ? QStringLiteral("Latency timer back to %1 ms").arg(*saved_)
