@@ -19,7 +19,7 @@ const QByteArray kAcceptedDescriptions[] = {"Vantrel PC Cable", "USB Tacho Downl
 
 struct DeviceWalk {
     int match = -1;
-    bool anyOpen = false;
+    bool matchOpen = false;
 };
 
 DeviceWalk walkDevices(MessageLog& log, quint32 count) {
@@ -38,26 +38,41 @@ DeviceWalk walkDevices(MessageLog& log, quint32 count) {
         if (std::find(std::begin(kAcceptedDescriptions), std::end(kAcceptedDescriptions), text) !=
             std::end(kAcceptedDescriptions)) {
             walk.match = int(index);
+            walk.matchOpen = open;
             log.sShowText(QStringLiteral("VantrelPC cable at index %1").arg(index) +
                           (open ? QStringLiteral(" - Open") : QStringLiteral(" - Closed")));
         } else {
-            walk.anyOpen = walk.anyOpen || open;
             log.sShowText(QString::fromUtf8(text));
         }
     }
     return walk;
 }
 
-void reportNoCable(MessageLog& log, StatusFile& status, bool heldOpen) {
-    if (heldOpen) {
-        ShowMessageBox(QStringLiteral("Please disconnect your VantrelPC cable from your computer "
+// A box may be open when the engine is closed; after it nothing more is reported.
+bool showBox(const CableState& cable, const QString& text) {
+    ShowMessageBox(text);
+    return !(cable.closed && cable.closed());
+}
+
+// Linux tells the cable's description even while another program (ModemManager, a serial
+// terminal) has its tty open, so the cable is found: the user is told to re-plug it.
+void reportHeldOpen(MessageLog& log, StatusFile& status, const CableState& cable, int index) {
+    const QString holder = HolderOfDevice(quint32(index));
+    if (!holder.isEmpty()) log.sShowText(holder);
+    if (showBox(cable, QStringLiteral("Please disconnect your VantrelPC cable from your computer "
                                       "and reconnect it.\r\n"
                                       "Wait a few seconds and then restart the Vantrel Base "
-                                      "application."));
+                                      "application.")))
         status.WriteStatus(QStringLiteral("Failed - maybe USB device is open"));
-        return;
-    }
-    ShowNoCableBox();
+}
+
+qint32 endedDuringBox(CableState& cable) {
+    cable.engineMustEnd = true;
+    return FT_IO_ERROR;
+}
+
+void reportNoCable(MessageLog& log, StatusFile& status, const CableState& cable) {
+    if (!showBox(cable, NoCableText())) return;
     status.WriteStatus(QStringLiteral("Failed"));
     log.sShowText(QStringLiteral("Can't find a VantrelPC cable"));
 }
@@ -75,7 +90,7 @@ qint32 readOpenCable(MessageLog& log, CableState& cable) {
     const FT_STATUS driver = FT_GetDriverVersion(cable.CableHandle, &driverVersion);
     if (driver != FT_OK) {
         log.sShowText(QStringLiteral("Couldn't get Driver Version - return value %1").arg(driver));
-        ShowMessageBox(QStringLiteral("Please update the USB driver for the VantrelPC cable"));
+        showBox(cable, QStringLiteral("Please update the USB driver for the VantrelPC cable"));
         return qint32(driver);
     }
     log.sShowText(QStringLiteral("Driver Version - ") + HexText(driverVersion));
@@ -94,23 +109,30 @@ qint32 findCable(MessageLog& log, StatusFile& status, CableState& cable) {
     quint32 libraryVersion = 0;
     if (FT_GetLibraryVersion(&libraryVersion) == FT_OK)
         log.sShowText(QStringLiteral("DLL Version - ") + HexText(libraryVersion));
-    else
-        ShowMessageBox(QStringLiteral("Couldn't get USB Library Version"));
+    else if (!showBox(cable, QStringLiteral("Couldn't get USB Library Version")))
+        return endedDuringBox(cable);
 
     quint32 count = 0;
     const FT_STATUS listed = FT_CreateDeviceInfoList(&count);
     if (listed == FT_OK) {
         log.sShowText(QStringLiteral("FT_CreateDeviceInfoList, number of devices - %1").arg(count));
     } else {
-        ShowMessageBox(QStringLiteral("FT_CreateDeviceInfoList - return value %1").arg(listed));
+        if (!showBox(cable,
+                     QStringLiteral("FT_CreateDeviceInfoList - return value %1").arg(listed)))
+            return endedDuringBox(cable);
         count = 0;
     }
 
     const DeviceWalk walk = walkDevices(log, count);
     if (walk.match < 0) {
-        reportNoCable(log, status, walk.anyOpen);
+        reportNoCable(log, status, cable);
         cable.engineMustEnd = true;
         return FT_DEVICE_NOT_FOUND;
+    }
+    if (walk.matchOpen) {
+        reportHeldOpen(log, status, cable, walk.match);
+        cable.engineMustEnd = true;
+        return FT_DEVICE_NOT_OPENED;
     }
 
     const FT_STATUS opened = FT_Open(walk.match, &cable.CableHandle);
@@ -125,10 +147,10 @@ qint32 findCable(MessageLog& log, StatusFile& status, CableState& cable) {
 
 } // namespace
 
-void ShowNoCableBox() {
-    ShowMessageBox(DownloadSettings::Language == QLatin1String("DE")
-                       ? QStringLiteral("Kein VantrelPC-Kabel angeschlossen")
-                       : QStringLiteral("Can't find a VantrelPC cable"));
+QString NoCableText() {
+    return DownloadSettings::Language == QLatin1String("DE")
+               ? QStringLiteral("Kein VantrelPC-Kabel angeschlossen")
+               : QStringLiteral("Can't find a VantrelPC cable");
 }
 
 qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable) {
@@ -137,11 +159,11 @@ qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable) {
         return findCable(log, status, cable);
     } catch (const std::exception& failure) {
         const auto* system = dynamic_cast<const std::system_error*>(&failure);
-        ShowMessageBox(QStringLiteral("FT dll problem\r\n%1 - %2")
-                           .arg(system ? system->code().value() : 0)
-                           .arg(QString::fromLocal8Bit(failure.what())));
         // Without a status line the front end would wait for this engine forever.
-        status.WriteStatus(QStringLiteral("Failed"));
+        if (showBox(cable, QStringLiteral("FT dll problem\r\n%1 - %2")
+                               .arg(system ? system->code().value() : 0)
+                               .arg(QString::fromLocal8Bit(failure.what()))))
+            status.WriteStatus(QStringLiteral("Failed"));
         cable.engineMustEnd = true;
         return 1;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 // The calls of FTDI's D2XX library that cable discovery makes, under the library's own
@@ -35,3 +36,7 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle);
 FT_STATUS FT_GetDriverVersion(FT_HANDLE handle, quint32* version);
 FT_STATUS FT_GetComPortNumber(FT_HANDLE handle, qint32* comPortNumber);
 FT_STATUS FT_Close(FT_HANDLE handle);
+
+// Beyond the library: the program that holds listed device <index> open, as a log line such
+// as "ttyUSB0 is held by ModemManager (pid 812)"; empty when none can be seen.
+QString HolderOfDevice(quint32 index);

@@ -8,10 +8,13 @@
 #include <QSysInfo>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 // FTDI adapters on Linux are driven by the kernel's ftdi_sio driver and appear as
@@ -37,7 +40,7 @@ struct ListedDevice {
     quint32 type = kTypeUnknown;
     QByteArray serial;
     QByteArray description;
-    bool open = false;
+    qint64 holder = 0; // another process that holds the tty open or has locked it
 };
 
 struct OpenDevice {
@@ -56,24 +59,27 @@ std::vector<std::unique_ptr<OpenDevice>>& openDevices() {
 
 // A sysfs attribute without the line end the kernel adds; empty when absent.
 QByteArray readAttribute(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QByteArray value = file.readAll();
+    QByteArray value = ReadSmallFile(path);
     if (value.endsWith('\n')) value.chop(1);
     return value;
 }
 
-// A name made of decimal digits only, or -1.
-qint32 numberOf(QStringView digits) {
-    if (digits.isEmpty() || digits.size() > 9) return -1;
-    if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); })) return -1;
-    return digits.toInt();
+// A number as the kernel writes one (ASCII digits, no leading zero), or -1.
+qint64 numberOf(QStringView digits) {
+    if (digits.isEmpty() || digits.size() > 9 || (digits.size() > 1 && digits[0] == u'0'))
+        return -1;
+    qint64 number = 0;
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9') return -1;
+        number = number * 10 + (c.unicode() - u'0');
+    }
+    return number;
 }
 
 // N of "ttyUSB<N>", or -1 for any other name.
 qint32 portOfName(const QString& name) {
     const QLatin1String prefix("ttyUSB");
-    return name.startsWith(prefix) ? numberOf(QStringView(name).mid(prefix.size())) : -1;
+    return name.startsWith(prefix) ? qint32(numberOf(QStringView(name).mid(prefix.size()))) : -1;
 }
 
 constexpr QDir::Filters kAnyEntry = QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot;
@@ -101,67 +107,102 @@ bool readDevice(const QString& link, qint32 port, ListedDevice* device) {
     return true;
 }
 
-// Identity of a device node; character devices are one device however many nodes name them.
-struct NodeId {
-    bool valid = false;
-    bool characterDevice = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    dev_t rdev = 0;
-
-    bool sameAs(const NodeId& other) const {
-        if (!valid || !other.valid || characterDevice != other.characterDevice) return false;
-        return characterDevice ? rdev == other.rdev
-                               : (device == other.device && inode == other.inode);
-    }
-};
-
-NodeId nodeIdOf(const QString& path) {
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return {};
-    return {true, S_ISCHR(info.st_mode), info.st_dev, info.st_ino, info.st_rdev};
-}
-
 bool isOtherLiveProcess(qint64 pid) {
     if (pid <= 0 || pid == QCoreApplication::applicationPid()) return false;
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
-// Processes whose open files can be seen (our own user's; all when run as root). Our own
-// descriptors do not count: the engine itself may hold the port.
-std::vector<NodeId> nodesHeldByOthers() {
-    std::vector<NodeId> held;
-    const QString self = QString::number(QCoreApplication::applicationPid());
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(kAnyEntry, QDir::Unsorted);
-    for (const QString& pid : pids) {
-        if (pid == self || numberOf(pid) < 0) continue;
-        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-        for (const QString& fd : fds.entryList(kAnyEntry, QDir::Unsorted))
-            held.push_back(nodeIdOf(fds.filePath(fd)));
+// Serial programs (QSerialPort, minicom) take a UUCP lock file holding their pid in ASCII;
+// the folder differs by program and distribution. Returns the live locker, or 0.
+qint64 lockerOf(qint32 port) {
+    for (const char* folder : {"/run/lock", "/var/lock", "/tmp"}) {
+        const QByteArray text =
+            ReadSmallFile(QStringLiteral("%1/LCK..ttyUSB%2").arg(QLatin1String(folder)).arg(port));
+        const qint64 pid = numberOf(QString::fromLatin1(text.left(text.indexOf('\n')).trimmed()));
+        if (isOtherLiveProcess(pid)) return pid;
     }
-    return held;
+    return 0;
 }
 
-// Serial programs (QSerialPort among them) take a UUCP lock file holding their pid.
-bool isLockedByOther(qint32 port) {
-    for (const char* folder : {"/run/lock", "/var/lock"}) {
-        QFile lock(QStringLiteral("%1/LCK..ttyUSB%2").arg(QLatin1String(folder)).arg(port));
-        if (lock.open(QIODevice::ReadOnly) &&
-            isOtherLiveProcess(lock.readLine().trimmed().toLongLong()))
-            return true;
+// One open file of another process: where its descriptor link points.
+struct OpenFile {
+    qint64 pid = 0;
+    QByteArray target;
+};
+
+// The names in a folder, read with readdir() alone: classifying them the way QDir does may
+// stat() what a /proc descriptor link points to.
+std::vector<QByteArray> namesIn(const QByteArray& folder) {
+    std::vector<QByteArray> names;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..") names.push_back(name);
     }
-    return false;
+    ::closedir(dir);
+    return names;
 }
 
-void markOpenDevices(std::vector<ListedDevice>& devices) {
+// The files other processes hold open that can be seen (our own user's; all when run as
+// root). Only the links are read: a stat() of every target could hang on a dead network
+// mount. Our own descriptors do not count: the engine itself may hold the port.
+std::vector<OpenFile> filesOpenElsewhere() {
+    std::vector<OpenFile> files;
+    for (const QByteArray& name : namesIn("/proc")) {
+        const qint64 pid = numberOf(QString::fromLatin1(name));
+        if (pid <= 0 || pid == QCoreApplication::applicationPid()) continue;
+        const QByteArray fds = "/proc/" + name + "/fd/";
+        for (const QByteArray& fd : namesIn(fds)) {
+            char target[PATH_MAX];
+            const ssize_t length = ::readlink((fds + fd).constData(), target, sizeof target);
+            if (length > 0 && length < ssize_t(sizeof target) && target[0] == '/')
+                files.push_back({pid, QByteArray(target, length)});
+        }
+    }
+    return files;
+}
+
+// The node's own path, and for a character device its device number: another node in /dev
+// may name the same tty.
+struct PortNode {
+    QByteArray path;
+    bool characterDevice = false;
+    dev_t rdev = 0;
+};
+
+PortNode portNode(qint32 port) {
+    PortNode node;
+    node.path = QFile::encodeName(QFileInfo(TtyUsbNode(port)).canonicalFilePath());
+    struct stat info {};
+    if (!node.path.isEmpty() && ::stat(node.path.constData(), &info) == 0 &&
+        S_ISCHR(info.st_mode)) {
+        node.characterDevice = true;
+        node.rdev = info.st_rdev;
+    }
+    return node;
+}
+
+bool opens(const OpenFile& file, const PortNode& node) {
+    if (node.path.isEmpty()) return false;
+    if (file.target == node.path) return true;
+    if (!node.characterDevice || !file.target.startsWith("/dev/")) return false;
+    struct stat info {};
+    return ::stat(file.target.constData(), &info) == 0 && S_ISCHR(info.st_mode) &&
+           info.st_rdev == node.rdev;
+}
+
+void findHolders(std::vector<ListedDevice>& devices) {
     for (ListedDevice& device : devices)
-        device.open = isLockedByOther(device.port);
-    if (std::all_of(devices.begin(), devices.end(), [](const auto& d) { return d.open; })) return;
-    const std::vector<NodeId> held = nodesHeldByOthers();
+        device.holder = lockerOf(device.port);
+    if (std::all_of(devices.begin(), devices.end(), [](const auto& d) { return d.holder; })) return;
+    const std::vector<OpenFile> files = filesOpenElsewhere();
     for (ListedDevice& device : devices) {
-        const NodeId node = nodeIdOf(TtyUsbNode(device.port));
-        device.open = device.open || std::any_of(held.begin(), held.end(),
-                                                 [&](const NodeId& h) { return node.sameAs(h); });
+        if (device.holder) continue;
+        const PortNode node = portNode(device.port);
+        const auto found = std::find_if(files.begin(), files.end(),
+                                        [&](const OpenFile& file) { return opens(file, node); });
+        if (found != files.end()) device.holder = found->pid;
     }
 }
 
@@ -221,7 +262,7 @@ FT_STATUS FT_CreateDeviceInfoList(quint32* deviceCount) {
     }
     std::sort(devices.begin(), devices.end(),
               [](const auto& a, const auto& b) { return a.port < b.port; });
-    markOpenDevices(devices);
+    findHolders(devices);
     deviceList() = devices;
     *deviceCount = quint32(devices.size());
     return FT_OK;
@@ -232,7 +273,7 @@ FT_STATUS FT_GetDeviceInfoDetail(quint32 index, quint32* flags, quint32* type, q
                                  FT_HANDLE* handle) {
     if (index >= deviceList().size()) return FT_DEVICE_NOT_FOUND;
     const ListedDevice& device = deviceList()[index];
-    if (flags) *flags = device.open ? FT_FLAGS_OPENED : 0;
+    if (flags) *flags = device.holder ? FT_FLAGS_OPENED : 0;
     if (type) *type = device.type;
     if (id) *id = device.id;
     if (locationId) *locationId = 0; // the port number already tells the devices apart
@@ -279,4 +320,15 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
     if (found == devices.end()) return FT_INVALID_HANDLE;
     devices.erase(found);
     return FT_OK;
+}
+
+QString HolderOfDevice(quint32 index) {
+    if (index >= deviceList().size() || !deviceList()[index].holder) return {};
+    const ListedDevice& device = deviceList()[index];
+    const QByteArray name =
+        ReadSmallFile(QStringLiteral("/proc/%1/comm").arg(device.holder)).trimmed();
+    const QString pid = QStringLiteral("pid %1").arg(device.holder);
+    return QStringLiteral("ttyUSB%1 is held by %2")
+        .arg(device.port)
+        .arg(name.isEmpty() ? pid : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(name), pid));
 }

@@ -1,6 +1,7 @@
 #include "DevicePaths.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace {
 // An empty variable counts as unset.
@@ -21,4 +22,10 @@ QString UsbSerialDevicesFolder() {
 QString TtyUsbNode(int port) {
     const QDir root(RootFromEnvironment("VANTREL_DEV_ROOT", QStringLiteral("/dev")));
     return root.filePath(QStringLiteral("ttyUSB%1").arg(port));
+}
+
+QByteArray ReadSmallFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return {};
+    return file.read(4096);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Where the USB serial devices live: /sys and /dev, or the folders that VANTREL_SYSFS_ROOT and
@@ -10,3 +11,7 @@ QString SysfsRoot();
 QString UsbSerialDevicesFolder();
 // The device node of port N: <dev>/ttyUSB<N>.
 QString TtyUsbNode(int port);
+// The start of a small file, at most 4096 bytes (a sysfs attribute is at most one page): a
+// hand-made tree may link an attribute to an endless file such as /dev/zero. Empty when the
+// file cannot be read.
+QByteArray ReadSmallFile(const QString& path);

@@ -21,6 +21,7 @@ bool German() {
 } // namespace
 
 Engine::Engine(EngineView* view, QObject* parent) : QObject(parent), view_(view) {
+    cable_.closed = [this] { return ended_; };
     tmrStopPowerSaving_.setInterval(kKeepAwakeIntervalMs);
     connect(&tmrStopPowerSaving_, &QTimer::timeout, this, &Engine::tmrStopPowerSaving_Timer);
 }
@@ -43,19 +44,35 @@ void Engine::setWindowPosition(qint32 topTwips, qint32 leftTwips) {
     windowLeft_ = leftTwips;
 }
 
+// Every start-up box: the window may be closed (SIGTERM too) while it is open, and then
+// nothing more happens, not even a status line.
+bool Engine::showBox(const QString& text) {
+    ShowMessageBox(text);
+    return !ended_;
+}
+
 void Engine::Form_Load(const QString& commandLineText) {
     commandLineText_ = commandLineText;
-    const bool folderReady = prepareDataFolder();
+    appDataPath_ = DataFolderPath();
+    const bool folderMade = MakeFolderPath(appDataPath_);
+    if (!instanceLock_.take(appDataPath_)) {
+        // The other engine's log and status stay as they are: it is still writing them.
+        ShowMessageBox(QStringLiteral("A download is already running"));
+        EndProgram();
+        return;
+    }
+    const bool folderReady = prepareLog() && folderMade;
     SetDateLimits();
     DownloadSettings::LoadSettings(appDataPath_);
     log_.setLoggingOn(DownloadSettings::Log);
     logHeader(commandLineText);
-    if (!folderReady)
-        ShowMessageBox(QStringLiteral("Can't write the log file\r\n") + log_.filePath());
+    if (!folderReady && !showBox(QStringLiteral("Can't write the log file\r\n") + log_.filePath()))
+        return;
 
     if (commandLineText.isEmpty()) {
-        ShowMessageBox(German() ? QStringLiteral("Führen Sie diese Anwendung nicht einzeln aus")
-                                : QStringLiteral("Do not run this application alone"));
+        if (!showBox(German() ? QStringLiteral("Führen Sie diese Anwendung nicht einzeln aus")
+                              : QStringLiteral("Do not run this application alone")))
+            return;
         status_.WriteStatus(QStringLiteral("Failed"));
         EndProgram();
         return;
@@ -69,10 +86,9 @@ void Engine::Form_Load(const QString& commandLineText) {
     tmrStopPowerSaving_Timer();
 
     if (FindCable(log_, status_, cable_) != 0) {
-        if (!cable_.engineMustEnd) {
+        if (!cable_.engineMustEnd && !ended_) {
             log_.sShowText(QStringLiteral("No VantrelPC cable"));
-            ShowNoCableBox();
-            status_.WriteStatus(QStringLiteral("Failed"));
+            if (showBox(NoCableText())) status_.WriteStatus(QStringLiteral("Failed"));
         }
         EndProgram();
         return;
@@ -93,12 +109,10 @@ void Engine::Form_Load(const QString& commandLineText) {
     startDownload(command);
 }
 
-bool Engine::prepareDataFolder() {
-    appDataPath_ = DataFolderPath();
-    const bool made = MakeFolderPath(appDataPath_);
+bool Engine::prepareLog() {
     log_.setFilePath(appDataPath_ + QStringLiteral("/VNPC.log"));
     status_.setFilePath(appDataPath_ + QStringLiteral("/VNPCstatus.txt"));
-    return log_.createEmpty() && made;
+    return log_.createEmpty();
 }
 
 void Engine::logHeader(const QString& commandLineText) {
@@ -164,6 +178,8 @@ void Engine::Form_Unload() {
     }
     tmrStopPowerSaving_.stop();
     KeepAwake::Release();
+    // The port first: the latency timer is put back through it.
+    if (link_) link_->close();
     latencyTimer_.restore(&log_);
     ended_ = true;
     QCoreApplication::exit(0);

@@ -2,6 +2,7 @@
 
 #include "CableDiscovery.h"
 #include "CommandLine.h"
+#include "InstanceLock.h"
 #include "LatencyTimer.h"
 #include "MessageLog.h"
 #include "StatusFile.h"
@@ -54,7 +55,8 @@ public:
     static QString RevisionCaption();
 
 private:
-    bool prepareDataFolder();
+    bool prepareLog();
+    bool showBox(const QString& text);
     void logHeader(const QString& commandLineText);
     void logOptions();
     void applyCommandLine(const CommandLine& command);
@@ -77,5 +79,6 @@ private:
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<Session> session_;
     LatencyTimer latencyTimer_;
+    InstanceLock instanceLock_;
     bool ended_ = false;
 };

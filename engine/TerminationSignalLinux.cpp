@@ -30,4 +30,6 @@ void OnTerminationRequest(std::function<void()> handler) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    // A headless run whose terminal closes: end as asked, not killed with the timer lowered.
+    ::sigaction(SIGHUP, &action, nullptr);
 }

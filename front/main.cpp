@@ -7,6 +7,9 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VantrelPC"));
     QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    // The desktop shows the window under its launcher: by this entry name on Wayland, by the
+    // window class (the application name, StartupWMClass in the entry) on X11.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vantrel-pc"));
     Form1 window;
     window.setLatestSettingsWindow(new frmLatestSettings(&window));
     // Set by the demo script: say that the downloads come from the simulator.

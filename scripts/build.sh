@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs and builds both programs and the simulator into build/bin.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$(readlink -f "$0")")/.."
 scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"

@@ -3,7 +3,7 @@
 # first starts the simulated vehicle unit, so All VU, Latest VU and Card download from it;
 # the window then says "simulated unit" in its title and saves into the demo folder.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$(readlink -f "$0")")/.."
 scripts/build.sh
 bin=$PWD/build/bin
 . scripts/sim-env.sh

@@ -2,7 +2,7 @@
 # Installs what the build needs, builds from scratch and runs every test, offscreen and
 # without waiting on any message box.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$(readlink -f "$0")")/.."
 scripts/setup.sh
 rm -rf build
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -1,8 +1,13 @@
 #pragma once
 
-// Reading and writing the small files the tests set up and check.
+// Reading and writing the small files the tests set up and check, and the user they are
+// checked as.
 
 #include <QFile>
+#include <QProcess>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 
 // Writes a file whole and gives it the permissions; false when any step fails.
 inline bool WriteFile(const QString& path, const QByteArray& bytes,
@@ -27,4 +32,27 @@ inline const QFileDevice::Permissions kExecutable =
 inline QByteArray ReadAll(const QString& path, const QByteArray& missing = QByteArray()) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : missing;
+}
+
+// A user who is not root ("nobody"), for the tests about permissions: CI runs as root.
+struct OtherUser {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    explicit operator bool() const { return uid != 0; }
+};
+
+inline OtherUser FindOtherUser() {
+    const passwd* user = ::getpwnam("nobody");
+    return user ? OtherUser{user->pw_uid, user->pw_gid} : OtherUser{};
+}
+
+// Makes the process run as that user; false (and unchanged) when there is none.
+inline bool RunAsOtherUser(QProcess& process) {
+    const OtherUser user = FindOtherUser();
+    if (!user) return false;
+    process.setChildProcessModifier([user] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0)
+            _exit(126);
+    });
+    return true;
 }

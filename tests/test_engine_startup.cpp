@@ -114,23 +114,65 @@ private slots:
         QCOMPARE(result.messageBoxes[2], QString("Disk not available to write status"));
     }
 
-    // "V" keeps the engine open after the cable check; SIGTERM then ends it like closing
-    // its window: no further status.
-    void terminationEndsAnOpenEngine() {
+    // A request to end (the front end's SIGTERM, a closed terminal's SIGHUP) ends the engine
+    // like closing its window: at once, with no status of its own, even while a start-up box
+    // waits for its OK (then nothing after the box may happen).
+    void endRequest_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("cable"); // "", "present" or "held"
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QByteArray>("waitForLog"); // the box is open (or the engine idle)
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("open after the check, SIGTERM")
+            << QStringList{"V E"} << "present" << SIGTERM << QByteArray("\r\nComplete\r\n")
+            << QByteArray("Complete\r\n");
+        QTest::newRow("open after the check, SIGHUP")
+            << QStringList{"V E"} << "present" << SIGHUP << QByteArray("\r\nComplete\r\n")
+            << QByteArray("Complete\r\n");
+        QTest::newRow("box: no command line")
+            << QStringList{} << "" << SIGTERM << QByteArray("Log Folder ") << QByteArray();
+        QTest::newRow("box: no cable") << QStringList{"A E"} << "" << SIGTERM
+                                       << QByteArray("number of devices - 0") << QByteArray();
+        QTest::newRow("box: cable held open")
+            << QStringList{"E"} << "held" << SIGTERM << QByteArray("is held by") << QByteArray();
+    }
+    void endRequest() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, cable);
+        QFETCH(int, signal);
+        QFETCH(QByteArray, waitForLog);
+        QFETCH(QByteArray, status);
         EngineHome home;
-        QVERIFY(AddFakeUsbSerialDevice(home.sysfsRoot, FakeUsbDevice{}));
-        QFile node(home.devRoot + "/ttyUSB3");
-        QVERIFY(node.open(QIODevice::WriteOnly));
+        QProcess holder;
+        if (!cable.isEmpty()) {
+            QVERIFY(AddFakeUsbSerialDevice(home.sysfsRoot, FakeUsbDevice{}));
+            QFile node(home.devRoot + "/ttyUSB3");
+            QVERIFY(node.open(QIODevice::WriteOnly));
+        }
+        if (cable == "held") {
+            holder.setStandardInputFile(home.devRoot + "/ttyUSB3");
+            holder.start("sleep", {"30"});
+            QVERIFY(holder.waitForStarted());
+        }
+        QProcessEnvironment env = home.environment();
+        if (status.isEmpty()) // a real box, which waits under the offscreen platform too
+            env.remove("VANTREL_NONINTERACTIVE");
         QProcess engine;
-        home.start(engine, {"V E"});
-        QTRY_COMPARE_WITH_TIMEOUT(home.status(), QByteArray("Complete\r\n"), 10000);
-        QTest::qWait(200);
+        engine.setProcessEnvironment(env);
+        engine.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(home.log().contains(waitForLog), 10000);
+        QTest::qWait(300);
         QCOMPARE(engine.state(), QProcess::Running);
-        ::kill(pid_t(engine.processId()), SIGTERM);
+        ::kill(pid_t(engine.processId()), signal);
         const EngineResult result = EngineHome::finish(engine, 5000);
+        holder.kill();
+        holder.waitForFinished();
         QVERIFY(result.finished);
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
+        QCOMPARE(home.status(), status);
+        // Nothing was logged after the line before the box.
+        const QList<QByteArray> lines = LogLines(home.log().trimmed());
+        QVERIFY2(lines.last().contains(waitForLog.trimmed()), home.log().constData());
     }
 
     // In process: "D" shows the window, the position is applied, and the layout follows

@@ -206,6 +206,16 @@ private slots:
                 .captured(1);
         QVERIFY(QFileInfo(installed("bin/" + exec)).isExecutable());
         QVERIFY(QFile::exists(installed("share/icons/hicolor/48x48/apps/" + icon + ".png")));
+        // The desktop groups the window under this entry: by the entry's name that the front
+        // end gives (Wayland) and by its window class, the application name (X11).
+        const QString main = QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/front/main.cpp"));
+        auto named = [&main](const char* call) {
+            return QRegularExpression(QString(call) + "\\(QStringLiteral\\(\"([^\"]+)\"\\)\\)")
+                .match(main)
+                .captured(1);
+        };
+        QCOMPARE(named("setDesktopFileName") + ".desktop", QFileInfo(file).fileName());
+        QVERIFY(text.contains("\nStartupWMClass=" + named("setApplicationName") + "\n"));
     }
 
     void udevRuleSyntax() {
@@ -221,69 +231,58 @@ private slots:
         QVERIFY(!rules.isEmpty());
     }
 
-    // The parser itself refuses what udev refuses.
-    void udevParserRefuses_data() {
-        QTest::addColumn<QString>("rule");
-        QTest::newRow("unquoted") << "SUBSYSTEM==tty, GROUP=\"dialout\"";
-        QTest::newRow("match key assigned") << "SUBSYSTEMS=\"usb\"";
-        QTest::newRow("assign key matched") << "GROUP==\"dialout\"";
-        QTest::newRow("ATTRS without name") << "ATTRS==\"0403\"";
-        QTest::newRow("unknown key") << "VENDOR==\"0403\"";
-        QTest::newRow("trailing comma") << "SUBSYSTEM==\"tty\",";
-        QTest::newRow("no comma") << "SUBSYSTEM==\"tty\" GROUP=\"dialout\"";
-    }
-    void udevParserRefuses() {
-        QFETCH(QString, rule);
-        QString error;
-        ParseUdevRules(rule, &error);
-        QVERIFY2(!error.isEmpty(), qPrintable(rule));
-    }
-
     void udevRuleEffect_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("subsystem");
         QTest::addColumn<QString>("vendor");
         QTest::addColumn<QString>("product");
-        QTest::addColumn<bool>("ours");
+        QTest::addColumn<QStringList>("assigned"); // key=value
+        // The tty: the desktop's user and the dialout group; the usb-serial port: 1 ms.
+        const QStringList tty = {"GROUP=dialout", "MODE=0660", "TAG=uaccess",
+                                 "ENV{ID_MM_DEVICE_IGNORE}=1"};
+        const QStringList port = {"ATTR{latency_timer}=1"};
+        const QString cable = "Vantrel PC Cable";
         QTest::newRow("cable") << "add"
                                << "tty"
-                               << "0403"
-                               << "Vantrel PC Cable" << true;
+                               << "0403" << cable << tty;
         QTest::newRow("adapter") << "add"
                                  << "tty"
                                  << "0403"
-                                 << "USB Tacho Download Adapter" << true;
+                                 << "USB Tacho Download Adapter" << tty;
         QTest::newRow("change event") << "change"
                                       << "tty"
-                                      << "0403"
-                                      << "Vantrel PC Cable" << true;
+                                      << "0403" << cable << tty;
+        QTest::newRow("cable's port") << "add"
+                                      << "usb-serial"
+                                      << "0403" << cable << port;
         QTest::newRow("other FTDI") << "add"
                                     << "tty"
                                     << "0403"
-                                    << "FT232R USB UART" << false;
+                                    << "FT232R USB UART" << QStringList();
+        QTest::newRow("other FTDI's port") << "add"
+                                           << "usb-serial"
+                                           << "0403"
+                                           << "FT232R USB UART" << QStringList();
         QTest::newRow("other vendor") << "add"
                                       << "tty"
-                                      << "067b"
-                                      << "Vantrel PC Cable" << false;
+                                      << "067b" << cable << QStringList();
         QTest::newRow("longer name") << "add"
                                      << "tty"
                                      << "0403"
-                                     << "Vantrel PC Cable 2" << false;
+                                     << "Vantrel PC Cable 2" << QStringList();
         QTest::newRow("removed") << "remove"
                                  << "tty"
-                                 << "0403"
-                                 << "Vantrel PC Cable" << false;
+                                 << "0403" << cable << QStringList();
         QTest::newRow("usb device") << "add"
                                     << "usb"
-                                    << "0403"
-                                    << "Vantrel PC Cable" << false;
+                                    << "0403" << cable << QStringList();
     }
     void udevRuleEffect() {
         QFETCH(QString, action);
         QFETCH(QString, subsystem);
         QFETCH(QString, vendor);
         QFETCH(QString, product);
-        QFETCH(bool, ours);
+        QFETCH(QStringList, assigned);
         QString error;
         const QList<UdevRule> rules =
             ParseUdevRules(ReadAll(installed("lib/udev/rules.d/70-vantrel-pc.rules")), &error);
@@ -293,10 +292,10 @@ private slots:
                                                {"SUBSYSTEMS", "usb"},
                                                {"ATTRS{idVendor}", vendor},
                                                {"ATTRS{product}", product}};
-        const QMap<QString, QString> expected = {
-            {"GROUP", "dialout"}, {"MODE", "0660"}, {"ENV{ID_MM_DEVICE_IGNORE}", "1"}};
-        const QMap<QString, QString> none;
-        QCOMPARE(ApplyUdevRules(rules, device), ours ? expected : none);
+        QMap<QString, QString> expected;
+        for (const QString& pair : assigned)
+            expected[pair.section('=', 0, 0)] = pair.section('=', 1);
+        QCOMPARE(ApplyUdevRules(rules, device), expected);
     }
 
     void manPage_data() {
@@ -319,6 +318,88 @@ private slots:
         QVERIFY(text.contains("Vantrel PC " VANTREL_VERSION_TEXT));
         for (const QString& line : text.split('\n'))
             QVERIFY2(line.size() <= 80, qPrintable(line));
+    }
+
+    // scripts/setup.sh, called through a link, here where everything is installed (or this
+    // test would not have been built) but for what a row hides from PATH: it runs a package
+    // manager only for what is missing, through sudo when not root, or says what to run.
+    void setup_data() {
+        QTest::addColumn<QStringList>("hidden"); // commands left out of PATH
+        QTest::addColumn<QStringList>("fakes");  // recording stand-ins put into PATH
+        QTest::addColumn<bool>("otherUser");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("calls"); // what the stand-ins were asked, in order
+        const QString apt = "apt-get -o DPkg::Lock::Timeout=300 -y -q ";
+        const QString update = apt + "update [noninteractive]";
+        const QString install = apt + "install --no-install-recommends unzip zip [noninteractive]";
+        QTest::newRow("all there, no package manager")
+            << QStringList() << QStringList() << false << 0 << QStringList();
+        QTest::newRow("all there, package managers")
+            << QStringList() << QStringList{"apt-get", "dnf", "sudo"} << true << 0 << QStringList();
+        QTest::newRow("zip missing, Debian") << QStringList{"zip"} << QStringList{"apt-get", "dnf"}
+                                             << false << 0 << QStringList{update, install};
+        QTest::newRow("zip missing, Fedora") << QStringList{"zip"} << QStringList{"dnf"} << false
+                                             << 0 << QStringList{"dnf -y install unzip zip []"};
+        QTest::newRow("zip missing, not root")
+            << QStringList{"zip"} << QStringList{"apt-get", "sudo"} << true << 0
+            << QStringList{"sudo env DEBIAN_FRONTEND=noninteractive " + update.chopped(16) + "[]",
+                           update,
+                           "sudo env DEBIAN_FRONTEND=noninteractive " + install.chopped(16) + "[]",
+                           install};
+        QTest::newRow("zip missing, not root, no sudo")
+            << QStringList{"zip"} << QStringList{"apt-get"} << true << 1 << QStringList();
+        QTest::newRow("zip missing, no package manager")
+            << QStringList{"zip"} << QStringList() << false << 1 << QStringList();
+    }
+    void setup() {
+        QFETCH(QStringList, hidden);
+        QFETCH(QStringList, fakes);
+        QFETCH(bool, otherUser);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, calls);
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther |
+                                                      QFile::ReadOther));
+        const QString bin = dir.filePath("bin");
+        QVERIFY(QDir().mkpath(bin));
+        hidden << "apt-get"
+               << "dnf"
+               << "sudo";
+        for (const char* folder : {"/usr/local/bin", "/usr/bin", "/bin", "/usr/sbin", "/sbin"})
+            for (const QFileInfo& tool : QDir(folder).entryInfoList(QDir::Files))
+                if (!hidden.contains(tool.fileName()))
+                    QFile::link(tool.filePath(), bin + "/" + tool.fileName()); // first one wins
+        const QString log = dir.filePath("calls");
+        for (const QString& fake : fakes) {
+            QFile script(bin + "/" + fake);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nprintf '%s %s [%s]\\n' \"${0##*/}\" \"$*\" "
+                         "\"${DEBIAN_FRONTEND:-}\" >>\"$CALLS\"\n");
+            if (fake == "sudo") script.write("exec \"$@\"\n");
+            script.setPermissions(QFile::permissions(script.fileName()) | QFile::ExeOther |
+                                  QFile::ExeOwner);
+        }
+        // A copy, which that user may read wherever the source lies, called through a link.
+        QVERIFY(QFile::copy(VANTREL_SOURCE_DIR "/scripts/setup.sh", dir.filePath("setup.sh")));
+        QVERIFY(QFile::link(dir.filePath("setup.sh"), dir.filePath("setup")));
+        QFile(log).open(QIODevice::WriteOnly);
+        QFile::setPermissions(log, QFile::permissions(log) | QFile::WriteOther);
+
+        QProcessEnvironment env;
+        env.insert("PATH", bin);
+        env.insert("CALLS", log);
+        QProcess setup;
+        setup.setProcessEnvironment(env);
+        if (otherUser && !RunAsOtherUser(setup)) QSKIP("no user other than root");
+        setup.start(dir.filePath("setup"), {});
+        QVERIFY(setup.waitForFinished(60000));
+        const QByteArray output = setup.readAllStandardOutput() + setup.readAllStandardError();
+        QVERIFY2(setup.exitStatus() == QProcess::NormalExit && setup.exitCode() == exitCode,
+                 output.constData());
+        QStringList called = QString::fromUtf8(ReadAll(log)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(called, calls);
+        // Refused for want of root: the commands to run as root are shown.
+        if (exitCode != 0) QVERIFY2(output.contains(" zip"), output.constData());
     }
 
     // The installed command finds its programs beside itself; --demo downloads from the

@@ -1,51 +1,92 @@
-// The FTDI latency timer: 1 ms while the engine runs a session, the old value afterwards.
+// A running download: the FTDI latency timer at 1 ms while it lasts and the old value
+// afterwards, however the engine ends; one engine per data folder.
 
 #include "SimulatorRun.h"
 
 #include <QTest>
+#include <csignal>
 
 class TestLatencyTimer : public QObject {
     Q_OBJECT
 
-    static QByteArray Read(const QString& path) { return ReadAll(path).trimmed(); }
-    static void Write(const QString& path, const QByteArray& value) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(value + '\n');
-    }
-
 private slots:
-    void lowerDuringSessionRestoreAfter() {
+    void runningEngine_data() {
+        QTest::addColumn<int>("signal"); // 0: the download runs to its end
+        QTest::addColumn<bool>("timerFile");
+        QTest::addColumn<bool>("otherUser");    // and a second engine is started meanwhile
+        QTest::addColumn<QByteArray>("logged"); // empty: nothing about the timer
+        QTest::newRow("download ends")
+            << 0 << true << false << QByteArray("Latency timer 16 ms -> 1 ms\r\n");
+        QTest::newRow("SIGHUP") << int(SIGHUP) << true << false
+                                << QByteArray("Latency timer 16 ms -> 1 ms\r\n");
+        // Not an FTDI adapter: left alone.
+        QTest::newRow("no latency timer") << int(SIGTERM) << false << false << QByteArray();
+        // The sysfs file is root's: the engine asks the port for its low-latency flag instead,
+        // which a pty refuses, and says so.
+        QTest::newRow("other user")
+            << int(SIGTERM) << true << true
+            << QByteArray("Latency timer 16 ms, can't be changed (Permission denied; "
+                          "low-latency flag: Inappropriate ioctl for device)\r\n");
+    }
+    void runningEngine() {
+        QFETCH(int, signal);
+        QFETCH(bool, timerFile);
+        QFETCH(bool, otherUser);
+        QFETCH(QByteArray, logged);
         // The overview is answered late, so the session is open long enough to look.
         SimulatorRun simulator(170, {"--fault", "delay:ms=900,trep=1"});
         QVERIFY2(simulator.ready(), simulator.startOutput().constData());
         const QString timer =
             simulator.sysfsRoot() + "/bus/usb-serial/devices/ttyUSB170/latency_timer";
-        Write(timer, "16");
+        if (timerFile)
+            QVERIFY(
+                WriteFile(timer, "16\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
         EngineHome home;
         simulator.connect(home);
-        QProcess engine;
-        home.start(engine, {"A E {0,0}"});
-        QTRY_COMPARE_WITH_TIMEOUT(Read(timer), QByteArray("1"), 20000);
-        const EngineResult result = EngineHome::finish(engine, 60000);
+        QProcess first;
+        QProcess second;
+        if (otherUser) {
+            if (!RunAsOtherUser(first) || !RunAsOtherUser(second))
+                QSKIP("no user other than root to run the engine as");
+            // Its home, the simulator's tree and the pty become that user's; the timer
+            // stays root's, as on a real system.
+            const OtherUser user = FindOtherUser();
+            for (const QString& path :
+                 {home.home.path(), QFileInfo(simulator.devRoot() + "/ttyUSB170").symLinkTarget()})
+                QVERIFY(::chown(QFile::encodeName(path).constData(), user.uid, user.gid) == 0);
+            const QString simulatorRoot = QFileInfo(simulator.sysfsRoot()).path();
+            QFile::setPermissions(simulatorRoot, QFile::permissions(simulatorRoot) |
+                                                     QFile::ReadOther | QFile::ExeOther);
+        }
+        // The build may lie where that user cannot go (a clone in /root): a copy in the home.
+        const QString engine = home.home.filePath("VNPCBase");
+        QVERIFY(QFile::copy(VANTREL_BIN_DIR "/VNPCBase", engine));
+        auto start = [&home, &engine](QProcess& process, const QString& command) {
+            process.setProcessEnvironment(home.environment());
+            process.start(engine, {command});
+        };
+        start(first, "A E {0,0}");
+        QTRY_VERIFY_WITH_TIMEOUT(!home.status().isEmpty(), 20000);
+        if (timerFile) QCOMPARE(ReadAll(timer), QByteArray(otherUser ? "16\n" : "1\n"));
+        if (otherUser) {
+            start(second, "C E {15,15}");
+            const EngineResult refused = EngineHome::finish(second, 10000);
+            QVERIFY(refused.finished);
+            QCOMPARE(refused.messageBoxes, QStringList{"A download is already running"});
+        }
+        if (signal) ::kill(pid_t(first.processId()), signal);
+        const EngineResult result = EngineHome::finish(first, 60000);
         QVERIFY(result.finished);
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        QCOMPARE(Read(timer), QByteArray("16"));
+        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        const QByteArray status = home.status();
+        QVERIFY2(signal ? !status.startsWith("Failed") : status == "Complete\r\n", status);
+        if (timerFile) QCOMPARE(ReadAll(timer), QByteArray("16\n"));
         const QByteArray log = home.log();
-        QVERIFY(log.contains("Latency timer 16 ms -> 1 ms\r\n"));
-        QVERIFY(log.contains("Latency timer back to 16 ms\r\n"));
-    }
-
-    // A port without the file (not an FTDI adapter) is left alone and nothing is logged.
-    void portWithoutLatencyTimer() {
-        SimulatorRun simulator(171, {});
-        QVERIFY(simulator.ready());
-        EngineHome home;
-        simulator.connect(home);
-        const EngineResult result = home.run({"C E {0,0}"}, 60000);
-        QVERIFY(result.finished);
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        QVERIFY(!home.log().contains("Latency timer"));
+        QVERIFY2(log.startsWith("A E {0,0}\r\n"), log.constData()); // the second kept out
+        QCOMPARE(log.count("Latency timer"), logged.isEmpty() ? 0 : otherUser ? 1 : 2);
+        QVERIFY2(log.contains(logged), log.constData());
+        if (!logged.isEmpty() && !otherUser)
+            QVERIFY(log.contains("Latency timer back to 16 ms\r\n"));
     }
 };
 
