@@ -10,7 +10,9 @@ cable_attached() {
   for port in "${VANTREL_SYSFS_ROOT:-/sys}"/bus/usb-serial/devices/ttyUSB*; do
     [ -e "$port" ] || continue
     product="$(readlink -f "$port")/../../product"
-    grep -qsxE 'Vantrel PC Cable|USB Tacho Download Adapter' "$product" && return 0
+    # A sysfs attribute is at most a page; never read more from a hand-made tree.
+    head -c 4096 "$product" 2>/dev/null | grep -qxE 'Vantrel PC Cable|USB Tacho Download Adapter' &&
+      return 0
   done
   return 1
 }

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QtTest>
 #include <csignal>
+#include <sys/file.h>
 
 namespace {
 const QString kScript = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/download.sh");
@@ -192,6 +193,19 @@ private slots:
     // then ends the first with its engine, and no file is saved.
     void secondRunAndInterrupt() {
         DownloadHome home;
+        {
+            // The window's engine is downloading: its lock is held and its status stays.
+            QVERIFY(QDir().mkpath(home.dataFolder()));
+            WriteFile(home.dataFolder() + "/VNPCstatus.txt", "0003/0010\r\n");
+            QFile lock(home.dataFolder() + "/VNPCBase.lock");
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            QVERIFY(::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
+            const DownloadResult refused = home.run("bash", {kScript, "A"});
+            QVERIFY2(refused.exitCode == 2 && refused.output.contains("already running"),
+                     refused.output.constData());
+            QCOMPARE(home.status(), QString("0003/0010\r\n"));
+            QVERIFY(QFile::remove(home.dataFolder() + "/VNPCstatus.txt"));
+        }
         SimulatorRun simulator(kPort, kShortUnit + QStringList{"--delay", "300"});
         QVERIFY2(simulator.ready(), simulator.startOutput());
         simulator.connect(home);

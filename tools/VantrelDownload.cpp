@@ -18,6 +18,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -75,6 +76,16 @@ Exit status:
   3    bad usage
   130  ended by Ctrl+C (128 + the signal's number for SIGTERM and SIGHUP)
 )";
+
+// Whether an engine holds its lock on the data folder (the window's download, say).
+bool EngineRunning(const QString& dataFolder) {
+    const QByteArray path = QFile::encodeName(dataFolder + QStringLiteral("/VNPCBase.lock"));
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd); // also drops the probe's own lock before this run's engine takes it
+    return held;
+}
 
 struct Options {
     QString command; // what the engine is given
@@ -464,7 +475,8 @@ private:
             QStringLiteral("Can't find a VantrelPC cable"),
             QStringLiteral("Kein VantrelPC-Kabel angeschlossen"),
             QStringLiteral("Error: Selected Com port in use"),
-            QStringLiteral("Error: Selected Com port not available")};
+            QStringLiteral("Error: Selected Com port not available"),
+            QStringLiteral("A download is already running")};
         for (const QString& message : messages_)
             if (noCable.contains(message) ||
                 message.startsWith(QLatin1String("Please disconnect your VantrelPC cable")))
@@ -552,6 +564,13 @@ int main(int argc, char* argv[]) {
                                    "running in %1; try again when it has ended\n")
                         .arg(dataFolder));
         return lock < 0 ? kFailed : kNoCable;
+    }
+    // The window's engine holds this while it downloads: do not touch its status file.
+    if (EngineRunning(dataFolder)) {
+        Print(stderr, QStringLiteral("vantrel-download: A download is already running in %1; "
+                                     "try again when it has ended\n")
+                          .arg(dataFolder));
+        return kNoCable;
     }
     // The window's settings when there are none yet (its folders, its naming style), so
     // both save to the same place under the same names; an existing file is only read.
