@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Framing.h"
 #include "SerialLink.h"
+#include "TrepNumbering.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -54,7 +55,7 @@ public:
     qint32 BaudCode = 4;
     qint32 CurrentTrep = 0;
     qint32 BaseTrep = 0;
-    bool Gen2Mode = false;
+    TrepNumbering Numbering = TrepNumbering::Gen1;
     QString DataKind;
     qint16 TrepIndex = 0;
     qint32 SubMessageCounter = 1;
@@ -121,7 +122,6 @@ private:
     void readOverview();
     void setDownloadPeriod();
     void takeNextEntry();
-    bool isGen2Numbered(qint32 trep) const;
     qint32 trepWeight(qint32 baseTrep) const;
     qint32 expectedLatestVuBlocks() const;
 

@@ -65,7 +65,7 @@ void Session::StartSession() {
     DownloadData.clear();
     DataKind.clear();
     TrepIndex = 0;
-    CurrentTrep = trepSequence[0] + (Gen2Mode ? 32 : 0);
+    CurrentTrep = TrepFor(trepSequence[0], Numbering);
     RxRetries = 0;
     timerRx.setInterval(RxTimeout());
     if (SessionState > 0) SendRequest();
@@ -137,22 +137,17 @@ void Session::ResendLastMessage() {
 
 void Session::sendTransferData() {
     const quint8 trep = quint8(CurrentTrep);
-    if (CurrentTrep == 2 || CurrentTrep == 34) {
+    if (EntryOf(CurrentTrep, Numbering) == TrepEntry::Activities)
         TransmitMessage(TransferDataDated(trep, ActivityDay));
-    } else if (CurrentTrep == 38) {
-        TransmitMessage(TransferData(6));
-        log_.sShowText(QStringLiteral("Card Download"));
-    } else {
+    else
         TransmitMessage(TransferData(trep));
-    }
 }
 
 // The kind of data this download holds, decided by the first TREP that tells.
 void Session::classifyDownload() {
-    if (!Gen2Mode)
-        BaseTrep = CurrentTrep;
-    else if (CurrentTrep != 6)
-        BaseTrep = CurrentTrep - 32;
+    // In second-generation numbering the card keeps the kind of the TREP before it.
+    if (Numbering == TrepNumbering::Gen1 || CurrentTrep != TrepEntry::Card)
+        BaseTrep = EntryOf(CurrentTrep, Numbering);
     if (!DataKind.isEmpty()) return;
     if (BaseTrep == 1) return;
     if (BaseTrep >= 2 && BaseTrep <= 4) {

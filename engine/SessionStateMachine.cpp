@@ -215,12 +215,13 @@ void Session::onRefusal(qint32 lMessageID) {
             link_.pause(kResendPause);
             ResendLastMessage();
             ++SubFunctionRetries;
-        } else if (!Gen2Mode) {
+        } else if (Numbering == TrepNumbering::Gen1) {
             // Perhaps a second-generation unit: the same TREP in its numbering.
             ResendPending = true;
-            Gen2Mode = true;
+            Numbering = TrepNumbering::Gen2V1;
             SubFunctionRetries = 0;
-            CurrentTrep += 32;
+            CurrentTrep = Renumbered(CurrentTrep, TrepNumbering::Gen1, Numbering);
+            log_.sShowText(QStringLiteral("Second-generation version 1 TREPs"));
             SendRequest();
         } else {
             log_.sShowText(QStringLiteral("Sub-function not supported"));

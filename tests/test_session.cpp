@@ -366,7 +366,7 @@ private slots:
         for (const QByteArray& request : link_->requests)
             if (request.at(4) == '\x36') treps << quint8(request.at(5));
         QCOMPARE(treps, (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
-        QVERIFY(session().Gen2Mode);
+        QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);
         QCOMPARE(log_->area().count("Sub-function not supported"), 1);
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
@@ -613,12 +613,40 @@ private slots:
         };
         start("\x05\x01", 'L');
         run();
-        QVERIFY(session().Gen2Mode);
+        QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);
         QCOMPARE(session().Vrn, vrn);
         QCOMPARE(log_->area().contains("Registration number missing from the overview"),
                  vrn.isEmpty());
         QVERIFY(!log_->area().contains("Overview incomplete"));
         QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    // The regulation's TREP of each kind of data in the first generation, version 1 and
+    // version 2 numbering, and back; the makers' own TREPs move only in version 1.
+    void trepNumbering_data() {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QByteArray>("treps");
+        QTest::newRow("overview") << 0x01 << QByteArray("01 21 31");
+        QTest::newRow("activities") << 0x02 << QByteArray("02 22 32");
+        QTest::newRow("events and faults") << 0x03 << QByteArray("03 23 33");
+        QTest::newRow("detailed speed") << 0x04 << QByteArray("04 24 24");
+        QTest::newRow("technical data") << 0x05 << QByteArray("05 25 35");
+        QTest::newRow("card") << 0x06 << QByteArray("06 06 06");
+        QTest::newRow("maker's card") << 0x17 << QByteArray("17 17 17");
+        QTest::newRow("end") << 0xFF << QByteArray("ff ff ff");
+        QTest::newRow("maker's data 017") << 0x11 << QByteArray("11 31 11");
+        QTest::newRow("168 h of speed 025") << 0x19 << QByteArray("19 39 19");
+    }
+    void trepNumbering() {
+        QFETCH(int, entry);
+        QFETCH(QByteArray, treps);
+        const QByteArray bytes = QByteArray::fromHex(treps);
+        for (const auto numbering :
+             {TrepNumbering::Gen1, TrepNumbering::Gen2V1, TrepNumbering::Gen2V2}) {
+            const int trep = quint8(bytes[int(numbering)]);
+            QCOMPARE(TrepFor(entry, numbering), trep);
+            QCOMPARE(EntryOf(trep, numbering), entry);
+        }
     }
 
     // Overviews cut short at any length: the session reads what is there and goes on.
