@@ -64,7 +64,9 @@ public:
     qint32 RxRetries = 0;
     QDateTime SessionStart;
 
-    // State machine.
+    // State machine. After Request Upload the session asks once for the unit's download
+    // interface version, in a state of its own, before the first TREP.
+    static constexpr qint32 kInterfaceVersionState = 10;
     qint16 IntegrityErrors = 0;
     bool IntegrityLimitReached = false;
     qint16 SubFunctionRetries = 0;
@@ -109,6 +111,8 @@ private:
     void onIntegrityError();
     void onResponsePending();
     void onRefusal(qint32 lMessageID);
+    void onInterfaceVersion(qint32 lMessageID, bool& sendAtEnd);
+    void startTrepWalk(const QString& version);
     void repeatOrGiveUp(qint32 lMessageID);
     void dropPartialTrep();
 
@@ -133,4 +137,5 @@ private:
     qsizetype trepStart_ = 0; // where the current TREP's block begins in its data
     int repeats_ = 0;         // answers that only make the same request go out again
     bool ended_ = false;      // the program has been told to end
+    bool interfaceVersionAsked_ = false;
 };

@@ -110,6 +110,9 @@ void Session::SendRequest() {
     case 9:
         TransmitMessage(AcknowledgeSubMessage(quint16(SubMessageCounter)));
         break;
+    case kInterfaceVersionState:
+        TransmitMessage(TransferData(kInterfaceVersionTrep));
+        break;
     default:
         timerRx.stop();
         ShowMessageBox(QStringLiteral("Invalid Comm State - %1").arg(SessionState));
@@ -185,6 +188,14 @@ void Session::timerRx_Timer() {
     if (RxRetries < kMaxRxTries) {
         // A response that stopped half-way would swallow the start of the next answer.
         assembler_.clear();
+        SendRequest();
+        return;
+    }
+    if (SessionState == kInterfaceVersionState) {
+        // No answer counts as a refusal: the unit is asked for its data as before.
+        assembler_.clear();
+        RxRetries = 0;
+        startTrepWalk(QString());
         SendRequest();
         return;
     }

@@ -3,8 +3,8 @@
 #include <QtGlobal>
 
 // How the TREPs of a download are numbered on the wire. A session starts with the first
-// generation's numbers and takes the version 1 numbers when a unit refuses a
-// first-generation one.
+// generation's numbers, takes the version 2 numbers when the unit reports download interface
+// version 2 or higher, and the version 1 numbers when a unit refuses a first-generation one.
 enum class TrepNumbering { Gen1, Gen2V1, Gen2V2 };
 
 // Entries of the TREP sequence: a kind of data by its first-generation number, or 255.
@@ -27,3 +27,6 @@ qint32 EntryOf(qint32 trep, TrepNumbering numbering);
 inline qint32 Renumbered(qint32 trep, TrepNumbering from, TrepNumbering to) {
     return TrepFor(EntryOf(trep, from), to);
 }
+
+// Transfer Data with this TRTP asks a unit for its download interface version.
+constexpr quint8 kInterfaceVersionTrep = 0x00;

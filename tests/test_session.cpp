@@ -63,11 +63,15 @@ QByteArray Gen2Overview(const QByteArray& registration, quint32 oldest, quint32 
            array(0x13, Be32(oldest) + Be32(latest));
 }
 
+const QByteArray InterfaceVersionRequest = QByteArray::fromHex("80EEF002360096");
+
 // The vehicle unit's side of the protocol, answering by the regulation unless a test
 // scripts something else for a request.
 class MiniVu {
 public:
     QMap<quint8, QByteArray> blocks; // data of each TREP, behind 0x76 and the TREP
+    // The download interface version (TRTP 00); empty: refused, as an older unit does.
+    QByteArray interfaceVersion;
     // Returns the frames to send for a request; an empty optional means "answer normally".
     std::function<std::optional<QList<QByteArray>>(const QByteArray& request)> script;
     QList<QByteArray> dayRequests;
@@ -100,6 +104,10 @@ public:
 private:
     QList<QByteArray> transfer(const QByteArray& request) {
         trep_ = quint8(request.at(5));
+        if (trep_ == 0x00)
+            return {interfaceVersion.isEmpty()
+                        ? Negative(0x36, 0x12)
+                        : Response("\x76" + QByteArray(1, '\0') + interfaceVersion)};
         if (request.at(3) == 6) dayRequests << request.mid(6, 4);
         remaining_ = blocks.value(trep_);
         part_ = 0;
@@ -166,8 +174,12 @@ class TestSession : public QObject {
         return list;
     }
 
-    QString lastRequestHex() const {
-        return QString::fromLatin1(link_->requests.last().toHex(' '));
+    // The TREP of every Transfer Data request, in order.
+    QByteArray treps() const {
+        QByteArray list;
+        for (const QByteArray& request : link_->requests)
+            if (!request.startsWith('\x81') && request.at(4) == '\x36') list += request.at(5);
+        return list;
     }
 
 private slots:
@@ -362,10 +374,8 @@ private slots:
         start("\x05\x01\x03", 'L');
         run();
         QCOMPARE(link_->pauses.count(1000), 4);
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
+        // The refused download interface version costs no pause.
+        QCOMPARE(treps().toHex(' '), QByteArray("00 05 01 01 01 21 21 21 23"));
         QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);
         QCOMPARE(log_->area().count("Sub-function not supported"), 1);
         QCOMPARE(statuses_.last(), QString("Complete"));
@@ -379,10 +389,7 @@ private slots:
         start("\x05\x03\x04", 'L');
         run();
         QVERIFY(log_->area().contains("Data not available"));
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 3, 4}));
+        QCOMPARE(treps().toHex(' '), QByteArray("00 05 03 04"));
         QCOMPARE(status_->BlocksReceived, 1 + 1 + 46);
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
@@ -396,10 +403,7 @@ private slots:
         };
         start("\x05\x06", 'C');
         run();
-        QList<quint8> treps;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        QCOMPARE(treps, (QList<quint8>{5, 0x17, 6}));
+        QCOMPARE(treps().toHex(' '), QByteArray("00 05 17 06"));
         QVERIFY(log_->area().contains("General reject"));
         QCOMPARE(status_->BlocksExpected, 28);
     }
@@ -457,7 +461,9 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(QStringList, boxes);
         vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
-            if (!request.startsWith('\x81') && quint8(request.at(4)) == sid) return QList{answer};
+            if (!request.startsWith('\x81') && quint8(request.at(4)) == sid &&
+                request != InterfaceVersionRequest)
+                return QList{answer};
             return std::nullopt;
         };
         start("\x05");
@@ -647,6 +653,97 @@ private slots:
             QCOMPARE(TrepFor(entry, numbering), trep);
             QCOMPARE(EntryOf(trep, numbering), entry);
         }
+    }
+
+    // The download interface version, asked once after Request Upload: version 2 or higher
+    // brings the version 2 TREPs, any other answer or none leaves the numbering as it was.
+    // Either way the question costs no pause, skip, restart or progress step.
+    void interfaceVersion_data() {
+        QTest::addColumn<QList<QByteArray>>("answer"); // to TRTP 00; none: silence
+        QTest::addColumn<QByteArray>("expected");      // the TREPs asked for, in order
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("boxes");
+        const auto version = [](const char* hex) {
+            return QList{Response(QByteArray::fromHex(QByteArray("7600") + hex))};
+        };
+        const QByteArray v2("00 35 31 32 32 24"), gen1("00 05 01 02 02 04");
+        const QString v2Mode("VU download interface version 2.2 - version 2 TREPs");
+        const QString notGiven("VU download interface version not given - first-generation TREPs");
+        QTest::newRow("2.2") << version("0202") << v2 << v2Mode << QStringList{};
+        QTest::newRow("2.3") << version("0203") << v2
+                             << "VU download interface version 2.3 - version 2 TREPs"
+                             << QStringList{};
+        QTest::newRow("pending, then 2.2")
+            << (QList{Negative(0x36, 0x78)} + version("0202")) << v2 << v2Mode << QStringList{};
+        QTest::newRow("2.1") << version("0201") << gen1
+                             << "VU download interface version 2.1 - first-generation TREPs"
+                             << QStringList{};
+        QTest::newRow("no version") << version("02") << gen1 << notGiven << QStringList{};
+        QTest::newRow("sub-function not supported")
+            << QList{Negative(0x36, 0x12)} << gen1 << notGiven << QStringList{};
+        QTest::newRow("conditions not correct")
+            << QList{Negative(0x36, 0x22)} << gen1 << notGiven << QStringList{};
+        QTest::newRow("wrong checksum") << QList{QByteArray::fromHex("80F0EE0476000202FF")} << gen1
+                                        << notGiven << QStringList{"lResult - 4096"};
+        QTest::newRow("silence") << QList<QByteArray>{} << "00 00 " + gen1 << notGiven
+                                 << QStringList{};
+    }
+    void interfaceVersion() {
+        QFETCH(QList<QByteArray>, answer);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, mode);
+        QFETCH(QStringList, boxes);
+        const quint32 latest = k20240101 + 27 * kDay;
+        vu_.blocks[0x35] = QByteArray(200, '\x35');
+        vu_.blocks[0x31] = Gen2Overview("\x0D\x01GEN2-REG-0013", k20240101, latest);
+        vu_.blocks[0x32] = QByteArray(40, '\x32');
+        vu_.blocks[0x24] = QByteArray(251 * 19 + 100, '\x24'); // twenty parts
+        vu_.script = [answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request == InterfaceVersionRequest) return answer;
+            return std::nullopt;
+        };
+        session().SessionDays = 1;
+        start("\x05\x01\x02\x04\x05", 'L');
+        run();
+        if (answer.isEmpty()) {
+            for (int timeout = 0; timeout < 3; ++timeout) {
+                session().timerRx_Timer();
+                run();
+            }
+        }
+        QCOMPARE(treps().toHex(' '), expected);
+        QVERIFY2(log_->area().contains(mode + "\r\n"), qPrintable(log_->area()));
+        QCOMPARE(boxes_, boxes);
+        QCOMPARE(sids().count('\x81'), 1);
+        QCOMPARE(link_->pauses.count(1000), 0);
+        QVERIFY(!log_->area().contains("Data Integrity Error"));
+        QVERIFY(!log_->area().contains("not supported"));
+        // The same days, acknowledgements and progress in either numbering.
+        QCOMPARE(vu_.dayRequests, (QList<QByteArray>{Be32(latest - kDay), Be32(latest)}));
+        QByteArray acks;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x83') acks += request.mid(5, 3);
+        QByteArray speedAcks;
+        for (char part = 2; part <= 20; ++part)
+            speedAcks += QByteArray("\x76\0", 2) + part;
+        QVERIFY(acks.endsWith(speedAcks));
+        QVERIFY(statuses_.contains("0005/0051")); // after the 8th part of detailed speed
+        QCOMPARE(status_->BlocksReceived, 50);
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        // The blocks as asked for, the technical data read first last; the interface version
+        // is not data.
+        QByteArray asked = QByteArray::fromHex(expected);
+        while (asked.startsWith('\0'))
+            asked.remove(0, 1);
+        QByteArray file;
+        for (const char trep : asked.mid(1) + asked.left(1))
+            file += "\x76" + QByteArray(1, trep) + vu_.blocks[quint8(trep)];
+        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
+        QCOMPARE(files.size(), 1);
+        QVERIFY(files.first().contains(asked.contains('\x31') ? "_GEN2-REG-0013_" : "_AB-123-CD "));
+        QFile saved(dir_.filePath(files.first()));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll() == file);
     }
 
     // Overviews cut short at any length: the session reads what is there and goes on.

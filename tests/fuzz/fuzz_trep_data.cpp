@@ -178,7 +178,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (int piece = 0; piece < kMaxPieces && input.remaining_bytes() > 0; ++piece) {
         session->Comm1_OnComm(NextPiece(input));
-        Check(session->SessionState >= 0 && session->SessionState <= 9);
+        Check(session->SessionState >= 0 &&
+              session->SessionState <= Session::kInterfaceVersionState);
         Check(session->TrepIndex >= 0);
     }
     session.reset();
