@@ -269,21 +269,6 @@ private slots:
         QVERIFY(files.first().contains("_AB-123-CD    _WDB9634031L123456.DDD"));
     }
 
-    void detailedSpeedProgressAndAcknowledgements() {
-        start("\x05\x04", 'L');
-        run();
-        // Twenty parts: nineteen acknowledgements numbered 2 to 20.
-        QList<QByteArray> acks;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x83') acks << request.mid(6, 2);
-        QCOMPARE(acks.size(), 19);
-        QCOMPARE(acks.first(), QByteArray("\x00\x02", 2));
-        QCOMPARE(acks.last(), QByteArray("\x00\x14", 2));
-        QVERIFY(statuses_.contains("0002/0028")); // one after the 8th part
-        QVERIFY(statuses_.contains("0003/0028")); // one after the 16th
-        QCOMPARE(status_->BlocksReceived, 47);
-    }
-
     void outOfOrderSubMessageIsAcknowledgedAgain() {
         start("\x05\x04", 'L');
         bool once = true;
@@ -585,16 +570,6 @@ private slots:
         QVERIFY(log_->area().contains("Input/output error"));
     }
 
-    void latestVuDays() {
-        session().SessionDays = 7;
-        start("\x05\x01\x02", 'L');
-        run();
-        QCOMPARE(vu_.dayRequests.size(), 8);
-        QCOMPARE(vu_.dayRequests.first(), Be32(k20240101 + 20 * kDay));
-        QCOMPARE(status_->BlocksExpected, 1 + 1 + 8);
-        QVERIFY(log_->area().contains("Download from 2024-01-21 65AC5E80"));
-    }
-
     void latestVuWithoutOverviewAsksForDayZero() {
         start("\x05\x02", 'L');
         run();
@@ -666,7 +641,8 @@ private slots:
         const auto version = [](const char* hex) {
             return QList{Response(QByteArray::fromHex(QByteArray("7600") + hex))};
         };
-        const QByteArray v2("00 35 31 32 32 24"), gen1("00 05 01 02 02 04");
+        const QByteArray v2("00 35 31 32 32 32 32 32 32 32 32 24");
+        const QByteArray gen1("00 05 01 02 02 02 02 02 02 02 02 04");
         const QString v2Mode("VU download interface version 2.2 - version 2 TREPs");
         const QString notGiven("VU download interface version not given - first-generation TREPs");
         QTest::newRow("2.2") << version("0202") << v2 << v2Mode << QStringList{};
@@ -702,7 +678,7 @@ private slots:
             if (request == InterfaceVersionRequest) return answer;
             return std::nullopt;
         };
-        session().SessionDays = 1;
+        session().SessionDays = 7;
         start("\x05\x01\x02\x04\x05", 'L');
         run();
         if (answer.isEmpty()) {
@@ -718,8 +694,13 @@ private slots:
         QCOMPARE(link_->pauses.count(1000), 0);
         QVERIFY(!log_->area().contains("Data Integrity Error"));
         QVERIFY(!log_->area().contains("not supported"));
-        // The same days, acknowledgements and progress in either numbering.
-        QCOMPARE(vu_.dayRequests, (QList<QByteArray>{Be32(latest - kDay), Be32(latest)}));
+        // The same days, acknowledgements and progress in either numbering: seven days back
+        // from the latest, that day included; twenty parts of detailed speed, a step after
+        // the 8th and the 16th.
+        QCOMPARE(vu_.dayRequests.size(), 8);
+        QCOMPARE(vu_.dayRequests.first(), Be32(latest - 7 * kDay));
+        QCOMPARE(vu_.dayRequests.last(), Be32(latest));
+        QVERIFY(log_->area().contains("Download from 2024-01-21 65AC5E80"));
         QByteArray acks;
         for (const QByteArray& request : link_->requests)
             if (request.at(4) == '\x83') acks += request.mid(5, 3);
@@ -727,8 +708,9 @@ private slots:
         for (char part = 2; part <= 20; ++part)
             speedAcks += QByteArray("\x76\0", 2) + part;
         QVERIFY(acks.endsWith(speedAcks));
-        QVERIFY(statuses_.contains("0005/0051")); // after the 8th part of detailed speed
-        QCOMPARE(status_->BlocksReceived, 50);
+        QVERIFY(statuses_.contains("0011/0057"));
+        QVERIFY(statuses_.contains("0012/0057"));
+        QCOMPARE(status_->BlocksReceived, 56);
         QCOMPARE(statuses_.last(), QString("Complete"));
         // The blocks as asked for, the technical data read first last; the interface version
         // is not data.
