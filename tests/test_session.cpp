@@ -70,8 +70,6 @@ const QByteArray InterfaceVersionRequest = QByteArray::fromHex("80EEF002360096")
 class MiniVu {
 public:
     QMap<quint8, QByteArray> blocks; // data of each TREP, behind 0x76 and the TREP
-    // The download interface version (TRTP 00); empty: refused, as an older unit does.
-    QByteArray interfaceVersion;
     // Returns the frames to send for a request; an empty optional means "answer normally".
     std::function<std::optional<QList<QByteArray>>(const QByteArray& request)> script;
     QList<QByteArray> dayRequests;
@@ -104,10 +102,7 @@ public:
 private:
     QList<QByteArray> transfer(const QByteArray& request) {
         trep_ = quint8(request.at(5));
-        if (trep_ == 0x00)
-            return {interfaceVersion.isEmpty()
-                        ? Negative(0x36, 0x12)
-                        : Response("\x76" + QByteArray(1, '\0') + interfaceVersion)};
+        if (trep_ == 0x00) return {Negative(0x36, 0x12)}; // no download interface version
         if (request.at(3) == 6) dayRequests << request.mid(6, 4);
         remaining_ = blocks.value(trep_);
         part_ = 0;
@@ -411,6 +406,7 @@ private slots:
         const QByteArray order = sids();
         QCOMPARE(order.count('\x81'), 4); // the start and three restarts
         QCOMPARE(order.count('\x87'), 2); // the speed change happens once only
+        QCOMPARE(treps().count('\0'), 1); // and the download interface version is asked once
         QVERIFY(order.endsWith("\x37\x82"));
         QVERIFY(session().IntegrityLimitReached);
         // The list was not finished, so the save writes no final status of its own.
