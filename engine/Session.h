@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Framing.h"
 #include "SerialLink.h"
+#include "TrepNumbering.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -54,7 +55,7 @@ public:
     qint32 BaudCode = 4;
     qint32 CurrentTrep = 0;
     qint32 BaseTrep = 0;
-    bool Gen2Mode = false;
+    TrepNumbering Numbering = TrepNumbering::Gen1;
     QString DataKind;
     qint16 TrepIndex = 0;
     qint32 SubMessageCounter = 1;
@@ -63,7 +64,9 @@ public:
     qint32 RxRetries = 0;
     QDateTime SessionStart;
 
-    // State machine.
+    // State machine. After Request Upload the session asks once for the unit's download
+    // interface version, in a state of its own, before the first TREP.
+    static constexpr qint32 kInterfaceVersionState = 10;
     qint16 IntegrityErrors = 0;
     bool IntegrityLimitReached = false;
     qint16 SubFunctionRetries = 0;
@@ -114,6 +117,8 @@ private:
     void onIntegrityError();
     void onResponsePending();
     void onRefusal(qint32 lMessageID);
+    void onInterfaceVersion(qint32 lMessageID, bool& sendAtEnd);
+    void startTrepWalk(const QString& version);
     void repeatOrGiveUp(qint32 lMessageID);
     void dropPartialTrep();
 
@@ -127,7 +132,6 @@ private:
     void readOverview();
     void setDownloadPeriod();
     void takeNextEntry();
-    bool isGen2Numbered(qint32 trep) const;
     qint32 trepWeight(qint32 baseTrep) const;
     qint32 expectedLatestVuBlocks() const;
 
@@ -140,4 +144,5 @@ private:
     int repeats_ = 0;         // answers that only make the same request go out again
     bool ended_ = false;      // the program has been told to end
     bool fileLost_ = false;   // a file with data could be saved nowhere
+    bool interfaceVersionAsked_ = false;
 };

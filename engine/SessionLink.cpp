@@ -72,7 +72,7 @@ void Session::StartSession() {
     DownloadData.clear();
     DataKind.clear();
     TrepIndex = 0;
-    CurrentTrep = trepSequence[0] + (Gen2Mode ? 32 : 0);
+    CurrentTrep = TrepFor(trepSequence[0], Numbering);
     RxRetries = 0;
     setRxInterval(RxTimeout());
     if (SessionState > 0) SendRequest();
@@ -118,6 +118,9 @@ void Session::SendRequest() {
     case 9:
         TransmitMessage(AcknowledgeSubMessage(quint16(SubMessageCounter)));
         break;
+    case kInterfaceVersionState:
+        TransmitMessage(TransferData(kInterfaceVersionTrep));
+        break;
     default:
         timerRx.stop();
         ShowMessageBox(QStringLiteral("Invalid Comm State - %1").arg(SessionState));
@@ -145,22 +148,17 @@ void Session::ResendLastMessage() {
 
 void Session::sendTransferData() {
     const quint8 trep = quint8(CurrentTrep);
-    if (CurrentTrep == 2 || CurrentTrep == 34) {
+    if (EntryOf(CurrentTrep, Numbering) == TrepEntry::Activities)
         TransmitMessage(TransferDataDated(trep, ActivityDay));
-    } else if (CurrentTrep == 38) {
-        TransmitMessage(TransferData(6));
-        log_.sShowText(QStringLiteral("Card Download"));
-    } else {
+    else
         TransmitMessage(TransferData(trep));
-    }
 }
 
 // The kind of data this download holds, decided by the first TREP that tells.
 void Session::classifyDownload() {
-    if (!Gen2Mode)
-        BaseTrep = CurrentTrep;
-    else if (CurrentTrep != 6)
-        BaseTrep = CurrentTrep - 32;
+    // In second-generation numbering the card keeps the kind of the TREP before it.
+    if (Numbering == TrepNumbering::Gen1 || CurrentTrep != TrepEntry::Card)
+        BaseTrep = EntryOf(CurrentTrep, Numbering);
     if (!DataKind.isEmpty()) return;
     if (BaseTrep == 1) return;
     if (BaseTrep >= 2 && BaseTrep <= 4) {
@@ -198,6 +196,14 @@ void Session::timerRx_Timer() {
     if (RxRetries < kMaxRxTries) {
         // A response that stopped half-way would swallow the start of the next answer.
         assembler_.clear();
+        SendRequest();
+        return;
+    }
+    if (SessionState == kInterfaceVersionState) {
+        // No answer counts as a refusal: the unit is asked for its data as before.
+        assembler_.clear();
+        RxRetries = 0;
+        startTrepWalk(QString());
         SendRequest();
         return;
     }

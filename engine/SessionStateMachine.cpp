@@ -94,7 +94,8 @@ void Session::lRespondToMessage(qint32 lMessageID) {
         break; // Transition Baud Rate is sent again, with the speed change
     case 5:
         if (lMessageID == MessageId::RequestUpload) {
-            SessionState = 6;
+            SessionState = interfaceVersionAsked_ ? 6 : kInterfaceVersionState;
+            interfaceVersionAsked_ = true;
             SubMessageCounter = 1;
         } else {
             fail(lMessageID);
@@ -103,6 +104,9 @@ void Session::lRespondToMessage(qint32 lMessageID) {
     case 6:
     case 9:
         onTransferData(lMessageID, sendAtEnd);
+        break;
+    case kInterfaceVersionState:
+        onInterfaceVersion(lMessageID, sendAtEnd);
         break;
     case 7:
         if (lMessageID == MessageId::TransferExit) {
@@ -226,12 +230,12 @@ void Session::onResponsePending() {
 
 void Session::onRefusal(qint32 lMessageID) {
     setRxInterval(RxTimeout());
-    if (CurrentTrep == 23) {
+    if (CurrentTrep == TrepEntry::MakerCard) {
         // This unit reads the card with the common TREP: ask for it at once, whichever part
         // of the answer was refused, and keep nothing of that answer.
         log_.sShowText(RefusalText(lMessageID));
         dropPartialTrep();
-        CurrentTrep = 6;
+        CurrentTrep = TrepEntry::Card;
         SessionState = 6;
         SubMessageCounter = 1;
         return;
@@ -242,17 +246,55 @@ void Session::onRefusal(qint32 lMessageID) {
         link_.wait(kResendPause);
         ResendLastMessage();
         ++SubFunctionRetries;
-    } else if (lMessageID == MessageId::SubFunctionNotSupported && !Gen2Mode) {
+    } else if (lMessageID == MessageId::SubFunctionNotSupported &&
+               Numbering == TrepNumbering::Gen1) {
         // Perhaps a second-generation unit: the same TREP in its numbering.
         ResendPending = true;
-        Gen2Mode = true;
+        Numbering = TrepNumbering::Gen2V1;
         SubFunctionRetries = 0;
-        CurrentTrep += 32;
+        CurrentTrep = Renumbered(CurrentTrep, TrepNumbering::Gen1, Numbering);
+        log_.sShowText(QStringLiteral("Second-generation version 1 TREPs"));
         SendRequest();
     } else {
         log_.sShowText(RefusalText(lMessageID));
         skipTrep();
     }
+}
+
+// A unit of version 2 or later answers 0x76 0x00, its generation and its version. Any other
+// answer, or none, leaves the numbering as it was; it is never an integrity error or a skip.
+void Session::onInterfaceVersion(qint32 lMessageID, bool& sendAtEnd) {
+    if (lMessageID == MessageId::ResponsePending) {
+        onResponsePending();
+        sendAtEnd = false;
+        return;
+    }
+    setRxInterval(RxTimeout());
+    // Header, length, 0x76, the TRTP, generation, version, checksum.
+    const bool answered = lMessageID == MessageId::TransferData && response_.size() >= 9 &&
+                          quint8(response_[3]) >= 4 &&
+                          quint8(response_[5]) == kInterfaceVersionTrep;
+    if (!answered) {
+        startTrepWalk(QString());
+        return;
+    }
+    const quint8 generation = quint8(response_[6]);
+    const quint8 version = quint8(response_[7]);
+    if (generation == 2 && version >= 2) {
+        Numbering = TrepNumbering::Gen2V2;
+        CurrentTrep = Renumbered(CurrentTrep, TrepNumbering::Gen1, Numbering);
+    }
+    startTrepWalk(QStringLiteral("%1.%2").arg(generation).arg(version));
+}
+
+void Session::startTrepWalk(const QString& version) {
+    log_.sShowText(QStringLiteral("VU download interface version ") +
+                   (version.isEmpty() ? QStringLiteral("not given") : version) +
+                   (Numbering == TrepNumbering::Gen2V2
+                        ? QStringLiteral(" - version 2 TREPs")
+                        : QStringLiteral(" - first-generation TREPs")));
+    SessionState = 6;
+    SubMessageCounter = 1;
 }
 
 void Session::skipTrep() {

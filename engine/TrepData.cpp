@@ -155,7 +155,8 @@ qint32 Session::trepWeight(qint32 baseTrep) const {
 }
 
 void Session::completeTrep() {
-    if (BaseTrep == 5 && !Gen2Mode) readTechnicalData();
+    if (BaseTrep == TrepEntry::TechnicalData && Numbering == TrepNumbering::Gen1)
+        readTechnicalData();
     if (BaseTrep == 1) {
         readOverview();
         setDownloadPeriod();
@@ -165,9 +166,12 @@ void Session::completeTrep() {
     SetNextTREP();
     status_.WriteStatus(QString());
 
-    const qint32 nextBase = isGen2Numbered(CurrentTrep) ? CurrentTrep - 32 : CurrentTrep;
+    const qint32 nextBase = EntryOf(CurrentTrep, Numbering);
     // Another overview or a card starts a new file: save what has been collected first.
-    if ((nextBase == 1 || nextBase == 6 || nextBase == 23) && TrepIndex >= 2) SaveFile();
+    if ((nextBase == TrepEntry::Overview || nextBase == TrepEntry::Card ||
+         nextBase == TrepEntry::MakerCard) &&
+        TrepIndex >= 2)
+        SaveFile();
 
     if (CurrentTrep == kTrepEnd) {
         SessionState = 7;
@@ -193,7 +197,7 @@ void Session::readTechnicalData() {
 
 void Session::readOverview() {
     const QByteArray block = DownloadData.mid(trepStart_);
-    if (Gen2Mode) {
+    if (Numbering != TrepNumbering::Gen1) {
         const SecondGenOverview overview = ReadSecondGenOverview(block);
         Vin = overview.Vin;
         Vrn = overview.Vrn;
@@ -274,7 +278,7 @@ qint32 Session::expectedLatestVuBlocks() const {
 }
 
 void Session::SetNextTREP() {
-    BaseTrep = Gen2Mode ? CurrentTrep - 32 : CurrentTrep;
+    BaseTrep = EntryOf(CurrentTrep, Numbering);
     if (BaseTrep == 2) {
         const qint64 nextDay = qint64(Unsigned(ActivityDay)) + kDay;
         ActivityDay = qint32(quint32(nextDay));
@@ -286,25 +290,22 @@ void Session::SetNextTREP() {
         PreviousTrep = CurrentTrep;
         takeNextEntry();
     }
-    if (!Trep5Data.isEmpty() && CurrentTrep == 5) {
-        // Read at the start already: its data takes this place in the file.
+    // Read at the start already: its data takes this place in the file. A unit that came to
+    // version 1 numbering through refusals is asked again.
+    if (!Trep5Data.isEmpty() && Numbering != TrepNumbering::Gen2V1 &&
+        EntryOf(CurrentTrep, Numbering) == TrepEntry::TechnicalData) {
         DownloadData += Trep5Data;
         if (DataKind.isEmpty()) DataKind = QStringLiteral("M");
         log_.sShowText(QStringLiteral("TREP5 read previously"));
         PreviousTrep = CurrentTrep;
         takeNextEntry();
     }
-    if (VuMakerCode == 0xA1 && CurrentTrep == 6)
-        CurrentTrep = 23; // this maker reads the card with its own TREP first
+    if (VuMakerCode == 0xA1 && CurrentTrep == TrepEntry::Card)
+        CurrentTrep = TrepEntry::MakerCard; // this maker reads the card with its own TREP first
 }
 
 void Session::takeNextEntry() {
     ++TrepIndex;
-    CurrentTrep = TrepIndex < kTrepSequenceSize ? trepSequence[TrepIndex] : kTrepEnd;
-    if (isGen2Numbered(CurrentTrep)) CurrentTrep += 32;
-}
-
-// In second-generation mode the TREPs carry 32 more, except the card's and the end mark.
-bool Session::isGen2Numbered(qint32 trep) const {
-    return Gen2Mode && trep != 6 && trep != 23 && trep != kTrepEnd;
+    CurrentTrep =
+        TrepFor(TrepIndex < kTrepSequenceSize ? trepSequence[TrepIndex] : kTrepEnd, Numbering);
 }

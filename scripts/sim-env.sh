@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Sourced by the run scripts: starts the simulated vehicle unit and points the programs at it
 # (VANTREL_SYSFS_ROOT, VANTREL_DEV_ROOT), and keeps a demo's files apart from real ones.
-# Set VANTREL_SIM_ARGS for simulator options, e.g. "--ddd file.DDD", "--gen2" or
+# Set VANTREL_SIM_ARGS for simulator options, e.g. "--ddd file.DDD", "--gen2", "--gen2v2" or
 # "--port 140" (the cable's ttyUSB number; a second simulator needs a number of its own).
 
 # Looks where the engine looks: in $VANTREL_SYSFS_ROOT when that is set.

@@ -106,7 +106,8 @@ public:
             const int trep = quint8(m[5]);
             const bool subMessage = length == 255 || (partsTrep >= 0 && length >= 4);
             if (!subMessage) {
-                blocks << block(trep, m.mid(6, length - 2));
+                if (trep != 0x00) // the download interface version is no data
+                    blocks << block(trep, m.mid(6, length - 2));
                 continue;
             }
             const int number = quint8(m[6]) * 256 + quint8(m[7]);

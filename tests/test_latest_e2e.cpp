@@ -90,12 +90,13 @@ private slots:
 
         const QString log = QString::fromUtf8(ReadAll(logFile));
         QVERIFY2(log.startsWith("\"L [001002004005] 2 E {"), qPrintable(log.left(80)));
-        // The technical data first, then the chosen blocks, one activities request per day;
-        // the technical data asked for again is taken from the first read.
+        // The download interface version (refused), the technical data, then the chosen
+        // blocks, one activities request per day; the technical data asked for again is taken
+        // from the first read.
         const QStringList treps = RequestedTreps(log);
         QStringList blocks = treps;
         blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
-        QCOMPARE(blocks, (QStringList{"05", "01", "02", "04"}));
+        QCOMPARE(blocks, (QStringList{"00", "05", "01", "02", "04"}));
         QVERIFY(log.contains("TREP5 read previously"));
         QCOMPARE(treps.count("02"), 3);
         const QDate latest = LoggedDate(log, "Latest date");

@@ -66,6 +66,8 @@ QByteArray Gen2Overview(const QByteArray& registration, quint32 oldest, quint32 
            array(0x13, Be32(oldest) + Be32(latest));
 }
 
+const QByteArray InterfaceVersionRequest = QByteArray::fromHex("80EEF002360096");
+
 // The vehicle unit's side of the protocol, answering by the regulation unless a test
 // scripts something else for a request.
 class MiniVu {
@@ -103,6 +105,7 @@ public:
 private:
     QList<QByteArray> transfer(const QByteArray& request) {
         trep_ = quint8(request.at(5));
+        if (trep_ == 0x00) return {Negative(0x36, 0x12)}; // no download interface version
         if (request.at(3) == 6) dayRequests << request.mid(6, 4);
         remaining_ = blocks.value(trep_);
         part_ = 0;
@@ -169,12 +172,12 @@ class TestSession : public QObject {
         return list;
     }
 
-    // The TREP byte of every Transfer Data request, in order.
-    QList<quint8> transferTreps() const {
-        QList<quint8> treps;
+    // The TREP of every Transfer Data request, in order.
+    QByteArray treps() const {
+        QByteArray list;
         for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x36') treps << quint8(request.at(5));
-        return treps;
+            if (!request.startsWith('\x81') && request.at(4) == '\x36') list += request.at(5);
+        return list;
     }
 
     QStringList savedFiles() const {
@@ -272,21 +275,6 @@ private slots:
         QVERIFY(saved == expected);
         QVERIFY(savedFiles().first().startsWith("M_"));
         QVERIFY(savedFiles().first().endsWith("_AB-123-CD    _WDB9634031L123456.DDD"));
-    }
-
-    void detailedSpeedProgressAndAcknowledgements() {
-        start("\x05\x04", 'L');
-        run();
-        // Twenty parts: nineteen acknowledgements numbered 2 to 20.
-        QList<QByteArray> acks;
-        for (const QByteArray& request : link_->requests)
-            if (request.at(4) == '\x83') acks << request.mid(6, 2);
-        QCOMPARE(acks.size(), 19);
-        QCOMPARE(acks.first(), QByteArray("\x00\x02", 2));
-        QCOMPARE(acks.last(), QByteArray("\x00\x14", 2));
-        QVERIFY(statuses_.contains("0002/0028")); // one after the 8th part
-        QVERIFY(statuses_.contains("0003/0028")); // one after the 16th
-        QCOMPARE(status_->BlocksReceived, 47);
     }
 
     void outOfOrderSubMessageIsAcknowledgedAgain() {
@@ -388,8 +376,9 @@ private slots:
             gaps << (next == link_->sentAtMs.end() ? -1 : *next - refused);
         }
         QCOMPARE(gaps, (QList<qint64>{1000, 1000, 0, 1000, 1000, 0}));
-        QCOMPARE(transferTreps(), (QList<quint8>{5, 1, 1, 1, 0x21, 0x21, 0x21, 0x23}));
-        QVERIFY(session().Gen2Mode);
+        // The refused download interface version costs no wait.
+        QCOMPARE(treps().toHex(' '), QByteArray("00 05 01 01 01 21 21 21 23"));
+        QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);
         QCOMPARE(log_->area().count("Sub-function not supported"), 1);
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
@@ -402,7 +391,7 @@ private slots:
         start("\x05\x03\x04", 'L');
         run();
         QVERIFY(log_->area().contains("Data not available"));
-        QCOMPARE(transferTreps(), (QList<quint8>{5, 3, 4}));
+        QCOMPARE(treps().toHex(' '), QByteArray("00 05 03 04"));
         QCOMPARE(status_->BlocksReceived, 1 + 1 + 46);
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
@@ -433,7 +422,7 @@ private slots:
         };
         start("\x05\x06", 'C');
         run();
-        QCOMPARE(transferTreps(), (QList<quint8>{5, 0x17, 6}));
+        QCOMPARE(treps().toHex(' '), QByteArray("00 05 17 06"));
         QVERIFY(log_->area().contains(logged));
         QCOMPARE(statuses_.last(), QString("Complete"));
         QVERIFY(onlySavedFile() == vu_.blocks[6]);
@@ -467,6 +456,7 @@ private slots:
         const QByteArray order = sids();
         QCOMPARE(order.count('\x81'), 4); // the start and three restarts
         QCOMPARE(order.count('\x87'), 2); // the speed change happens once only
+        QCOMPARE(treps().count('\0'), 1); // and the download interface version is asked once
         QVERIFY(order.endsWith(ending));
         QVERIFY(session().IntegrityLimitReached);
         // The list was not finished, so the save writes no final status of its own.
@@ -540,7 +530,9 @@ private slots:
         vu_.script = [this, sid, answer,
                       portLost](const QByteArray& request) -> std::optional<QList<QByteArray>> {
             const quint8 service = request.startsWith('\x81') ? 0x81 : quint8(request.at(4));
-            if (service != sid || (sid == 0x87 && request.at(5) != 1)) return std::nullopt;
+            if (service != sid || (sid == 0x87 && request.at(5) != 1) ||
+                request == InterfaceVersionRequest)
+                return std::nullopt;
             if (portLost) link_->lose("Input/output error");
             return answer.isEmpty() ? QList<QByteArray>{} : QList{answer};
         };
@@ -619,16 +611,6 @@ private slots:
         QVERIFY(log_->area().contains("Input/output error"));
     }
 
-    void latestVuDays() {
-        session().SessionDays = 7;
-        start("\x05\x01\x02", 'L');
-        run();
-        QCOMPARE(vu_.dayRequests.size(), 8);
-        QCOMPARE(vu_.dayRequests.first(), Be32(k20240101 + 20 * kDay));
-        QCOMPARE(status_->BlocksExpected, 1 + 1 + 8);
-        QVERIFY(log_->area().contains("Download from 2024-01-21 65AC5E80"));
-    }
-
     void latestVuWithoutOverviewAsksForDayZero() {
         start("\x05\x02", 'L');
         run();
@@ -653,12 +635,138 @@ private slots:
         };
         start("\x05\x01", 'L');
         run();
-        QVERIFY(session().Gen2Mode);
+        QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);
         QCOMPARE(session().Vrn, vrn);
         QCOMPARE(log_->area().contains("Registration number missing from the overview"),
                  vrn.isEmpty());
         QVERIFY(!log_->area().contains("Overview incomplete"));
         QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
+    // The regulation's TREP of each kind of data in the first generation, version 1 and
+    // version 2 numbering, and back; the makers' own TREPs move only in version 1.
+    void trepNumbering_data() {
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QByteArray>("treps");
+        QTest::newRow("overview") << 0x01 << QByteArray("01 21 31");
+        QTest::newRow("activities") << 0x02 << QByteArray("02 22 32");
+        QTest::newRow("events and faults") << 0x03 << QByteArray("03 23 33");
+        QTest::newRow("detailed speed") << 0x04 << QByteArray("04 24 24");
+        QTest::newRow("technical data") << 0x05 << QByteArray("05 25 35");
+        QTest::newRow("card") << 0x06 << QByteArray("06 06 06");
+        QTest::newRow("maker's card") << 0x17 << QByteArray("17 17 17");
+        QTest::newRow("end") << 0xFF << QByteArray("ff ff ff");
+        QTest::newRow("maker's data 017") << 0x11 << QByteArray("11 31 11");
+        QTest::newRow("168 h of speed 025") << 0x19 << QByteArray("19 39 19");
+    }
+    void trepNumbering() {
+        QFETCH(int, entry);
+        QFETCH(QByteArray, treps);
+        const QByteArray bytes = QByteArray::fromHex(treps);
+        for (const auto numbering :
+             {TrepNumbering::Gen1, TrepNumbering::Gen2V1, TrepNumbering::Gen2V2}) {
+            const int trep = quint8(bytes[int(numbering)]);
+            QCOMPARE(TrepFor(entry, numbering), trep);
+            QCOMPARE(EntryOf(trep, numbering), entry);
+        }
+    }
+
+    // The download interface version, asked once after Request Upload: version 2 or higher
+    // brings the version 2 TREPs, any other answer or none leaves the numbering as it was.
+    // Either way the question costs no pause, skip, restart or progress step.
+    void interfaceVersion_data() {
+        QTest::addColumn<QList<QByteArray>>("answer"); // to TRTP 00; none: silence
+        QTest::addColumn<QByteArray>("expected");      // the TREPs asked for, in order
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QStringList>("boxes");
+        const auto version = [](const char* hex) {
+            return QList{Response(QByteArray::fromHex(QByteArray("7600") + hex))};
+        };
+        const QByteArray v2("00 35 31 32 32 32 32 32 32 32 32 24");
+        const QByteArray gen1("00 05 01 02 02 02 02 02 02 02 02 04");
+        const QString v2Mode("VU download interface version 2.2 - version 2 TREPs");
+        const QString notGiven("VU download interface version not given - first-generation TREPs");
+        QTest::newRow("2.2") << version("0202") << v2 << v2Mode << QStringList{};
+        QTest::newRow("2.3") << version("0203") << v2
+                             << "VU download interface version 2.3 - version 2 TREPs"
+                             << QStringList{};
+        QTest::newRow("pending, then 2.2")
+            << (QList{Negative(0x36, 0x78)} + version("0202")) << v2 << v2Mode << QStringList{};
+        QTest::newRow("2.1") << version("0201") << gen1
+                             << "VU download interface version 2.1 - first-generation TREPs"
+                             << QStringList{};
+        QTest::newRow("no version") << version("02") << gen1 << notGiven << QStringList{};
+        QTest::newRow("sub-function not supported")
+            << QList{Negative(0x36, 0x12)} << gen1 << notGiven << QStringList{};
+        QTest::newRow("conditions not correct")
+            << QList{Negative(0x36, 0x22)} << gen1 << notGiven << QStringList{};
+        QTest::newRow("wrong checksum") << QList{QByteArray::fromHex("80F0EE0476000202FF")} << gen1
+                                        << notGiven << QStringList{"lResult - 4096"};
+        QTest::newRow("silence") << QList<QByteArray>{} << "00 00 " + gen1 << notGiven
+                                 << QStringList{};
+    }
+    void interfaceVersion() {
+        QFETCH(QList<QByteArray>, answer);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, mode);
+        QFETCH(QStringList, boxes);
+        const quint32 latest = k20240101 + 27 * kDay;
+        vu_.blocks[0x35] = QByteArray(200, '\x35');
+        vu_.blocks[0x31] = Gen2Overview("\x0D\x01GEN2-REG-0013", k20240101, latest);
+        vu_.blocks[0x32] = QByteArray(40, '\x32');
+        vu_.blocks[0x24] = QByteArray(251 * 19 + 100, '\x24'); // twenty parts
+        vu_.script = [answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request == InterfaceVersionRequest) return answer;
+            return std::nullopt;
+        };
+        session().SessionDays = 7;
+        start("\x05\x01\x02\x04\x05", 'L');
+        run();
+        if (answer.isEmpty()) {
+            for (int timeout = 0; timeout < 3; ++timeout) {
+                session().timerRx_Timer();
+                run();
+            }
+        }
+        QCOMPARE(treps().toHex(' '), expected);
+        QVERIFY2(log_->area().contains(mode + "\r\n"), qPrintable(log_->area()));
+        QCOMPARE(boxes_, boxes);
+        QCOMPARE(sids().count('\x81'), 1);
+        QCOMPARE(link_->pauses.count(1000), 0);
+        QVERIFY(!log_->area().contains("Data Integrity Error"));
+        QVERIFY(!log_->area().contains("not supported"));
+        // The same days, acknowledgements and progress in either numbering: seven days back
+        // from the latest, that day included; twenty parts of detailed speed, a step after
+        // the 8th and the 16th.
+        QCOMPARE(vu_.dayRequests.size(), 8);
+        QCOMPARE(vu_.dayRequests.first(), Be32(latest - 7 * kDay));
+        QCOMPARE(vu_.dayRequests.last(), Be32(latest));
+        QVERIFY(log_->area().contains("Download from 2024-01-21 65AC5E80"));
+        QByteArray acks;
+        for (const QByteArray& request : link_->requests)
+            if (request.at(4) == '\x83') acks += request.mid(5, 3);
+        QByteArray speedAcks;
+        for (char part = 2; part <= 20; ++part)
+            speedAcks += QByteArray("\x76\0", 2) + part;
+        QVERIFY(acks.endsWith(speedAcks));
+        QVERIFY(statuses_.contains("0011/0057"));
+        QVERIFY(statuses_.contains("0012/0057"));
+        QCOMPARE(status_->BlocksReceived, 56);
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        // The blocks as asked for, the technical data read first last; the interface version
+        // is not data.
+        QByteArray asked = QByteArray::fromHex(expected);
+        while (asked.startsWith('\0'))
+            asked.remove(0, 1);
+        QByteArray file;
+        for (const char trep : asked.mid(1) + asked.left(1))
+            file += "\x76" + QByteArray(1, trep) + vu_.blocks[quint8(trep)];
+        const QStringList files = QDir(dir_.path()).entryList({"M_*.DDD"});
+        QCOMPARE(files.size(), 1);
+        QVERIFY(files.first().contains(asked.contains('\x31') ? "_GEN2-REG-0013_" : "_AB-123-CD "));
+        QFile saved(dir_.filePath(files.first()));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll() == file);
     }
 
     // Overviews cut short at any length: the session reads what is there and goes on.

@@ -66,11 +66,13 @@ QString TrepList(const QList<Block>& blocks) {
 
 const quint32 k2024_01_28 = 1706400000; // 2024-01-28 00:00 UTC
 
-GenerateOptions Options(int days, quint8 maker, bool gen2 = false) {
+// unit: 0 first generation, 1 second generation, 2 second generation version 2.
+GenerateOptions Options(int days, quint8 maker, int unit = 0) {
     GenerateOptions o;
     o.days = days;
     o.maker = maker;
-    o.gen2 = gen2;
+    o.gen2 = unit == 1;
+    o.version2 = unit == 2;
     o.now = QDateTime::fromSecsSinceEpoch(k2024_01_28 + 12 * 3600, Qt::UTC);
     return o;
 }
@@ -195,18 +197,20 @@ void TestSimulator::cardSampleChain() {
 
 void TestSimulator::generatedSplitsBack_data() {
     QTest::addColumn<int>("days");
-    QTest::addColumn<bool>("gen2");
+    QTest::addColumn<int>("unit");
     QTest::addColumn<int>("speedBlocks");
-    QTest::newRow("gen1 one day") << 1 << false << 0;
-    QTest::newRow("gen1 28 days") << 28 << false << 75;
-    QTest::newRow("gen1 60 days, long speed") << 60 << false << 3000;
-    QTest::newRow("gen2 28 days") << 28 << true << 75;
+    QTest::addColumn<QString>("treps");
+    QTest::newRow("gen1 one day") << 1 << 0 << 0 << "01 02 03 04 05";
+    QTest::newRow("gen1 28 days") << 28 << 0 << 75 << "";
+    QTest::newRow("gen1 60 days, long speed") << 60 << 0 << 3000 << "";
+    QTest::newRow("gen2 28 days") << 28 << 1 << 75 << "";
+    QTest::newRow("gen2v2 2 days") << 2 << 2 << 75 << "31 32 32 33 24 35";
 }
 
 void TestSimulator::generatedSplitsBack() {
     QFETCH(int, days);
-    QFETCH(bool, gen2);
-    GenerateOptions o = Options(days, 0xA1, gen2);
+    QFETCH(int, unit);
+    GenerateOptions o = Options(days, 0xA1, unit);
     QFETCH(int, speedBlocks);
     o.speedBlocks = speedBlocks;
     const VuData vu = VuData::Generate(o);
@@ -214,6 +218,13 @@ void TestSimulator::generatedSplitsBack() {
     const QList<Block> again = SplitVuFile(AsFile(vu.blocks()), &error);
     QVERIFY2(!again.isEmpty(), qPrintable(error));
     QCOMPARE(again.size(), days + 4);
+    QFETCH(QString, treps);
+    if (!treps.isEmpty()) QCOMPARE(TrepList(again), treps);
+    if (unit == 2) { // a version 2 unit answers a version 1 request from the same data
+        const VuData::Answer overview = vu.answer(0x21, {});
+        QCOMPARE(overview.trep, quint8(0x21));
+        QCOMPARE(overview.data, vu.blocks().first().data);
+    }
     for (int i = 0; i < again.size(); ++i) {
         QCOMPARE(again[i].trep, vu.blocks()[i].trep);
         QCOMPARE(again[i].data, vu.blocks()[i].data);
@@ -253,7 +264,7 @@ void TestSimulator::generatedPositions() {
 // The second-generation overview is walked by array headers: VIN in the third array, the
 // registration (after nation and code page) in the fourth, the period in the sixth.
 void TestSimulator::gen2OverviewWalk() {
-    const VuData vu = VuData::Generate(Options(28, 0xA1, true));
+    const VuData vu = VuData::Generate(Options(28, 0xA1, 1));
     const QByteArray o = AsFile({vu.blocks().first()});
     QCOMPARE(vu.blocks().first().trep, quint8(0x21));
     int p = int(At(o, 4, 2) * At(o, 6, 2)) + 9;
@@ -435,68 +446,75 @@ void TestSimulator::badFaults() {
 // for the last one (hex with checksums; "" for nothing).
 void TestSimulator::session_data() {
     QTest::addColumn<QStringList>("faults");
-    QTest::addColumn<bool>("gen2");
+    QTest::addColumn<int>("unit");
     QTest::addColumn<QString>("requests");
     QTest::addColumn<QString>("answer");
     const QString up = "81EEF081;80EEF0021081;80EEF00A350000000000FFFFFFFF;";
-    QTest::newRow("start communication") << QStringList{} << false << "81EEF081"
+    QTest::newRow("start communication") << QStringList{} << 0 << "81EEF081"
                                          << "80F0EE03C1EA8F9B";
-    QTest::newRow("diagnostic before start") << QStringList{} << false << "80EEF0021081"
+    QTest::newRow("diagnostic before start") << QStringList{} << 0 << "80EEF0021081"
                                              << "80F0EE037F102212";
-    QTest::newRow("upload") << QStringList{} << false << up.chopped(1) << "80F0EE037500FFD5";
+    QTest::newRow("upload") << QStringList{} << 0 << up.chopped(1) << "80F0EE037500FFD5";
     QTest::newRow("data before upload")
-        << QStringList{} << false << "81EEF081;80EEF0021081;80EEF0023601"
+        << QStringList{} << 0 << "81EEF081;80EEF0021081;80EEF0023601"
         << "80F0EE037F362238";
-    QTest::newRow("unknown service") << QStringList{} << false << "80EEF00131"
+    QTest::newRow("unknown service") << QStringList{} << 0 << "80EEF00131"
                                      << "80F0EE037F311122";
-    QTest::newRow("gen2 refuses TREP 1") << QStringList{} << true << up + "80EEF0023601"
+    QTest::newRow("gen2 refuses TREP 1") << QStringList{} << 1 << up + "80EEF0023601"
                                          << "80F0EE037F361228";
-    QTest::newRow("gen1 refuses TREP 0x21") << QStringList{} << false << up + "80EEF0023621"
+    QTest::newRow("gen2 refuses TREP 0x31") << QStringList{} << 1 << up + "80EEF0023631"
+                                            << "80F0EE037F361228";
+    QTest::newRow("gen2v2 interface version") << QStringList{} << 2 << up + "80EEF0023600"
+                                              << "80F0EE0476000202DC";
+    QTest::newRow("gen2 refuses interface version") << QStringList{} << 1 << up + "80EEF0023600"
+                                                    << "80F0EE037F361228";
+    QTest::newRow("gen1 refuses interface version") << QStringList{} << 0 << up + "80EEF0023600"
+                                                    << "80F0EE037F361228";
+    QTest::newRow("gen1 refuses TREP 0x21") << QStringList{} << 0 << up + "80EEF0023621"
                                             << "80F0EE037F361228";
     QTest::newRow("baud above limit")
-        << QStringList{"maxbaud:code=3"} << false << "81EEF081;80EEF0021081;80EEF00487010104"
+        << QStringList{"maxbaud:code=3"} << 0 << "81EEF081;80EEF0021081;80EEF00487010104"
         << "80F0EE037F871279";
-    QTest::newRow("baud at limit") << QStringList{"maxbaud:code=3"} << false
+    QTest::newRow("baud at limit") << QStringList{"maxbaud:code=3"} << 0
                                    << "81EEF081;80EEF0021081;80EEF00487010104;80EEF00487010103"
                                    << "80F0EE02C70128";
-    QTest::newRow("baud refused out of range") << QStringList{"maxbaud:code=2,reply=31"} << false
-                                               << "81EEF081;80EEF0021081;80EEF00487010105"
-                                               << "80F0EE037F873198";
+    QTest::newRow("baud refused out of range")
+        << QStringList{"maxbaud:code=2,reply=31"} << 0 << "81EEF081;80EEF0021081;80EEF00487010105"
+        << "80F0EE037F873198";
     QTest::newRow("transition not answered")
-        << QStringList{} << false << "81EEF081;80EEF0021081;80EEF00487010104;80EEF003870203"
+        << QStringList{} << 0 << "81EEF081;80EEF0021081;80EEF00487010104;80EEF003870203"
         << "";
     QTest::newRow("silent twice, third answered")
-        << QStringList{"silent:on=startcomm,times=2"} << false << "81EEF081;81EEF081;81EEF081"
+        << QStringList{"silent:on=startcomm,times=2"} << 0 << "81EEF081;81EEF081;81EEF081"
         << "80F0EE03C1EA8F9B";
-    QTest::newRow("silent") << QStringList{"silent:on=startcomm"} << false << "81EEF081"
+    QTest::newRow("silent") << QStringList{"silent:on=startcomm"} << 0 << "81EEF081"
                             << "";
     QTest::newRow("wrong checksum")
-        << QStringList{"checksum:on=upload"} << false << up.chopped(1) << "80F0EE037500FFD6";
-    QTest::newRow("noise before") << QStringList{"noise:bytes=0055"} << false << "81EEF081"
+        << QStringList{"checksum:on=upload"} << 0 << up.chopped(1) << "80F0EE037500FFD6";
+    QTest::newRow("noise before") << QStringList{"noise:bytes=0055"} << 0 << "81EEF081"
                                   << "005580F0EE03C1EA8F9B";
     QTest::newRow("reject conditions, first time")
-        << QStringList{"reject:trep=5,code=22,times=1"} << false << up + "80EEF0023605"
+        << QStringList{"reject:trep=5,code=22,times=1"} << 0 << up + "80EEF0023605"
         << "80F0EE037F362238";
-    QTest::newRow("exit refused") << QStringList{"reject:on=exit,code=10"} << false
-                                  << up + "80EEF00137"
+    QTest::newRow("exit refused") << QStringList{"reject:on=exit,code=10"} << 0 << up + "80EEF00137"
                                   << "80F0EE037F371027";
-    QTest::newRow("ack without sub-messages") << QStringList{} << false << up + "80EEF00483760002"
+    QTest::newRow("ack without sub-messages") << QStringList{} << 0 << up + "80EEF00483760002"
                                               << "80F0EE037F832285";
-    QTest::newRow("bad request checksum ignored") << QStringList{} << false << "BAD"
+    QTest::newRow("bad request checksum ignored") << QStringList{} << 0 << "BAD"
                                                   << "";
-    QTest::newRow("stop") << QStringList{} << false << "81EEF081;80EEF00182"
+    QTest::newRow("stop") << QStringList{} << 0 << "81EEF081;80EEF00182"
                           << "80F0EE01C221";
 }
 
 void TestSimulator::session() {
     QFETCH(QStringList, faults);
-    QFETCH(bool, gen2);
+    QFETCH(int, unit);
     QFETCH(QString, requests);
     QList<Fault> list;
     QString error;
     for (const QString& spec : faults)
         list.append(*Fault::Parse(spec, &error));
-    VuSession s(VuData::Generate(Options(3, 0xA1, gen2)), list);
+    VuSession s(VuData::Generate(Options(3, 0xA1, unit)), list);
     QList<Output> last;
     for (const QString& r : requests.split(';')) {
         if (r == "BAD") {

@@ -235,6 +235,7 @@ VuData VuData::FromFile(const QByteArray& file, QString* error) {
     vu.blocks_ = SplitVuFile(file, error);
     if (vu.blocks_.isEmpty()) return vu;
     vu.gen2_ = vu.blocks_.first().trep >= 0x20;
+    vu.version2_ = vu.blocks_.first().trep >= 0x30;
     if (const auto tech = vu.find(0x05); !vu.gen2_ && tech && tech->data.size() > 95)
         vu.maker_ = quint8(tech->data[95]);
     vu.readPeriod();
@@ -286,10 +287,13 @@ VuData::Answer VuData::answer(quint8 trtp, const QByteArray& params) const {
         if (card_.isEmpty()) return {kDataNotAvailable, trtp, {}};
         return {0, trtp, card_};
     }
-    const bool known = gen2_ ? (IsGen2Trep(trtp) || trtp == 0x00) : (trtp >= 1 && trtp <= 5);
+    // A version 2 unit takes the version 1 TRTPs too; only it knows the interface version.
+    const bool known = !gen2_      ? trtp >= 1 && trtp <= 5
+                       : version2_ ? IsGen2Trep(trtp) || trtp == 0x00
+                                   : trtp >= 0x21 && trtp <= 0x25;
     if (!known) return {kSubFunctionNotSupported, trtp, {}};
-    if (trtp == 0x00) // download interface version: generation 2, version 1
-        return {0, trtp, QByteArray::fromHex("0201")};
+    if (trtp == 0x00) // download interface version: generation 2, version 2
+        return {0, trtp, QByteArray::fromHex("0202")};
     if (IsActivitiesTrep(trtp)) return activities(trtp, params);
     const auto block = find(trtp);
     if (!block) return {kDataNotAvailable, trtp, {}};
@@ -540,7 +544,8 @@ QByteArray GenerateCardChain(quint32 now, quint8 nation) {
 
 VuData VuData::Generate(const GenerateOptions& o) {
     VuData vu;
-    vu.gen2_ = o.gen2;
+    vu.gen2_ = o.gen2 || o.version2;
+    vu.version2_ = o.version2;
     vu.maker_ = o.maker;
     const quint32 now = quint32(o.now.toSecsSinceEpoch());
     const quint32 lastDay = DayStart(now);
@@ -549,13 +554,15 @@ VuData VuData::Generate(const GenerateOptions& o) {
     vu.latest_ = now;
     const quint32 speedStart = qMax(firstDay, now - 60 * quint32(o.speedBlocks));
     auto add = [&vu](quint8 trep, const QByteArray& data) { vu.blocks_.append({trep, data}); };
-    if (o.gen2) {
-        add(0x21, Gen2Overview(o, vu.oldest_, vu.latest_));
+    if (vu.gen2_) {
+        // Version 2 keeps the record arrays; detailed speed has one TREP for both versions.
+        const quint8 version = o.version2 ? 0x30 : 0x20;
+        add(version + 1, Gen2Overview(o, vu.oldest_, vu.latest_));
         for (quint32 day = firstDay, i = 0; day <= lastDay; day += kSecondsPerDay, ++i)
-            add(0x22, Gen2Activities(day, 100000 + 420 * i, int(i)));
-        add(0x23, Gen2Events(vu.oldest_, vu.latest_));
+            add(version + 2, Gen2Activities(day, 100000 + 420 * i, int(i)));
+        add(version + 3, Gen2Events(vu.oldest_, vu.latest_));
         add(0x24, Gen2Speed(speedStart, o.speedBlocks));
-        add(0x25, Gen2Technical(o.maker, now));
+        add(version + 5, Gen2Technical(o.maker, now));
     } else {
         add(0x01, Gen1Overview(o, vu.oldest_, vu.latest_));
         for (quint32 day = firstDay, i = 0; day <= lastDay; day += kSecondsPerDay, ++i)

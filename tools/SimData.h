@@ -49,7 +49,8 @@ struct GenerateOptions {
     QDateTime now;       // the unit's current time (UTC); the last day of data is its date
     quint8 maker = 0xA1; // manufacturer code of the unit's serial number
     bool gen2 = false;
-    int speedBlocks = 75; // one-minute detailed-speed blocks (75 need 20 sub-messages)
+    bool version2 = false; // a second-generation version 2 unit (TREPs 0x31-0x35)
+    int speedBlocks = 75;  // one-minute detailed-speed blocks (75 need 20 sub-messages)
     QByteArray vin = "WDB9066331S123456";
     quint8 nation = 0x0D; // D
     QByteArray vrn = "VT-SIM 42";
@@ -68,6 +69,7 @@ public:
     static VuData Generate(const GenerateOptions& options);
 
     bool gen2() const { return gen2_; }
+    bool version2() const { return version2_; }
     quint8 maker() const { return maker_; }
     void setMaker(quint8 maker) { maker_ = maker; }
     void setCard(const QByteArray& chain) { card_ = chain; }
@@ -87,6 +89,7 @@ private:
     QByteArray emptyDay(quint32 day) const;
 
     bool gen2_ = false;
+    bool version2_ = false;
     bool distinctDays_ = true;
     quint8 maker_ = 0;
     quint32 oldest_ = 0;

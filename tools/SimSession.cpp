@@ -165,8 +165,11 @@ VuSession::Answer VuSession::transferData(const QByteArray& p) {
     parts_ = TransferDataMessages(a.trep, a.data);
     partsTrep_ = trtp;
     lastData_ = parts_.first();
-    // What a tester stores: card data bare, every other block with its 0x76 and TREP.
-    block_ = IsCardTrep(trtp) ? a.data : QByteArray(1, '\x76') + char(a.trep) + a.data;
+    // What a tester stores: card data bare, every other block with its 0x76 and TREP; the
+    // interface version is no data.
+    block_ = trtp == 0x00       ? QByteArray()
+             : IsCardTrep(trtp) ? a.data
+                                : QByteArray(1, '\x76') + char(a.trep) + a.data;
     if (parts_.size() > 1)
         note(QStringLiteral("TREP %1: %2 bytes in %3 sub-messages")
                  .arg(trtp, 2, 16, QLatin1Char('0'))
@@ -258,7 +261,7 @@ QList<Output> VuSession::applyFaults(int sid, const Answer& a) {
             after.append({at + f->delayMs, message, false, QStringLiteral("duplicate")});
         }
     }
-    if (a.completes && message == a.message) served_.append(block_);
+    if (a.completes && message == a.message && !block_.isEmpty()) served_.append(block_);
     return out + pieces + after;
 }
 

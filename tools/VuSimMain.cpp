@@ -226,6 +226,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption speed("speed-blocks", "Generated detailed-speed minutes (75).", "N",
                                    "75");
     const QCommandLineOption gen2("gen2", "A second-generation unit (generated data).");
+    const QCommandLineOption gen2v2("gen2v2",
+                                    "A second-generation version 2 unit (generated data).");
     const QCommandLineOption vrn("vrn", "Registration number of generated data (VT-SIM 42).",
                                  "TEXT", "VT-SIM 42");
     const QCommandLineOption maker("maker", "Manufacturer code of generated data (0xA1).", "HEX",
@@ -235,8 +237,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption once("once", "End after one session.");
     const QCommandLineOption log("log", "Write the traffic log here instead of stderr.", "FILE");
     const QCommandLineOption served("served", "Append every block served whole to FILE.", "FILE");
-    parser.addOptions({root, port, description, serial, ddd, card, days, today, speed, gen2, vrn,
-                       maker, delay, fault, once, log, served});
+    parser.addOptions({root, port, description, serial, ddd, card, days, today, speed, gen2, gen2v2,
+                       vrn, maker, delay, fault, once, log, served});
     parser.process(app);
 
     if (!parser.isSet(root)) return Fail(QStringLiteral("--root DIR is required"));
@@ -277,6 +279,7 @@ int main(int argc, char* argv[]) {
         if (!code) return Fail(QStringLiteral("bad --maker"));
         o.maker = quint8(*code);
         o.gen2 = parser.isSet(gen2);
+        o.version2 = parser.isSet(gen2v2);
         o.vrn = parser.value(vrn).toLatin1();
         if (o.vrn.size() > 13) return Fail(QStringLiteral("bad --vrn (13 characters at most)"));
         o.now = QDateTime::currentDateTimeUtc();
@@ -330,7 +333,9 @@ int main(int argc, char* argv[]) {
     runner.logLine(
         QStringLiteral("NOTE"),
         QStringLiteral("unit: %1, %2 blocks, maker %3, period %4 to %5, line %6")
-            .arg(data.gen2() ? "second generation" : "first generation")
+            .arg(data.version2() ? "second generation version 2"
+                 : data.gen2()   ? "second generation"
+                                 : "first generation")
             .arg(data.blocks().size())
             .arg(data.maker(), 2, 16, QLatin1Char('0'))
             .arg(QDateTime::fromSecsSinceEpoch(data.oldestTime(), Qt::UTC).toString(Qt::ISODate),

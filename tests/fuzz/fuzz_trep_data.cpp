@@ -72,11 +72,9 @@ void ChooseSession(FuzzedDataProvider& input, Session& session) {
     session.SessionState = input.ConsumeBool() ? 6 : 9;
     session.SubMessageCounter = input.ConsumeIntegralInRange(1, 0x10000);
     session.TrepIndex = input.ConsumeIntegralInRange<qint16>(0, kTrepSequenceSize - 1);
-    session.Gen2Mode = input.ConsumeBool();
+    session.Numbering = TrepNumbering(input.ConsumeIntegralInRange(0, 2));
     session.CurrentTrep = input.ConsumeIntegral<quint8>();
-    session.BaseTrep = session.Gen2Mode && session.CurrentTrep != 6 && session.CurrentTrep != 23
-                           ? session.CurrentTrep - 32
-                           : session.CurrentTrep;
+    session.BaseTrep = EntryOf(session.CurrentTrep, session.Numbering);
     session.ActivityDay = input.ConsumeIntegral<qint32>();
     session.OldestDate = input.ConsumeIntegral<qint32>();
     session.LatestDate = input.ConsumeIntegral<qint32>();
@@ -180,7 +178,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (int piece = 0; piece < kMaxPieces && input.remaining_bytes() > 0; ++piece) {
         session->Comm1_OnComm(NextPiece(input));
-        Check(session->SessionState >= 0 && session->SessionState <= 9);
+        Check(session->SessionState >= 0 &&
+              session->SessionState <= Session::kInterfaceVersionState);
         Check(session->TrepIndex >= 0);
     }
     session.reset();
