@@ -410,3 +410,44 @@ QImage LatestSettingsSkin() {
 }
 
 } // namespace Artwork
+
+QRegion FaceOutline(const QImage& face) {
+    const QImage image = face.convertToFormat(QImage::Format_RGB32);
+    const QRgb key = kKeyColour.rgb();
+    QRegion outline;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width();) {
+            if ((line[x] | 0xff000000) == key) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && (line[x] | 0xff000000) != key)
+                ++x;
+            outline += QRect(start, y, x - start, 1);
+        }
+    }
+    return outline;
+}
+
+QImage FaceForDrawing(const QImage& face) {
+    const QImage image = face.convertToFormat(QImage::Format_RGB32);
+    QImage drawn = image;
+    const QRgb key = kKeyColour.rgb();
+    const auto isKey = [&](int x, int y) { return (image.pixel(x, y) | 0xff000000) == key; };
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (!isKey(x, y)) continue;
+            for (const QPoint d : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1),
+                                   QPoint(-1, -1), QPoint(1, -1), QPoint(-1, 1), QPoint(1, 1)}) {
+                const QPoint n(x + d.x(), y + d.y());
+                if (image.rect().contains(n) && !isKey(n.x(), n.y())) {
+                    drawn.setPixel(x, y, image.pixel(n));
+                    break;
+                }
+            }
+        }
+    }
+    return drawn;
+}

@@ -2,9 +2,19 @@
 
 #include <QColor>
 #include <QImage>
+#include <QRegion>
 
 // Pixels of exactly this colour are not part of the window.
 inline const QColor kKeyColour(192, 0, 192);
+
+// A skinned window's outline: the pixels of its face that are not the key colour, in the
+// face's own pixels, which are the window's logical pixels at every display scale.
+QRegion FaceOutline(const QImage& face);
+
+// The face as it is drawn: key-colour pixels that touch the outline take a neighbour's colour.
+// At a fractional display scale the system rounds the outline and the drawn face apart by up
+// to a pixel; that pixel then shows the face's edge, never the key colour.
+QImage FaceForDrawing(const QImage& face);
 
 // The window's pictures, painted at the sizes of the design.
 namespace Artwork {

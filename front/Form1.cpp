@@ -44,7 +44,7 @@ QLabel* SmallLabel(QWidget* parent) {
 Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), PictureLEDOnBuffer(Artwork::LedOn()),
       PictureLEDOffBuffer(Artwork::LedOff()), PictureProgBarBuffer(Artwork::BarFull()),
-      PictureProgBgBuffer(Artwork::BarEmpty()), skin_(Artwork::Skin()),
+      PictureProgBgBuffer(Artwork::BarEmpty()), skin_(Artwork::Skin()), face_(skin_),
       engineFolder_(QCoreApplication::applicationDirPath()) {
     setWindowTitle(kProgramTitle);
     QPalette palette = this->palette();
@@ -68,6 +68,9 @@ Form1::Form1(QWidget* parent)
     lblCopyright->setWordWrap(true);
     // The two labels overlap by design: keep the version clear of the notice.
     lblRev->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    // Their text is drawn as part of the face (ApplySkinMask), not over it.
+    lblRev->hide();
+    lblCopyright->hide();
 
     cmdAllVU->setObjectName(QStringLiteral("cmdAllVU"));
     cmdLatestVU->setObjectName(QStringLiteral("cmdLatestVU"));
@@ -144,14 +147,23 @@ void Form1::ApplyLayout() {
 }
 
 void Form1::ApplySkinMask() {
-    clearMask();
-    const QPixmap face = grab();
-    setMask(face.createMaskFromColor(kKeyColour, Qt::MaskInColor));
+    // The skin and the label lines below it, composed in logical pixels: the outline and what
+    // is drawn come from one image, so that they agree at every display scale.
+    QImage face(size(), QImage::Format_RGB32);
+    face.fill(kKeyColour);
+    QPainter p(&face);
+    p.drawImage(0, 0, skin_);
+    p.end();
+    for (QLabel* label : {lblRev, lblCopyright})
+        label->render(&face, label->pos(), QRegion(), QWidget::DrawChildren);
+    face_ = FaceForDrawing(face);
+    setMask(FaceOutline(face));
+    update();
 }
 
 void Form1::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.drawImage(0, 0, skin_);
+    p.drawImage(0, 0, face_);
 }
 
 QString Form1::statusFilePath() const {

@@ -82,6 +82,7 @@ private:
     void ShowLatestSettings();
 
     const QImage skin_;
+    QImage face_; // the skin with the label lines, as drawn
     QString engineFolder_;
     QPointer<QWidget> frmLatestSettings;
     bool dragging_ = false;

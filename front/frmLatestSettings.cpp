@@ -39,7 +39,8 @@ void CaptionCheckBox::paintEvent(QPaintEvent*) {
 
 frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Window | Qt::FramelessWindowHint), mainWindow_(mainWindow),
-      skin_(Artwork::LatestSettingsSkin()) {
+      outline_(FaceOutline(Artwork::LatestSettingsSkin())),
+      skin_(FaceForDrawing(Artwork::LatestSettingsSkin())) {
     setObjectName(kLatestWindowName);
     QFont font;
     font.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans Condensed")});
@@ -67,6 +68,8 @@ frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
     tbDays->setObjectName(QStringLiteral("tbDays"));
     QPalette white = tbDays->palette();
     white.setColor(QPalette::Base, Qt::white);
+    // The frame is drawn in a shade of the window colour: the panel's, not the key colour.
+    white.setColor(QPalette::Window, Artwork::kSettingsPanel);
     tbDays->setPalette(white);
     tbDays->installEventFilter(this);
     lblDaysActivities = new QLabel(this);
@@ -92,7 +95,7 @@ QString frmLatestSettings::filePath() const {
 
 void frmLatestSettings::Form_Load() {
     // Only the skin shows: pixels of the key colour are not part of the window.
-    setMask(QPixmap::fromImage(skin_).createMaskFromColor(kKeyColour, Qt::MaskInColor));
+    setMask(outline_);
     ApplyLayout();
     if (mainWindow_) move(mainWindow_->x() + mainWindow_->width(), mainWindow_->y());
     selection_.Load(filePath());

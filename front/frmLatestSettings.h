@@ -58,5 +58,6 @@ private:
     QPointer<QWidget> mainWindow_;
     LatestVuSelection selection_;
     bool loaded_ = false;
-    const QImage skin_;
+    const QRegion outline_;
+    const QImage skin_; // as drawn
 };

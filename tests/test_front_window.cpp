@@ -12,7 +12,9 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,6 +33,11 @@ bool SameRows(const QImage& a, const QImage& b, int first, int last) {
     }
     return true;
 }
+
+// The key colour or a shade of it, such as a frame drawn darker than the window's colour.
+bool KeyLike(QRgb p) {
+    return qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 && qAbs(qRed(p) - qBlue(p)) < 64;
+}
 } // namespace
 
 class TestFrontWindow : public QObject {
@@ -40,6 +47,20 @@ class TestFrontWindow : public QObject {
     QTemporaryDir engineDir_;
     std::vector<Box> boxes_;
     QString argsFile_;
+    QProcess xvfb_;
+    QString display_;
+
+    // One X server for every display scale; empty when Xvfb is not installed.
+    QString Display() {
+        if (!display_.isEmpty() || xvfb_.state() != QProcess::NotRunning) return display_;
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty()) return QString();
+        xvfb_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1100x24", "-nolisten", "tcp"});
+        if (xvfb_.waitForStarted(5000) &&
+            QTest::qWaitFor([&] { return xvfb_.canReadLine(); }, 10000))
+            display_ = ':' + QString::fromLatin1(xvfb_.readLine().trimmed());
+        return display_.isEmpty() ? QStringLiteral("(Xvfb did not start)") : display_;
+    }
 
     // A stand-in engine: records how many arguments it got and the first one, then either
     // ends or stays (exec sleep) like an engine still busy with a download.
@@ -69,6 +90,11 @@ private slots:
         SetMessageBoxHandler([this](const QString& text, const QString& title) {
             boxes_.push_back({text, title});
         });
+    }
+
+    void cleanupTestCase() {
+        xvfb_.terminate();
+        xvfb_.waitForFinished(5000);
     }
 
     void init() {
@@ -142,6 +168,51 @@ private slots:
                      qPrintable(QStringLiteral("%1,%2").arg(outside.x()).arg(outside.y())));
         // The version text below the skin stays visible.
         QVERIFY(mask.intersects(QRect(120, 451, 89, 14)));
+    }
+
+    // On a real display at every scale, the screen around each window shows the skin and the
+    // backdrop, and no pixel of the key colour or a shade of it.
+    void outlineAtDisplayScales_data() {
+        QTest::addColumn<double>("scale");
+        // At 4/3 the system rounds the outline and the drawn face a pixel apart.
+        for (double scale : {1.0, 1.25, 4.0 / 3, 1.5, 2.0})
+            QTest::addRow("%g", scale) << scale;
+    }
+    void outlineAtDisplayScales() {
+        QFETCH(double, scale);
+        const QString display = Display();
+        if (display.isEmpty())
+            QSKIP("Xvfb is not installed: the outline on a display is unchecked");
+        QTemporaryDir shots;
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("QT_SCALE_FACTOR", QString::number(scale));
+        tool.setProcessEnvironment(env);
+        tool.start(VANTREL_SCREENSHOTS, {shots.path(), "front-idle", "latest-vu"});
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+        const QStringList files = QString::fromLocal8Bit(tool.readAllStandardOutput()).split('\n');
+        QCOMPARE(files.size(), 3);
+        for (int i = 0; i < 2; ++i) {
+            const QImage shot(files.at(i));
+            const QSize logical = i == 0 ? QSize(263, 527) : QSize(407, 527); // 24 px around
+            QVERIFY2(qAbs(shot.width() - logical.width() * scale) <= 1, qPrintable(files.at(i)));
+            QVERIFY2(qAbs(shot.height() - logical.height() * scale) <= 1, qPrintable(files.at(i)));
+            const QRgb backdrop = shot.pixel(0, 0);
+            qint64 face = 0;
+            for (int y = 0; y < shot.height(); ++y) {
+                for (int x = 0; x < shot.width(); ++x) {
+                    const QRgb p = shot.pixel(x, y);
+                    QVERIFY2(
+                        !KeyLike(p),
+                        qPrintable(QStringLiteral("%1 at %2,%3").arg(files.at(i)).arg(x).arg(y)));
+                    face += p != backdrop;
+                }
+            }
+            QVERIFY(face > qint64(shot.width()) * shot.height() / 2); // the windows are there
+        }
     }
 
     // The outline is cut hard: no pixel of the pictures is a blend towards the key colour,
