@@ -130,11 +130,10 @@ bool LatestVuSelection::Save(const QString& filePath) {
     return true;
 }
 
-bool LatestVuSelection::ValidateDays() {
+DaysProblem LatestVuSelection::ValidateDays() {
     const DaysProblem problem = CheckDays(days);
-    if (problem != DaysProblem::None) ShowMessageBox(DaysMessage(problem));
     days = QString::number(RoundedNumber(days.trimmed()));
-    return problem != DaysProblem::None;
+    return problem;
 }
 
 QString CheckName(int index) {

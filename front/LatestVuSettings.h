@@ -50,9 +50,9 @@ struct LatestVuSelection {
     // Checks the days (a message box when they are wrong), rounds them and writes the file.
     // False when nothing was written.
     bool Save(const QString& filePath);
-    // On leaving the days box: a message box when they are wrong, then the days are rounded.
-    // True when the focus must stay in the box.
-    bool ValidateDays();
+    // On leaving the days box: checks the days, then rounds them. What was wrong with them
+    // is for the window to show.
+    DaysProblem ValidateDays();
 };
 
 // The window's controls, named as in the window, with their design geometry in twips

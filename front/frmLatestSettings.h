@@ -52,7 +52,7 @@ protected:
 
 private:
     void ApplyLayout();
-    void ShowSelection();
+    void ShowChecks();
     void Unload();
 
     QPointer<QWidget> mainWindow_;
