@@ -299,21 +299,39 @@ private slots:
         }
     }
 
+    // Without an engine every start shows its message; a double-click is one start.
+    void missingEngine_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("doubleClick");
+        QTest::newRow("All VU") << int(kAllVU) << false;
+        QTest::newRow("All VU, double-click") << int(kAllVU) << true;
+        QTest::newRow("Latest VU, double-click") << int(kLatestVU) << true;
+        QTest::newRow("Card, double-click") << int(kCard) << true;
+    }
     void missingEngine() {
+        QFETCH(int, kind);
+        QFETCH(bool, doubleClick);
         Form1 window;
         window.setEngineFolder(engineDir_.path()); // holds no engine
         window.Form_Load();
-        QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+        QVERIFY(WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n"));
+        QWidget* button =
+            std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
+        if (doubleClick) // as the system delivers it: two clicks, the second one a double-click
+            QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
+                               button->geometry().center());
+        else
+            QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(boxes_.size(), size_t(1));
         QCOMPARE(boxes_[0].text, QStringLiteral("Download application missing from 'deps' folder"));
         QCOMPARE(boxes_[0].title, QStringLiteral("VantrelPC"));
         QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
         QCOMPARE(window.EngineProcessId, qint64(0));
         QVERIFY(!window.timerActivity.isActive());
-        QVERIFY(window.ButtonPressed[0]->isHidden());
+        QVERIFY(window.ButtonPressed[kind]->isHidden());
         window.tmrLEDs_Timer();
         QVERIFY(!window.tmrLEDs.isActive());
-        QCOMPARE(window.PictureLED[0]->image(), window.PictureLEDOnBuffer);
+        QCOMPARE(window.PictureLED[kind]->image(), window.PictureLEDOnBuffer);
     }
 
     void latestWithoutSelectionFile() {
