@@ -94,7 +94,7 @@ std::optional<LatestVuFileLines> ReadLatestVuFile(const QString& path) {
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
     LatestVuFileLines lines;
     lines.trepLine = ReadLine(file);
-    if (!file.atEnd()) lines.days = ReadLine(file);
+    if (!file.atEnd()) lines.days = ReadLine(file).trimmed();
     return lines;
 }
 
@@ -112,7 +112,7 @@ void LatestVuSelection::Load(const QString& filePath) {
     const std::optional<LatestVuFileLines> lines = ReadLatestVuFile(filePath);
     if (!lines) return;
     checks = ChecksFromTrepLine(lines->trepLine, checks);
-    if (lines->days) days = lines->days->trimmed();
+    if (lines->days) days = *lines->days;
 }
 
 bool LatestVuSelection::Save(const QString& filePath) {

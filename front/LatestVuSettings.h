@@ -33,9 +33,10 @@ enum class DaysProblem { None, NotNumber, OutOfRange };
 DaysProblem CheckDays(const QString& text);
 QString DaysMessage(DaysProblem problem);
 
+// The file's two lines, read alike by the window and the Latest VU button.
 struct LatestVuFileLines {
-    QString trepLine;
-    std::optional<QString> days; // absent when the file has no second line
+    QString trepLine;            // as it stands
+    std::optional<QString> days; // without blanks around it; absent without a second line
 };
 std::optional<LatestVuFileLines> ReadLatestVuFile(const QString& path);
 bool WriteLatestVuFile(const QString& path, const QString& trepLine, const QString& days);

@@ -8,7 +8,7 @@
 QString ReadStatusLine(const QString& filePath) {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) return QString();
-    return ReadLine(file, 4096);
+    return ReadLine(file);
 }
 
 PollAction InterpretStatusLine(const QString& line) {

@@ -81,28 +81,6 @@ private slots:
         QCOMPARE(DaysText(line), text);
     }
 
-    void latestFile_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("two lines") << QByteArray("001002005\r\n7\r\n") << "[001002005] 7";
-        QTest::newRow("LF only") << QByteArray("017018\n365") << "[017018] 365";
-        QTest::newRow("empty list kept") << QByteArray("\r\n7\r\n") << "[] 7";
-        QTest::newRow("one line") << QByteArray("001002005\r\n") << "[001002005] 0";
-        QTest::newRow("negative days") << QByteArray("001\r\n-3\r\n") << "[001]-3";
-        QTest::newRow("list as read") << QByteArray(" 01 x\r\n7.5\r\n") << "[ 01 x] 8";
-        QTest::newRow("empty file") << QByteArray() << "[] 0";
-    }
-    void latestFile() {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, text);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(kLatestVUFileName);
-        QVERIFY(WriteFile(path, content));
-        const std::optional<QString> read = ReadLatestTrepText(path);
-        QVERIFY(read.has_value());
-        QCOMPARE(*read, text);
-    }
-
     void latestFileMissing() {
         QTemporaryDir dir;
         QVERIFY(!ReadLatestTrepText(dir.filePath(kLatestVUFileName)).has_value());
