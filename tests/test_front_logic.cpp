@@ -15,7 +15,6 @@
 
 #include <csignal>
 
-Q_DECLARE_METATYPE(PollAction)
 Q_DECLARE_METATYPE(BarFill::Kind)
 
 namespace {
@@ -171,29 +170,6 @@ private slots:
         QCOMPARE(FindEngine(dir.path()), dir.filePath("VNPCBASE"));
     }
 
-    void statusLine_data() {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<PollAction>("action");
-        QTest::newRow("Complete") << "Complete" << PollAction::Complete;
-        QTest::newRow("Failed") << "Failed" << PollAction::Failed;
-        QTest::newRow("Failed - open") << "Failed - maybe USB device is open" << PollAction::Failed;
-        QTest::newRow("Failed - timeout") << "Failed - Receive timeout" << PollAction::Failed;
-        QTest::newRow("USB Error") << "USB Error" << PollAction::Failed;
-        QTest::newRow("Downloading") << "Downloading" << PollAction::Continue;
-        QTest::newRow("counter") << "0003/0028" << PollAction::Progress;
-        QTest::newRow("counter and comment") << "0003/0028 x" << PollAction::Progress;
-        QTest::newRow("five digits") << "12345/0028" << PollAction::Continue;
-        QTest::newRow("Aborted") << "Aborted" << PollAction::Continue;
-        QTest::newRow("lower case") << "complete" << PollAction::Continue;
-        QTest::newRow("empty") << "" << PollAction::Continue;
-        QTest::newRow("short") << "Comp" << PollAction::Continue;
-    }
-    void statusLine() {
-        QFETCH(QString, line);
-        QFETCH(PollAction, action);
-        QCOMPARE(InterpretStatusLine(line), action);
-    }
-
     void readStatusLine_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("line");
@@ -233,6 +209,7 @@ private slots:
         QTest::newRow("half rounds to even") << "0001/0002" << 60 << BarFill::Strip << 28;
         QTest::newRow("not a number") << "abcd/0028" << 208 << BarFill::Empty << 0;
         QTest::newRow("total 0") << "0005/0000" << 208 << BarFill::Full << 0;
+        QTest::newRow("negative total") << "0003/-001" << 208 << BarFill::Empty << 0;
     }
     void barFill() {
         QFETCH(QString, progress);

@@ -256,11 +256,16 @@ private slots:
             << true << QByteArray("Failed - maybe USB device is open\r\n") << 6 << false << "kept";
         QTest::newRow("Downloading")
             << true << QByteArray("Downloading\r\n") << 4 << true << "kept";
-        QTest::newRow("Aborted") << true << QByteArray("Aborted\r\n") << 4 << true << "kept";
+        QTest::newRow("USB Error") << true << QByteArray("USB Error\r\n") << 6 << false << "kept";
+        // The engine's last word after repeated integrity errors: it writes nothing more.
+        QTest::newRow("Aborted") << true << QByteArray("Aborted\r\n") << 6 << false << "kept";
         QTest::newRow("lower case") << true << QByteArray("complete\r\n") << 4 << true << "kept";
         QTest::newRow("empty file") << true << QByteArray() << 4 << true << "kept";
         QTest::newRow("no file") << false << QByteArray() << 4 << true << "kept";
         QTest::newRow("3 of 28") << true << QByteArray("0003/0028\r\n") << 4 << true << "176";
+        QTest::newRow("counter and comment")
+            << true << QByteArray("0003/0028 x\r\n") << 4 << true << "176";
+        QTest::newRow("five digits") << true << QByteArray("12345/0028\r\n") << 4 << true << "kept";
         QTest::newRow("nothing yet") << true << QByteArray("0000/0028\r\n") << 4 << true << "empty";
         QTest::newRow("beyond total") << true << QByteArray("0029/0028\r\n") << 4 << true << "full";
     }
