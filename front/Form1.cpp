@@ -266,6 +266,8 @@ void Form1::StartMessages() {
         // Found but not startable (no permission, broken file) is as unusable as missing.
         ShowMessageBox(kEngineMissingText);
         Leds.LedMode = kLedFailed;
+        // The engine of a running download was closed above: nothing is left to poll.
+        timerActivity.stop();
         return;
     }
     EngineProcessId = pid;
@@ -273,7 +275,8 @@ void Form1::StartMessages() {
     timerActivity.start();
     DarkenLamps();
     Leds.LedMode = kLedRunning;
-    tmrLEDs.start();
+    // A running blink keeps its beat; only a timer that the failure pattern stopped restarts.
+    if (!tmrLEDs.isActive()) tmrLEDs.start();
 }
 
 void Form1::timerActivity_Timer() {

@@ -304,21 +304,32 @@ private slots:
         }
     }
 
-    // Without an engine every start shows its message; a double-click is one start.
+    // Without an engine every start shows its message and ends in the failure state, also
+    // while a download runs; a double-click is one start.
     void missingEngine_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("doubleClick");
-        QTest::newRow("All VU") << int(kAllVU) << false;
-        QTest::newRow("All VU, double-click") << int(kAllVU) << true;
-        QTest::newRow("Latest VU, double-click") << int(kLatestVU) << true;
-        QTest::newRow("Card, double-click") << int(kCard) << true;
+        QTest::addColumn<bool>("running");
+        QTest::newRow("All VU") << int(kAllVU) << false << false;
+        QTest::newRow("All VU, double-click") << int(kAllVU) << true << false;
+        QTest::newRow("Latest VU, double-click") << int(kLatestVU) << true << false;
+        QTest::newRow("Card, double-click") << int(kCard) << true << false;
+        QTest::newRow("Card, while a download runs") << int(kCard) << false << true;
     }
     void missingEngine() {
         QFETCH(int, kind);
         QFETCH(bool, doubleClick);
+        QFETCH(bool, running);
         Form1 window;
-        window.setEngineFolder(engineDir_.path()); // holds no engine
+        window.setEngineFolder(engineDir_.path());
         window.Form_Load();
+        if (running) {
+            InstallStandIn("VNPCBase", true);
+            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("A E"));
+            QVERIFY(window.timerActivity.isActive());
+        }
+        QFile::remove(engineDir_.filePath("VNPCBase"));
         QVERIFY(WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n"));
         QWidget* button =
             std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
@@ -331,7 +342,7 @@ private slots:
         QCOMPARE(boxes_[0].text, QStringLiteral("Download application missing from 'deps' folder"));
         QCOMPARE(boxes_[0].title, QStringLiteral("VantrelPC"));
         QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
-        QCOMPARE(window.EngineProcessId, qint64(0));
+        QVERIFY(!EngineRunning(window.EngineProcessId, window.EngineStartTime));
         QVERIFY(!window.timerActivity.isActive());
         QVERIFY(window.ButtonPressed[kind]->isHidden());
         window.tmrLEDs_Timer();
@@ -441,7 +452,12 @@ private slots:
             const qint64 first = window.EngineProcessId;
             const qint64 firstStart = window.EngineStartTime;
             QVERIFY(EngineRunning(first, firstStart));
+            window.tmrLEDs.start(1000);
+            QTest::qWait(50);
+            const int beat = window.tmrLEDs.remainingTime();
             QTest::mouseClick(window.cmdCard, Qt::LeftButton);
+            // The lamps keep their beat: the start does not restart the running lamp timer.
+            QVERIFY(window.tmrLEDs.remainingTime() <= beat);
             QVERIFY(!EngineRunning(first, firstStart));
             QCOMPARE(ReceivedArgument().left(3), QStringLiteral("C E"));
             second = window.EngineProcessId;
