@@ -4,6 +4,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QRadialGradient>
 #include <cmath>
 
@@ -268,6 +269,32 @@ QImage Skin() {
         p.drawPath(rim);
     }
     return CutOut(body, Outline());
+}
+
+QImage AppIcon(int size) {
+    QImage skin = Skin().convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = kKeyColour.rgb();
+    for (int y = 0; y < skin.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(skin.scanLine(y));
+        for (int x = 0; x < skin.width(); ++x)
+            if (line[x] == key) line[x] = qRgba(0, 0, 0, 0);
+    }
+    skin = skin.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImage icon(size, size, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    QPainter p(&icon);
+    p.drawImage((size - skin.width()) / 2, (size - skin.height()) / 2, skin);
+    return icon;
+}
+
+QIcon WindowIcon() {
+    static const QIcon icon = [] {
+        QIcon painted;
+        for (int size : {16, 32, 48, 64, 128, 256})
+            painted.addPixmap(QPixmap::fromImage(AppIcon(size)));
+        return QIcon::fromTheme(kIconName, painted);
+    }();
+    return icon;
 }
 
 QImage ButtonPressed(int kind) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QImage>
 #include <QRegion>
 
@@ -26,6 +27,13 @@ QImage LedOff();                // 26 x 25
 QImage BarFull();               // 64 x 211
 QImage BarEmpty();              // 64 x 211
 QImage CloseImage();            // 16 x 16
+
+// The application icon, size x size: the skin with its key colour transparent, centred.
+QImage AppIcon(int size);
+// The icon the desktop entry names, from the icon theme where it is installed and painted
+// as AppIcon otherwise; both windows show it.
+inline const QString kIconName = QStringLiteral("vantrel-pc");
+QIcon WindowIcon();
 
 // The Latest VU selection window's face with its Cancel and Save buttons drawn in.
 QImage LatestSettingsSkin();                       // 184 x 364

@@ -11,13 +11,13 @@
 #include "SkinControls.h"
 
 #include <QApplication>
-#include <QBitmap>
 #include <QCloseEvent>
 #include <QDate>
 #include <QFile>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWindow>
 #include <cmath>
 
 namespace {
@@ -47,6 +47,7 @@ Form1::Form1(QWidget* parent)
       PictureProgBgBuffer(Artwork::BarEmpty()), skin_(Artwork::Skin()), face_(skin_),
       engineFolder_(QCoreApplication::applicationDirPath()) {
     setWindowTitle(kProgramTitle);
+    setWindowIcon(Artwork::WindowIcon());
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, kKeyColour);
     setPalette(palette);
@@ -329,20 +330,39 @@ void Form1::tmrLEDs_Timer() {
 
 void Form1::mousePressEvent(QMouseEvent* event) {
     if (event->buttons() != Qt::LeftButton) return;
+    // The label lines are drawn with the face but have no part in dragging it.
+    const QPoint at = event->position().toPoint();
+    if (lblRev->geometry().contains(at) || lblCopyright->geometry().contains(at)) return;
     settingsHiddenForDrag_ = frmLatestSettings && frmLatestSettings->isVisible();
     if (settingsHiddenForDrag_) frmLatestSettings->hide();
     setCursor(Qt::SizeAllCursor);
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - pos();
+    // The system moves the window where it can, and under Wayland only it can; elsewhere the
+    // window follows the mouse here.
+    systemMove_ = windowHandle() && windowHandle()->startSystemMove();
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
-    if (dragging_) move(event->globalPosition().toPoint() - dragOffset_);
+    if (!dragging_) return;
+    if (!systemMove_)
+        move(event->globalPosition().toPoint() - dragOffset_);
+    else if (event->buttons() == Qt::NoButton)
+        EndDrag(); // the system's move ended without a release reaching the window
 }
 
 void Form1::mouseReleaseEvent(QMouseEvent*) {
+    EndDrag();
+}
+
+void Form1::enterEvent(QEnterEvent*) {
+    if (systemMove_) EndDrag();
+}
+
+void Form1::EndDrag() {
     if (!dragging_) return;
     dragging_ = false;
+    systemMove_ = false;
     unsetCursor();
     if (settingsHiddenForDrag_) ShowLatestSettings();
     settingsHiddenForDrag_ = false;

@@ -69,6 +69,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -80,12 +81,14 @@ private:
     void StartFromButton(int kind);
     void Launch(int kind);
     void ShowLatestSettings();
+    void EndDrag();
 
     const QImage skin_;
     QImage face_; // the skin with the label lines, as drawn
     QString engineFolder_;
     QPointer<QWidget> frmLatestSettings;
     bool dragging_ = false;
+    bool systemMove_ = false; // the system moves the window
     bool settingsHiddenForDrag_ = false;
     QPoint dragOffset_;
 };

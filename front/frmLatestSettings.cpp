@@ -8,7 +8,6 @@
 #include "SkinControls.h"
 
 #include <QApplication>
-#include <QBitmap>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +42,7 @@ frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
       outline_(FaceOutline(Artwork::LatestSettingsSkin())),
       skin_(FaceForDrawing(Artwork::LatestSettingsSkin())) {
     setObjectName(kLatestWindowName);
+    setWindowIcon(Artwork::WindowIcon());
     QFont font;
     font.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans Condensed")});
     font.setPointSizeF(6.75);

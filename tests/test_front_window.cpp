@@ -135,6 +135,8 @@ private slots:
         Form1 window;
         window.Form_Load();
         QCOMPARE(window.windowTitle(), QStringLiteral("VantrelPC"));
+        QCOMPARE(window.windowIcon().pixmap(48).toImage(), // the desktop entry's icon
+                 Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
         QVERIFY(window.AppDataFolder.endsWith("/Fenwright/Vantrel PC"));
         QVERIFY(QFileInfo(window.AppDataFolder + "/Settings.ini").isFile());
         QVERIFY(QRegularExpression("^Version \\d+\\.\\d+\\.\\d+$")
@@ -384,6 +386,42 @@ private slots:
         QTest::mouseClick(window.cmdCard, Qt::LeftButton);
         QVERIFY(!selection.isVisible());
         QCOMPARE(ReceivedArgument().left(3), QStringLiteral("C E"));
+    }
+
+    // Only the face drags the window; the selection window is hidden on the way and comes back
+    // at its offset. The lamps, the bar and the label lines have no part in it.
+    void drag_data() {
+        QTest::addColumn<QString>("part"); // pressed in its middle, or the face
+        QTest::addColumn<bool>("drags");
+        QTest::newRow("face") << "" << true;
+        QTest::newRow("lamp") << "PictureLED1" << false;
+        QTest::newRow("bar") << "PictureProgBar" << false;
+        QTest::newRow("version line") << "lblRev" << false;
+        QTest::newRow("copyright line") << "lblCopyright" << false;
+    }
+    void drag() {
+        QFETCH(QString, part);
+        QFETCH(bool, drags);
+        Form1 window;
+        window.Form_Load();
+        QWidget selection;
+        window.setLatestSettingsWindow(&selection);
+        window.move(100, 50);
+        QTest::mouseClick(window.cmdLatestVU, Qt::RightButton);
+        QVERIFY(selection.isVisible());
+        const QPoint at = part.isEmpty() ? QPoint(108, 100)
+                                         : window.findChild<QWidget*>(part)->geometry().center();
+        QWindow* handle = window.windowHandle();
+        QTest::mousePress(handle, Qt::LeftButton, {}, at);
+        QCOMPARE(selection.isVisible(), !drags);
+        QTest::mouseMove(handle, at + QPoint(30, 20));
+        // Released where the pointer is on the screen, wherever the window went.
+        QTest::mouseRelease(handle, Qt::LeftButton, {},
+                            at + QPoint(30, 20) - (window.pos() - QPoint(100, 50)));
+        const QPoint moved = drags ? QPoint(130, 70) : QPoint(100, 50);
+        QCOMPARE(window.pos(), moved);
+        QVERIFY(selection.isVisible());
+        QCOMPARE(selection.pos(), moved + QPoint(175, 81));
     }
 
     void commandLines_data() {

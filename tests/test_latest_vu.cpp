@@ -1,6 +1,7 @@
 // The Latest VU selection: the file's two lines as Save writes them and loading reads them,
 // the days check and rounding, the exclusive pair, the layout at several display settings and
 // the window itself (offscreen).
+#include "Artwork.h"
 #include "DownloadSettings.h"
 #include "LatestVuSettings.h"
 #include "Launcher.h"
@@ -456,6 +457,8 @@ private slots:
         frmLatestSettings window(&main);
         window.show();
         QCOMPARE(window.pos(), QPoint(315, 50)); // beside the main window
+        QCOMPARE(window.windowIcon().pixmap(48).toImage(),
+                 Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
         const QRegion face = window.mask();
         QVERIFY(!face.contains(QPoint(0, 0))); // rounded corner: key colour
         QVERIFY(!face.contains(QPoint(183, 363)));
