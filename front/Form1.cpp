@@ -339,8 +339,14 @@ void Form1::mousePressEvent(QMouseEvent* event) {
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - pos();
     // The system moves the window where it can, and under Wayland only it can; elsewhere the
-    // window follows the mouse here.
-    systemMove_ = windowHandle() && windowHandle()->startSystemMove();
+    // window follows the mouse here. The system may swallow the release that ends its move:
+    // then the first move of the mouse with no button held tells.
+    systemMove_ = StartSystemMove();
+    if (systemMove_) setMouseTracking(true);
+}
+
+bool Form1::StartSystemMove() {
+    return windowHandle() && windowHandle()->startSystemMove();
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
@@ -348,21 +354,18 @@ void Form1::mouseMoveEvent(QMouseEvent* event) {
     if (!systemMove_)
         move(event->globalPosition().toPoint() - dragOffset_);
     else if (event->buttons() == Qt::NoButton)
-        EndDrag(); // the system's move ended without a release reaching the window
+        EndDrag();
 }
 
 void Form1::mouseReleaseEvent(QMouseEvent*) {
     EndDrag();
 }
 
-void Form1::enterEvent(QEnterEvent*) {
-    if (systemMove_) EndDrag();
-}
-
 void Form1::EndDrag() {
     if (!dragging_) return;
     dragging_ = false;
     systemMove_ = false;
+    setMouseTracking(false);
     unsetCursor();
     if (settingsHiddenForDrag_) ShowLatestSettings();
     settingsHiddenForDrag_ = false;

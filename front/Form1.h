@@ -69,8 +69,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Hands the drag to the system's window move; false where the platform has none.
+    virtual bool StartSystemMove();
 
 private:
     void ApplyLayout();
