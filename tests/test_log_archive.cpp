@@ -159,15 +159,6 @@ private slots:
         const QByteArray before = ReadAll(archive_);
         ArchiveLog(folder_, "VNPC.log");
         QCOMPARE(ReadAll(archive_), before);
-
-        // A later run's log replaces the kept one.
-        QVERIFY(WriteFile(log_, LogText(2)));
-        ArchiveLog(folder_, "VNPC.log");
-        QVERIFY(!QFile::exists(log_));
-        const QJsonArray entries = PythonEntries(archive_);
-        QCOMPARE(entries.size(), 1);
-        QCOMPARE(QByteArray::fromHex(entries.at(0).toObject()["data"].toString().toLatin1()),
-                 LogText(2));
     }
 
     void entryNamesCompareExactly() {
