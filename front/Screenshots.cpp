@@ -26,7 +26,7 @@ void Settle(const QWidget& window) {
     for (int i = 0; i < 100 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QEventLoop loop;
-    QTimer::singleShot(250, &loop, &QEventLoop::quit);
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
