@@ -4,6 +4,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QRadialGradient>
 #include <cmath>
 
@@ -270,6 +271,32 @@ QImage Skin() {
     return CutOut(body, Outline());
 }
 
+QImage AppIcon(int size) {
+    QImage skin = Skin().convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = kKeyColour.rgb();
+    for (int y = 0; y < skin.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(skin.scanLine(y));
+        for (int x = 0; x < skin.width(); ++x)
+            if (line[x] == key) line[x] = qRgba(0, 0, 0, 0);
+    }
+    skin = skin.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImage icon(size, size, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    QPainter p(&icon);
+    p.drawImage((size - skin.width()) / 2, (size - skin.height()) / 2, skin);
+    return icon;
+}
+
+QIcon WindowIcon() {
+    static const QIcon icon = [] {
+        QIcon painted;
+        for (int size : {16, 32, 48, 64, 128, 256})
+            painted.addPixmap(QPixmap::fromImage(AppIcon(size)));
+        return QIcon::fromTheme(kIconName, painted);
+    }();
+    return icon;
+}
+
 QImage ButtonPressed(int kind) {
     QImage image = Blank(57, 57, kPanel);
     QPainter p(&image);
@@ -410,3 +437,44 @@ QImage LatestSettingsSkin() {
 }
 
 } // namespace Artwork
+
+QRegion FaceOutline(const QImage& face) {
+    const QImage image = face.convertToFormat(QImage::Format_RGB32);
+    const QRgb key = kKeyColour.rgb();
+    QRegion outline;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width();) {
+            if ((line[x] | 0xff000000) == key) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && (line[x] | 0xff000000) != key)
+                ++x;
+            outline += QRect(start, y, x - start, 1);
+        }
+    }
+    return outline;
+}
+
+QImage FaceForDrawing(const QImage& face) {
+    const QImage image = face.convertToFormat(QImage::Format_RGB32);
+    QImage drawn = image;
+    const QRgb key = kKeyColour.rgb();
+    const auto isKey = [&](int x, int y) { return (image.pixel(x, y) | 0xff000000) == key; };
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (!isKey(x, y)) continue;
+            for (const QPoint d : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1),
+                                   QPoint(-1, -1), QPoint(1, -1), QPoint(-1, 1), QPoint(1, 1)}) {
+                const QPoint n(x + d.x(), y + d.y());
+                if (image.rect().contains(n) && !isKey(n.x(), n.y())) {
+                    drawn.setPixel(x, y, image.pixel(n));
+                    break;
+                }
+            }
+        }
+    }
+    return drawn;
+}

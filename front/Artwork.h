@@ -1,10 +1,21 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QImage>
+#include <QRegion>
 
 // Pixels of exactly this colour are not part of the window.
 inline const QColor kKeyColour(192, 0, 192);
+
+// A skinned window's outline: the pixels of its face that are not the key colour, in the
+// face's own pixels, which are the window's logical pixels at every display scale.
+QRegion FaceOutline(const QImage& face);
+
+// The face as it is drawn: key-colour pixels that touch the outline take a neighbour's colour.
+// At a fractional display scale the system rounds the outline and the drawn face apart by up
+// to a pixel; that pixel then shows the face's edge, never the key colour.
+QImage FaceForDrawing(const QImage& face);
 
 // The window's pictures, painted at the sizes of the design.
 namespace Artwork {
@@ -16,6 +27,13 @@ QImage LedOff();                // 26 x 25
 QImage BarFull();               // 64 x 211
 QImage BarEmpty();              // 64 x 211
 QImage CloseImage();            // 16 x 16
+
+// The application icon, size x size: the skin with its key colour transparent, centred.
+QImage AppIcon(int size);
+// The icon the desktop entry names, from the icon theme where it is installed and painted
+// as AppIcon otherwise; both windows show it.
+inline const QString kIconName = QStringLiteral("vantrel-pc");
+QIcon WindowIcon();
 
 // The Latest VU selection window's face with its Cancel and Save buttons drawn in.
 QImage LatestSettingsSkin();                       // 184 x 364

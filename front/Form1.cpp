@@ -11,13 +11,13 @@
 #include "SkinControls.h"
 
 #include <QApplication>
-#include <QBitmap>
 #include <QCloseEvent>
 #include <QDate>
 #include <QFile>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWindow>
 #include <cmath>
 
 namespace {
@@ -44,9 +44,10 @@ QLabel* SmallLabel(QWidget* parent) {
 Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), PictureLEDOnBuffer(Artwork::LedOn()),
       PictureLEDOffBuffer(Artwork::LedOff()), PictureProgBarBuffer(Artwork::BarFull()),
-      PictureProgBgBuffer(Artwork::BarEmpty()), skin_(Artwork::Skin()),
+      PictureProgBgBuffer(Artwork::BarEmpty()), skin_(Artwork::Skin()), face_(skin_),
       engineFolder_(QCoreApplication::applicationDirPath()) {
     setWindowTitle(kProgramTitle);
+    setWindowIcon(Artwork::WindowIcon());
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, kKeyColour);
     setPalette(palette);
@@ -68,6 +69,9 @@ Form1::Form1(QWidget* parent)
     lblCopyright->setWordWrap(true);
     // The two labels overlap by design: keep the version clear of the notice.
     lblRev->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    // Their text is drawn as part of the face (ApplySkinMask), not over it.
+    lblRev->hide();
+    lblCopyright->hide();
 
     cmdAllVU->setObjectName(QStringLiteral("cmdAllVU"));
     cmdLatestVU->setObjectName(QStringLiteral("cmdLatestVU"));
@@ -144,14 +148,23 @@ void Form1::ApplyLayout() {
 }
 
 void Form1::ApplySkinMask() {
-    clearMask();
-    const QPixmap face = grab();
-    setMask(face.createMaskFromColor(kKeyColour, Qt::MaskInColor));
+    // The skin and the label lines below it, composed in logical pixels: the outline and what
+    // is drawn come from one image, so that they agree at every display scale.
+    QImage face(size(), QImage::Format_RGB32);
+    face.fill(kKeyColour);
+    QPainter p(&face);
+    p.drawImage(0, 0, skin_);
+    p.end();
+    for (QLabel* label : {lblRev, lblCopyright})
+        label->render(&face, label->pos(), QRegion(), QWidget::DrawChildren);
+    face_ = FaceForDrawing(face);
+    setMask(FaceOutline(face));
+    update();
 }
 
 void Form1::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.drawImage(0, 0, skin_);
+    p.drawImage(0, 0, face_);
 }
 
 QString Form1::statusFilePath() const {
@@ -254,6 +267,8 @@ void Form1::StartMessages() {
         // Found but not startable (no permission, broken file) is as unusable as missing.
         ShowMessageBox(kEngineMissingText);
         Leds.LedMode = kLedFailed;
+        // The engine of a running download was closed above: nothing is left to poll.
+        timerActivity.stop();
         return;
     }
     EngineProcessId = pid;
@@ -261,7 +276,8 @@ void Form1::StartMessages() {
     timerActivity.start();
     DarkenLamps();
     Leds.LedMode = kLedRunning;
-    tmrLEDs.start();
+    // A running blink keeps its beat; only a timer that the failure pattern stopped restarts.
+    if (!tmrLEDs.isActive()) tmrLEDs.start();
 }
 
 void Form1::timerActivity_Timer() {
@@ -314,20 +330,42 @@ void Form1::tmrLEDs_Timer() {
 
 void Form1::mousePressEvent(QMouseEvent* event) {
     if (event->buttons() != Qt::LeftButton) return;
+    // The label lines are drawn with the face but have no part in dragging it.
+    const QPoint at = event->position().toPoint();
+    if (lblRev->geometry().contains(at) || lblCopyright->geometry().contains(at)) return;
     settingsHiddenForDrag_ = frmLatestSettings && frmLatestSettings->isVisible();
     if (settingsHiddenForDrag_) frmLatestSettings->hide();
     setCursor(Qt::SizeAllCursor);
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - pos();
+    // The system moves the window where it can, and under Wayland only it can; elsewhere the
+    // window follows the mouse here. The system may swallow the release that ends its move:
+    // then the first move of the mouse with no button held tells.
+    systemMove_ = StartSystemMove();
+    if (systemMove_) setMouseTracking(true);
+}
+
+bool Form1::StartSystemMove() {
+    return windowHandle() && windowHandle()->startSystemMove();
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
-    if (dragging_) move(event->globalPosition().toPoint() - dragOffset_);
+    if (!dragging_) return;
+    if (!systemMove_)
+        move(event->globalPosition().toPoint() - dragOffset_);
+    else if (event->buttons() == Qt::NoButton)
+        EndDrag();
 }
 
 void Form1::mouseReleaseEvent(QMouseEvent*) {
+    EndDrag();
+}
+
+void Form1::EndDrag() {
     if (!dragging_) return;
     dragging_ = false;
+    systemMove_ = false;
+    setMouseTracking(false);
     unsetCursor();
     if (settingsHiddenForDrag_) ShowLatestSettings();
     settingsHiddenForDrag_ = false;

@@ -70,6 +70,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Hands the drag to the system's window move; false where the platform has none.
+    virtual bool StartSystemMove();
 
 private:
     void ApplyLayout();
@@ -80,11 +82,14 @@ private:
     void StartFromButton(int kind);
     void Launch(int kind);
     void ShowLatestSettings();
+    void EndDrag();
 
     const QImage skin_;
+    QImage face_; // the skin with the label lines, as drawn
     QString engineFolder_;
     QPointer<QWidget> frmLatestSettings;
     bool dragging_ = false;
+    bool systemMove_ = false; // the system moves the window
     bool settingsHiddenForDrag_ = false;
     QPoint dragOffset_;
 };

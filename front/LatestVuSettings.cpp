@@ -94,7 +94,7 @@ std::optional<LatestVuFileLines> ReadLatestVuFile(const QString& path) {
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
     LatestVuFileLines lines;
     lines.trepLine = ReadLine(file);
-    if (!file.atEnd()) lines.days = ReadLine(file);
+    if (!file.atEnd()) lines.days = ReadLine(file).trimmed();
     return lines;
 }
 
@@ -112,7 +112,7 @@ void LatestVuSelection::Load(const QString& filePath) {
     const std::optional<LatestVuFileLines> lines = ReadLatestVuFile(filePath);
     if (!lines) return;
     checks = ChecksFromTrepLine(lines->trepLine, checks);
-    if (lines->days) days = lines->days->trimmed();
+    if (lines->days) days = *lines->days;
 }
 
 bool LatestVuSelection::Save(const QString& filePath) {
@@ -130,11 +130,10 @@ bool LatestVuSelection::Save(const QString& filePath) {
     return true;
 }
 
-bool LatestVuSelection::ValidateDays() {
+DaysProblem LatestVuSelection::ValidateDays() {
     const DaysProblem problem = CheckDays(days);
-    if (problem != DaysProblem::None) ShowMessageBox(DaysMessage(problem));
     days = QString::number(RoundedNumber(days.trimmed()));
-    return problem != DaysProblem::None;
+    return problem;
 }
 
 QString CheckName(int index) {

@@ -33,9 +33,10 @@ enum class DaysProblem { None, NotNumber, OutOfRange };
 DaysProblem CheckDays(const QString& text);
 QString DaysMessage(DaysProblem problem);
 
+// The file's two lines, read alike by the window and the Latest VU button.
 struct LatestVuFileLines {
-    QString trepLine;
-    std::optional<QString> days; // absent when the file has no second line
+    QString trepLine;            // as it stands
+    std::optional<QString> days; // without blanks around it; absent without a second line
 };
 std::optional<LatestVuFileLines> ReadLatestVuFile(const QString& path);
 bool WriteLatestVuFile(const QString& path, const QString& trepLine, const QString& days);
@@ -50,9 +51,9 @@ struct LatestVuSelection {
     // Checks the days (a message box when they are wrong), rounds them and writes the file.
     // False when nothing was written.
     bool Save(const QString& filePath);
-    // On leaving the days box: a message box when they are wrong, then the days are rounded.
-    // True when the focus must stay in the box.
-    bool ValidateDays();
+    // On leaving the days box: checks the days, then rounds them. What was wrong with them
+    // is for the window to show.
+    DaysProblem ValidateDays();
 };
 
 // The window's controls, named as in the window, with their design geometry in twips

@@ -27,10 +27,16 @@ QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondL
     return QLatin1Char('[') + firstLine + QLatin1Char(']') + DaysText(secondLine);
 }
 
-QString ReadLine(QFile& file, qint64 maxSize) {
-    QByteArray line = file.readLine(maxSize);
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
+QString ReadLine(QFile& file) {
+    QByteArray line;
+    char c = 0;
+    while (file.getChar(&c) && c != '\n') {
+        if (c == '\r') {
+            if (file.peek(&c, 1) == 1 && c == '\n') file.skip(1);
+            break;
+        }
+        if (line.size() < kLongestLine) line += c;
+    }
     return QString::fromUtf8(line);
 }
 

@@ -30,9 +30,11 @@ QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondL
 // Reads the Latest VU file; nothing when it is missing or cannot be read.
 std::optional<QString> ReadLatestTrepText(const QString& filePath);
 
-// One line of a text file, without its line end (CR LF or LF); at most maxSize - 1 bytes
-// of it when maxSize is given (0: the whole line).
-QString ReadLine(QFile& file, qint64 maxSize = 0);
+// One line of a text file without its line end, which is CR LF, LF or CR alone. Only the
+// first kLongestLine bytes of a line are kept; the rest of a longer one is passed over, so
+// that a broken file can neither fill the memory nor make an engine argument too long.
+inline constexpr qsizetype kLongestLine = 1024;
+QString ReadLine(QFile& file);
 
 // The single argument handed to the engine for a download kind.
 QString ArgumentText(int downloadKind, const QString& latestTrepText, const QString& position);

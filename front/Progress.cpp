@@ -8,13 +8,15 @@
 QString ReadStatusLine(const QString& filePath) {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) return QString();
-    return ReadLine(file, 4096);
+    return ReadLine(file);
 }
 
 PollAction InterpretStatusLine(const QString& line) {
     const QString head = line.left(6);
     if (head == QLatin1String("Comple")) return PollAction::Complete;
-    if (head == QLatin1String("Failed") || head == QLatin1String("USB Er"))
+    // "Aborted" is final too: the engine gave up and will not write again.
+    if (head == QLatin1String("Failed") || head == QLatin1String("USB Er") ||
+        head == QLatin1String("Aborte"))
         return PollAction::Failed;
     if (head == QLatin1String("Downlo")) return PollAction::Continue;
     if (line.size() >= 5 && line.at(4) == QLatin1Char('/')) return PollAction::Progress;
@@ -26,8 +28,8 @@ BarFill ComputeBarFill(const QString& sProgress, int barHeight) {
     if (done <= 0) return {BarFill::Empty};
     const double total = LeadingNumber(sProgress.mid(5, 4));
     // The engine never writes a total of 0 with progress above it; show such a line as
-    // done rather than dividing by zero.
-    if (total <= 0) return {BarFill::Full};
+    // done rather than dividing by zero. A negative total comes out below as an empty bar.
+    if (total == 0) return {BarFill::Full};
     // The bottom 5 % shows as soon as anything has arrived.
     const double y = std::nearbyint((1.0 - done / total) * barHeight * 0.95);
     if (y < 0) return {BarFill::Full};

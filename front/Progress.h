@@ -14,7 +14,7 @@ enum class PollAction {
     Continue, // nothing changes, the poll goes on
     Progress, // draw the bar for the line, the poll goes on
     Complete, // full bar, complete lamps, the poll stops
-    Failed,   // failed lamp, the poll stops
+    Failed,   // failed lamp, the poll stops (also when the engine aborted)
 };
 PollAction InterpretStatusLine(const QString& line);
 

@@ -1,7 +1,10 @@
 // Takes the README's pictures of the main window (idle, running, complete) and of the
 // Latest VU selection window on a real display, with a plain backdrop behind them so that the
 // cut-out outline shows. Run under Xvfb:
-//   xvfb-run -a -s "-screen 0 640x600x24" front_screenshots <folder> [German picture file]
+//   xvfb-run -a -s "-screen 0 1280x1100x24" front_screenshots <folder> [picture ...]
+// Pictures: front-idle, front-running, front-complete, latest-vu (the default four) and
+// latest-vu-de (German captions, for checking them by eye). Under QT_SCALE_FACTOR the files
+// are named with the scale, such as latest-vu@2x.png.
 #include "DownloadSettings.h"
 #include "Form1.h"
 #include "Progress.h"
@@ -14,18 +17,25 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 
 namespace {
-void Settle(int ms) {
+// Until the windows are on the screen and painted.
+void Settle(const QWidget& window) {
+    for (int i = 0; i < 100 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-bool Save(const QRect& area, const QString& file) {
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(),
-                                                                      area.width(), area.height());
+bool Save(const QRect& area, const QString& folder, const QString& name) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QPixmap shot = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    const qreal scale = screen->devicePixelRatio();
+    const QString suffix = scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale);
+    const QString file = QDir(folder).filePath(name + suffix + QStringLiteral(".png"));
     if (!shot.save(file)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
         return false;
@@ -35,7 +45,7 @@ bool Save(const QRect& area, const QString& file) {
 }
 
 // The selection window opened by a right click on Latest VU, beside the main window.
-bool ShootSelection(const QString& file, const QString& language) {
+bool ShootSelection(const QString& folder, const QString& name, const QString& language) {
     Form1 window;
     window.move(24, 24);
     window.Form_Load();
@@ -43,9 +53,9 @@ bool ShootSelection(const QString& file, const QString& language) {
     auto* selection = new frmLatestSettings(&window);
     window.setLatestSettingsWindow(selection);
     window.cmdLatestVU_MouseDown(Qt::RightButton);
-    Settle(400);
+    Settle(*selection);
     const QRect both = window.frameGeometry().united(selection->frameGeometry());
-    return Save(both.adjusted(-24, -24, 24, 24), file);
+    return Save(both.adjusted(-24, -24, 24, 24), folder, name);
 }
 
 void WriteStatus(const Form1& window, const QByteArray& line) {
@@ -66,6 +76,16 @@ void Prepare(Form1& window, const QString& state) {
     window.timerActivity_Timer();
     window.tmrLEDs_Timer();
 }
+
+bool ShootMain(const QString& folder, const QString& state) {
+    Form1 window;
+    window.move(24, 24);
+    window.Form_Load();
+    Prepare(window, state);
+    Settle(window);
+    const QRect area = window.frameGeometry().adjusted(-24, -24, 24, 24);
+    return Save(area, folder, QStringLiteral("front-") + state);
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -73,7 +93,12 @@ int main(int argc, char* argv[]) {
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     qputenv("HOME", home.path().toUtf8());
     QApplication app(argc, argv);
-    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    const QString folder = arguments.value(0, QStringLiteral("."));
+    QStringList pictures = arguments.mid(1);
+    if (pictures.isEmpty())
+        pictures = {QStringLiteral("front-idle"), QStringLiteral("front-running"),
+                    QStringLiteral("front-complete"), QStringLiteral("latest-vu")};
     QDir().mkpath(folder);
 
     QWidget backdrop(nullptr, Qt::FramelessWindowHint);
@@ -81,18 +106,21 @@ int main(int argc, char* argv[]) {
     backdrop.setGeometry(QGuiApplication::primaryScreen()->geometry());
     backdrop.show();
 
-    for (const QString& state :
-         {QStringLiteral("idle"), QStringLiteral("running"), QStringLiteral("complete")}) {
-        Form1 window;
-        window.move(24, 24);
-        window.Form_Load();
-        Prepare(window, state);
-        Settle(400);
-        const QRect area = window.frameGeometry().adjusted(-24, -24, 24, 24);
-        if (!Save(area, QDir(folder).filePath(QStringLiteral("front-%1.png").arg(state)))) return 1;
+    for (const QString& picture : pictures) {
+        bool saved = false;
+        const QString state = picture.mid(6);
+        if (picture.startsWith(QLatin1String("front-")) &&
+            QStringList{QStringLiteral("idle"), QStringLiteral("running"),
+                        QStringLiteral("complete")}
+                .contains(state))
+            saved = ShootMain(folder, state);
+        else if (picture == QLatin1String("latest-vu"))
+            saved = ShootSelection(folder, picture, QStringLiteral("EN"));
+        else if (picture == QLatin1String("latest-vu-de"))
+            saved = ShootSelection(folder, picture, QStringLiteral("DE"));
+        else
+            std::fprintf(stderr, "unknown picture %s\n", qPrintable(picture));
+        if (!saved) return 1;
     }
-    if (!ShootSelection(QDir(folder).filePath(QStringLiteral("latest-vu.png")), "EN")) return 1;
-    // The German captions and layout, for checking them by eye (not in the README).
-    if (argc > 2 && !ShootSelection(QString::fromLocal8Bit(argv[2]), "DE")) return 1;
     return 0;
 }

@@ -30,12 +30,21 @@ void SkinControl::paintEvent(QPaintEvent*) {
 }
 
 void SkinControl::mousePressEvent(QMouseEvent* event) {
+    pressed_ = true;
     emit mouseDown(event->buttons());
     event->accept();
 }
 
+void SkinControl::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second click of a double-click is not a press of its own: one start per double-click.
+    pressed_ = false;
+    event->accept();
+}
+
 void SkinControl::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    if (pressed_ && event->button() == Qt::LeftButton &&
+        rect().contains(event->position().toPoint()))
         emit clicked();
+    pressed_ = false;
     event->accept();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QMouseEvent>
 #include <QWidget>
 
 // A picture box that keeps whatever was last copied into it, like a persistent bitmap:
@@ -16,6 +17,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Lamps and the bar take a press and do nothing with it: it does not drag the window.
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
 
 private:
     QImage image_;
@@ -34,8 +37,10 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     QImage picture_;
+    bool pressed_ = false;
 };

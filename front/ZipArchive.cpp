@@ -8,6 +8,14 @@ bool ZipArchive::Pack(const QString& filePath, const QString& archivePath, int c
     const QFileInfo file(filePath);
     // libzip reads the file only when the archive is written: look before changing anything.
     if (!file.isFile() || !file.isReadable()) return false;
+    // libzip writes a new archive and renames it over the old one, which the folder allows
+    // even when the archive itself may not be written; and root may write any file. So a
+    // read-only archive, or one without any write permission, is left as it is.
+    const QFileInfo existing(archivePath);
+    const auto writeBits =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (existing.exists() && (!existing.isWritable() || !(existing.permissions() & writeBits)))
+        return false;
     int error = 0;
     zip_t* archive = zip_open(QFile::encodeName(archivePath).constData(), ZIP_CREATE, &error);
     if (!archive) return false;

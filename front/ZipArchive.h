@@ -20,7 +20,7 @@ class ZipArchive {
 public:
     // Adds the file to the archive (created when missing) under its file name alone,
     // deflated at the level given (1 to 9); an entry of that name is replaced. False when
-    // nothing was added.
+    // nothing was added; a read-only archive is never changed.
     bool Pack(const QString& filePath, const QString& archivePath, int compressionLevel = 9);
 
     // The archive's entries in their stored order; nothing when it cannot be read.

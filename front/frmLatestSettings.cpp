@@ -4,10 +4,10 @@
 #include "DownloadSettings.h"
 #include "Folders.h"
 #include "Launcher.h"
+#include "MessageBox.h"
 #include "SkinControls.h"
 
 #include <QApplication>
-#include <QBitmap>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,8 +39,10 @@ void CaptionCheckBox::paintEvent(QPaintEvent*) {
 
 frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Window | Qt::FramelessWindowHint), mainWindow_(mainWindow),
-      skin_(Artwork::LatestSettingsSkin()) {
+      outline_(FaceOutline(Artwork::LatestSettingsSkin())),
+      skin_(FaceForDrawing(Artwork::LatestSettingsSkin())) {
     setObjectName(kLatestWindowName);
+    setWindowIcon(Artwork::WindowIcon());
     QFont font;
     font.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans Condensed")});
     font.setPointSizeF(6.75);
@@ -67,6 +69,8 @@ frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
     tbDays->setObjectName(QStringLiteral("tbDays"));
     QPalette white = tbDays->palette();
     white.setColor(QPalette::Base, Qt::white);
+    // The frame is drawn in a shade of the window colour: the panel's, not the key colour.
+    white.setColor(QPalette::Window, Artwork::kSettingsPanel);
     tbDays->setPalette(white);
     tbDays->installEventFilter(this);
     lblDaysActivities = new QLabel(this);
@@ -92,11 +96,12 @@ QString frmLatestSettings::filePath() const {
 
 void frmLatestSettings::Form_Load() {
     // Only the skin shows: pixels of the key colour are not part of the window.
-    setMask(QPixmap::fromImage(skin_).createMaskFromColor(kKeyColour, Qt::MaskInColor));
+    setMask(outline_);
     ApplyLayout();
     if (mainWindow_) move(mainWindow_->x() + mainWindow_->width(), mainWindow_->y());
     selection_.Load(filePath());
-    ShowSelection();
+    ShowChecks();
+    tbDays->setText(selection_.days);
     loaded_ = true;
 }
 
@@ -117,23 +122,28 @@ void frmLatestSettings::ApplyLayout() {
     lblDaysActivities->setText(texts.daysCaption);
 }
 
-void frmLatestSettings::ShowSelection() {
+void frmLatestSettings::ShowChecks() {
     for (int index = 1; index < kCheckCount; ++index)
         Check1[index]->setChecked(selection_.checks[index]);
-    tbDays->setText(selection_.days);
 }
 
 void frmLatestSettings::Check1_Click(int index) {
     selection_.checks[index] = Check1[index]->isChecked();
     ::Check1_Click(selection_.checks, index);
-    ShowSelection();
+    ShowChecks(); // the days box keeps what was typed
 }
 
 void frmLatestSettings::tbDays_Validate() {
     selection_.days = tbDays->text();
-    const bool keepFocus = selection_.ValidateDays();
+    const DaysProblem problem = selection_.ValidateDays();
     tbDays->setText(selection_.days);
-    if (keepFocus) tbDays->setFocus();
+    if (problem == DaysProblem::None) return;
+    // The message and the focus wait until the focus change and the click that caused it are
+    // over: a modal box opened in their middle would take the click's release.
+    QTimer::singleShot(0, this, [this, problem] {
+        ShowMessageBox(DaysMessage(problem));
+        tbDays->setFocus();
+    });
 }
 
 void frmLatestSettings::cmdSave_Click() {
@@ -170,11 +180,10 @@ void frmLatestSettings::closeEvent(QCloseEvent* event) {
 
 bool frmLatestSettings::eventFilter(QObject* watched, QEvent* event) {
     if (watched == tbDays && event->type() == QEvent::FocusOut) {
-        // Only leaving for another control of this window checks the days; the check runs
-        // after the focus change has finished, so that it may take the focus back.
+        // Only leaving for another control of this window checks the days, at once: the
+        // control taking the focus may be clicked next, and nothing may see the days before.
         QWidget* next = QApplication::focusWidget();
-        if (next && next != tbDays && isAncestorOf(next))
-            QTimer::singleShot(0, this, &frmLatestSettings::tbDays_Validate);
+        if (next && next != tbDays && isAncestorOf(next)) tbDays_Validate();
     }
     return QWidget::eventFilter(watched, event);
 }

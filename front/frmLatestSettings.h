@@ -52,11 +52,12 @@ protected:
 
 private:
     void ApplyLayout();
-    void ShowSelection();
+    void ShowChecks();
     void Unload();
 
     QPointer<QWidget> mainWindow_;
     LatestVuSelection selection_;
     bool loaded_ = false;
-    const QImage skin_;
+    const QRegion outline_;
+    const QImage skin_; // as drawn
 };

@@ -12,9 +12,12 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 namespace {
 struct Box {
@@ -31,6 +34,17 @@ bool SameRows(const QImage& a, const QImage& b, int first, int last) {
     }
     return true;
 }
+
+// A window whose drag the system takes over, as under Wayland or a window manager, and which
+// may never deliver the release that ends it.
+class SystemMovedForm : public Form1 {
+    bool StartSystemMove() override { return true; }
+};
+
+// The key colour or a shade of it, such as a frame drawn darker than the window's colour.
+bool KeyLike(QRgb p) {
+    return qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 && qAbs(qRed(p) - qBlue(p)) < 64;
+}
 } // namespace
 
 class TestFrontWindow : public QObject {
@@ -40,6 +54,20 @@ class TestFrontWindow : public QObject {
     QTemporaryDir engineDir_;
     std::vector<Box> boxes_;
     QString argsFile_;
+    QProcess xvfb_;
+    QString display_;
+
+    // One X server for every display scale; empty when Xvfb is not installed.
+    QString Display() {
+        if (!display_.isEmpty() || xvfb_.state() != QProcess::NotRunning) return display_;
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty()) return QString();
+        xvfb_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1100x24", "-nolisten", "tcp"});
+        if (xvfb_.waitForStarted(5000) &&
+            QTest::qWaitFor([&] { return xvfb_.canReadLine(); }, 10000))
+            display_ = ':' + QString::fromLatin1(xvfb_.readLine().trimmed());
+        return display_.isEmpty() ? QStringLiteral("(Xvfb did not start)") : display_;
+    }
 
     // A stand-in engine: records how many arguments it got and the first one, then either
     // ends or stays (exec sleep) like an engine still busy with a download.
@@ -69,6 +97,11 @@ private slots:
         SetMessageBoxHandler([this](const QString& text, const QString& title) {
             boxes_.push_back({text, title});
         });
+    }
+
+    void cleanupTestCase() {
+        xvfb_.terminate();
+        xvfb_.waitForFinished(5000);
     }
 
     void init() {
@@ -109,6 +142,8 @@ private slots:
         Form1 window;
         window.Form_Load();
         QCOMPARE(window.windowTitle(), QStringLiteral("VantrelPC"));
+        QCOMPARE(window.windowIcon().pixmap(48).toImage(), // the desktop entry's icon
+                 Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
         QVERIFY(window.AppDataFolder.endsWith("/Fenwright/Vantrel PC"));
         QVERIFY(QFileInfo(window.AppDataFolder + "/Settings.ini").isFile());
         QVERIFY(QRegularExpression("^Version \\d+\\.\\d+\\.\\d+$")
@@ -144,25 +179,55 @@ private slots:
         QVERIFY(mask.intersects(QRect(120, 451, 89, 14)));
     }
 
-    // The outline is cut hard: no pixel of the pictures is a blend towards the key colour,
-    // which would show as a pink fringe.
-    void artworkHasNoKeyFringe() {
-        const QImage skin = Artwork::Skin();
-        QCOMPARE(skin.size(), QSize(216, 450));
-        const QRgb key = kKeyColour.rgb();
-        int keyPixels = 0;
-        for (int y = 0; y < skin.height(); ++y) {
-            for (int x = 0; x < skin.width(); ++x) {
-                const QRgb p = skin.pixel(x, y) | 0xff000000;
-                if (p == key) {
-                    ++keyPixels;
-                    continue;
+    // On a real display at every scale, the screen around each window shows the skin and the
+    // backdrop, and no pixel of the key colour or a shade of it.
+    void outlineAtDisplayScales_data() {
+        QTest::addColumn<double>("scale");
+        // At 4/3 the system rounds the outline and the drawn face a pixel apart.
+        for (double scale : {1.0, 1.25, 4.0 / 3, 1.5, 2.0})
+            QTest::addRow("%g", scale) << scale;
+    }
+    void outlineAtDisplayScales() {
+        QFETCH(double, scale);
+        const QString display = Display();
+        if (display.isEmpty())
+            QSKIP("Xvfb is not installed: the outline on a display is unchecked");
+        QTemporaryDir shots;
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("QT_SCALE_FACTOR", QString::number(scale));
+        tool.setProcessEnvironment(env);
+        tool.start(VANTREL_SCREENSHOTS, {shots.path(), "front-idle", "latest-vu"});
+        QVERIFY(tool.waitForFinished(60000));
+        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+        const QStringList files = QString::fromLocal8Bit(tool.readAllStandardOutput()).split('\n');
+        QCOMPARE(files.size(), 3);
+        for (int i = 0; i < 2; ++i) {
+            const QImage shot(files.at(i));
+            const QSize logical = i == 0 ? QSize(263, 527) : QSize(407, 527); // 24 px around
+            QVERIFY2(qAbs(shot.width() - logical.width() * scale) <= 1, qPrintable(files.at(i)));
+            QVERIFY2(qAbs(shot.height() - logical.height() * scale) <= 1, qPrintable(files.at(i)));
+            const QRgb backdrop = shot.pixel(0, 0);
+            qint64 face = 0;
+            for (int y = 0; y < shot.height(); ++y) {
+                for (int x = 0; x < shot.width(); ++x) {
+                    const QRgb p = shot.pixel(x, y);
+                    QVERIFY2(
+                        !KeyLike(p),
+                        qPrintable(QStringLiteral("%1 at %2,%3").arg(files.at(i)).arg(x).arg(y)));
+                    face += p != backdrop;
                 }
-                const int distance = qAbs(qRed(p) - 192) + qGreen(p) + qAbs(qBlue(p) - 192);
-                QVERIFY2(distance > 150, qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
             }
+            QVERIFY(face > qint64(shot.width()) * shot.height() / 2); // the windows are there
         }
-        QVERIFY(keyPixels > 0);
+    }
+
+    // The pictures in their design sizes (a blend towards the key colour anywhere on the
+    // screen is caught by outlineAtDisplayScales).
+    void artworkSizes() {
+        QCOMPARE(Artwork::Skin().size(), QSize(216, 450));
         QCOMPARE(Artwork::ButtonPressed(2).size(), QSize(57, 57));
         QCOMPARE(Artwork::LedOn().size(), QSize(24, 24));
         QCOMPARE(Artwork::LedOff().size(), QSize(26, 25));
@@ -185,11 +250,16 @@ private slots:
             << true << QByteArray("Failed - maybe USB device is open\r\n") << 6 << false << "kept";
         QTest::newRow("Downloading")
             << true << QByteArray("Downloading\r\n") << 4 << true << "kept";
-        QTest::newRow("Aborted") << true << QByteArray("Aborted\r\n") << 4 << true << "kept";
+        QTest::newRow("USB Error") << true << QByteArray("USB Error\r\n") << 6 << false << "kept";
+        // The engine's last word after repeated integrity errors: it writes nothing more.
+        QTest::newRow("Aborted") << true << QByteArray("Aborted\r\n") << 6 << false << "kept";
         QTest::newRow("lower case") << true << QByteArray("complete\r\n") << 4 << true << "kept";
         QTest::newRow("empty file") << true << QByteArray() << 4 << true << "kept";
         QTest::newRow("no file") << false << QByteArray() << 4 << true << "kept";
         QTest::newRow("3 of 28") << true << QByteArray("0003/0028\r\n") << 4 << true << "176";
+        QTest::newRow("counter and comment")
+            << true << QByteArray("0003/0028 x\r\n") << 4 << true << "176";
+        QTest::newRow("five digits") << true << QByteArray("12345/0028\r\n") << 4 << true << "kept";
         QTest::newRow("nothing yet") << true << QByteArray("0000/0028\r\n") << 4 << true << "empty";
         QTest::newRow("beyond total") << true << QByteArray("0029/0028\r\n") << 4 << true << "full";
     }
@@ -228,21 +298,50 @@ private slots:
         }
     }
 
+    // Without an engine every start shows its message and ends in the failure state, also
+    // while a download runs; a double-click is one start.
+    void missingEngine_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("doubleClick");
+        QTest::addColumn<bool>("running");
+        QTest::newRow("All VU") << int(kAllVU) << false << false;
+        QTest::newRow("All VU, double-click") << int(kAllVU) << true << false;
+        QTest::newRow("Latest VU, double-click") << int(kLatestVU) << true << false;
+        QTest::newRow("Card, double-click") << int(kCard) << true << false;
+        QTest::newRow("Card, while a download runs") << int(kCard) << false << true;
+    }
     void missingEngine() {
+        QFETCH(int, kind);
+        QFETCH(bool, doubleClick);
+        QFETCH(bool, running);
         Form1 window;
-        window.setEngineFolder(engineDir_.path()); // holds no engine
+        window.setEngineFolder(engineDir_.path());
         window.Form_Load();
-        QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+        if (running) {
+            InstallStandIn("VNPCBase", true);
+            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("A E"));
+            QVERIFY(window.timerActivity.isActive());
+        }
+        QFile::remove(engineDir_.filePath("VNPCBase"));
+        QVERIFY(WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n"));
+        QWidget* button =
+            std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
+        if (doubleClick) // as the system delivers it: two clicks, the second one a double-click
+            QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
+                               button->geometry().center());
+        else
+            QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(boxes_.size(), size_t(1));
         QCOMPARE(boxes_[0].text, QStringLiteral("Download application missing from 'deps' folder"));
         QCOMPARE(boxes_[0].title, QStringLiteral("VantrelPC"));
         QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
-        QCOMPARE(window.EngineProcessId, qint64(0));
+        QVERIFY(!EngineRunning(window.EngineProcessId, window.EngineStartTime));
         QVERIFY(!window.timerActivity.isActive());
-        QVERIFY(window.ButtonPressed[0]->isHidden());
+        QVERIFY(window.ButtonPressed[kind]->isHidden());
         window.tmrLEDs_Timer();
         QVERIFY(!window.tmrLEDs.isActive());
-        QCOMPARE(window.PictureLED[0]->image(), window.PictureLEDOnBuffer);
+        QCOMPARE(window.PictureLED[kind]->image(), window.PictureLEDOnBuffer);
     }
 
     void latestWithoutSelectionFile() {
@@ -262,23 +361,63 @@ private slots:
         QVERIFY(!QFile::exists(argsFile_));
     }
 
-    void rightClickOpensSelection() {
-        InstallStandIn("VNPCBase", false);
-        Form1 window;
-        window.setEngineFolder(engineDir_.path());
+    // Only the face drags the window, by the system's move where there is one; the selection
+    // window is hidden on the way and comes back at its offset when the move ends, also when
+    // the system swallows the release. The lamps, the bar and the label lines do not drag.
+    void drag_data() {
+        QTest::addColumn<QString>("part");  // pressed in its middle, or the face
+        QTest::addColumn<QString>("mover"); // "" the window itself, or "system"
+        QTest::addColumn<bool>("released");
+        QTest::newRow("face") << ""
+                              << "" << true;
+        QTest::newRow("face, by the system") << ""
+                                             << "system" << true;
+        QTest::newRow("face, by the system, no release") << ""
+                                                         << "system" << false;
+        QTest::newRow("lamp") << "PictureLED1"
+                              << "" << true;
+        QTest::newRow("bar") << "PictureProgBar"
+                             << "" << true;
+        QTest::newRow("version line") << "lblRev"
+                                      << "" << true;
+        QTest::newRow("copyright line") << "lblCopyright"
+                                        << "" << true;
+    }
+    void drag() {
+        QFETCH(QString, part);
+        QFETCH(QString, mover);
+        QFETCH(bool, released);
+        std::unique_ptr<Form1> form(mover.isEmpty() ? new Form1 : new SystemMovedForm);
+        Form1& window = *form;
         window.Form_Load();
         QWidget selection;
         window.setLatestSettingsWindow(&selection);
         window.move(100, 50);
-        QTest::mousePress(window.cmdLatestVU, Qt::RightButton);
+        QTest::mouseClick(window.cmdLatestVU, Qt::RightButton); // opens it, starts nothing
         QVERIFY(selection.isVisible());
-        QCOMPARE(selection.pos(), window.pos() + QPoint(175, 81));
         QCOMPARE(window.EngineProcessId, qint64(0));
         QVERIFY(boxes_.empty());
-        // A download start hides it again.
-        QTest::mouseClick(window.cmdCard, Qt::LeftButton);
-        QVERIFY(!selection.isVisible());
-        QCOMPARE(ReceivedArgument().left(3), QStringLiteral("C E"));
+        const QPoint at = part.isEmpty() ? QPoint(108, 100)
+                                         : window.findChild<QWidget*>(part)->geometry().center();
+        QWindow* handle = window.windowHandle();
+        QTest::mousePress(handle, Qt::LeftButton, {}, at);
+        const bool drags = part.isEmpty();
+        QCOMPARE(selection.isVisible(), !drags);
+        QTest::mouseMove(handle, at + QPoint(30, 20));
+        const QPoint moved = drags && mover.isEmpty() ? QPoint(130, 70) : QPoint(100, 50);
+        QCOMPARE(window.pos(), moved);
+        QCOMPARE(selection.isVisible(), !drags);
+        // Released where the pointer is on the screen, wherever the window went.
+        const QPoint end = at + QPoint(30, 20) - (moved - QPoint(100, 50));
+        if (released) {
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, end);
+        } else {
+            QMouseEvent buttonUp(QEvent::MouseMove, end, window.mapToGlobal(end), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(&window, &buttonUp);
+        }
+        QVERIFY(selection.isVisible());
+        QCOMPARE(selection.pos(), moved + QPoint(175, 81));
     }
 
     void commandLines_data() {
@@ -315,6 +454,9 @@ private slots:
         // A status line left from an earlier run must not reach the new download's poll.
         QVERIFY(WriteFile(window.statusFilePath(), "Complete\r\n"));
         window.ShowProgress("0028/0028");
+        QWidget selection; // hidden by every start
+        window.setLatestSettingsWindow(&selection);
+        selection.show();
         QWidget* hitArea = window.findChild<QWidget*>(button);
         if (button == "cmdLatestVU")
             QTest::mousePress(hitArea, Qt::MouseButton(mouseButton));
@@ -332,6 +474,7 @@ private slots:
         QCOMPARE(window.PictureProgBar->image(), window.PictureProgBgBuffer.copy(0, 0, 61, 208));
         for (SkinControl* pressed : window.ButtonPressed)
             QVERIFY(pressed->isHidden());
+        QVERIFY(!selection.isVisible());
     }
 
     void newStartStopsRunningEngine() {
@@ -347,7 +490,12 @@ private slots:
             const qint64 first = window.EngineProcessId;
             const qint64 firstStart = window.EngineStartTime;
             QVERIFY(EngineRunning(first, firstStart));
+            window.tmrLEDs.start(1000);
+            QTest::qWait(50);
+            const int beat = window.tmrLEDs.remainingTime();
             QTest::mouseClick(window.cmdCard, Qt::LeftButton);
+            // The lamps keep their beat: the start does not restart the running lamp timer.
+            QVERIFY(window.tmrLEDs.remainingTime() <= beat);
             QVERIFY(!EngineRunning(first, firstStart));
             QCOMPARE(ReceivedArgument().left(3), QStringLiteral("C E"));
             second = window.EngineProcessId;

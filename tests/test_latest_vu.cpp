@@ -1,8 +1,10 @@
 // The Latest VU selection: the file's two lines as Save writes them and loading reads them,
 // the days check and rounding, the exclusive pair, the layout at several display settings and
 // the window itself (offscreen).
+#include "Artwork.h"
 #include "DownloadSettings.h"
 #include "LatestVuSettings.h"
+#include "Launcher.h"
 #include "MessageBox.h"
 #include "SkinControls.h"
 #include "frmLatestSettings.h"
@@ -106,46 +108,78 @@ private slots:
         QCOMPARE(loaded.days, selection.days);
     }
 
+    // The window and the Latest VU button read a file the same way: line ends, blanks around
+    // the days, over-long lines. The button passes line 1 on as it is; the window takes its
+    // complete three-character groups.
     void loadReadsCompleteGroups_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("checked");
         QTest::addColumn<QString>("days");
+        QTest::addColumn<QString>("selection"); // what the button passes to the engine
         QTest::newRow("no file: design states") << QByteArray() << "124"
-                                                << "60";
+                                                << "60"
+                                                << "(none)";
         QTest::newRow("design file") << QByteArray("001002003005\r\n60\r\n") << "124"
-                                     << "60";
+                                     << "60"
+                                     << "[001002003005] 60";
+        QTest::newRow("LF line ends") << QByteArray("001017\n9\n") << "7"
+                                      << "9"
+                                      << "[001017] 9";
+        QTest::newRow("CR line ends") << QByteArray("001004\r7\r") << "3"
+                                      << "7"
+                                      << "[001004] 7";
+        QTest::newRow("no line end, negative days") << QByteArray("001\r\n-3") << ""
+                                                    << "-3"
+                                                    << "[001]-3";
+        QTest::newRow("blanks around the days") << QByteArray("001004\r\n \t7.5 \t\r\n") << "3"
+                                                << "7.5"
+                                                << "[001004] 8";
         QTest::newRow("one character left over") << QByteArray("0010020\r\n 7 \r\n") << "1"
-                                                 << "7";
+                                                 << "7"
+                                                 << "[0010020] 7";
         QTest::newRow("two characters left over: 00 is no box")
             << QByteArray("00100300\r\n12\r\n") << "2"
-            << "12";
-        QTest::newRow("partial 025 is not read") << QByteArray("00100202\r\n3\r\n") << "1"
-                                                 << "3";
+            << "12"
+            << "[00100300] 12";
         QTest::newRow("no second line keeps the days") << QByteArray("001004\r\n") << "3"
-                                                       << "60";
+                                                       << "60"
+                                                       << "[001004] 0";
         QTest::newRow("empty second line") << QByteArray("001004\r\n\r\n") << "3"
-                                           << "";
+                                           << ""
+                                           << "[001004] 0";
         QTest::newRow("unknown codes set nothing")
             << QByteArray("001999abc019020021022024007025\r\n1\r\n") << "8"
-            << "1";
+            << "1"
+            << "[001999abc019020021022024007025] 1";
         QTest::newRow("empty first line") << QByteArray("\r\n30\r\n") << ""
-                                          << "30";
+                                          << "30"
+                                          << "[] 30";
+        QTest::newRow("empty file") << QByteArray("") << ""
+                                    << "60"
+                                    << "[] 0";
         QTest::newRow("both of the pair: 4Hz last wins") << QByteArray("006001018\r\n1\r\n") << "6"
-                                                         << "1";
+                                                         << "1"
+                                                         << "[006001018] 1";
         QTest::newRow("both of the pair: card last wins") << QByteArray("001018006\r\n1\r\n") << "5"
-                                                          << "1";
-        QTest::newRow("LF line ends") << QByteArray("001017\n9\n") << "7"
-                                      << "9";
+                                                          << "1"
+                                                          << "[001018006] 1";
+        // Far more than fits one argument: cut at 1024 characters, the days still read.
+        QTest::newRow("over-long first line") << "001006" + QByteArray(300000, '0') + "\r\n7\r\n"
+                                              << "5"
+                                              << "7"
+                                              << "[001006" + QString(1018, '0') + "] 7";
     }
     void loadReadsCompleteGroups() {
         QFETCH(QByteArray, file);
         QFETCH(QString, checked);
         QFETCH(QString, days);
+        QFETCH(QString, selection);
         if (!file.isNull()) QVERIFY(WriteFile(file_, file));
-        LatestVuSelection selection{Checks("35"), "1"};
-        selection.Load(file_);
-        QCOMPARE(Boxes(selection.checks), checked);
-        QCOMPARE(selection.days, days);
+        LatestVuSelection loaded{Checks("35"), "1"};
+        loaded.Load(file_);
+        QCOMPARE(Boxes(loaded.checks), checked);
+        QCOMPARE(loaded.days, days);
+        QCOMPARE(ReadLatestTrepText(file_).value_or("(none)"), selection);
 
         frmLatestSettings window;
         window.show();
@@ -188,11 +222,9 @@ private slots:
         const QString box = message.isEmpty() ? QString() : "VantrelPC: " + message;
 
         LatestVuSelection validated{DefaultChecks(), text};
-        QCOMPARE(validated.ValidateDays(), !message.isEmpty());
+        QCOMPARE(DaysMessage(validated.ValidateDays()), message);
         QCOMPARE(validated.days, rounded);
-        QCOMPARE(boxes_.join('|'), box);
 
-        boxes_.clear();
         QVERIFY(WriteFile(file_, "001004\r\n5\r\n"));
         LatestVuSelection saved{DefaultChecks(), text};
         QCOMPARE(saved.Save(file_), message.isEmpty());
@@ -223,12 +255,6 @@ private slots:
         QCOMPARE(window.tbDays->text(), QStringLiteral("5"));
 
         QTest::mouseClick(window.Check1[7], Qt::LeftButton);
-        window.tbDays->setText("400");
-        QTest::mouseClick(window.cmdSave, Qt::LeftButton);
-        QVERIFY(window.isVisible()); // refused: the window stays open
-        QCOMPARE(ReadAll(file_, kNoFile), QByteArray("001004\r\n5\r\n"));
-        QCOMPARE(boxes_, QStringList{"VantrelPC: The number of days must be between 0 and 365"});
-
         window.tbDays->setText("2.5");
         QTest::mouseClick(window.cmdSave, Qt::LeftButton);
         QVERIFY(!window.isVisible());
@@ -259,32 +285,46 @@ private slots:
         QCOMPARE(ReadAll(file_, kNoFile).split('\r').first(), TrepLine(Checks(after)).toUtf8());
     }
 
+    // Leaving the days box for a check box checks the typed days before the click is handled:
+    // they are neither put back to the stored days nor replaced without their message.
     void leavingTheDaysBox_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<bool>("keptFocus");
-        QTest::newRow("no number") << "x"
-                                   << "0" << true;
-        QTest::newRow("out of range") << "500"
-                                      << "500" << true;
+        QTest::addColumn<QByteArray>("saved");
+        const QString notNumber = "VantrelPC: The number of days must be a number";
+        QTest::newRow("typed") << "7"
+                               << "7" << false << QByteArray("001002005\r\n7\r\n");
         QTest::newRow("rounded") << "12.5"
-                                 << "12" << false;
+                                 << "12" << false << QByteArray("001002005\r\n12\r\n");
+        QTest::newRow("no number") << "x"
+                                   << "0" << true << QByteArray("001002005\r\n0\r\n");
+        QTest::newRow("out of range: not saved") << "500"
+                                                 << "500" << true << kNoFile;
     }
     void leavingTheDaysBox() {
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QFETCH(bool, keptFocus);
+        QFETCH(QByteArray, saved);
         frmLatestSettings window;
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         window.tbDays->setFocus();
-        window.tbDays->setText(text);
-        window.Check1[2]->setFocus(Qt::TabFocusReason);
-        QTRY_COMPARE(window.tbDays->text(), shown);
+        window.tbDays->selectAll();
+        QTest::keyClicks(window.tbDays, text);
+        // Press and release in one go, as a quick click or a tap on a touchpad comes.
+        QTest::mouseClick(window.Check1[2], Qt::LeftButton);
+        QCOMPARE(window.tbDays->text(), shown);
+        QVERIFY(!window.Check1[2]->isChecked());
         QTRY_COMPARE(boxes_.size(), keptFocus ? 1 : 0);
         QTRY_COMPARE(window.tbDays->hasFocus(), keptFocus);
         QVERIFY(!QFile::exists(file_)); // checking is not saving
+        QTest::mouseClick(window.cmdSave, Qt::LeftButton);
+        QCOMPARE(ReadAll(file_, kNoFile), saved);
+        QCOMPARE(window.isVisible(), saved == kNoFile); // refused: the window stays open
+        QCOMPARE(boxes_.size(), keptFocus + (saved == kNoFile));
     }
 
     void languageStrings_data() {
@@ -413,6 +453,8 @@ private slots:
         frmLatestSettings window(&main);
         window.show();
         QCOMPARE(window.pos(), QPoint(315, 50)); // beside the main window
+        QCOMPARE(window.windowIcon().pixmap(48).toImage(),
+                 Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
         const QRegion face = window.mask();
         QVERIFY(!face.contains(QPoint(0, 0))); // rounded corner: key colour
         QVERIFY(!face.contains(QPoint(183, 363)));
