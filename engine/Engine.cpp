@@ -178,6 +178,7 @@ void Engine::Form_Unload() {
     }
     tmrStopPowerSaving_.stop();
     KeepAwake::Release();
+    if (session_) session_->stop();
     // The port first: the latency timer is put back through it.
     if (link_) link_->close();
     latencyTimer_.restore(&log_);

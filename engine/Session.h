@@ -94,6 +94,8 @@ public:
     bool CardDataPresent = false;
 
     FrameAssembler& assembler() { return assembler_; }
+    // The engine is told to end while the session runs.
+    void stop();
 
 private:
     // The receive time-out setting; one of 0 or less would fire before any answer.

@@ -225,6 +225,7 @@ void Session::Comm1_OnComm(const QByteArray& piece) {
         RxRetries = 0;
         const qint32 id = lCheckMessage(response);
         if (!IsProtocolAnswer(id)) ShowMessageBox(QStringLiteral("lResult - %1").arg(id));
+        if (ended_) return; // told to end while the box was open
         log_.sShowText(QString());
         response_ = response;
         lRespondToMessage(id);
@@ -253,4 +254,18 @@ void Session::endSession() {
         ended_ = true;
         if (endProgram) endProgram();
     }
+}
+
+// Data read whole is saved; anything less is reported as failed, so that whoever follows
+// the status file sees an end. Nothing more is sent.
+void Session::stop() {
+    if (SessionState == 0) return;
+    ended_ = true;
+    timerRx.stop();
+    link_.close();
+    if (inClosingExchange())
+        closeAndSave(QStringLiteral("Stopped during the closing exchange"));
+    else
+        status_.WriteStatus(QStringLiteral("Failed - Download stopped"));
+    SessionState = 0;
 }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -265,6 +266,39 @@ private slots:
         if (status.endsWith(' ')) // a description follows
             QVERIFY2(home.status().size() > status.size() + 2, home.status().constData());
         QCOMPARE(sim.requests().size(), 0);
+    }
+
+    // Told to end while the unit is silent: in the middle of the download it is a failure;
+    // once everything is in (Transfer Exit unanswered), the download is saved.
+    void endRequestDuringSession_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QByteArray>("silentRequest"); // the request left unanswered
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("files");
+        QTest::newRow("downloading") << "silent:on=data,trep=1" << QByteArray("80EEF0023601")
+                                     << QByteArray("Failed - Download stopped\r\n") << 0;
+        QTest::newRow("closing exchange")
+            << "silent:on=exit" << QByteArray("80EEF00137") << QByteArray("Complete\r\n") << 1;
+    }
+    void endRequestDuringSession() {
+        QFETCH(QString, fault);
+        QFETCH(QByteArray, silentRequest);
+        QFETCH(QByteArray, status);
+        QFETCH(int, files);
+        SimulatorRun sim(116, {"--fault", fault});
+        QVERIFY2(sim.ready(), sim.startOutput().constData());
+        EngineHome home;
+        sim.connect(home);
+        QVERIFY(Prepare(home, {"RXTIMEOUT=5000"}));
+        QProcess engine;
+        home.start(engine, {kOverviewOnly});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !sim.requestsStartingWith(QByteArray::fromHex(silentRequest)).isEmpty(), 15000);
+        ::kill(pid_t(engine.processId()), SIGTERM);
+        const EngineResult result = EngineHome::finish(engine, 5000);
+        QVERIFY(result.finished);
+        QCOMPARE(home.status(), status);
+        QCOMPARE(FilesIn(home.vuFolder()).size(), files);
     }
 
     // The unit goes away in the middle of an answer: the engine reports it once and ends,
