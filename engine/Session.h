@@ -100,6 +100,7 @@ private:
     void classifyDownload();
     void endSession();
     void linkLost(const QString& description);
+    void ignoreLateAnswer(const QByteArray& bytes);
 
     // Reactions of the state machine.
     void fail(qint32 lMessageID);
@@ -133,4 +134,7 @@ private:
     qsizetype trepStart_ = 0; // where the current TREP's block begins in its data
     int repeats_ = 0;         // answers that only make the same request go out again
     bool ended_ = false;      // the program has been told to end
+    // A request going out again after a time-out, and the late answer to its earlier copy.
+    bool resendingAfterTimeout_ = false;
+    bool lateAnswerArriving_ = false;
 };

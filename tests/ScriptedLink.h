@@ -32,6 +32,7 @@ public:
     }
     void drain() override { ++drains; }
     void pause(std::chrono::milliseconds duration) override { pauses << int(duration.count()); }
+    QByteArray takeReceived() override { return {}; }
     std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
     std::optional<bool> requestToSend() const override { return std::nullopt; }
 

@@ -46,6 +46,31 @@ int UnusedMiscMinor() {
     return 0;
 }
 
+// The bytes the engine handed to the port, each with the monotonic time (ns) its write call
+// began and ended, as the engine traces them.
+struct TracedWrite {
+    qint64 startNs = 0;
+    qint64 endNs = 0;
+    char byte = 0;
+};
+
+QList<QList<TracedWrite>> TracedRequests(const QByteArray& trace) {
+    QList<QList<TracedWrite>> requests;
+    QList<TracedWrite> current;
+    for (const QByteArray& line : trace.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 3) continue;
+        current << TracedWrite{fields[0].toLongLong(), fields[1].toLongLong(),
+                               char(fields[2].toInt(nullptr, 16))};
+        // Cut by the length: format 0x81 carries none, 0x80 has it in its fourth byte.
+        const qsizetype length = quint8(current[0].byte) == 0x81 ? 5
+                                 : current.size() > 3            ? quint8(current[3].byte) + 5
+                                                                 : 0;
+        if (current.size() == length) requests << std::exchange(current, {});
+    }
+    return requests;
+}
+
 bool WaitForStatus(const EngineHome& home, const QByteArray& start, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
@@ -265,6 +290,69 @@ private slots:
         if (status.endsWith(' ')) // a description follows
             QVERIFY2(home.status().size() > status.size() + 2, home.status().constData());
         QCOMPARE(sim.requests().size(), 0);
+    }
+
+    void lateAnswerDuringResend_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QByteArray>("request"); // the one answered late
+        QTest::addColumn<QStringList>("settings");
+        QTest::addColumn<double>("pauseMs");
+        QTest::newRow("Request Upload answered in its resend")
+            << QStringList{"--fault", "late:on=upload,times=1"} << kRequestUpload << QStringList{}
+            << 5.0;
+        // Its second half comes after the resend is out, before the answer to the resend.
+        QTest::newRow("overview answer ending after its resend, longer pause")
+            << QStringList{"--fault", "late:trep=1,times=1",
+                           "--fault", "split:trep=1,times=1,pieces=2,pause=40",
+                           "--fault", "delay:trep=1,after=1,times=1,ms=100"}
+            << QByteArray::fromHex("80EEF0023601") << QStringList{"InterBytePause=7"} << 7.0;
+    }
+    // A request is answered only after the time-out, while its second copy is being written.
+    // The answer waits until that copy is out and is then dropped, as the unit answers the
+    // copy too: the unit never sees two requests run into each other, and the data is taken
+    // once. Every pause between request bytes, taken at the engine's write calls, is at
+    // least the setting.
+    void lateAnswerDuringResend() {
+        QFETCH(QStringList, faults);
+        QFETCH(QByteArray, request);
+        QFETCH(QStringList, settings);
+        QFETCH(double, pauseMs);
+        SimulatorRun sim(116, faults);
+        QVERIFY2(sim.ready(), sim.startOutput().constData());
+        EngineHome home;
+        sim.connect(home);
+        QVERIFY(Prepare(home, QStringList{"RXTIMEOUT=500"} + settings));
+        const QString trace = home.home.filePath("writes.txt");
+        qputenv("VANTREL_WIRE_TRACE", trace.toLocal8Bit());
+        const EngineResult result = home.run({kOverviewOnly}, 30000);
+        qunsetenv("VANTREL_WIRE_TRACE");
+        QVERIFY(result.finished);
+        QCOMPARE(result.messageBoxes.join(" | "), QString());
+        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
+        QCOMPARE(sim.protocolViolations().join(" | "), QByteArray());
+        const QByteArray saved = ReadAll(home.vuFolder() + "/saved.ddd");
+        QVERIFY(saved == SimulatorRun::join(sim.servedBlocks().mid(1)));
+
+        const QList<SimLine> copies = sim.requestsStartingWith(request);
+        QCOMPARE(copies.size(), 2);
+        QCOMPARE(copies[1].bytes, copies[0].bytes);
+        double answeredAt = -1;
+        for (const SimLine& answer : sim.answers())
+            if (answeredAt < 0 && answer.ms > copies[0].ms) answeredAt = answer.ms;
+        QVERIFY2(answeredAt > 0 && answeredAt < copies[1].ms,
+                 qPrintable(QStringLiteral("answer at %1 ms, copy done at %2 ms")
+                                .arg(answeredAt)
+                                .arg(copies[1].ms)));
+
+        const QList<QList<TracedWrite>> written = TracedRequests(ReadAll(trace));
+        QCOMPARE(written.size(), sim.requests().size());
+        for (const QList<TracedWrite>& bytes : written)
+            for (qsizetype i = 1; i < bytes.size(); ++i) {
+                const double pause = double(bytes[i].startNs - bytes[i - 1].endNs) / 1e6;
+                QVERIFY2(
+                    pause >= pauseMs,
+                    qPrintable(QStringLiteral("pause %1 ms before byte %2").arg(pause).arg(i)));
+            }
     }
 
     // The unit goes away in the middle of an answer: the engine reports it once and ends,
