@@ -13,6 +13,9 @@
 
 namespace {
 constexpr int kWriteWaitMs = 1000;
+// The scheduler wakes a sleeper some tens of microseconds late; the last stretch of a pause
+// is waited out awake so that the next byte leaves on time.
+constexpr qint64 kAwakeNs = 100000;
 
 timespec MonotonicNow() {
     timespec now{};
@@ -24,11 +27,8 @@ qint64 Nanoseconds(const timespec& t) {
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-timespec Later(timespec t, std::chrono::milliseconds duration) {
-    const qint64 ns = Nanoseconds(t) + qint64(duration.count()) * 1000000;
-    t.tv_sec = time_t(ns / 1000000000);
-    t.tv_nsec = long(ns % 1000000000);
-    return t;
+timespec FromNanoseconds(qint64 ns) {
+    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 } // namespace
 
@@ -134,8 +134,11 @@ void SerialLinkQt::drain() {
 // the time spent since (logging, building the next byte) are not added to the pause.
 void SerialLinkQt::pause(std::chrono::milliseconds duration) {
     if (!port_.isOpen()) return;
-    const timespec deadline = Later(lastWrite_, duration);
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    const qint64 deadline = Nanoseconds(lastWrite_) + std::chrono::nanoseconds(duration).count();
+    const timespec wake = FromNanoseconds(deadline - kAwakeNs);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+    }
+    while (Nanoseconds(MonotonicNow()) < deadline) {
     }
 }
 
