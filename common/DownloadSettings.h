@@ -19,9 +19,9 @@ inline QString FileNameStyle;
 inline bool Log = true;
 inline constexpr qint32 kDefaultRxTimeout = 1160;
 inline qint32 RXTIMEOUT = kDefaultRxTimeout; // read by the engine only
-// Milliseconds between the bytes of a request ("InterBytePause="), read by the engine only.
-// A USB adapter moves bytes in 1 ms frames, so a gap on the line may come out up to a frame
-// shorter than between the writes: a unit that rejects requests may need 6.
+// Milliseconds between the bytes of a request, read by the engine only. A USB adapter moves
+// bytes in 1 ms frames, so a gap on the wire may come out up to a frame shorter than between
+// the writes; paying that frame on every byte is left to units that need it.
 inline constexpr qint32 kDefaultInterBytePause = 5;
 inline qint32 InterBytePause = kDefaultInterBytePause;
 
