@@ -5,6 +5,7 @@
 // of a request refused with "sub-function not supported". Everything else is overhead.
 
 #include "SimLog.h"
+#include "WireTrace.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -112,27 +113,16 @@ std::vector<SimEvent> ReadSimLog(const QString& path, int* violations) {
     return events;
 }
 
-// One line per byte: start and end of its write call (ns) and the byte in hex. Requests are
-// cut by their length (format 0x81: none; 0x80: the fourth byte).
 WireFigures ReadWireTrace(const QString& path, qint64 engineStartNs) {
     WireFigures figures;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return figures;
-    std::vector<std::pair<qint64, qint64>> times;
-    QByteArray request;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() != 3) continue;
-        const qint64 start = fields[0].toLongLong(), end = fields[1].toLongLong();
-        if (figures.firstByteMs < 0) figures.firstByteMs = (start - engineStartNs) / 1e6;
-        if (!request.isEmpty()) figures.pausesMs.push_back((start - times.back().second) / 1e6);
-        times.push_back({start, end});
-        request += char(fields[2].toInt(nullptr, 16));
-        const qsizetype length = quint8(request[0]) == 0x81 ? 5
-                                 : request.size() > 3       ? quint8(request[3]) + 5
-                                                            : 0;
-        if (request.size() == length) request.clear();
-    }
+    const QList<QList<TracedWrite>> requests = TracedRequests(file.readAll());
+    if (requests.isEmpty()) return figures;
+    figures.firstByteMs = (requests[0][0].startNs - engineStartNs) / 1e6;
+    for (const QList<TracedWrite>& request : requests)
+        for (qsizetype i = 1; i < request.size(); ++i)
+            figures.pausesMs.push_back((request[i].startNs - request[i - 1].endNs) / 1e6);
     return figures;
 }
 

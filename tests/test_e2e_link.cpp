@@ -2,6 +2,7 @@
 // judged by what the unit saw (requests, speeds, times) and what the engine left behind.
 
 #include "SimulatorRun.h"
+#include "WireTrace.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -44,31 +45,6 @@ int UnusedMiscMinor() {
     for (int minor = 254; minor > 130; --minor)
         if (!taken.contains(minor)) return minor;
     return 0;
-}
-
-// The bytes the engine handed to the port, each with the monotonic time (ns) its write call
-// began and ended, as the engine traces them.
-struct TracedWrite {
-    qint64 startNs = 0;
-    qint64 endNs = 0;
-    char byte = 0;
-};
-
-QList<QList<TracedWrite>> TracedRequests(const QByteArray& trace) {
-    QList<QList<TracedWrite>> requests;
-    QList<TracedWrite> current;
-    for (const QByteArray& line : trace.split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() != 3) continue;
-        current << TracedWrite{fields[0].toLongLong(), fields[1].toLongLong(),
-                               char(fields[2].toInt(nullptr, 16))};
-        // Cut by the length: format 0x81 carries none, 0x80 has it in its fourth byte.
-        const qsizetype length = quint8(current[0].byte) == 0x81 ? 5
-                                 : current.size() > 3            ? quint8(current[3].byte) + 5
-                                                                 : 0;
-        if (current.size() == length) requests << std::exchange(current, {});
-    }
-    return requests;
 }
 
 bool WaitForStatus(const EngineHome& home, const QByteArray& start, int timeoutMs) {
