@@ -41,8 +41,8 @@ struct EngineRun {
 };
 
 // What the engine's write trace (VANTREL_WIRE_TRACE) shows: its start-up up to the first
-// request byte, and every pause between two bytes of one request, from the end of one write
-// call to the start of the next.
+// request byte, and every pause between two bytes of one request, from the start of one
+// write call to the start of the next (as strace -tt shows them).
 struct WireFigures {
     double firstByteMs = -1; // -1: no trace (an engine that writes none)
     std::vector<double> pausesMs;
@@ -122,7 +122,7 @@ WireFigures ReadWireTrace(const QString& path, qint64 engineStartNs) {
     figures.firstByteMs = (requests[0][0].startNs - engineStartNs) / 1e6;
     for (const QList<TracedWrite>& request : requests)
         for (qsizetype i = 1; i < request.size(); ++i)
-            figures.pausesMs.push_back((request[i].startNs - request[i - 1].endNs) / 1e6);
+            figures.pausesMs.push_back((request[i].startNs - request[i - 1].startNs) / 1e6);
     return figures;
 }
 

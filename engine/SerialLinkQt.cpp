@@ -99,8 +99,8 @@ void SerialLinkQt::close() {
 void SerialLinkQt::writeByte(char byte) {
     if (!port_.isOpen()) return;
     const int fd = int(port_.handle());
-    const timespec start = MonotonicNow();
     for (;;) {
+        lastWrite_ = MonotonicNow();
         if (::write(fd, &byte, 1) == 1) break;
         if (errno == EINTR) continue;
         if (errno == EAGAIN) { // the output buffer is full: wait for room, but not forever
@@ -114,12 +114,11 @@ void SerialLinkQt::writeByte(char byte) {
                  : QStringLiteral("Serial port write error"));
         return;
     }
-    lastWrite_ = MonotonicNow();
     if (traceFd_ >= 0) {
         char line[64];
         const int size =
-            std::snprintf(line, sizeof line, "%lld %lld %02X\n", (long long)Nanoseconds(start),
-                          (long long)Nanoseconds(lastWrite_), unsigned(quint8(byte)));
+            std::snprintf(line, sizeof line, "%lld %lld %02X\n", (long long)Nanoseconds(lastWrite_),
+                          (long long)Nanoseconds(MonotonicNow()), unsigned(quint8(byte)));
         [[maybe_unused]] const ssize_t written = ::write(traceFd_, line, size_t(size));
     }
 }
@@ -130,8 +129,8 @@ void SerialLinkQt::drain() {
     if (port_.isOpen()) ::tcdrain(int(port_.handle()));
 }
 
-// An absolute deadline counted from the end of the last write: the time the write took and
-// the time spent since (logging, building the next byte) are not added to the pause.
+// An absolute deadline counted from the call that handed the last byte over: the time the
+// write took and the time spent since (logging, building the next byte) are not added.
 void SerialLinkQt::pause(std::chrono::milliseconds duration) {
     if (!port_.isOpen()) return;
     const qint64 deadline = Nanoseconds(lastWrite_) + std::chrono::nanoseconds(duration).count();

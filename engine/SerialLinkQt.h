@@ -28,6 +28,6 @@ private:
     void lose(const QString& description);
 
     mutable QSerialPort port_;
-    timespec lastWrite_{}; // CLOCK_MONOTONIC, when the last byte had been handed over
+    timespec lastWrite_{}; // CLOCK_MONOTONIC, when the write call of the last byte began
     int traceFd_ = -1;     // VANTREL_WIRE_TRACE: every byte written and when
 };

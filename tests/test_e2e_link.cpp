@@ -230,7 +230,7 @@ private slots:
         QCOMPARE(written.size(), sim.requests().size());
         for (const QList<TracedWrite>& bytes : written)
             for (qsizetype i = 1; i < bytes.size(); ++i) {
-                const double pause = double(bytes[i].startNs - bytes[i - 1].endNs) / 1e6;
+                const double pause = double(bytes[i].startNs - bytes[i - 1].startNs) / 1e6;
                 QVERIFY2(
                     pause >= pauseMs,
                     qPrintable(QStringLiteral("pause %1 ms before byte %2").arg(pause).arg(i)));
