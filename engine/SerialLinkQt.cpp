@@ -105,7 +105,8 @@ void SerialLinkQt::writeByte(char byte) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN) { // the output buffer is full: wait for room, but not forever
             pollfd room{fd, POLLOUT, 0};
-            if (::poll(&room, 1, kWriteWaitMs) > 0) continue;
+            const int ready = ::poll(&room, 1, kWriteWaitMs);
+            if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
             lose(QStringLiteral("Serial port write timed out"));
             return;
         }
