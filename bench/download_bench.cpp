@@ -5,6 +5,7 @@
 // of a request refused with "sub-function not supported". Everything else is overhead.
 
 #include "SimLog.h"
+#include "WireTrace.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,6 +26,8 @@
 namespace {
 
 constexpr double kPauseMs = 5.0;
+// On an idle machine no pause between request bytes comes out longer than this.
+constexpr double kLongestPauseMs = 5.3;
 constexpr double kResendWaitMs = 1000.0;
 constexpr int kPort = 150;
 const QString kBin = QStringLiteral(VANTREL_BIN_DIR);
@@ -34,6 +37,15 @@ struct EngineRun {
     double wallMs = 0;
     double cpuMs = 0;
     long peakRssKb = 0;
+    qint64 startNs = 0; // CLOCK_MONOTONIC when the engine was started
+};
+
+// What the engine's write trace (VANTREL_WIRE_TRACE) shows: its start-up up to the first
+// request byte, and every pause between two bytes of one request, from the start of one
+// write call to the start of the next (as strace -tt shows them).
+struct WireFigures {
+    double firstByteMs = -1; // -1: no trace (an engine that writes none)
+    std::vector<double> pausesMs;
 };
 
 // One line of the simulator's log: a request received or an answer sent.
@@ -73,7 +85,9 @@ EngineRun RunEngine(const QString& program, const QStringList& arguments,
     envp.push_back(nullptr);
 
     EngineRun run;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = std::chrono::steady_clock::now(); // CLOCK_MONOTONIC
+    run.startNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return run;
     int status = 0;
@@ -97,6 +111,19 @@ std::vector<SimEvent> ReadSimLog(const QString& path, int* violations) {
             events.push_back({line.ms, line.kind == "RX", line.bytes});
     }
     return events;
+}
+
+WireFigures ReadWireTrace(const QString& path, qint64 engineStartNs) {
+    WireFigures figures;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return figures;
+    const QList<QList<TracedWrite>> requests = TracedRequests(file.readAll());
+    if (requests.isEmpty()) return figures;
+    figures.firstByteMs = (requests[0][0].startNs - engineStartNs) / 1e6;
+    for (const QList<TracedWrite>& request : requests)
+        for (qsizetype i = 1; i < request.size(); ++i)
+            figures.pausesMs.push_back((request[i].startNs - request[i - 1].startNs) / 1e6);
+    return figures;
 }
 
 bool IsSubFunctionRefusal(const QByteArray& answer) {
@@ -156,7 +183,8 @@ QString LastStatus(const QString& dataFolder) {
                                           : QStringLiteral("(none)");
 }
 
-void Report(const EngineRun& run, const Analysis& a, const QString& status) {
+void Report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
+            const QString& status) {
     const double mandatoryMs = a.pausedBytes * kPauseMs + a.resendWaits * kResendWaitMs;
     const double overheadMs = run.wallMs - mandatoryMs;
     const double inSessionMs = Sum(a.turnaroundOverheadMs);
@@ -177,15 +205,38 @@ void Report(const EngineRun& run, const Analysis& a, const QString& status) {
                 inSessionMs, Percentile(a.turnaroundOverheadMs, 0.5),
                 Percentile(a.turnaroundOverheadMs, 0.95), Percentile(a.turnaroundOverheadMs, 1.0));
     std::printf("  start-up and ending   %10.1f ms\n", overheadMs - inSessionMs);
+    const bool traced = wire.firstByteMs >= 0;
+    if (traced)
+        std::printf("start to first byte     %10.1f ms  (engine started to its first write call)\n",
+                    wire.firstByteMs);
+    else
+        std::printf("start to first byte     not measured (the engine wrote no trace)\n");
+    const double shortest = wire.pausesMs.empty() ? 0 : Percentile(wire.pausesMs, 0);
+    const double longest = wire.pausesMs.empty() ? 0 : Percentile(wire.pausesMs, 1);
+    const auto below = std::count_if(wire.pausesMs.begin(), wire.pausesMs.end(),
+                                     [](double ms) { return ms < kPauseMs; });
+    const auto above = std::count_if(wire.pausesMs.begin(), wire.pausesMs.end(),
+                                     [](double ms) { return ms > kLongestPauseMs; });
+    if (!wire.pausesMs.empty())
+        std::printf("pauses at the writes    %zu: min %.3f, median %.3f, p99 %.3f, max %.3f ms; "
+                    "%ld below 5.0, %ld above %.1f\n",
+                    wire.pausesMs.size(), shortest, Percentile(wire.pausesMs, 0.5),
+                    Percentile(wire.pausesMs, 0.99), longest, long(below), long(above),
+                    kLongestPauseMs);
     std::printf("engine CPU (user+sys)   %10.1f ms\n", run.cpuMs);
     std::printf("engine peak RSS         %10.1f MB\n", peakMb);
     if (status != QLatin1String("Complete") || a.exchanges == 0) {
         std::printf("targets: not measured, the download did not complete\n");
         return;
     }
-    std::printf("targets: overhead/exchange <= 1 ms: %s; overhead <= 2 %%: %s; peak RSS <= 60 MB: "
-                "%s\n",
+    const auto verdict = [traced](bool met) {
+        return !traced ? "not measured" : met ? "met" : "MISSED";
+    };
+    std::printf("targets: overhead/exchange <= 1 ms: %s; overhead <= 2 %%: %s; start to first byte "
+                "<= 300 ms: %s; pauses 5.0-%.1f ms: %s; peak RSS <= 60 MB: %s\n",
                 perExchange <= 1.0 ? "met" : "MISSED", share <= 2.0 ? "met" : "MISSED",
+                verdict(wire.firstByteMs <= 300.0), kLongestPauseMs,
+                verdict(!wire.pausesMs.empty() && below == 0 && above == 0),
                 peakMb <= 60.0 ? "met" : "MISSED");
 }
 
@@ -200,7 +251,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption days("days", "Days of activities (60).", "N", "60");
     const QCommandLineOption speed("speed-blocks", "Detailed-speed minutes (1500).", "N", "1500");
     const QCommandLineOption keep("keep", "Keep the temporary folder and print its path.");
-    parser.addOptions({days, speed, keep});
+    const QCommandLineOption engine("engine", "The engine to run (the one built beside this).",
+                                    "FILE", kBin + "/VNPCBase");
+    parser.addOptions({days, speed, keep, engine});
     parser.process(app);
 
     QTemporaryDir folder;
@@ -229,19 +282,21 @@ int main(int argc, char* argv[]) {
     environment.insert("VANTREL_DEV_ROOT", folder.filePath("sim/dev"));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("VANTREL_NONINTERACTIVE", "1");
+    const QString trace = folder.filePath("writes.txt");
+    environment.insert("VANTREL_WIRE_TRACE", trace);
     for (const char* name : {"home", "runtime"})
         QDir().mkpath(folder.filePath(name));
     QFile::setPermissions(folder.filePath("runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    const EngineRun run = RunEngine(kBin + "/VNPCBase", {"A E{600,3000}"}, environment);
+    const EngineRun run = RunEngine(parser.value(engine), {"A E{600,3000}"}, environment);
     simulator.terminate();
     simulator.waitForFinished(5000);
 
     int violations = 0;
     const Analysis analysis = Analyse(ReadSimLog(simLog, &violations), violations);
     const QString status = LastStatus(folder.filePath("data/Fenwright/Vantrel PC"));
-    Report(run, analysis, status);
+    Report(run, analysis, ReadWireTrace(trace, run.startNs), status);
     if (parser.isSet(keep)) std::printf("files kept in %s\n", qPrintable(folder.path()));
     return run.exitCode == 0 && status == QLatin1String("Complete") ? 0 : 1;
 }

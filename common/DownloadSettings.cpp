@@ -74,9 +74,10 @@ void ReadDataPath(const QString& line, QLatin1StringView key, QString& setting) 
     if (!setting.endsWith(QLatin1Char('/'))) setting += QLatin1Char('/');
 }
 
-void ReadRxTimeout(const QString& line) {
-    if (line.size() > 10 && line.left(10).toUpper() == QLatin1String("RXTIMEOUT="))
-        RXTIMEOUT = RoundedNumber(line.mid(10));
+// The engine's numbers: the key in any case, the value read leniently.
+void ReadNumber(const QString& line, QLatin1StringView key, qint32& setting) {
+    if (line.size() > key.size() && line.left(key.size()).toUpper() == key)
+        setting = RoundedNumber(line.mid(key.size()));
 }
 
 void ReadLine(const QString& line) {
@@ -91,7 +92,10 @@ void ReadLine(const QString& line) {
     ReadFlag(line, QLatin1StringView("CloseDiagnosticsWindow="), CloseDiagnosticsWindow);
     ReadFileNameStyle(line);
     ReadFlag(line, QLatin1StringView("Log="), Log);
-    if (kEngine) ReadRxTimeout(line);
+    if (kEngine) {
+        ReadNumber(line, QLatin1StringView("RXTIMEOUT="), RXTIMEOUT);
+        ReadNumber(line, QLatin1StringView("INTERBYTEPAUSE="), InterBytePause);
+    }
 }
 
 // No setting needs more than this; longer lines are passed over unread, so that a broken
@@ -119,6 +123,7 @@ void SetDefaults() {
     CloseDiagnosticsWindow = true;
     Log = true;
     RXTIMEOUT = kDefaultRxTimeout;
+    InterBytePause = kDefaultInterBytePause;
 }
 
 } // namespace

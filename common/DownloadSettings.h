@@ -5,7 +5,8 @@
 
 // The settings shared by both programs, read once at start-up from "Settings.ini" in the
 // data folder. Each program compiles this module with its own variant (defaults, the first
-// line and [Options] entries of a written file, and whether RXTIMEOUT is read).
+// line and [Options] entries of a written file, and whether RXTIMEOUT and InterBytePause
+// are read).
 namespace DownloadSettings {
 
 inline QString SettingsFile;
@@ -18,6 +19,11 @@ inline QString FileNameStyle;
 inline bool Log = true;
 inline constexpr qint32 kDefaultRxTimeout = 1160;
 inline qint32 RXTIMEOUT = kDefaultRxTimeout; // read by the engine only
+// Milliseconds between the bytes of a request, read by the engine only. A USB adapter moves
+// bytes in 1 ms frames, so a gap on the wire may come out up to a frame shorter than between
+// the writes; paying that frame on every byte is left to units that need it.
+inline constexpr qint32 kDefaultInterBytePause = 5;
+inline qint32 InterBytePause = kDefaultInterBytePause;
 
 // Parameters of one engine run, taken from the command line and the cable.
 inline qint16 ComPort = 0;

@@ -24,13 +24,17 @@ public:
     virtual std::optional<Error> open(int baudCode) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    // Hands one byte to the port and waits until it has left the program.
+    // Hands one byte to the port at once. Nothing received is delivered meanwhile: what
+    // arrives while a request is being written waits until the event loop runs again.
     virtual void writeByte(char byte) = 0;
     // Waits until everything written has left the port.
     virtual void drain() = 0;
+    // Returns `duration` after the last byte was handed over (at once when the port is shut).
     virtual void pause(std::chrono::milliseconds duration) = 0;
     // Waits this long from now, nothing else running meanwhile.
     virtual void wait(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+    // Takes what has arrived and not been delivered yet.
+    virtual QByteArray takeReceived() = 0;
     // The line levels as the port reports them; nothing where it cannot tell (a pty).
     virtual std::optional<bool> dataTerminalReady() const = 0;
     virtual std::optional<bool> requestToSend() const = 0;

@@ -3,14 +3,33 @@
 #include "DevicePaths.h"
 
 #include <QDir>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 constexpr int kWriteWaitMs = 1000;
-constexpr auto kPauseMargin = std::chrono::microseconds(100);
+// The scheduler wakes a sleeper some tens of microseconds late; the last stretch of a pause
+// is waited out awake so that the next byte leaves on time.
+constexpr qint64 kAwakeNs = 100000;
+
+timespec MonotonicNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+qint64 Nanoseconds(const timespec& t) {
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+timespec FromNanoseconds(qint64 ns) {
+    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
+}
 } // namespace
 
 int BaudRateForCode(int baudCode) {
@@ -25,6 +44,10 @@ QString SettingsTextForCode(int baudCode) {
 SerialLinkQt::SerialLinkQt(int comPortNumber) {
     // The default 50 us timer slack would be added to every pause between request bytes.
     ::prctl(PR_SET_TIMERSLACK, 1000UL);
+    const QByteArray trace = qgetenv("VANTREL_WIRE_TRACE");
+    if (!trace.isEmpty())
+        traceFd_ =
+            ::open(trace.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     port_.setPortName(PortPath(comPortNumber));
     QObject::connect(&port_, &QSerialPort::readyRead, [this] {
         const QByteArray piece = port_.readAll();
@@ -32,6 +55,10 @@ SerialLinkQt::SerialLinkQt(int comPortNumber) {
     });
     QObject::connect(&port_, &QSerialPort::errorOccurred,
                      [this](QSerialPort::SerialPortError error) { handleError(error); });
+}
+
+SerialLinkQt::~SerialLinkQt() {
+    if (traceFd_ >= 0) ::close(traceFd_);
 }
 
 QString SerialLinkQt::PortPath(int comPortNumber) {
@@ -67,27 +94,62 @@ void SerialLinkQt::close() {
     if (port_.isOpen()) port_.close();
 }
 
+// Straight to the descriptor: a byte is on its way when the call returns, and no event is
+// handled in between (QSerialPort's waits would deliver an answer in the middle of a request).
 void SerialLinkQt::writeByte(char byte) {
     if (!port_.isOpen()) return;
-    lastWrite_ = std::chrono::steady_clock::now();
-    port_.write(&byte, 1);
-    port_.waitForBytesWritten(kWriteWaitMs);
+    const int fd = int(port_.handle());
+    for (;;) {
+        lastWrite_ = MonotonicNow();
+        if (::write(fd, &byte, 1) == 1) break;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) { // the output buffer is full: wait for room, but not forever
+            pollfd room{fd, POLLOUT, 0};
+            const int ready = ::poll(&room, 1, kWriteWaitMs);
+            if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
+            lose(QStringLiteral("Serial port write timed out"));
+            return;
+        }
+        lose(errno == EIO || errno == ENXIO || errno == ENODEV
+                 ? QStringLiteral("Serial port disconnected")
+                 : QStringLiteral("Serial port write error"));
+        return;
+    }
+    if (traceFd_ >= 0) {
+        char line[64];
+        const int size =
+            std::snprintf(line, sizeof line, "%lld %lld %02X\n", (long long)Nanoseconds(lastWrite_),
+                          (long long)Nanoseconds(MonotonicNow()), unsigned(quint8(byte)));
+        [[maybe_unused]] const ssize_t written = ::write(traceFd_, line, size_t(size));
+    }
 }
 
 void SerialLinkQt::drain() {
-    if (!port_.isOpen()) return;
-    while (port_.bytesToWrite() > 0 && port_.waitForBytesWritten(kWriteWaitMs)) {
-    }
     // The kernel and the adapter may still hold the last bytes: let them leave the wire
     // before the speed changes.
-    ::tcdrain(int(port_.handle()));
+    if (port_.isOpen()) ::tcdrain(int(port_.handle()));
 }
 
-// Counted from the last byte handed over, so the time the write itself took is not added;
-// a small margin keeps the unit's 5 ms minimum between bytes when the kernel hands a byte on
-// a little later than the next one.
+// An absolute deadline counted from the call that handed the last byte over: the time the
+// write took and the time spent since (logging, building the next byte) are not added.
 void SerialLinkQt::pause(std::chrono::milliseconds duration) {
-    std::this_thread::sleep_until(lastWrite_ + duration + kPauseMargin);
+    if (!port_.isOpen()) return;
+    const qint64 deadline = Nanoseconds(lastWrite_) + std::chrono::nanoseconds(duration).count();
+    const timespec wake = FromNanoseconds(deadline - kAwakeNs);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+    }
+    while (Nanoseconds(MonotonicNow()) < deadline) {
+    }
+}
+
+QByteArray SerialLinkQt::takeReceived() {
+    if (!port_.isOpen()) return {};
+    QByteArray bytes = port_.readAll();
+    char buffer[512];
+    ssize_t n = 0;
+    while ((n = ::read(int(port_.handle()), buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, n);
+    return bytes;
 }
 
 std::optional<bool> SerialLinkQt::dataTerminalReady() const {
@@ -109,9 +171,11 @@ void SerialLinkQt::handleError(QSerialPort::SerialPortError error) {
     if (!port_.isOpen()) return;
     // The port reports this again and again until it is closed: close it at the first.
     // Qt's own text may carry a stale errno from earlier calls, so the kind says it.
-    const QString description = error == QSerialPort::ResourceError
-                                    ? QStringLiteral("Serial port disconnected")
-                                    : QStringLiteral("Serial port read error");
+    lose(error == QSerialPort::ResourceError ? QStringLiteral("Serial port disconnected")
+                                             : QStringLiteral("Serial port read error"));
+}
+
+void SerialLinkQt::lose(const QString& description) {
     port_.close();
     if (onLost) onLost(description);
 }

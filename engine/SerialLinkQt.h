@@ -3,11 +3,13 @@
 #include "SerialLink.h"
 
 #include <QSerialPort>
+#include <ctime>
 
 // The cable's port through QSerialPort: <VANTREL_DEV_ROOT or /dev>/ttyUSB<N>.
 class SerialLinkQt : public SerialLink {
 public:
     explicit SerialLinkQt(int comPortNumber);
+    ~SerialLinkQt() override;
 
     std::optional<Error> open(int baudCode) override;
     void close() override;
@@ -15,6 +17,7 @@ public:
     void writeByte(char byte) override;
     void drain() override;
     void pause(std::chrono::milliseconds duration) override;
+    QByteArray takeReceived() override;
     std::optional<bool> dataTerminalReady() const override;
     std::optional<bool> requestToSend() const override;
 
@@ -22,7 +25,9 @@ public:
 
 private:
     void handleError(QSerialPort::SerialPortError error);
+    void lose(const QString& description);
 
     mutable QSerialPort port_;
-    std::chrono::steady_clock::time_point lastWrite_;
+    timespec lastWrite_{}; // CLOCK_MONOTONIC, when the write call of the last byte began
+    int traceFd_ = -1;     // VANTREL_WIRE_TRACE: every byte written and when
 };

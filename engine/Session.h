@@ -111,6 +111,7 @@ private:
     bool inClosingExchange() const { return SessionState == 7 || SessionState == 8; }
     void closeAndSave(const QString& problem);
     QString finalStatus() const;
+    void ignoreLateAnswer(const QByteArray& bytes);
 
     // Reactions of the state machine.
     void fail(qint32 lMessageID);
@@ -147,4 +148,7 @@ private:
     bool ended_ = false;      // the program has been told to end
     bool fileLost_ = false;   // a file with data could be saved nowhere
     bool interfaceVersionAsked_ = false;
+    // A request going out again after a time-out, and the late answer to its earlier copy.
+    bool resendingAfterTimeout_ = false;
+    bool lateAnswerArriving_ = false;
 };

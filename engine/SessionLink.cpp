@@ -9,16 +9,21 @@
 #include "StatusFile.h"
 
 #include <QTime>
+#include <utility>
 
 #include <algorithm>
 #include <limits>
 
 namespace {
-using namespace std::chrono_literals;
 
-// The tester must leave at least 5 ms between the bytes of a request.
-constexpr auto kInterBytePause = 5ms;
 constexpr int kMaxRxTries = 3;
+
+// The tester must leave 5 ms to 20 ms between the bytes of a request; the setting can only
+// lengthen the pause within that.
+std::chrono::milliseconds InterBytePause() {
+    return std::chrono::milliseconds(
+        qBound(DownloadSettings::kDefaultInterBytePause, DownloadSettings::InterBytePause, 20));
+}
 
 } // namespace
 
@@ -130,16 +135,32 @@ void Session::SendRequest() {
 
 void Session::TransmitMessage(const QByteArray& message) {
     LastRequest = message;
+    const auto pause = InterBytePause();
     for (const char byte : message) {
         link_.writeByte(byte);
-        link_.pause(kInterBytePause);
+        link_.pause(pause);
     }
     const char checksum = char(Checksum(message));
     link_.writeByte(checksum);
+    // Taken at once, before the unit can have answered this copy.
+    const QByteArray lateAnswer =
+        std::exchange(resendingAfterTimeout_, false) ? link_.takeReceived() : QByteArray();
     if (link_.isOpen()) // a port lost while writing has ended the session already
         timerRx.start();
     log_.ShowHex(message + checksum);
     log_.sShowText(QString());
+    if (!lateAnswer.isEmpty()) ignoreLateAnswer(lateAnswer);
+}
+
+// What came in while a request went out again after a time-out answers its earlier copy.
+// The unit answers the new copy too: taking both would move the session on twice, so the
+// late answer is dropped, with the part of it that is still on its way.
+void Session::ignoreLateAnswer(const QByteArray& bytes) {
+    log_.ShowHex(bytes);
+    log_.sShowText(QString());
+    assembler_.feed(bytes);
+    lateAnswerArriving_ = !assembler_.RxBuffer().isEmpty();
+    log_.sShowText(QStringLiteral("Late answer to the earlier copy - ignored"));
 }
 
 void Session::ResendLastMessage() {
@@ -196,7 +217,10 @@ void Session::timerRx_Timer() {
     if (RxRetries < kMaxRxTries) {
         // A response that stopped half-way would swallow the start of the next answer.
         assembler_.clear();
+        lateAnswerArriving_ = false;
+        resendingAfterTimeout_ = true;
         SendRequest();
+        resendingAfterTimeout_ = false;
         return;
     }
     if (SessionState == kInterfaceVersionState) {
@@ -221,6 +245,11 @@ void Session::Comm1_OnComm(const QByteArray& piece) {
     log_.ShowHex(piece);
     for (const QByteArray& response : assembler_.feed(piece)) {
         if (ended_) return;
+        if (std::exchange(lateAnswerArriving_, false)) {
+            log_.sShowText(QString());
+            log_.sShowText(QStringLiteral("Late answer to the earlier copy - ignored"));
+            continue;
+        }
         timerRx.stop();
         RxRetries = 0;
         const qint32 id = lCheckMessage(response);

@@ -41,6 +41,7 @@ public:
         clockMs = std::max(clockMs, lastWriteMs_ + duration.count());
     }
     void wait(std::chrono::milliseconds duration) override { clockMs += duration.count(); }
+    QByteArray takeReceived() override { return {}; }
     std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
     std::optional<bool> requestToSend() const override { return std::nullopt; }
 

@@ -2,6 +2,7 @@
 // judged by what the unit saw (requests, speeds, times) and what the engine left behind.
 
 #include "SimulatorRun.h"
+#include "WireTrace.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -150,34 +151,60 @@ private slots:
         QCOMPARE(sim.protocolViolations(), QList<QByteArray>{});
     }
 
-    void noiseAndPieces_data() {
+    void faultsOnTheLine_data() {
         QTest::addColumn<QStringList>("faults");
-        QTest::addColumn<QByteArray>("label");
+        QTest::addColumn<QByteArray>("label");  // of an answer the fault changed
+        QTest::addColumn<QByteArray>("resent"); // the request answered during its resend
+        QTest::addColumn<QStringList>("settings");
+        QTest::addColumn<double>("pauseMs");
+        const QByteArray none;
         QTest::newRow("noise before every answer")
-            << QStringList{"--fault", "noise"} << QByteArray("noise");
+            << QStringList{"--fault", "noise"} << QByteArray("noise") << none << QStringList{}
+            << 5.0;
         QTest::newRow("answers in three pieces")
-            << QStringList{"--fault", "split:pieces=3,pause=20"} << QByteArray("piece 3");
+            << QStringList{"--fault", "split:pieces=3,pause=20"} << QByteArray("piece 3") << none
+            << QStringList{} << 5.0;
         QTest::newRow("noise and four pieces")
             << QStringList{"--fault", "noise:bytes=F0EE7F", "--fault", "split:pieces=4,pause=10"}
-            << QByteArray("piece 4");
+            << QByteArray("piece 4") << none << QStringList{} << 5.0;
+        QTest::newRow("Request Upload answered in its resend")
+            << QStringList{"--fault", "late:on=upload,times=1"} << none << kRequestUpload
+            << QStringList{} << 5.0;
+        // Its second half comes after the resend is out, before the answer to the resend.
+        QTest::newRow("overview answer ending after its resend, longer pause")
+            << QStringList{"--fault", "late:trep=1,times=1",
+                           "--fault", "split:trep=1,times=1,pieces=2,pause=40",
+                           "--fault", "delay:trep=1,after=1,times=1,ms=100"}
+            << QByteArray("piece 2") << QByteArray::fromHex("80EEF0023601")
+            << QStringList{"InterBytePause=7"} << 7.0;
     }
     // The saved file holds exactly the data the unit served: nothing of the noise, nothing
-    // lost at the piece boundaries.
-    void noiseAndPieces() {
+    // lost at the piece boundaries, nothing taken twice. An answer that comes only after the
+    // time-out, while the request's second copy is being written, waits until that copy is
+    // out and is then dropped, as the unit answers the copy too: the unit never sees two
+    // requests run into each other. Every pause between request bytes, taken at the
+    // engine's write calls, is at least the setting.
+    void faultsOnTheLine() {
         QFETCH(QStringList, faults);
         QFETCH(QByteArray, label);
+        QFETCH(QByteArray, resent);
+        QFETCH(QStringList, settings);
+        QFETCH(double, pauseMs);
         SimulatorRun sim(112, faults);
         QVERIFY2(sim.ready(), sim.startOutput().constData());
         EngineHome home;
         sim.connect(home);
-        QVERIFY(Prepare(home));
-
+        QVERIFY(Prepare(home, QStringList{"RXTIMEOUT=500"} + settings));
+        const QString trace = home.home.filePath("writes.txt");
+        qputenv("VANTREL_WIRE_TRACE", trace.toLocal8Bit());
         const EngineResult result = home.run({"\"L [001002003] 1 E {0,0}\""}, 60000);
+        qunsetenv("VANTREL_WIRE_TRACE");
         QVERIFY(result.finished);
-        QCOMPARE(result.messageBoxes, QStringList{});
+        QCOMPARE(result.messageBoxes.join(" | "), QString());
         QCOMPARE(home.status(), QByteArray("Complete\r\n"));
+        QCOMPARE(sim.protocolViolations().join(" | "), QByteArray());
 
-        bool faultActed = false;
+        bool faultActed = label.isEmpty();
         for (const SimLine& answer : sim.answers())
             faultActed = faultActed || answer.label == label;
         QVERIFY(faultActed);
@@ -187,7 +214,28 @@ private slots:
         QCOMPARE(FilesIn(home.vuFolder()), QStringList{"saved.ddd"});
         const QByteArray saved = ReadAll(home.vuFolder() + "/saved.ddd");
         QVERIFY(saved == SimulatorRun::join(blocks.mid(1)));
-        QCOMPARE(sim.protocolViolations(), QList<QByteArray>{});
+
+        if (!resent.isEmpty()) {
+            const QList<SimLine> copies = sim.requestsStartingWith(resent);
+            QCOMPARE(copies.size(), 2);
+            QCOMPARE(copies[1].bytes, copies[0].bytes);
+            double answeredAt = -1;
+            for (const SimLine& answer : sim.answers())
+                if (answeredAt < 0 && answer.ms > copies[0].ms) answeredAt = answer.ms;
+            QVERIFY2(answeredAt > 0 && answeredAt < copies[1].ms,
+                     qPrintable(QStringLiteral("answer at %1 ms, copy done at %2 ms")
+                                    .arg(answeredAt)
+                                    .arg(copies[1].ms)));
+        }
+        const QList<QList<TracedWrite>> written = TracedRequests(ReadAll(trace));
+        QCOMPARE(written.size(), sim.requests().size());
+        for (const QList<TracedWrite>& bytes : written)
+            for (qsizetype i = 1; i < bytes.size(); ++i) {
+                const double pause = double(bytes[i].startNs - bytes[i - 1].startNs) / 1e6;
+                QVERIFY2(
+                    pause >= pauseMs,
+                    qPrintable(QStringLiteral("pause %1 ms before byte %2").arg(pause).arg(i)));
+            }
     }
 
     void unusableAnswer_data() {

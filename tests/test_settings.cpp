@@ -32,6 +32,7 @@ QString SettingValue(const QString& name) {
     if (name == "FileNameStyle") return FileNameStyle;
     if (name == "Log") return Flag(Log);
     if (name == "RXTIMEOUT") return QString::number(RXTIMEOUT);
+    if (name == "InterBytePause") return QString::number(InterBytePause);
     return QStringLiteral("<unknown setting %1>").arg(name);
 }
 
@@ -353,6 +354,8 @@ void TestSettings::keys_data() {
     rx("RXTIMEOUT after leading space", " RXTIMEOUT=5\r\n", "1160");
     rx("RXTIMEOUT space before equals", "RXTIMEOUT =5\r\n", "1160");
     rx("RXTIMEOUT last wins", "RXTIMEOUT=5\r\nrxtimeout=900\r\n", "900");
+    QTest::newRow("InterBytePause") << QByteArray("interBytePause=6.4\r\n")
+                                    << QString("InterBytePause") << QString("6") << QString("5");
 }
 
 void TestSettings::keys() {

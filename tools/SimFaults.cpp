@@ -13,7 +13,8 @@ const QMap<QString, Fault::Kind>& Kinds() {
         {"pending", Fault::Kind::Pending},     {"reject", Fault::Kind::Reject},
         {"maxbaud", Fault::Kind::MaxBaud},     {"hangup", Fault::Kind::HangUp},
         {"duplicate", Fault::Kind::Duplicate}, {"delay", Fault::Kind::Delay},
-        {"subnumber", Fault::Kind::SubNumber}, {"latedata", Fault::Kind::LateData}};
+        {"late", Fault::Kind::Late},           {"subnumber", Fault::Kind::SubNumber},
+        {"latedata", Fault::Kind::LateData}};
     return kinds;
 }
 
@@ -97,6 +98,7 @@ std::optional<Fault> Fault::Parse(const QString& spec, QString* error) {
     Fault f;
     f.kind = Kinds()[kindName];
     if (f.kind == Kind::Delay) f.delayMs = 0;
+    if (f.kind == Kind::Late) f.delayMs = 20;
     if (colon >= 0) {
         for (const QString& item : spec.mid(colon + 1).split(QLatin1Char(','))) {
             const qsizetype eq = item.indexOf(QLatin1Char('='));
@@ -134,6 +136,7 @@ QString FaultHelp() {
         "  hangup                 close the line instead of answering (simulator ends)\n"
         "  duplicate[:delay=MS]   send the answer again MS later (200)\n"
         "  delay:ms=N             wait N ms before answering\n"
+        "  late[:ms=N]            hold the answer until the next request begins, then N ms (20)\n"
         "  subnumber[:value=N]    wrong sub-message number (default part=2, number-1)\n"
         "  latedata               answer Transfer Exit with the last data answer again\n"
         "Hex values take an optional 0x; counts and milliseconds are decimal.\n"

@@ -26,6 +26,7 @@ struct Fault {
         HangUp,    // the unit closes its end of the line instead of answering
         Duplicate, // the answer is sent again delay=MS (200) later
         Delay,     // ms=N before the answer
+        Late,      // the answer held until the next request begins, then ms=N (20) later
         SubNumber, // the sub-message carries number value=N (default: one less than right)
         LateData,  // Transfer Exit answered with a copy of the last Transfer Data answer
     };

@@ -204,6 +204,7 @@ QList<Output> VuSession::applyFaults(int sid, const Answer& a) {
     double at = delayMs_;
     QList<Output> pre;
     QList<const Fault*> delivery;
+    bool late = false;
     for (Fault& f : faults_) {
         if (f.kind == Fault::Kind::MaxBaud || !f.take(sid, a.trep, a.part)) continue;
         switch (f.kind) {
@@ -227,6 +228,11 @@ QList<Output> VuSession::applyFaults(int sid, const Answer& a) {
             }
             break;
         case Fault::Kind::Delay:
+            at += f.delayMs;
+            break;
+        case Fault::Kind::Late:
+            note(QStringLiteral("fault: answer held until the next request"));
+            late = true;
             at += f.delayMs;
             break;
         case Fault::Kind::Checksum:
@@ -262,7 +268,10 @@ QList<Output> VuSession::applyFaults(int sid, const Answer& a) {
         }
     }
     if (a.completes && message == a.message && !block_.isEmpty()) served_.append(block_);
-    return out + pieces + after;
+    out += pieces + after;
+    for (Output& o : out)
+        o.untilNextRequest = late;
+    return out;
 }
 
 QList<QByteArray> VuSession::takeServed() {

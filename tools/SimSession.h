@@ -14,7 +14,8 @@ struct Output {
     double atMs = 0;
     QByteArray bytes;
     bool hangUp = false;
-    QString label; // for the log: "noise", "piece 1/3", ...
+    QString label;                 // for the log: "noise", "piece 1/3", ...
+    bool untilNextRequest = false; // atMs counts from the first byte of the next request
 };
 
 int BaudOfCode(int code); // 1..5 to 9600..115200; 0 otherwise

@@ -18,6 +18,7 @@
 #include <map>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace sim;
 
@@ -107,6 +108,10 @@ private:
             return;
         }
         const double at = nowMs();
+        // A late answer goes out while the next request is still arriving.
+        for (const Output& o : std::exchange(held_, {}))
+            queue_.emplace(at + o.atMs, o);
+        armDue();
         const int baud = pty_.testerBaud();
         for (ssize_t i = 0; i < n; ++i)
             requests_.feed(buffer[i], at, baud, !justOpened_);
@@ -134,8 +139,12 @@ private:
                 served_->write(block);
                 served_->flush();
             }
-        for (const Output& o : outputs)
-            queue_.emplace(nowMs() + o.atMs, o);
+        for (const Output& o : outputs) {
+            if (o.untilNextRequest)
+                held_.append(o);
+            else
+                queue_.emplace(nowMs() + o.atMs, o);
+        }
         if (session_.stopped()) stopSeen_ = true;
         armDue();
     }
@@ -188,6 +197,7 @@ private:
     QElapsedTimer clock_;
     RequestReader requests_;
     std::multimap<double, Output> queue_;
+    QList<Output> held_; // sent once the next request begins
     QByteArray pending_;
     static constexpr qint64 kGoneAfterMs = 3000;
     QElapsedTimer closedSince_;
