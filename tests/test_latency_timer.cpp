@@ -79,7 +79,7 @@ private slots:
         QVERIFY(result.finished);
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         const QByteArray status = home.status();
-        QVERIFY2(signal ? !status.startsWith("Failed") : status == "Complete\r\n", status);
+        QVERIFY2(status == (signal ? "Failed - Download stopped\r\n" : "Complete\r\n"), status);
         if (timerFile) QCOMPARE(ReadAll(timer), QByteArray("16\n"));
         const QByteArray log = home.log();
         QVERIFY2(log.startsWith("A E {0,0}\r\n"), log.constData()); // the second kept out
