@@ -177,8 +177,9 @@ void Session::sendTransferData() {
 
 // The kind of data this download holds, decided by the first TREP that tells.
 void Session::classifyDownload() {
-    // In second-generation numbering the card keeps the kind of the TREP before it.
-    if (Numbering == TrepNumbering::Gen1 || CurrentTrep != TrepEntry::Card)
+    // Where a first-generation number was refused, the card keeps the kind of the TREP before
+    // it; a unit that gave its version 2 numbering counts its card as a card.
+    if (Numbering != TrepNumbering::Gen2V1 || CurrentTrep != TrepEntry::Card)
         BaseTrep = EntryOf(CurrentTrep, Numbering);
     if (!DataKind.isEmpty()) return;
     if (BaseTrep == 1) return;
@@ -224,11 +225,14 @@ void Session::timerRx_Timer() {
         return;
     }
     if (SessionState == kInterfaceVersionState) {
-        // No answer counts as a refusal: the unit is asked for its data as before.
+        // No answer counts as a refusal: the unit is asked for its data as before. An answer
+        // to the last copy may still come while that request goes out.
         assembler_.clear();
         RxRetries = 0;
         startTrepWalk(QString());
+        resendingAfterTimeout_ = true;
         SendRequest();
+        resendingAfterTimeout_ = false;
         return;
     }
     link_.close();
@@ -265,6 +269,8 @@ void Session::Comm1_OnComm(const QByteArray& piece) {
 void Session::linkLost(const QString& description) {
     timerRx.stop();
     link_.close();
+    // Pulled while a box of an ended session was open: its final status stands.
+    if (SessionState == 0) return;
     log_.sShowText(QStringLiteral("Port lost - ") + description);
     if (inClosingExchange())
         closeAndSave(QString());

@@ -170,6 +170,9 @@ private slots:
         QTest::newRow("Request Upload answered in its resend")
             << QStringList{"--fault", "late:on=upload,times=1"} << none << kRequestUpload
             << QStringList{} << 5.0;
+        // The third copy's answer lands in the first TREP request, which is no resend.
+        QTest::newRow("every interface version answer late")
+            << QStringList{"--fault", "late:trep=0"} << none << none << QStringList{} << 5.0;
         // Its second half comes after the resend is out, before the answer to the resend.
         QTest::newRow("overview answer ending after its resend, longer pause")
             << QStringList{"--fault", "late:trep=1,times=1",

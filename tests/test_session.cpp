@@ -428,6 +428,54 @@ private slots:
         QVERIFY(onlySavedFile() == vu_.blocks[6]);
     }
 
+    // A card read through a unit that gave its version 2 numbering fills the bar as a card
+    // read through a first-generation unit does.
+    void cardProgressByNumbering_data() {
+        QTest::addColumn<QByteArray>("versionAnswer");
+        QTest::newRow("first generation") << Negative(0x36, 0x12);
+        QTest::newRow("version 2") << Response(QByteArray::fromHex("76000202"));
+    }
+    void cardProgressByNumbering() {
+        QFETCH(QByteArray, versionAnswer);
+        vu_.blocks[6] = QByteArray(251 * 12 + 10, '\x66');
+        vu_.script =
+            [versionAnswer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request == InterfaceVersionRequest) return QList{versionAnswer};
+            return std::nullopt;
+        };
+        start("\x05\x06", 'C');
+        run();
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        QCOMPARE(status_->BlocksReceived, 28);
+    }
+
+    // The cable pulled while the box about the closing exchange is open: the download was
+    // saved and stays "Complete".
+    void cablePulledDuringClosingBox_data() {
+        QTest::addColumn<quint8>("sid");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("exit refused") << quint8(0x37) << Negative(0x37, 0x10);
+        QTest::newRow("second exit answer") << quint8(0x82) << Response("\x77");
+    }
+    void cablePulledDuringClosingBox() {
+        QFETCH(quint8, sid);
+        QFETCH(QByteArray, answer);
+        SetMessageBoxHandler([this](const QString& text, const QString&) {
+            boxes_ << text;
+            if (link_->isOpen()) link_->lose("Serial port disconnected");
+        });
+        vu_.script = [sid, answer](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (!request.startsWith('\x81') && quint8(request.at(4)) == sid) return QList{answer};
+            return std::nullopt;
+        };
+        start("\x05\x01");
+        run();
+        SetMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
+        QCOMPARE(boxes_.size(), 1);
+        QCOMPARE(savedFiles().size(), 1);
+        QCOMPARE(statuses_.last(), QString("Complete"));
+    }
+
     // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then
     // the session ends in order (or with Transfer Exit refused), saves and reports "Aborted".
     void integrityErrors_data() {
