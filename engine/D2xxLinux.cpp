@@ -113,13 +113,19 @@ bool isOtherLiveProcess(qint64 pid) {
 }
 
 // Serial programs (QSerialPort, minicom) take a UUCP lock file holding their pid in ASCII;
-// the folder differs by program and distribution. Returns the live locker, or 0.
+// the folder differs by program and distribution. Returns the live locker, or 0. A lock
+// counts only when its owner runs the process it names: anyone may write into /tmp.
 qint64 lockerOf(qint32 port) {
     for (const char* folder : {"/run/lock", "/var/lock", "/tmp"}) {
-        const QByteArray text =
-            ReadSmallFile(QStringLiteral("%1/LCK..ttyUSB%2").arg(QLatin1String(folder)).arg(port));
+        uid_t owner = 0;
+        const QByteArray text = ReadSmallFile(
+            QStringLiteral("%1/LCK..ttyUSB%2").arg(QLatin1String(folder)).arg(port), &owner);
         const qint64 pid = numberOf(QString::fromLatin1(text.left(text.indexOf('\n')).trimmed()));
-        if (isOtherLiveProcess(pid)) return pid;
+        struct stat process {};
+        if (isOtherLiveProcess(pid) &&
+            ::stat(QByteArray("/proc/" + QByteArray::number(pid)).constData(), &process) == 0 &&
+            process.st_uid == owner)
+            return pid;
     }
     return 0;
 }

@@ -3,6 +3,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 // An empty variable counts as unset.
 QString RootFromEnvironment(const char* name, const QString& fallback) {
@@ -24,8 +28,18 @@ QString TtyUsbNode(int port) {
     return root.filePath(QStringLiteral("ttyUSB%1").arg(port));
 }
 
-QByteArray ReadSmallFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return {};
-    return file.read(4096);
+QByteArray ReadSmallFile(const QString& path, uid_t* owner) {
+    // Never blocks: a FIFO or a device planted under a lock file's name is not read at all.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat info {};
+    QByteArray text;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        text.resize(4096);
+        const ssize_t length = ::read(fd, text.data(), size_t(text.size()));
+        text.resize(length > 0 ? length : 0);
+        if (owner) *owner = info.st_uid;
+    }
+    ::close(fd);
+    return text;
 }

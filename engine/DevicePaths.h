@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,7 +13,7 @@ QString SysfsRoot();
 QString UsbSerialDevicesFolder();
 // The device node of port N: <dev>/ttyUSB<N>.
 QString TtyUsbNode(int port);
-// The start of a small file, at most 4096 bytes (a sysfs attribute is at most one page): a
-// hand-made tree may link an attribute to an endless file such as /dev/zero. Empty when the
-// file cannot be read.
-QByteArray ReadSmallFile(const QString& path);
+// The start of a small regular file, at most 4096 bytes (a sysfs attribute is at most one
+// page): a hand-made tree may link an attribute to an endless file such as /dev/zero, and a
+// FIFO would block. Empty when the file cannot be read; `owner` gets the file's owner.
+QByteArray ReadSmallFile(const QString& path, uid_t* owner = nullptr);

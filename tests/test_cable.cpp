@@ -5,6 +5,7 @@
 #include "MessageBox.h"
 #include "MessageLog.h"
 #include "StatusFile.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QtTest>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -272,6 +274,11 @@ void TestCable::openFlag_data() {
     QTest::newRow("only this process has it open") << "self" << false;
     QTest::newRow("lock file of a live process") << "lock child" << true;
     QTest::newRow("lock file under /tmp of a live process") << "lock child /tmp" << true;
+    // Anyone may write into /tmp: a lock counts only from the process's own user, and a
+    // FIFO under a lock's name is never read (it would block).
+    QTest::newRow("lock file under /tmp planted by another user")
+        << "lock child /tmp planted" << false;
+    QTest::newRow("FIFO under /tmp") << "fifo /tmp" << false;
     QTest::newRow("lock file of an ended process") << "lock ended" << false;
     QTest::newRow("lock file of this process") << "lock self" << false;
     QTest::newRow("lock file without a pid") << "lock garbage" << false;
@@ -308,14 +315,23 @@ void TestCable::openFlag() {
     } else if (holder == "lock garbage") {
         lockText = "nobody\n";
     }
+    if (holder == "fifo /tmp") {
+        if (QFileInfo::exists(lockPath("/tmp", port))) QSKIP("cannot place a lock file");
+        QVERIFY(::mkfifo(QFile::encodeName(lockPath("/tmp", port)).constData(), 0666) == 0);
+        lockToRemove_ = lockPath("/tmp", port);
+    }
     if (!lockText.isEmpty()) {
-        const QString folder = holder.endsWith("/tmp") ? "/tmp" : "/run/lock";
+        const QString folder = holder.contains("/tmp") ? "/tmp" : "/run/lock";
         if (QFileInfo::exists(lockPath(folder, port)) || !QFileInfo(folder).isWritable())
             QSKIP("cannot place a lock file");
         QFile lock(lockPath(folder, port));
         QVERIFY(lock.open(QIODevice::WriteOnly));
         lockToRemove_ = lock.fileName();
         lock.write(lockText);
+        const OtherUser other = FindOtherUser();
+        if (holder.endsWith("planted") &&
+            (!other || ::fchown(lock.handle(), other.uid, other.gid) != 0))
+            QSKIP("no other user to own the lock file");
     }
 
     quint32 count = 0;
