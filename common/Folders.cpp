@@ -5,7 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,4 +63,13 @@ bool MakeFolderPath(const QString& path, QString* error) {
         if (!MakeOneFolder(walked.left(position), error)) return false;
     }
     return true;
+}
+
+bool EngineHoldsDataFolder(const QString& dataFolder) {
+    const QByteArray path = QFile::encodeName(dataFolder + QLatin1Char('/') + kEngineLockName);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd); // drops the probe's own lock at once
+    return held;
 }

@@ -18,3 +18,10 @@ QString DataFolderPath();
 // folders because they exist as something else) are passed over; any other failure
 // stops the walk, returns false and leaves the reason in *error.
 bool MakeFolderPath(const QString& path, QString* error = nullptr);
+
+// The engine holds a lock on this file in the data folder while it runs, so that one engine
+// at a time uses the folder's log and status file.
+inline const QString kEngineLockName = QStringLiteral("VNPCBase.lock");
+
+// Whether an engine (this user's window, a headless download) holds the data folder now.
+bool EngineHoldsDataFolder(const QString& dataFolder);

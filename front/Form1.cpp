@@ -254,6 +254,12 @@ void Form1::StartMessages() {
     };
     const QString position = PositionText(twips(y()), twips(x()));
     CloseEngineWindows(EngineProcessId, EngineStartTime);
+    if (EngineHoldsDataFolder(AppDataFolder)) {
+        // Another program's download (a headless one, say): its status file is not ours.
+        timerActivity.stop();
+        ShowMessageBox(QStringLiteral("A download is already running"));
+        return;
+    }
     const QString argument = ArgumentText(DownloadKind, LatestTrepText, position);
     const QString engine = FindEngine(engineFolder_);
     qint64 startTime = -1;
@@ -372,7 +378,11 @@ void Form1::EndDrag() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    ArchiveLog(AppDataFolder, QStringLiteral("VNPC.log"));
+    // Our engine ends first, so its last lines reach the archive; another program's engine
+    // is still writing its log.
+    CloseEngineWindows(EngineProcessId, EngineStartTime);
+    if (!EngineHoldsDataFolder(AppDataFolder))
+        ArchiveLog(AppDataFolder, QStringLiteral("VNPC.log"));
     if (frmLatestSettings) frmLatestSettings->close();
     event->accept();
 }

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <sys/file.h>
 
 namespace {
 struct Box {
@@ -296,6 +297,35 @@ private slots:
             QVERIFY(SameRows(shown, before, 0, row - 1));
             QVERIFY(!SameRows(shown, before, row, 207));
         }
+    }
+
+    // Another program's engine (a headless download) holds the data folder: a start and a
+    // close leave its status and its log alone.
+    void otherEngineRunning_data() {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("start") << false;
+        QTest::newRow("close") << true;
+    }
+    void otherEngineRunning() {
+        QFETCH(bool, close);
+        InstallStandIn("VNPCBase", true);
+        Form1 window;
+        window.setEngineFolder(engineDir_.path());
+        window.Form_Load();
+        const QString folder = window.AppDataFolder;
+        QVERIFY(WriteFile(folder + "/VNPCstatus.txt", "0003/0010\r\n"));
+        QVERIFY(WriteFile(folder + "/VNPC.log", "other engine's log\r\n"));
+        QFile lock(folder + "/VNPCBase.lock");
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        QVERIFY(::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
+        if (close)
+            window.close();
+        else
+            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+        QCOMPARE(ReadAll(folder + "/VNPCstatus.txt", kNoFile), QByteArray("0003/0010\r\n"));
+        QCOMPARE(ReadAll(folder + "/VNPC.log", kNoFile), QByteArray("other engine's log\r\n"));
+        QVERIFY(!EngineRunning(window.EngineProcessId, window.EngineStartTime));
+        lock.remove();
     }
 
     // Without an engine every start shows its message and ends in the failure state, also

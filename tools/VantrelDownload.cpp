@@ -77,16 +77,6 @@ Exit status:
   130  ended by Ctrl+C (128 + the signal's number for SIGTERM and SIGHUP)
 )";
 
-// Whether an engine holds its lock on the data folder (the window's download, say).
-bool EngineRunning(const QString& dataFolder) {
-    const QByteArray path = QFile::encodeName(dataFolder + QStringLiteral("/VNPCBase.lock"));
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd); // also drops the probe's own lock before this run's engine takes it
-    return held;
-}
-
 struct Options {
     QString command; // what the engine is given
     QString what;    // what is downloaded, in words
@@ -566,7 +556,7 @@ int main(int argc, char* argv[]) {
         return lock < 0 ? kFailed : kNoCable;
     }
     // The window's engine holds this while it downloads: do not touch its status file.
-    if (EngineRunning(dataFolder)) {
+    if (EngineHoldsDataFolder(dataFolder)) {
         Print(stderr, QStringLiteral("vantrel-download: A download is already running in %1; "
                                      "try again when it has ended\n")
                           .arg(dataFolder));
