@@ -86,6 +86,7 @@ void Session::StartSession() {
 }
 
 void Session::SendRequest() {
+    if (ended_) return; // told to end (while a box was open, say): nothing more goes out
     setRxInterval(RxTimeout());
     switch (SessionState) {
     case 0:

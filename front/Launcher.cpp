@@ -30,7 +30,9 @@ QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondL
 QString ReadLine(QFile& file) {
     QByteArray line;
     char c = 0;
-    while (file.getChar(&c) && c != '\n') {
+    // A file without line ends (a broken disk, a hostile file) must not hold the window.
+    qint64 scanned = 0;
+    while (scanned++ < kLongestScan && file.getChar(&c) && c != '\n') {
         if (c == '\r') {
             if (file.peek(&c, 1) == 1 && c == '\n') file.skip(1);
             break;

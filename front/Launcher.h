@@ -32,8 +32,10 @@ std::optional<QString> ReadLatestTrepText(const QString& filePath);
 
 // One line of a text file without its line end, which is CR LF, LF or CR alone. Only the
 // first kLongestLine bytes of a line are kept; the rest of a longer one is passed over, so
-// that a broken file can neither fill the memory nor make an engine argument too long.
+// that a broken file can neither fill the memory nor make an engine argument too long. At
+// most kLongestScan bytes are read for one line.
 inline constexpr qsizetype kLongestLine = 1024;
+inline constexpr qint64 kLongestScan = 1 << 20;
 QString ReadLine(QFile& file);
 
 // The single argument handed to the engine for a download kind.
