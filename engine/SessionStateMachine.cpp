@@ -242,8 +242,11 @@ void Session::onRefusal(qint32 lMessageID) {
     }
     if (lMessageID == MessageId::SubFunctionNotSupported && SubFunctionRetries < 2) {
         ResendPending = true;
-        // A full second from the refusal, however late it came.
+        // A full second from the refusal, however late it came. What arrives meanwhile
+        // answers an earlier copy, never the one about to go out.
         link_.wait(kResendPause);
+        if (!link_.takeReceived().isEmpty())
+            log_.sShowText(QStringLiteral("Late answer to the earlier copy - ignored"));
         ResendLastMessage();
         ++SubFunctionRetries;
     } else if (lMessageID == MessageId::SubFunctionNotSupported &&

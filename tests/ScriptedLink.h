@@ -8,6 +8,7 @@
 #include "SerialLink.h"
 
 #include <QList>
+#include <utility>
 
 class ScriptedLink : public SerialLink {
 public:
@@ -40,8 +41,11 @@ public:
         pauses << int(duration.count());
         clockMs = std::max(clockMs, lastWriteMs_ + duration.count());
     }
-    void wait(std::chrono::milliseconds duration) override { clockMs += duration.count(); }
-    QByteArray takeReceived() override { return {}; }
+    void wait(std::chrono::milliseconds duration) override {
+        clockMs += duration.count();
+        received_ += std::exchange(arriveDuringWait, {});
+    }
+    QByteArray takeReceived() override { return std::exchange(received_, {}); }
     std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
     std::optional<bool> requestToSend() const override { return std::nullopt; }
 
@@ -50,6 +54,10 @@ public:
         return answered_ < requests.size() ? requests[answered_++] : QByteArray();
     }
     void receive(const QByteArray& bytes) { onReceived(bytes); }
+    // What arrived while the session was busy and was not taken reaches it now.
+    void deliverReceived() {
+        if (!received_.isEmpty()) receive(std::exchange(received_, {}));
+    }
     void lose(const QString& description) {
         open_ = false;
         onLost(description);
@@ -64,10 +72,12 @@ public:
     qint64 clockMs = 0;
     int loseAtByte = 0; // the port goes away when this byte (counted from 1) is written
     int drains = 0;
+    QByteArray arriveDuringWait; // bytes the unit sends during the session's next wait
 
 private:
     bool open_ = false;
     QByteArray pending_;
+    QByteArray received_; // arrived, not yet taken nor delivered
     qsizetype answered_ = 0;
     int written_ = 0;
     qint64 startedMs_ = 0;

@@ -158,6 +158,7 @@ class TestSession : public QObject {
     // Answers requests until the session stops asking or the step limit is reached.
     void run(int steps = 10000) {
         while (steps-- > 0) {
+            link_->deliverReceived();
             const QByteArray request = link_->takeRequest();
             if (request.isEmpty()) return;
             for (const QByteArray& frame : vu_.answer(request))
@@ -426,6 +427,30 @@ private slots:
         QVERIFY(log_->area().contains(logged));
         QCOMPARE(statuses_.last(), QString("Complete"));
         QVERIFY(onlySavedFile() == vu_.blocks[6]);
+    }
+
+    // The first copy of a request goes unanswered; its refusal comes after the resend, and
+    // the answer to the resend during the second's wait: that answer is not taken for the
+    // third copy's, so every block is in its place.
+    void lateRefusalAfterResend() {
+        int copies = 0;
+        vu_.script = [&copies,
+                      this](const QByteArray& request) -> std::optional<QList<QByteArray>> {
+            if (request.at(4) != '\x36' || request.at(5) != 3) return std::nullopt;
+            if (++copies == 1) return QList<QByteArray>{};
+            if (copies == 2) {
+                link_->arriveDuringWait = Response("\x76\x03" + vu_.blocks[3]);
+                return QList{Negative(0x36, 0x12)};
+            }
+            return std::nullopt;
+        };
+        start("\x05\x03\x04", 'L');
+        run();
+        session().timerRx_Timer();
+        run();
+        QCOMPARE(treps().toHex(' '), QByteArray("00 05 03 03 03 04"));
+        QVERIFY(onlySavedFile() == "\x76\x03" + vu_.blocks[3] + "\x76\x04" + vu_.blocks[4]);
+        QCOMPARE(statuses_.last(), QString("Complete"));
     }
 
     // A card read through a unit that gave its version 2 numbering fills the bar as a card
