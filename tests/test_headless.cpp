@@ -22,11 +22,12 @@ const QString kLdName = R"([^/]*VT-SIM 42 *_WDB9066331S123456_\d{8}_\d{4}\.DDD)"
 const QString kEuName = R"([^/]*\d{8}_\d{4}_VT-SIM 42 *_WDB9066331S123456\.DDD)";
 const QString kWindowVuFolder = "Documents/Vantrel PC/Data/VU/";
 
-// A settings file as the window writes it, with the VU folder moved into the home.
-QByteArray WindowSettings(const QString& vuFolder) {
+// A settings file as the window writes it, with the VU folder moved into the home and the
+// given [Options] lines.
+QByteArray WindowSettings(const QString& vuFolder, const QString& options) {
     return "#============== Settings ==============#\r\n\r\n[InstallSettings]\r\nLanguage=EN\r\n"
            "VUDataPath=" +
-           vuFolder.toUtf8() + "\r\n\r\n[Options]\r\nFileNameStyle=LD\r\n";
+           vuFolder.toUtf8() + "\r\n\r\n[Options]\r\n" + options.toUtf8() + "\r\n";
 }
 
 QStringList FilesBelow(const QString& folder) {
@@ -49,46 +50,49 @@ private slots:
     }
 
     // Each row one run. saved: the saved file's path below the home, as a pattern;
-    // settings: a Settings.ini there before the run (none: the window's defaults must be
-    // written); text: what the output must hold.
+    // settings: the [Options] lines of a Settings.ini there before the run (empty: none, the
+    // window's defaults must be written); text: what the output must hold.
     void run_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("unit");
-        QTest::addColumn<bool>("settings");
+        QTest::addColumn<QString>("settings");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("text");
         const auto row = [](const char* name, const QStringList& arguments, const QStringList& unit,
-                            bool settings, int exitCode, const QString& status,
+                            const QString& settings, int exitCode, const QString& status,
                             const QString& saved, const QString& text) {
             QTest::newRow(name) << arguments << unit << settings << exitCode << status << saved
                                 << text;
         };
         const QStringList refuses = {"--fault", "reject:on=diag,code=12"};
         const QString ld = kWindowVuFolder + kLdName;
-        row("first run: window's folder and style", {"A"}, kShortUnit, false, 0, "Complete", ld,
-            "");
+        const QString window = "FileNameStyle=LD";
+        row("first run: window's folder and style", {"A"}, kShortUnit, "", 0, "Complete", ld, "");
         row("--style EU, quiet, settings kept", {"--quiet", "--style", "eu", "--all"}, kShortUnit,
-            true, 0, "Complete", "VU/" + kEuName, "");
-        row("--json, latest", {"--json", "--latest", "1,2", "1"}, kShortUnit, false, 0, "Complete",
-            ld, "");
-        row("unit refuses", {"L [001002] 1"}, refuses, false, 1, "Failed", "", "");
-        row("no cable", {"--card"}, {}, false, 2, "Failed", "",
+            window, 0, "Complete", "VU/" + kEuName, "");
+        // No log to read: the card goes where the engine's defaults put it (no CardDataPath).
+        row("logging off, card", {"--quiet", "--card"}, kShortUnit, window + "\r\nLog=False", 0,
+            "Complete", "Documents/VantrelPC/Data/Card/C_.*\\.DDD", "");
+        row("--json, latest", {"--json", "--latest", "1,2", "1"}, kShortUnit, "", 0, "Complete", ld,
+            "");
+        row("unit refuses", {"L [001002] 1"}, refuses, "", 1, "Failed", "", "");
+        row("no cable", {"--card"}, {}, "", 2, "Failed", "",
             "message: Can't find a VantrelPC cable");
-        row("help", {"--help"}, {}, false, 0, "", "", "--latest 1,2,5 7");
+        row("help", {"--help"}, {}, "", 0, "", "", "--latest 1,2,5 7");
         // Bad usage: the message names what is wrong.
-        row("unknown option", {"--everything"}, {}, false, 3, "", "", "--everything");
-        row("two downloads", {"A", "--card"}, {}, false, 3, "", "", "one download");
-        row("latest without days", {"--latest", "1,2"}, {}, false, 3, "", "", "--latest");
-        row("TREP list", {"L [0x1] 7"}, {}, false, 3, "", "", "0x1");
-        row("days", {"--latest", "1", "400"}, {}, false, 3, "", "", "400");
-        row("style", {"--style", "DE", "A"}, {}, false, 3, "", "", "DE");
+        row("unknown option", {"--everything"}, {}, "", 3, "", "", "--everything");
+        row("two downloads", {"A", "--card"}, {}, "", 3, "", "", "one download");
+        row("latest without days", {"--latest", "1,2"}, {}, "", 3, "", "", "--latest");
+        row("TREP list", {"L [0x1] 7"}, {}, "", 3, "", "", "0x1");
+        row("days", {"--latest", "1", "400"}, {}, "", 3, "", "", "400");
+        row("style", {"--style", "DE", "A"}, {}, "", 3, "", "", "DE");
     }
     void run() {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, unit);
-        QFETCH(bool, settings);
+        QFETCH(QString, settings);
         QFETCH(int, exitCode);
         QFETCH(QString, status);
         QFETCH(QString, saved);
@@ -101,8 +105,8 @@ private slots:
             simulator->connect(home);
         }
         const QString settingsFile = home.dataFolder() + "/Settings.ini";
-        const QByteArray settingsBefore = WindowSettings(home.vuFolder());
-        if (settings) {
+        const QByteArray settingsBefore = WindowSettings(home.vuFolder(), settings);
+        if (!settings.isEmpty()) {
             QVERIFY(QDir().mkpath(home.dataFolder()) && QDir().mkpath(home.vuFolder()));
             QVERIFY(WriteFile(settingsFile, settingsBefore));
         }
@@ -131,7 +135,7 @@ private slots:
 
         // The window's defaults are written before the engine runs; an existing file and a
         // refused command line leave everything as it was.
-        if (settings)
+        if (!settings.isEmpty())
             QCOMPARE(ReadAll(settingsFile), settingsBefore);
         else if (exitCode == 3 || arguments.contains("--help"))
             QVERIFY2(!QFileInfo::exists(home.dataFolder()), output);
@@ -173,7 +177,7 @@ private slots:
 
         // Later runs whose engine is missing, or fails after writing "Complete", report a
         // failure, not this run's result.
-        if (exitCode == 0 && !saved.isEmpty() && !settings) {
+        if (exitCode == 0 && !saved.isEmpty() && settings.isEmpty()) {
             const QString bin = home.home.filePath("bin");
             QVERIFY(QDir().mkpath(bin));
             QFile::copy(VANTREL_BIN_DIR "/VantrelDownload", bin + "/VantrelDownload");

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -15,9 +16,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -27,6 +30,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -233,17 +237,43 @@ struct SavedFile {
     qint64 size = 0;
 };
 
+// Where the engine may save a download: the folders the settings name, its own defaults for
+// a setting the file leaves out, and the data folder it falls back into.
+QStringList SaveFolders(const QString& dataFolder) {
+    const QString documents = GetSpecialFolder(CSIDL_PERSONAL);
+    QStringList folders = {DownloadSettings::VUDataPath, DownloadSettings::CardDataPath,
+                           documents + QStringLiteral("/VantrelPC/Data/VU"),
+                           documents + QStringLiteral("/VantrelPC/Data/Card"), dataFolder};
+    for (QString& folder : folders)
+        folder = QDir::cleanPath(QDir(folder).absolutePath());
+    folders.removeDuplicates();
+    return folders;
+}
+
+// The files in those folders, but for the programs' own; the engine writes a download under a
+// hidden temporary name first and never replaces a file, so a new path is a new download.
+QSet<QString> FilesIn(const QStringList& folders) {
+    static const QStringList own = {"VNPC.log",      "VNPCstatus.txt",        "VNPCstatus.txt.new",
+                                    "VNPCBase.lock", "vantrel-download.lock", "Settings.ini"};
+    QSet<QString> files;
+    for (const QString& folder : folders)
+        for (const QString& name : QDir(folder).entryList(QDir::Files))
+            if (!own.contains(name)) files.insert(folder + QLatin1Char('/') + name);
+    return files;
+}
+
 class Download : public QObject {
 public:
     Download(const Options& options, const QString& dataFolder)
         : options_(options), statusPath_(dataFolder + QStringLiteral("/VNPCstatus.txt")),
-          logPath_(dataFolder + QStringLiteral("/VNPC.log")),
+          logPath_(dataFolder + QStringLiteral("/VNPC.log")), saveFolders_(SaveFolders(dataFolder)),
           terminal_(!options.quiet && !options.json && ::isatty(STDOUT_FILENO)),
           plain_(!options.quiet && !options.json && !terminal_) {}
 
     int exec() {
         clock_.start();
         logBefore_ = QFileInfo(logPath_).lastModified();
+        filesBefore_ = FilesIn(saveFolders_);
         // The last run's status must not pass for this one's.
         if (QFile::exists(statusPath_) && !QFile::remove(statusPath_)) {
             error(QStringLiteral("cannot remove the last status file %1").arg(statusPath_));
@@ -443,8 +473,25 @@ private:
         QCoreApplication::exit(finish(status));
     }
 
-    // The files this run's log names as saved: a path line counts once "File saved" follows.
+    // The files this run's log names as saved; with none there (logging off, say), the files
+    // that appeared in the folders the engine saves to while it ran.
     QList<SavedFile> savedFiles() const {
+        QList<SavedFile> saved = loggedFiles();
+        if (!saved.isEmpty()) return saved;
+        QList<QFileInfo> appeared;
+        for (const QString& path : FilesIn(saveFolders_) - filesBefore_)
+            appeared << QFileInfo(path);
+        std::sort(appeared.begin(), appeared.end(), [](const QFileInfo& a, const QFileInfo& b) {
+            return std::pair(a.lastModified(), a.filePath()) <
+                   std::pair(b.lastModified(), b.filePath());
+        });
+        for (const QFileInfo& file : appeared)
+            saved << SavedFile{file.filePath(), file.size()};
+        return saved;
+    }
+
+    // The files this run's log names as saved: a path line counts once "File saved" follows.
+    QList<SavedFile> loggedFiles() const {
         QList<SavedFile> saved;
         QFile log(logPath_);
         // The engine empties its log when it starts: one it did not touch is another run's.
@@ -511,6 +558,8 @@ private:
     Options options_;
     QString statusPath_;
     QString logPath_;
+    QStringList saveFolders_;
+    QSet<QString> filesBefore_; // in saveFolders_ before the engine started
     bool terminal_;
     bool plain_;
     QProcess engine_;
