@@ -225,6 +225,23 @@ void Print(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+void PrintJson(const QJsonObject& result) {
+    Print(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) +
+                      QLatin1Char('\n'));
+}
+
+// A run refused before the engine starts: the reason on standard error and, with --json,
+// the result object as well.
+int Refuse(const Options& options, int code, const QString& status, const QString& reason) {
+    Print(stderr, QStringLiteral("vantrel-download: ") + reason + QLatin1Char('\n'));
+    if (options.json)
+        PrintJson({{"status", status},
+                   {"exit_code", code},
+                   {"files", QJsonArray()},
+                   {"messages", QJsonArray{reason}}});
+    return code;
+}
+
 // Signals arrive through a socket pair, so that the event loop handles them.
 int signalPair[2] = {-1, -1};
 void ForwardSignal(int number) {
@@ -539,13 +556,12 @@ private:
             QJsonArray files;
             for (const SavedFile& file : savedFiles_)
                 files.append(QJsonObject{{"path", file.path}, {"size", file.size}});
-            const QJsonObject result{
-                {"status", status}, {"exit_code", code},
-                {"files", files},   {"duration_seconds", clock_.elapsed() / 1000.0},
-                {"log", logPath_},  {"messages", QJsonArray::fromStringList(messages_)},
-            };
-            Print(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) +
-                              QLatin1Char('\n'));
+            PrintJson({{"status", status},
+                       {"exit_code", code},
+                       {"files", files},
+                       {"duration_seconds", clock_.elapsed() / 1000.0},
+                       {"log", logPath_},
+                       {"messages", QJsonArray::fromStringList(messages_)}});
         } else {
             for (const SavedFile& file : savedFiles_)
                 Print(stdout,
@@ -596,31 +612,29 @@ int main(int argc, char* argv[]) {
 
     const QString dataFolder = DataFolderPath();
     QString folderError;
-    if (!MakeFolderPath(dataFolder, &folderError)) {
-        Print(stderr, QStringLiteral("vantrel-download: %1\n").arg(folderError));
-        return kFailed;
-    }
+    if (!MakeFolderPath(dataFolder, &folderError))
+        return Refuse(options, kFailed, QStringLiteral("Failed - the data folder is unusable"),
+                      folderError);
     // One download at a time: a second one would fight over the port and the status file.
     // The lock ends with this process.
     const QString lockPath = dataFolder + QStringLiteral("/vantrel-download.lock");
     const int lock =
         ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        Print(stderr,
-              lock < 0
-                  ? QStringLiteral("vantrel-download: cannot open the lock file %1\n").arg(lockPath)
-                  : QStringLiteral("vantrel-download: another download is already "
-                                   "running in %1; try again when it has ended\n")
-                        .arg(dataFolder));
-        return lock < 0 ? kFailed : kNoCable;
-    }
-    // The window's engine holds this while it downloads: do not touch its status file.
-    if (EngineRunning(dataFolder)) {
-        Print(stderr, QStringLiteral("vantrel-download: A download is already running in %1; "
-                                     "try again when it has ended\n")
+    if (lock < 0)
+        return Refuse(options, kFailed, QStringLiteral("Failed - the lock file cannot be opened"),
+                      QStringLiteral("cannot open the lock file %1").arg(lockPath));
+    const QString running = QStringLiteral("Failed - another download is running");
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
+        return Refuse(options, kNoCable, running,
+                      QStringLiteral("another download is already running in %1; try again "
+                                     "when it has ended")
                           .arg(dataFolder));
-        return kNoCable;
-    }
+    // The window's engine holds this while it downloads: do not touch its status file.
+    if (EngineRunning(dataFolder))
+        return Refuse(options, kNoCable, running,
+                      QStringLiteral("A download is already running in %1; try again when it "
+                                     "has ended")
+                          .arg(dataFolder));
     // The window's settings when there are none yet (its folders, its naming style), so
     // both save to the same place under the same names; an existing file is only read.
     DownloadSettings::LoadSettings(dataFolder);
