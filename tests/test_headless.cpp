@@ -194,7 +194,8 @@ private slots:
     }
 
     // While one run downloads, a second is refused (in JSON too, when asked) and leaves its
-    // status alone; Ctrl+C then ends the first with its engine, and no file is saved.
+    // status alone; Ctrl+C then ends the first with its engine: the files on disk are the
+    // files reported, and the exit code is 0 only for a complete download.
     void secondRunAndInterrupt() {
         DownloadHome home;
         const auto refused = [&](const QStringList& arguments) {
@@ -219,26 +220,47 @@ private slots:
             QCOMPARE(home.status(), QString("0003/0010\r\n"));
             QVERIFY(QFile::remove(home.dataFolder() + "/VNPCstatus.txt"));
         }
-        SimulatorRun simulator(kPort, kShortUnit + QStringList{"--delay", "300"});
-        QVERIFY2(simulator.ready(), simulator.startOutput());
-        simulator.connect(home);
-        QProcess first;
-        home.start(first, "bash", {kScript, "A"});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            home.status().startsWith("Downloading") || home.status().contains('/'), 20000);
+        // Ctrl+C while the unit sends data: no file, exit 130. Once all data is in (Transfer
+        // Exit left unanswered, the engine waiting for it), the file is saved and reported.
+        for (const bool closing : {false, true}) {
+            SimulatorRun simulator(kPort,
+                                   kShortUnit + (closing ? QStringList{"--fault", "silent:on=exit"}
+                                                         : QStringList{"--delay", "300"}));
+            QVERIFY2(simulator.ready(), simulator.startOutput());
+            simulator.connect(home);
+            if (closing) {
+                QFile settings(home.dataFolder() + "/Settings.ini");
+                QVERIFY(settings.open(QIODevice::Append) && settings.write("RXTIMEOUT=60000\r\n"));
+            }
+            QProcess first;
+            home.start(first, "bash",
+                       closing ? QStringList{kScript, "--latest", "1", "0"}
+                               : QStringList{kScript, "A"});
+            if (closing) {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    !simulator.requestsStartingWith(QByteArray::fromHex("80EEF00137")).isEmpty(),
+                    20000);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    home.status().startsWith("Downloading") || home.status().contains('/'), 20000);
+                QVERIFY(refused({"--json", "--card"}));
+                QVERIFY(!home.status().isEmpty());
+            }
 
-        QVERIFY(refused({"--json", "--card"}));
-        QVERIFY(!home.status().isEmpty());
-
-        ::kill(pid_t(first.processId()), SIGINT);
-        const DownloadResult interrupted = DownloadHome::finish(first);
-        QVERIFY2(interrupted.exitCode == 130, interrupted.output.constData());
-        QVERIFY(interrupted.savedPaths.isEmpty());
-        // The engine has ended: its status no longer moves.
-        const QDateTime written = QFileInfo(home.dataFolder() + "/VNPCstatus.txt").lastModified();
-        QTest::qWait(1500);
-        QCOMPARE(QFileInfo(home.dataFolder() + "/VNPCstatus.txt").lastModified(), written);
-        QVERIFY(FilesBelow(home.documents()).isEmpty());
+            ::kill(pid_t(first.processId()), SIGINT);
+            const DownloadResult interrupted = DownloadHome::finish(first);
+            const char* output = interrupted.output.constData();
+            QVERIFY2(interrupted.exitCode == (closing ? 0 : 130), output);
+            QVERIFY2((interrupted.status == "Complete") == closing, output);
+            QCOMPARE(interrupted.savedPaths, FilesBelow(home.documents()));
+            QCOMPARE(interrupted.savedPaths.size(), closing ? 1 : 0);
+            if (closing) break;
+            // The engine has ended: its status no longer moves.
+            const QString status = home.dataFolder() + "/VNPCstatus.txt";
+            const QDateTime written = QFileInfo(status).lastModified();
+            QTest::qWait(1500);
+            QCOMPARE(QFileInfo(status).lastModified(), written);
+        }
     }
 };
 

@@ -71,14 +71,17 @@ Options:
 
 Progress: on a terminal one line, updated in place; otherwise one line per change of
 state ("progress: ..."). With no Settings.ini yet, the window's defaults are written first.
-Only one download runs at a time; Ctrl+C ends the engine (no partial file is left).
+Only one download runs at a time. Ctrl+C ends the engine: once all data is in, the file
+is still saved and the download is complete (exit status 0); before that no partial file is
+left.
 
 Exit status:
   0    the download is complete
   1    the download failed
   2    no cable found, or the cable or the data folder is held by another download
   3    bad usage
-  130  ended by Ctrl+C (128 + the signal's number for SIGTERM and SIGHUP)
+  130  ended by Ctrl+C before the download was complete (128 + the signal's number for
+       SIGTERM and SIGHUP)
 )";
 
 // Whether an engine holds its lock on the data folder (the window's download, say).
@@ -463,7 +466,9 @@ private:
         ::kill(pid_t(engine_.processId()), SIGTERM);
         // An engine that does not end in time is stopped hard.
         QTimer::singleShot(10000, this, [this] {
-            if (engine_.state() != QProcess::NotRunning) engine_.kill();
+            if (engine_.state() == QProcess::NotRunning) return;
+            killed_ = true;
+            engine_.kill();
         });
     }
 
@@ -471,14 +476,11 @@ private:
         poll_.stop();
         readEngineErrors();
         if (!errorText_.isEmpty()) error(QString::fromUtf8(errorText_), false);
-        if (signal_ != 0) {
-            QCoreApplication::exit(finish(QStringLiteral("Interrupted")));
-            return;
-        }
         pollStatus();
         QString status = readStatus();
         if (exitStatus != QProcess::NormalExit || exitCode != 0) {
-            error(exitStatus != QProcess::NormalExit
+            error(killed_ ? QStringLiteral("the engine did not end in time and was stopped")
+                  : exitStatus != QProcess::NormalExit
                       ? QStringLiteral("the engine crashed")
                       : QStringLiteral("the engine ended with exit code %1").arg(exitCode));
             if (!status.startsWith(QLatin1String("Failed")))
@@ -487,6 +489,9 @@ private:
             status = QStringLiteral("Failed - the engine left no status");
         }
         savedFiles_ = savedFiles();
+        // Told to end once all data was in, the engine still saves it and completes.
+        if (signal_ != 0 && status != QLatin1String("Complete"))
+            status = QStringLiteral("Interrupted");
         QCoreApplication::exit(finish(status));
     }
 
@@ -591,6 +596,7 @@ private:
     int percent_ = 0;
     int quarter_ = 0;
     int signal_ = 0;
+    bool killed_ = false; // the engine did not end in time after a signal
 };
 
 } // namespace
