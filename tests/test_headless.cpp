@@ -72,9 +72,8 @@ private slots:
         row("first run: window's folder and style", {"A"}, kShortUnit, "", 0, "Complete", ld, "");
         row("--style EU, quiet, settings kept", {"--quiet", "--style", "eu", "--all"}, kShortUnit,
             window, 0, "Complete", "VU/" + kEuName, "");
-        // No log to read: the card goes where the engine's defaults put it (no CardDataPath).
-        row("logging off, card", {"--quiet", "--card"}, kShortUnit, window + "\r\nLog=False", 0,
-            "Complete", "Documents/VantrelPC/Data/Card/C_.*\\.DDD", "");
+        row("logging off", {"--quiet", "--latest", "1", "0"}, kShortUnit, window + "\r\nLog=False",
+            0, "Complete", "VU/" + kLdName, "");
         row("--json, latest", {"--json", "--latest", "1,2", "1"}, kShortUnit, "", 0, "Complete", ld,
             "");
         row("unit refuses", {"L [001002] 1"}, refuses, "", 1, "Failed", "", "");
