@@ -22,11 +22,12 @@ const QString kLdName = R"([^/]*VT-SIM 42 *_WDB9066331S123456_\d{8}_\d{4}\.DDD)"
 const QString kEuName = R"([^/]*\d{8}_\d{4}_VT-SIM 42 *_WDB9066331S123456\.DDD)";
 const QString kWindowVuFolder = "Documents/Vantrel PC/Data/VU/";
 
-// A settings file as the window writes it, with the VU folder moved into the home.
-QByteArray WindowSettings(const QString& vuFolder) {
+// A settings file as the window writes it, with the VU folder moved into the home and the
+// given [Options] lines.
+QByteArray WindowSettings(const QString& vuFolder, const QString& options) {
     return "#============== Settings ==============#\r\n\r\n[InstallSettings]\r\nLanguage=EN\r\n"
            "VUDataPath=" +
-           vuFolder.toUtf8() + "\r\n\r\n[Options]\r\nFileNameStyle=LD\r\n";
+           vuFolder.toUtf8() + "\r\n\r\n[Options]\r\n" + options.toUtf8() + "\r\n";
 }
 
 QStringList FilesBelow(const QString& folder) {
@@ -49,46 +50,48 @@ private slots:
     }
 
     // Each row one run. saved: the saved file's path below the home, as a pattern;
-    // settings: a Settings.ini there before the run (none: the window's defaults must be
-    // written); text: what the output must hold.
+    // settings: the [Options] lines of a Settings.ini there before the run (empty: none, the
+    // window's defaults must be written); text: what the output must hold.
     void run_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("unit");
-        QTest::addColumn<bool>("settings");
+        QTest::addColumn<QString>("settings");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("text");
         const auto row = [](const char* name, const QStringList& arguments, const QStringList& unit,
-                            bool settings, int exitCode, const QString& status,
+                            const QString& settings, int exitCode, const QString& status,
                             const QString& saved, const QString& text) {
             QTest::newRow(name) << arguments << unit << settings << exitCode << status << saved
                                 << text;
         };
         const QStringList refuses = {"--fault", "reject:on=diag,code=12"};
         const QString ld = kWindowVuFolder + kLdName;
-        row("first run: window's folder and style", {"A"}, kShortUnit, false, 0, "Complete", ld,
-            "");
+        const QString window = "FileNameStyle=LD";
+        row("first run: window's folder and style", {"A"}, kShortUnit, "", 0, "Complete", ld, "");
         row("--style EU, quiet, settings kept", {"--quiet", "--style", "eu", "--all"}, kShortUnit,
-            true, 0, "Complete", "VU/" + kEuName, "");
-        row("--json, latest", {"--json", "--latest", "1,2", "1"}, kShortUnit, false, 0, "Complete",
-            ld, "");
-        row("unit refuses", {"L [001002] 1"}, refuses, false, 1, "Failed", "", "");
-        row("no cable", {"--card"}, {}, false, 2, "Failed", "",
+            window, 0, "Complete", "VU/" + kEuName, "");
+        row("logging off", {"--quiet", "--latest", "1", "0"}, kShortUnit, window + "\r\nLog=False",
+            0, "Complete", "VU/" + kLdName, "");
+        row("--json, latest", {"--json", "--latest", "1,2", "1"}, kShortUnit, "", 0, "Complete", ld,
+            "");
+        row("unit refuses", {"L [001002] 1"}, refuses, "", 1, "Failed", "", "");
+        row("no cable", {"--card"}, {}, "", 2, "Failed", "",
             "message: Can't find a VantrelPC cable");
-        row("help", {"--help"}, {}, false, 0, "", "", "--latest 1,2,5 7");
+        row("help", {"--help"}, {}, "", 0, "", "", "--latest 1,2,5 7");
         // Bad usage: the message names what is wrong.
-        row("unknown option", {"--everything"}, {}, false, 3, "", "", "--everything");
-        row("two downloads", {"A", "--card"}, {}, false, 3, "", "", "one download");
-        row("latest without days", {"--latest", "1,2"}, {}, false, 3, "", "", "--latest");
-        row("TREP list", {"L [0x1] 7"}, {}, false, 3, "", "", "0x1");
-        row("days", {"--latest", "1", "400"}, {}, false, 3, "", "", "400");
-        row("style", {"--style", "DE", "A"}, {}, false, 3, "", "", "DE");
+        row("unknown option", {"--everything"}, {}, "", 3, "", "", "--everything");
+        row("two downloads", {"A", "--card"}, {}, "", 3, "", "", "one download");
+        row("latest without days", {"--latest", "1,2"}, {}, "", 3, "", "", "--latest");
+        row("TREP list", {"L [0x1] 7"}, {}, "", 3, "", "", "0x1");
+        row("days", {"--latest", "1", "400"}, {}, "", 3, "", "", "400");
+        row("style", {"--style", "DE", "A"}, {}, "", 3, "", "", "DE");
     }
     void run() {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, unit);
-        QFETCH(bool, settings);
+        QFETCH(QString, settings);
         QFETCH(int, exitCode);
         QFETCH(QString, status);
         QFETCH(QString, saved);
@@ -101,8 +104,8 @@ private slots:
             simulator->connect(home);
         }
         const QString settingsFile = home.dataFolder() + "/Settings.ini";
-        const QByteArray settingsBefore = WindowSettings(home.vuFolder());
-        if (settings) {
+        const QByteArray settingsBefore = WindowSettings(home.vuFolder(), settings);
+        if (!settings.isEmpty()) {
             QVERIFY(QDir().mkpath(home.dataFolder()) && QDir().mkpath(home.vuFolder()));
             QVERIFY(WriteFile(settingsFile, settingsBefore));
         }
@@ -131,7 +134,7 @@ private slots:
 
         // The window's defaults are written before the engine runs; an existing file and a
         // refused command line leave everything as it was.
-        if (settings)
+        if (!settings.isEmpty())
             QCOMPARE(ReadAll(settingsFile), settingsBefore);
         else if (exitCode == 3 || arguments.contains("--help"))
             QVERIFY2(!QFileInfo::exists(home.dataFolder()), output);
@@ -173,7 +176,7 @@ private slots:
 
         // Later runs whose engine is missing, or fails after writing "Complete", report a
         // failure, not this run's result.
-        if (exitCode == 0 && !saved.isEmpty() && !settings) {
+        if (exitCode == 0 && !saved.isEmpty() && settings.isEmpty()) {
             const QString bin = home.home.filePath("bin");
             QVERIFY(QDir().mkpath(bin));
             QFile::copy(VANTREL_BIN_DIR "/VantrelDownload", bin + "/VantrelDownload");
@@ -189,10 +192,22 @@ private slots:
         }
     }
 
-    // While one run downloads, a second is refused and leaves its status alone; Ctrl+C
-    // then ends the first with its engine, and no file is saved.
+    // While one run downloads, a second is refused (in JSON too, when asked) and leaves its
+    // status alone; Ctrl+C then ends the first with its engine: the files on disk are the
+    // files reported, and the exit code is 0 only for a complete download.
     void secondRunAndInterrupt() {
         DownloadHome home;
+        const auto refused = [&](const QStringList& arguments) {
+            const DownloadResult result = home.run("bash", QStringList{kScript} + arguments);
+            const QJsonObject json = QJsonDocument::fromJson(result.standardOutput).object();
+            const bool ok = result.exitCode == 2 && result.output.contains("already running") &&
+                            (!arguments.contains("--json") ||
+                             (json["exit_code"].toInt() == 2 && json["files"].toArray().isEmpty() &&
+                              json["status"].toString().startsWith("Failed") &&
+                              json["messages"][0].toString().contains("already running")));
+            if (!ok) qWarning("%s", result.output.constData());
+            return ok;
+        };
         {
             // The window's engine is downloading: its lock is held and its status stays.
             QVERIFY(QDir().mkpath(home.dataFolder()));
@@ -200,34 +215,51 @@ private slots:
             QFile lock(home.dataFolder() + "/VNPCBase.lock");
             QVERIFY(lock.open(QIODevice::WriteOnly));
             QVERIFY(::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
-            const DownloadResult refused = home.run("bash", {kScript, "A"});
-            QVERIFY2(refused.exitCode == 2 && refused.output.contains("already running"),
-                     refused.output.constData());
+            QVERIFY(refused({"A"}) && refused({"--json", "A"}));
             QCOMPARE(home.status(), QString("0003/0010\r\n"));
             QVERIFY(QFile::remove(home.dataFolder() + "/VNPCstatus.txt"));
         }
-        SimulatorRun simulator(kPort, kShortUnit + QStringList{"--delay", "300"});
-        QVERIFY2(simulator.ready(), simulator.startOutput());
-        simulator.connect(home);
-        QProcess first;
-        home.start(first, "bash", {kScript, "A"});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            home.status().startsWith("Downloading") || home.status().contains('/'), 20000);
+        // Ctrl+C while the unit sends data: no file, exit 130. Once all data is in (Transfer
+        // Exit left unanswered, the engine waiting for it), the file is saved and reported.
+        for (const bool closing : {false, true}) {
+            SimulatorRun simulator(kPort,
+                                   kShortUnit + (closing ? QStringList{"--fault", "silent:on=exit"}
+                                                         : QStringList{"--delay", "300"}));
+            QVERIFY2(simulator.ready(), simulator.startOutput());
+            simulator.connect(home);
+            if (closing) {
+                QFile settings(home.dataFolder() + "/Settings.ini");
+                QVERIFY(settings.open(QIODevice::Append) && settings.write("RXTIMEOUT=60000\r\n"));
+            }
+            QProcess first;
+            home.start(first, "bash",
+                       closing ? QStringList{kScript, "--latest", "1", "0"}
+                               : QStringList{kScript, "A"});
+            if (closing) {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    !simulator.requestsStartingWith(QByteArray::fromHex("80EEF00137")).isEmpty(),
+                    20000);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    home.status().startsWith("Downloading") || home.status().contains('/'), 20000);
+                QVERIFY(refused({"--json", "--card"}));
+                QVERIFY(!home.status().isEmpty());
+            }
 
-        const DownloadResult second = home.run("bash", {kScript, "--card"});
-        QVERIFY2(second.exitCode == 2, second.output.constData());
-        QVERIFY2(second.output.contains("already running"), second.output.constData());
-        QVERIFY(!home.status().isEmpty());
-
-        ::kill(pid_t(first.processId()), SIGINT);
-        const DownloadResult interrupted = DownloadHome::finish(first);
-        QVERIFY2(interrupted.exitCode == 130, interrupted.output.constData());
-        QVERIFY(interrupted.savedPaths.isEmpty());
-        // The engine has ended: its status no longer moves.
-        const QDateTime written = QFileInfo(home.dataFolder() + "/VNPCstatus.txt").lastModified();
-        QTest::qWait(1500);
-        QCOMPARE(QFileInfo(home.dataFolder() + "/VNPCstatus.txt").lastModified(), written);
-        QVERIFY(FilesBelow(home.documents()).isEmpty());
+            ::kill(pid_t(first.processId()), SIGINT);
+            const DownloadResult interrupted = DownloadHome::finish(first);
+            const char* output = interrupted.output.constData();
+            QVERIFY2(interrupted.exitCode == (closing ? 0 : 130), output);
+            QVERIFY2((interrupted.status == "Complete") == closing, output);
+            QCOMPARE(interrupted.savedPaths, FilesBelow(home.documents()));
+            QCOMPARE(interrupted.savedPaths.size(), closing ? 1 : 0);
+            if (closing) break;
+            // The engine has ended: its status no longer moves.
+            const QString status = home.dataFolder() + "/VNPCstatus.txt";
+            const QDateTime written = QFileInfo(status).lastModified();
+            QTest::qWait(1500);
+            QCOMPARE(QFileInfo(status).lastModified(), written);
+        }
     }
 };
 

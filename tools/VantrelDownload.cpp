@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -15,9 +16,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -27,6 +30,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -67,14 +71,17 @@ Options:
 
 Progress: on a terminal one line, updated in place; otherwise one line per change of
 state ("progress: ..."). With no Settings.ini yet, the window's defaults are written first.
-Only one download runs at a time; Ctrl+C ends the engine (no partial file is left).
+Only one download runs at a time. Ctrl+C ends the engine: once all data is in, the file
+is still saved and the download is complete (exit status 0); before that no partial file is
+left.
 
 Exit status:
   0    the download is complete
   1    the download failed
   2    no cable found, or the cable or the data folder is held by another download
   3    bad usage
-  130  ended by Ctrl+C (128 + the signal's number for SIGTERM and SIGHUP)
+  130  ended by Ctrl+C before the download was complete (128 + the signal's number for
+       SIGTERM and SIGHUP)
 )";
 
 struct Options {
@@ -211,6 +218,23 @@ void Print(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+void PrintJson(const QJsonObject& result) {
+    Print(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) +
+                      QLatin1Char('\n'));
+}
+
+// A run refused before the engine starts: the reason on standard error and, with --json,
+// the result object as well.
+int Refuse(const Options& options, int code, const QString& status, const QString& reason) {
+    Print(stderr, QStringLiteral("vantrel-download: ") + reason + QLatin1Char('\n'));
+    if (options.json)
+        PrintJson({{"status", status},
+                   {"exit_code", code},
+                   {"files", QJsonArray()},
+                   {"messages", QJsonArray{reason}}});
+    return code;
+}
+
 // Signals arrive through a socket pair, so that the event loop handles them.
 int signalPair[2] = {-1, -1};
 void ForwardSignal(int number) {
@@ -223,17 +247,43 @@ struct SavedFile {
     qint64 size = 0;
 };
 
+// Where the engine may save a download: the folders the settings name, its own defaults for
+// a setting the file leaves out, and the data folder it falls back into.
+QStringList SaveFolders(const QString& dataFolder) {
+    const QString documents = GetSpecialFolder(CSIDL_PERSONAL);
+    QStringList folders = {DownloadSettings::VUDataPath, DownloadSettings::CardDataPath,
+                           documents + QStringLiteral("/VantrelPC/Data/VU"),
+                           documents + QStringLiteral("/VantrelPC/Data/Card"), dataFolder};
+    for (QString& folder : folders)
+        folder = QDir::cleanPath(QDir(folder).absolutePath());
+    folders.removeDuplicates();
+    return folders;
+}
+
+// The files in those folders, but for the programs' own; the engine writes a download under a
+// hidden temporary name first and never replaces a file, so a new path is a new download.
+QSet<QString> FilesIn(const QStringList& folders) {
+    static const QStringList own = {"VNPC.log",      "VNPCstatus.txt",        "VNPCstatus.txt.new",
+                                    "VNPCBase.lock", "vantrel-download.lock", "Settings.ini"};
+    QSet<QString> files;
+    for (const QString& folder : folders)
+        for (const QString& name : QDir(folder).entryList(QDir::Files))
+            if (!own.contains(name)) files.insert(folder + QLatin1Char('/') + name);
+    return files;
+}
+
 class Download : public QObject {
 public:
     Download(const Options& options, const QString& dataFolder)
         : options_(options), statusPath_(dataFolder + QStringLiteral("/VNPCstatus.txt")),
-          logPath_(dataFolder + QStringLiteral("/VNPC.log")),
+          logPath_(dataFolder + QStringLiteral("/VNPC.log")), saveFolders_(SaveFolders(dataFolder)),
           terminal_(!options.quiet && !options.json && ::isatty(STDOUT_FILENO)),
           plain_(!options.quiet && !options.json && !terminal_) {}
 
     int exec() {
         clock_.start();
         logBefore_ = QFileInfo(logPath_).lastModified();
+        filesBefore_ = FilesIn(saveFolders_);
         // The last run's status must not pass for this one's.
         if (QFile::exists(statusPath_) && !QFile::remove(statusPath_)) {
             error(QStringLiteral("cannot remove the last status file %1").arg(statusPath_));
@@ -406,7 +456,9 @@ private:
         ::kill(pid_t(engine_.processId()), SIGTERM);
         // An engine that does not end in time is stopped hard.
         QTimer::singleShot(10000, this, [this] {
-            if (engine_.state() != QProcess::NotRunning) engine_.kill();
+            if (engine_.state() == QProcess::NotRunning) return;
+            killed_ = true;
+            engine_.kill();
         });
     }
 
@@ -414,14 +466,11 @@ private:
         poll_.stop();
         readEngineErrors();
         if (!errorText_.isEmpty()) error(QString::fromUtf8(errorText_), false);
-        if (signal_ != 0) {
-            QCoreApplication::exit(finish(QStringLiteral("Interrupted")));
-            return;
-        }
         pollStatus();
         QString status = readStatus();
         if (exitStatus != QProcess::NormalExit || exitCode != 0) {
-            error(exitStatus != QProcess::NormalExit
+            error(killed_ ? QStringLiteral("the engine did not end in time and was stopped")
+                  : exitStatus != QProcess::NormalExit
                       ? QStringLiteral("the engine crashed")
                       : QStringLiteral("the engine ended with exit code %1").arg(exitCode));
             if (!status.startsWith(QLatin1String("Failed")))
@@ -430,11 +479,31 @@ private:
             status = QStringLiteral("Failed - the engine left no status");
         }
         savedFiles_ = savedFiles();
+        // Told to end once all data was in, the engine still saves it and completes.
+        if (signal_ != 0 && status != QLatin1String("Complete"))
+            status = QStringLiteral("Interrupted");
         QCoreApplication::exit(finish(status));
     }
 
-    // The files this run's log names as saved: a path line counts once "File saved" follows.
+    // The files this run's log names as saved; with none there (logging off, say), the files
+    // that appeared in the folders the engine saves to while it ran.
     QList<SavedFile> savedFiles() const {
+        QList<SavedFile> saved = loggedFiles();
+        if (!saved.isEmpty()) return saved;
+        QList<QFileInfo> appeared;
+        for (const QString& path : FilesIn(saveFolders_) - filesBefore_)
+            appeared << QFileInfo(path);
+        std::sort(appeared.begin(), appeared.end(), [](const QFileInfo& a, const QFileInfo& b) {
+            return std::pair(a.lastModified(), a.filePath()) <
+                   std::pair(b.lastModified(), b.filePath());
+        });
+        for (const QFileInfo& file : appeared)
+            saved << SavedFile{file.filePath(), file.size()};
+        return saved;
+    }
+
+    // The files this run's log names as saved: a path line counts once "File saved" follows.
+    QList<SavedFile> loggedFiles() const {
         QList<SavedFile> saved;
         QFile log(logPath_);
         // The engine empties its log when it starts: one it did not touch is another run's.
@@ -482,13 +551,12 @@ private:
             QJsonArray files;
             for (const SavedFile& file : savedFiles_)
                 files.append(QJsonObject{{"path", file.path}, {"size", file.size}});
-            const QJsonObject result{
-                {"status", status}, {"exit_code", code},
-                {"files", files},   {"duration_seconds", clock_.elapsed() / 1000.0},
-                {"log", logPath_},  {"messages", QJsonArray::fromStringList(messages_)},
-            };
-            Print(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) +
-                              QLatin1Char('\n'));
+            PrintJson({{"status", status},
+                       {"exit_code", code},
+                       {"files", files},
+                       {"duration_seconds", clock_.elapsed() / 1000.0},
+                       {"log", logPath_},
+                       {"messages", QJsonArray::fromStringList(messages_)}});
         } else {
             for (const SavedFile& file : savedFiles_)
                 Print(stdout,
@@ -501,6 +569,8 @@ private:
     Options options_;
     QString statusPath_;
     QString logPath_;
+    QStringList saveFolders_;
+    QSet<QString> filesBefore_; // in saveFolders_ before the engine started
     bool terminal_;
     bool plain_;
     QProcess engine_;
@@ -516,6 +586,7 @@ private:
     int percent_ = 0;
     int quarter_ = 0;
     int signal_ = 0;
+    bool killed_ = false; // the engine did not end in time after a signal
 };
 
 } // namespace
@@ -537,31 +608,29 @@ int main(int argc, char* argv[]) {
 
     const QString dataFolder = DataFolderPath();
     QString folderError;
-    if (!MakeFolderPath(dataFolder, &folderError)) {
-        Print(stderr, QStringLiteral("vantrel-download: %1\n").arg(folderError));
-        return kFailed;
-    }
+    if (!MakeFolderPath(dataFolder, &folderError))
+        return Refuse(options, kFailed, QStringLiteral("Failed - the data folder is unusable"),
+                      folderError);
     // One download at a time: a second one would fight over the port and the status file.
     // The lock ends with this process.
     const QString lockPath = dataFolder + QStringLiteral("/vantrel-download.lock");
     const int lock =
         ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        Print(stderr,
-              lock < 0
-                  ? QStringLiteral("vantrel-download: cannot open the lock file %1\n").arg(lockPath)
-                  : QStringLiteral("vantrel-download: another download is already "
-                                   "running in %1; try again when it has ended\n")
-                        .arg(dataFolder));
-        return lock < 0 ? kFailed : kNoCable;
-    }
-    // The window's engine holds this while it downloads: do not touch its status file.
-    if (EngineHoldsDataFolder(dataFolder)) {
-        Print(stderr, QStringLiteral("vantrel-download: A download is already running in %1; "
-                                     "try again when it has ended\n")
+    if (lock < 0)
+        return Refuse(options, kFailed, QStringLiteral("Failed - the lock file cannot be opened"),
+                      QStringLiteral("cannot open the lock file %1").arg(lockPath));
+    const QString running = QStringLiteral("Failed - another download is running");
+    if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
+        return Refuse(options, kNoCable, running,
+                      QStringLiteral("another download is already running in %1; try again "
+                                     "when it has ended")
                           .arg(dataFolder));
-        return kNoCable;
-    }
+    // The window's engine holds this while it downloads: do not touch its status file.
+    if (EngineHoldsDataFolder(dataFolder))
+        return Refuse(options, kNoCable, running,
+                      QStringLiteral("A download is already running in %1; try again when it "
+                                     "has ended")
+                          .arg(dataFolder));
     // The window's settings when there are none yet (its folders, its naming style), so
     // both save to the same place under the same names; an existing file is only read.
     DownloadSettings::LoadSettings(dataFolder);
