@@ -7,6 +7,7 @@
 #include "EngineRun.h"
 #include "SimLog.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QMap>
 #include <QProcess>
@@ -43,7 +44,6 @@ public:
     QString devRoot() const { return root_.filePath("dev"); }
     QString logPath() const { return root_.filePath("simulator.log"); }
     QString servedPath() const { return root_.filePath("served.bin"); }
-    QByteArray log() const { return ReadAll(logPath()); }
     QByteArray served() const { return ReadAll(servedPath()); }
 
     // Points an engine home at this unit's cable and tty.
@@ -63,7 +63,7 @@ public:
         }
     }
 
-    QList<SimLine> lines() const { return sim::ParseSimLog(log()); }
+    QList<SimLine> lines() const { return sim::ParseSimLog(ReadAll(logPath())); }
 
     QList<SimLine> requests() const { return only(lines(), "RX"); }
     QList<SimLine> answers() const { return only(lines(), "TX"); }
@@ -132,8 +132,6 @@ public:
         return all;
     }
 
-    static QByteArray hex(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
-
 private:
     bool waitForReady() {
         const QDeadlineTimer deadline(15000);
@@ -163,4 +161,52 @@ private:
     QProcess process_;
     QByteArray startOutput_;
     bool ready_ = false;
+};
+
+// A unit on its own port and the engine started against it at once: a test program starts
+// its downloads side by side and so takes about as long as its longest one.
+struct Download {
+    // Without a command the caller finishes setting up the home and then starts the engine.
+    Download(int port, const QStringList& unit, const QString& command,
+             const QStringList& settings = {})
+        : sim(port, unit) {
+        sim.connect(home);
+        const QStringList folders{"VUDataPath=" + home.vuFolder(),
+                                  "CardDataPath=" + home.cardFolder()};
+        if (sim.ready() && WriteEngineSettings(home, folders + settings) && !command.isEmpty())
+            start(command);
+    }
+    void start(const QString& command) {
+        startedAt = QDateTime::currentDateTime();
+        home.start(engine, {command});
+    }
+    // The engine's end; the first call waits for it.
+    const EngineResult& result(int timeoutMs = 180000) {
+        if (!finished_) result_ = EngineHome::finish(engine, timeoutMs);
+        finished_ = true;
+        return result_;
+    }
+    // Why the download did not come to a good end; empty when it did.
+    QString problem() {
+        if (!sim.ready()) return "simulator: " + QString::fromUtf8(sim.startOutput());
+        const EngineResult& r = result();
+        if (!r.finished) return QStringLiteral("the engine did not end");
+        if (!r.messageBoxes.isEmpty()) return "boxes: " + r.messageBoxes.join(" | ");
+        if (home.status() != "Complete\r\n") return "status: " + QString::fromUtf8(home.status());
+        return QString::fromUtf8(sim.protocolViolations().join(" | "));
+    }
+    // The one file a folder holds; empty when it holds none or several.
+    static QByteArray onlyFile(const QString& folder) {
+        const QStringList files = FilesIn(folder);
+        return files.size() == 1 ? ReadAll(folder + "/" + files.first()) : QByteArray();
+    }
+
+    SimulatorRun sim;
+    EngineHome home;
+    QProcess engine;
+    QDateTime startedAt;
+
+private:
+    bool finished_ = false;
+    EngineResult result_;
 };

@@ -1,29 +1,26 @@
-// The files a download leaves behind, end to end: names in the four styles, contents equal
-// to what the simulated unit served, numbered names, the fallback folder, real samples.
+// The files a download leaves behind, end to end: names from the downloaded data, contents
+// equal to what the simulated unit served, numbered names, the fallback folder, real
+// samples. The downloads all run at once.
 
 #include "SimulatorRun.h"
 
-#include <QDateTime>
 #include <QTest>
 #include <QtEndian>
+#include <map>
+#include <memory>
 
 namespace {
 
 // The generated unit's vehicle and card, as the naming fields see them.
 const QString kVrn = QStringLiteral("VT-SIM 42    ");
 const QString kVin = QStringLiteral("WDB9066331S123456");
-const QString kCardNumber = QStringLiteral("DSIM000012345600");
-const QString kSurname = QStringLiteral("Muster").leftJustified(35, QLatin1Char(' '));
+// Only the overview: no data kind, so the prefix is a lone "_".
+const QString kOverviewName = "_{D8}_{T4}_" + kVrn + "_" + kVin + ".DDD";
 
-bool Prepare(const EngineHome& home, const QString& style) {
-    return WriteEngineSettings(home,
-                               {"VUDataPath=" + home.vuFolder(),
-                                "CardDataPath=" + home.cardFolder(), "FileNameStyle=" + style});
-}
-
-// The names a pattern gives for every minute of a run; {D8}, {D6} and {T4} stand for the
-// local date and time.
-QStringList NamesDuring(const QString& pattern, const QDateTime& from, const QDateTime& to) {
+// The names a pattern gives for every minute from the start of a download until now (or
+// `to`); {D8}, {D6} and {T4} stand for the local date and time.
+QStringList NamesSince(const QString& pattern, const QDateTime& from,
+                       const QDateTime& to = QDateTime::currentDateTime()) {
     QStringList names;
     QDateTime minute(from.date(), QTime(from.time().hour(), from.time().minute()));
     for (; minute <= to; minute = minute.addSecs(60))
@@ -32,25 +29,6 @@ QStringList NamesDuring(const QString& pattern, const QDateTime& from, const QDa
                      .replace("{D6}", minute.toString("yyMMdd"))
                      .replace("{T4}", minute.toString("HHmm"));
     return names;
-}
-
-bool HasLine(const QList<QByteArray>& lines, const QString& line) {
-    return lines.contains(line.toUtf8());
-}
-
-// Runs the engine against a unit and returns the result; the run's clock span is kept for
-// the names.
-struct TimedRun {
-    EngineResult result;
-    QDateTime from;
-    QDateTime to;
-};
-TimedRun Run(const EngineHome& home, const QString& command, int timeoutMs = 60000) {
-    TimedRun run;
-    run.from = QDateTime::currentDateTime();
-    run.result = home.run({command}, timeoutMs);
-    run.to = QDateTime::currentDateTime();
-    return run;
 }
 
 // How many days back from the last downloadable day a Latest VU download must reach to
@@ -70,205 +48,156 @@ int DaysHeld(const QByteArray& file) {
     return int(day(latest) - day(firstDay));
 }
 
+QStringList Samples() {
+    return QDir(VANTREL_SAMPLES_DIR).entryList({"vu_gen1_*.DDD"}, QDir::Files);
+}
+
 } // namespace
 
 class TestE2eFiles : public QObject {
     Q_OBJECT
-private slots:
-    // A vehicle-unit file and then a card file from one session, in each style.
-    void vuAndCardInEachStyle_data() {
-        QTest::addColumn<QString>("style");
-        QTest::addColumn<QString>("vuName");
-        QTest::addColumn<QString>("cardName");
-        QTest::newRow("EU") << "EU"
-                            << "M_{D8}_{T4}_" + kVrn + "_" + kVin + ".DDD"
-                            << "C_{D8}_{T4}_M_" + kSurname + "_" + kCardNumber + ".DDD";
-        QTest::newRow("FR") << "FR"
-                            << "D__" + kVrn + "{D6}{T4}.V1B"
-                            << "D__" + kCardNumber + "{D6}{T4}.C1A";
-        QTest::newRow("ES") << "ES"
-                            << "V_VT-SIM 42_D_{D8}_{T4}.TGD"
-                            << "C_" + kCardNumber + "_D_{D8}_{T4}.TGD";
-        QTest::newRow("LD") << "LD"
-                            << "M_D__" + kVrn + "_" + kVin + "_{D8}_{T4}.DDD"
-                            << "C_" + kSurname + "_M_D____" + kCardNumber + "_{D8}_{T4}.DDD";
+
+    std::map<QString, std::unique_ptr<Download>> downloads_;
+    QString blocker_;  // a plain file where the VU folder's parent should be
+    QByteArray taken_; // what lies under the names a download finds taken
+
+    Download& add(const QString& name, int port, const QStringList& unit, const QString& command,
+                  const QStringList& settings) {
+        return *(downloads_[name] = std::make_unique<Download>(port, unit, command, settings));
     }
-    void vuAndCardInEachStyle() {
-        QFETCH(QString, style);
-        QFETCH(QString, vuName);
-        QFETCH(QString, cardName);
-        SimulatorRun sim(130, {});
-        QVERIFY2(sim.ready(), sim.startOutput().constData());
-        EngineHome home;
-        sim.connect(home);
-        QVERIFY(Prepare(home, style));
+    // A download that must have come to a good end, with the one file it saved in `folder`.
+    QString savedName(const QString& name, const QString& folder) {
+        const QString problem = downloads_.at(name)->problem();
+        [&] { QCOMPARE(problem, QString()); }();
+        const QStringList files = FilesIn(folder);
+        return files.size() == 1 ? files.first() : QString();
+    }
 
-        const TimedRun run = Run(home, "\"L [001002006] 2 E {0,0}\"");
-        QVERIFY(run.result.finished);
-        QCOMPARE(run.result.messageBoxes, QStringList{});
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
+private slots:
+    void initTestCase() {
+        add("LD", 130, {}, "\"L [001002006] 2 E {0,0}\"", {"FileNameStyle=LD"});
+        add("gen2", 131, {"--gen2", "--vrn", "GEN2-REG-0013"}, "\"L [001002] 1 E {0,0}\"",
+            {"FileNameStyle=EU"});
+        add("no data", 133, {"--fault", "reject:on=data,code=FA"}, "A E {0,0}",
+            {"FileNameStyle=EU"});
+        // Names carry the minute: the download finds its name taken whenever it runs.
+        Download& numbered = add("numbered", 132, {}, QString(), {"FileNameStyle=EU"});
+        taken_ = "an earlier download";
+        const QDateTime now = QDateTime::currentDateTime();
+        QDir().mkpath(numbered.home.vuFolder());
+        for (const QString& name : NamesSince(kOverviewName, now, now.addSecs(300)))
+            WriteFile(numbered.home.vuFolder() + "/" + name, taken_);
+        numbered.start("\"L [001] 0 E {0,0}\"");
+        // The configured folder and the default one both lie below a plain file.
+        Download& unusable = add("unusable", 134, {}, QString(), {});
+        blocker_ = unusable.home.documents() + "/VantrelPC";
+        QDir().mkpath(unusable.home.documents());
+        WriteFile(blocker_, {});
+        WriteEngineSettings(unusable.home,
+                            {"VUDataPath=" + blocker_ + "/Data/VU", "FileNameStyle=EU"});
+        unusable.start("\"L [001] 0 E {0,0}\"");
+        int port = 135;
+        for (const QString& sample : Samples()) {
+            const int days = DaysHeld(ReadAll(VANTREL_SAMPLES_DIR "/" + sample));
+            add(sample, port++, {"--ddd", VANTREL_SAMPLES_DIR "/" + sample},
+                QStringLiteral("\"L [001002003004005] %1 E {0,0}\"").arg(days),
+                {"FileNameStyle=EU"});
+        }
+    }
 
+    // A vehicle-unit file and a card file from one session, named from the data downloaded,
+    // holding what the unit served; the card of a VDO unit is asked for as TREP 0x17.
+    void vuAndCardNamedFromTheirData() {
+        const QString vuName = "M_D__" + kVrn + "_" + kVin + "_{D8}_{T4}.DDD";
+        const QString cardName = "C_" + QStringLiteral("Muster").leftJustified(35) +
+                                 "_M_D____DSIM000012345600_{D8}_{T4}.DDD";
+        Download& download = *downloads_.at("LD");
+        const EngineHome& home = download.home;
+        const QString vuFile = savedName("LD", home.vuFolder());
+        const QString cardFile = savedName("LD", home.cardFolder());
+        QVERIFY2(NamesSince(vuName, download.startedAt).contains(vuFile), qPrintable(vuFile));
+        QVERIFY2(NamesSince(cardName, download.startedAt).contains(cardFile), qPrintable(cardFile));
         // Technical data, overview, three days, card.
-        const QList<ServedBlock> served = sim.servedBlocks();
+        const QList<ServedBlock> served = download.sim.servedBlocks();
         QCOMPARE(served.size(), 6);
-        QCOMPARE(SimulatorRun::join(served), sim.served());
-        const QStringList vuFiles = FilesIn(home.vuFolder());
-        const QStringList cardFiles = FilesIn(home.cardFolder());
-        QCOMPARE(vuFiles.size(), 1);
-        QCOMPARE(cardFiles.size(), 1);
-        QVERIFY2(NamesDuring(vuName, run.from, run.to).contains(vuFiles.first()),
-                 qPrintable(vuFiles.first()));
-        QVERIFY2(NamesDuring(cardName, run.from, run.to).contains(cardFiles.first()),
-                 qPrintable(cardFiles.first()));
-        QVERIFY(ReadAll(home.vuFolder() + "/" + vuFiles.first()) ==
-                SimulatorRun::join(served.mid(1, 4)));
-        QVERIFY(ReadAll(home.cardFolder() + "/" + cardFiles.first()) == served.last().bytes);
-
+        QCOMPARE(served.last().trep, 0x17);
+        QCOMPARE(SimulatorRun::join(served), download.sim.served());
+        QVERIFY(ReadAll(home.vuFolder() + "/" + vuFile) == SimulatorRun::join(served.mid(1, 4)));
+        QVERIFY(ReadAll(home.cardFolder() + "/" + cardFile) == served.last().bytes);
         const QList<QByteArray> log = LogLines(home.log());
-        QVERIFY(HasLine(log, "VU Path/File Name - " + home.vuFolder() + "/" + vuFiles.first()));
+        QVERIFY(log.contains(("VU Path/File Name - " + home.vuFolder() + "/" + vuFile).toUtf8()));
         QVERIFY(
-            HasLine(log, "Card Path/File Name - " + home.cardFolder() + "/" + cardFiles.first()));
+            log.contains(("Card Path/File Name - " + home.cardFolder() + "/" + cardFile).toUtf8()));
         QCOMPARE(log.count("File saved"), 2);
     }
 
-    // A second-generation unit's registration reaches the name whole: every one of its
-    // 13 characters is different, so a shifted read would show.
-    void secondGenerationRegistration_data() {
-        QTest::addColumn<QString>("style");
-        QTest::addColumn<QString>("vuName");
-        QTest::newRow("EU") << "EU"
-                            << "M_{D8}_{T4}_GEN2-REG-0013_" + kVin + ".DDD";
-        QTest::newRow("ES") << "ES"
-                            << "V_GEN2-REG-0013_____{D8}_{T4}.TGD";
-    }
+    // A second-generation unit's registration reaches the name whole: every one of its 13
+    // characters is different, so a shifted read would show.
     void secondGenerationRegistration() {
-        QFETCH(QString, style);
-        QFETCH(QString, vuName);
-        SimulatorRun sim(135, {"--gen2", "--vrn", "GEN2-REG-0013"});
-        QVERIFY2(sim.ready(), sim.startOutput().constData());
-        EngineHome home;
-        sim.connect(home);
-        QVERIFY(Prepare(home, style));
-
-        const TimedRun run = Run(home, "\"L [001002] 1 E {0,0}\"");
-        QVERIFY(run.result.finished);
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        const QStringList vuFiles = FilesIn(home.vuFolder());
-        QCOMPARE(vuFiles.size(), 1);
-        QVERIFY2(NamesDuring(vuName, run.from, run.to).contains(vuFiles.first()),
-                 qPrintable(vuFiles.first()));
-        // Technical data first, then the overview and the days that the file holds.
-        const QList<ServedBlock> served = sim.servedBlocks();
+        Download& download = *downloads_.at("gen2");
+        const QString file = savedName("gen2", download.home.vuFolder());
+        QVERIFY2(NamesSince("M_{D8}_{T4}_GEN2-REG-0013_" + kVin + ".DDD", download.startedAt)
+                     .contains(file),
+                 qPrintable(file));
+        const QList<ServedBlock> served = download.sim.servedBlocks();
         QCOMPARE(served.first().trep, 0x25);
-        QVERIFY(ReadAll(home.vuFolder() + "/" + vuFiles.first()) ==
+        QVERIFY(ReadAll(download.home.vuFolder() + "/" + file) ==
                 SimulatorRun::join(served.mid(1)));
-        QVERIFY(!LogLines(home.log()).contains("Registration number missing from the overview"));
     }
 
-    // The same download again: the name is taken, so the file gets the next number and the
-    // first file stays as it was.
-    void secondRunIsNumbered() {
-        EngineHome home;
-        QVERIFY(Prepare(home, "EU"));
-        // Only the overview: no data kind, so the prefix is a lone "_".
-        const QString pattern = "_{D8}_{T4}_" + kVrn + "_" + kVin + ".DDD";
-        QByteArray first;
-        {
-            SimulatorRun sim(131, {});
-            QVERIFY2(sim.ready(), sim.startOutput().constData());
-            sim.connect(home);
-            const TimedRun run = Run(home, "\"L [001] 0 E {0,0}\"");
-            QVERIFY(run.result.finished);
-            QCOMPARE(FilesIn(home.vuFolder()).size(), 1);
-            first = ReadAll(home.vuFolder() + "/" + FilesIn(home.vuFolder()).first());
-            QVERIFY(!first.isEmpty());
+    // The name is taken: the file gets the next number and the files there stay as they were.
+    void takenNameIsNumbered() {
+        Download& download = *downloads_.at("numbered");
+        QCOMPARE(download.problem(), QString());
+        QStringList added;
+        for (const QString& name : FilesIn(download.home.vuFolder())) {
+            const QByteArray bytes = ReadAll(download.home.vuFolder() + "/" + name);
+            if (bytes == taken_) continue;
+            added << name;
+            QVERIFY(bytes == SimulatorRun::join(download.sim.servedBlocks().mid(1)));
         }
-        // Names carry the minute: the second run finds its name taken whenever it runs.
-        const QDateTime now = QDateTime::currentDateTime();
-        for (const QString& name : NamesDuring(pattern, now, now.addSecs(180))) {
-            QFile copy(home.vuFolder() + "/" + name);
-            if (!copy.exists()) QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(first));
-        }
-        const QStringList before = FilesIn(home.vuFolder());
-
-        SimulatorRun sim(131, {});
-        QVERIFY2(sim.ready(), sim.startOutput().constData());
-        sim.connect(home);
-        const TimedRun run = Run(home, "\"L [001] 0 E {0,0}\"");
-        QVERIFY(run.result.finished);
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        QStringList added = FilesIn(home.vuFolder());
-        for (const QString& name : before)
-            added.removeOne(name);
         QCOMPARE(added.size(), 1);
-        QStringList numbered = NamesDuring(pattern, run.from, run.to);
+        QStringList numbered = NamesSince(kOverviewName, download.startedAt);
         for (QString& name : numbered)
             name.insert(name.size() - 4, "_1");
         QVERIFY2(numbered.contains(added.first()), qPrintable(added.first()));
-        QVERIFY(ReadAll(home.vuFolder() + "/" + added.first()) ==
-                SimulatorRun::join(sim.servedBlocks().mid(1)));
-        for (const QString& name : before)
-            QVERIFY(ReadAll(home.vuFolder() + "/" + name) == first);
     }
 
     // Every data request refused: no file, and the session counts as failed.
     void noData() {
-        SimulatorRun sim(132, {"--fault", "reject:on=data,code=FA"});
-        QVERIFY2(sim.ready(), sim.startOutput().constData());
-        EngineHome home;
-        sim.connect(home);
-        QVERIFY(Prepare(home, "EU"));
-
-        const TimedRun run = Run(home, "A E {0,0}");
-        QVERIFY(run.result.finished);
-        QCOMPARE(run.result.messageBoxes, QStringList{});
-        QCOMPARE(home.status(), QByteArray("Failed\r\n"));
-        QCOMPARE(FilesIn(home.vuFolder()), QStringList{});
-        QCOMPARE(FilesIn(home.cardFolder()), QStringList{});
-        const QList<QByteArray> log = LogLines(home.log());
-        QVERIFY(HasLine(log, "VU Path/File Name - " + home.vuFolder() + "/saved.ddd"));
+        Download& download = *downloads_.at("no data");
+        const EngineResult& result = download.result();
+        QVERIFY(result.finished);
+        QCOMPARE(result.messageBoxes, QStringList{});
+        QCOMPARE(download.home.status(), QByteArray("Failed\r\n"));
+        QCOMPARE(FilesIn(download.home.vuFolder()) + FilesIn(download.home.cardFolder()),
+                 QStringList{});
+        const QList<QByteArray> log = LogLines(download.home.log());
+        QVERIFY(log.contains(
+            ("VU Path/File Name - " + download.home.vuFolder() + "/saved.ddd").toUtf8()));
         QVERIFY(!log.contains("File saved"));
     }
 
-    // The VU folder lies below a plain file, so it can neither be used nor made: the file
-    // goes to the data folder and the log says where.
+    // The VU folder can neither be used nor made: the file goes to the data folder and the
+    // log says where.
     void vuFolderUnusable() {
-        SimulatorRun sim(133, {});
-        QVERIFY2(sim.ready(), sim.startOutput().constData());
-        EngineHome home;
-        sim.connect(home);
-        // The configured folder and the default one both lie below the blocking file.
-        const QString blocker = home.documents() + "/VantrelPC";
-        QVERIFY(QDir().mkpath(home.documents()));
-        QFile file(blocker);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        const QString vuFolder = blocker + "/Data/VU";
-        QVERIFY(WriteEngineSettings(home, {"VUDataPath=" + vuFolder, "FileNameStyle=EU"}));
-
-        const TimedRun run = Run(home, "\"L [001] 0 E {0,0}\"");
-        QVERIFY(run.result.finished);
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        // Only the overview: no data kind, so the prefix is a lone "_".
-        const QString pattern = "_{D8}_{T4}_" + kVrn + "_" + kVin + ".DDD";
+        Download& download = *downloads_.at("unusable");
+        const EngineHome& home = download.home;
+        QCOMPARE(download.problem(), QString());
         QString saved;
-        for (const QString& name : NamesDuring(pattern, run.from, run.to))
+        for (const QString& name : NamesSince(kOverviewName, download.startedAt))
             if (QFileInfo(home.dataFolder() + "/" + name).isFile()) saved = name;
         QVERIFY2(!saved.isEmpty(), qPrintable(FilesIn(home.dataFolder()).join('\n')));
         QVERIFY(ReadAll(home.dataFolder() + "/" + saved) ==
-                SimulatorRun::join(sim.servedBlocks().mid(1)));
-
+                SimulatorRun::join(download.sim.servedBlocks().mid(1)));
         const QList<QByteArray> log = LogLines(home.log());
-        QVERIFY(HasLine(log, "VU Path/File Name - " + vuFolder + "/" + saved));
-        bool errorLogged = false;
-        for (const QByteArray& line : log)
-            errorLogged = errorLogged || line.startsWith("File error no. ");
-        QVERIFY(errorLogged);
-        const QByteArray fallback =
-            ("VU Path/File Name - " + home.dataFolder() + "/" + saved).toUtf8();
-        const qsizetype at = log.indexOf(fallback);
-        QVERIFY2(at >= 0 && at + 1 < log.size() && log[at + 1] == "File saved",
-                 home.log().constData());
+        QVERIFY(log.contains(("VU Path/File Name - " + blocker_ + "/Data/VU/" + saved).toUtf8()));
+        qsizetype error = 0;
+        while (error < log.size() && !log[error].startsWith("File error no. "))
+            ++error;
+        const qsizetype at =
+            log.indexOf(("VU Path/File Name - " + home.dataFolder() + "/" + saved).toUtf8());
+        QVERIFY2(at > error && log.value(at + 1) == "File saved", home.log().constData());
     }
 
     // The engine downloads each real first-generation file from a unit that serves it, and
@@ -277,33 +206,15 @@ private slots:
     // download reaching back to its first day) rather than for all of them.
     void realSamples_data() {
         QTest::addColumn<QString>("sample");
-        const QDir samples(QStringLiteral(VANTREL_SAMPLES_DIR));
-        if (!samples.exists()) QTest::newRow("no samples") << QString();
-        for (const QString& name : samples.entryList({"vu_gen1_*.DDD"}, QDir::Files))
-            QTest::newRow(qPrintable(name)) << samples.filePath(name);
+        for (const QString& name : Samples())
+            QTest::newRow(qPrintable(name)) << name;
     }
     void realSamples() {
         QFETCH(QString, sample);
-        if (sample.isEmpty()) QSKIP("no sample files: " VANTREL_SAMPLES_DIR " is absent");
-        const QByteArray expected = ReadAll(sample);
-        const int days = DaysHeld(expected);
-        QVERIFY2(days >= 0, qPrintable(sample));
-        SimulatorRun sim(134, {"--ddd", sample});
-        QVERIFY2(sim.ready(), sim.startOutput().constData());
-        EngineHome home;
-        sim.connect(home);
-        QVERIFY(Prepare(home, "EU"));
-
-        const TimedRun run =
-            Run(home, QStringLiteral("\"L [001002003004005] %1 E {0,0}\"").arg(days), 180000);
-        QVERIFY(run.result.finished);
-        QCOMPARE(run.result.messageBoxes, QStringList{});
-        QCOMPARE(home.status(), QByteArray("Complete\r\n"));
-        const QStringList files = FilesIn(home.vuFolder());
-        QCOMPARE(files.size(), 1);
-        const QByteArray saved = ReadAll(home.vuFolder() + "/" + files.first());
-        QCOMPARE(saved.size(), expected.size());
-        QVERIFY(saved == expected);
+        Download& download = *downloads_.at(sample);
+        const QString saved = savedName(sample, download.home.vuFolder());
+        QVERIFY(ReadAll(download.home.vuFolder() + "/" + saved) ==
+                ReadAll(VANTREL_SAMPLES_DIR "/" + sample));
     }
 };
 
