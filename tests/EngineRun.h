@@ -80,7 +80,10 @@ public:
 
     static EngineResult finish(QProcess& engine, int timeoutMs) {
         EngineResult result;
-        result.finished = engine.waitForFinished(timeoutMs);
+        // An engine already seen to end (an event loop ran meanwhile) is not waited for.
+        result.finished = engine.state() == QProcess::NotRunning
+                              ? engine.error() != QProcess::FailedToStart
+                              : engine.waitForFinished(timeoutMs);
         if (!result.finished) {
             engine.kill();
             engine.waitForFinished();
