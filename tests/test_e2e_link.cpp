@@ -11,8 +11,6 @@
 #include <map>
 #include <memory>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace {
 
@@ -26,17 +24,6 @@ QStringList Faults(const QString& faults) {
     for (const QString& fault : faults.split(' '))
         options << "--fault" << fault;
     return options;
-}
-
-// A minor number of the misc character devices that no driver has taken: opening a node
-// with it fails with "No such device".
-int UnusedMiscMinor() {
-    QList<int> taken;
-    for (const QByteArray& line : ReadAll("/proc/misc").split('\n'))
-        taken << line.trimmed().split(' ').first().toInt();
-    for (int minor = 254; minor > 130; --minor)
-        if (!taken.contains(minor)) return minor;
-    return 0;
 }
 
 // Faults on the line (simulator faults, space-separated), each run also stepping the speed
@@ -247,55 +234,13 @@ private slots:
         QCOMPARE(FilesIn(download.home.vuFolder()).size(), files);
     }
 
-    void missingPort_data() {
-        QTest::addColumn<bool>("deviceNode");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<QByteArray>("status");
-        // A node left behind by an adapter that is gone: the kernel has no device for it.
-        QTest::newRow("node without a device")
-            << true << QStringList{"Error: Selected Com port not available"}
-            << QByteArray("Failed - ");
-        // Without a node the cable cannot even be opened to read its port number.
-        QTest::newRow("no node") << false << QStringList{"Can't find a VantrelPC cable"}
-                                 << QByteArray("Failed\r\n");
-    }
-    void missingPort() {
-        QFETCH(bool, deviceNode);
-        QFETCH(QStringList, boxes);
-        QFETCH(QByteArray, status);
-        SimulatorRun sim(156, {});
-        QVERIFY2(sim.ready(), sim.startOutput().constData());
-        EngineHome home;
-        home.sysfsRoot = sim.sysfsRoot(); // the cable is there, its ttyUSB156 is not
-        if (deviceNode) {
-            const int minor = UnusedMiscMinor();
-            QVERIFY(minor > 0);
-            const QByteArray node = QDir(home.devRoot).filePath("ttyUSB156").toLocal8Bit();
-            if (::mknod(node.constData(), S_IFCHR | 0600, makedev(10, minor)) != 0)
-                QSKIP("device nodes cannot be made here (mknod not permitted)");
-        }
-        QProcess engine;
-        home.start(engine, {"A E {0,0}"});
-        QTRY_VERIFY_WITH_TIMEOUT(home.status().startsWith("Failed"), 20000);
-        // Whether the engine ends by itself or waits to be closed, closing it ends it.
-        if (engine.state() != QProcess::NotRunning && !engine.waitForFinished(3000))
-            engine.terminate();
-        const EngineResult result = EngineHome::finish(engine, 10000);
-        QVERIFY(result.finished);
-        QCOMPARE(result.messageBoxes, boxes);
-        QVERIFY2(home.status().startsWith(status), home.status().constData());
-        if (status.endsWith(' ')) // a description follows
-            QVERIFY2(home.status().size() > status.size() + 2, home.status().constData());
-        QCOMPARE(sim.requests().size(), 0);
-    }
-
     // The unit goes away in the middle of an answer: the engine reports it once and ends,
     // without spinning on the lost port.
     void hangUp() {
         rusage before{}, after{};
         getrusage(RUSAGE_CHILDREN, &before);
         {
-            Download download(157, Faults("hangup:trep=1,part=2"), "A E {0,0}");
+            Download download(156, Faults("hangup:trep=1,part=2"), "A E {0,0}");
             QVERIFY(download.sim.waitForEnd(30000));
             QVERIFY(download.result(5000).finished); // soon after the unit
             QCOMPARE(download.result().exitStatus, QProcess::NormalExit);
