@@ -33,10 +33,11 @@ public:
         process_.start();
         ready_ = waitForReady();
     }
-    ~SimulatorRun() { stop(); }
-
-    SimulatorRun(const SimulatorRun&) = delete;
-    SimulatorRun& operator=(const SimulatorRun&) = delete;
+    ~SimulatorRun() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) process_.kill();
+        process_.waitForFinished();
+    }
 
     bool ready() const { return ready_; }
     QByteArray startOutput() const { return startOutput_; }
@@ -54,25 +55,19 @@ public:
 
     bool waitForEnd(int timeoutMs) { return process_.waitForFinished(timeoutMs); }
 
-    void stop() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished();
-        }
+    // The log's lines of a kind: RX, TX, NOTE, VIOLATION.
+    QList<SimLine> lines(const QByteArray& kind) const {
+        QList<SimLine> found = sim::ParseSimLog(ReadAll(logPath()));
+        found.removeIf([&kind](const SimLine& line) { return line.kind != kind; });
+        return found;
     }
-
-    QList<SimLine> lines() const { return sim::ParseSimLog(ReadAll(logPath())); }
-
-    QList<SimLine> requests() const { return only(lines(), "RX"); }
-    QList<SimLine> answers() const { return only(lines(), "TX"); }
+    QList<SimLine> requests() const { return lines("RX"); }
+    QList<SimLine> answers() const { return lines("TX"); }
 
     // Requests whose bytes begin with the given header and service bytes.
     QList<SimLine> requestsStartingWith(const QByteArray& start) const {
-        QList<SimLine> found;
-        for (const SimLine& line : requests())
-            if (line.bytes.startsWith(start)) found << line;
+        QList<SimLine> found = requests();
+        found.removeIf([&start](const SimLine& line) { return !line.bytes.startsWith(start); });
         return found;
     }
 
@@ -80,9 +75,8 @@ public:
     // event loop reads the pty and move with its scheduling, not with the tester's pacing.
     QList<QByteArray> protocolViolations() const {
         QList<QByteArray> found;
-        for (const SimLine& line : lines())
-            if (line.kind == "VIOLATION" && !line.text.startsWith("inter-byte pause"))
-                found << line.text;
+        for (const SimLine& line : lines("VIOLATION"))
+            if (!line.text.startsWith("inter-byte pause")) found << line.text;
         return found;
     }
 
@@ -148,13 +142,6 @@ private:
     static ServedBlock block(int trep, const QByteArray& data) {
         const bool bare = trep == 0x06 || trep == 0x17;
         return {trep, bare ? data : QByteArray("\x76") + char(trep) + data};
-    }
-
-    static QList<SimLine> only(const QList<SimLine>& all, const QByteArray& kind) {
-        QList<SimLine> found;
-        for (const SimLine& line : all)
-            if (line.kind == kind) found << line;
-        return found;
     }
 
     QTemporaryDir root_;
