@@ -62,7 +62,7 @@ class TestE2eFiles : public QObject {
     QByteArray taken_; // what lies under the names a download finds taken
 
     Download& add(const QString& name, int port, const QStringList& unit, const QString& command,
-                  const QStringList& settings) {
+                  const QStringList& settings = {"FileNameStyle=EU"}) {
         return *(downloads_[name] = std::make_unique<Download>(port, unit, command, settings));
     }
     // A download that must have come to a good end, with the one file it saved in `folder`.
@@ -76,12 +76,9 @@ class TestE2eFiles : public QObject {
 private slots:
     void initTestCase() {
         add("LD", 130, {}, "\"L [001002006] 2 E {0,0}\"", {"FileNameStyle=LD"});
-        add("gen2", 131, {"--gen2", "--vrn", "GEN2-REG-0013"}, "\"L [001002] 1 E {0,0}\"",
-            {"FileNameStyle=EU"});
-        add("no data", 133, {"--fault", "reject:on=data,code=FA"}, "A E {0,0}",
-            {"FileNameStyle=EU"});
+        add("gen2", 131, {"--gen2", "--vrn", "GEN2-REG-0013"}, "\"L [001002] 1 E {0,0}\"");
         // Names carry the minute: the download finds its name taken whenever it runs.
-        Download& numbered = add("numbered", 132, {}, QString(), {"FileNameStyle=EU"});
+        Download& numbered = add("numbered", 132, {}, QString());
         taken_ = "an earlier download";
         const QDateTime now = QDateTime::currentDateTime();
         QDir().mkpath(numbered.home.vuFolder());
@@ -100,8 +97,7 @@ private slots:
         for (const QString& sample : Samples()) {
             const int days = DaysHeld(ReadAll(VANTREL_SAMPLES_DIR "/" + sample));
             add(sample, port++, {"--ddd", VANTREL_SAMPLES_DIR "/" + sample},
-                QStringLiteral("\"L [001002003004005] %1 E {0,0}\"").arg(days),
-                {"FileNameStyle=EU"});
+                QStringLiteral("\"L [001002003004005] %1 E {0,0}\"").arg(days));
         }
     }
 
@@ -161,21 +157,6 @@ private slots:
         for (QString& name : numbered)
             name.insert(name.size() - 4, "_1");
         QVERIFY2(numbered.contains(added.first()), qPrintable(added.first()));
-    }
-
-    // Every data request refused: no file, and the session counts as failed.
-    void noData() {
-        Download& download = *downloads_.at("no data");
-        const EngineResult& result = download.result();
-        QVERIFY(result.finished);
-        QCOMPARE(result.messageBoxes, QStringList{});
-        QCOMPARE(download.home.status(), QByteArray("Failed\r\n"));
-        QCOMPARE(FilesIn(download.home.vuFolder()) + FilesIn(download.home.cardFolder()),
-                 QStringList{});
-        const QList<QByteArray> log = LogLines(download.home.log());
-        QVERIFY(log.contains(
-            ("VU Path/File Name - " + download.home.vuFolder() + "/saved.ddd").toUtf8()));
-        QVERIFY(!log.contains("File saved"));
     }
 
     // The VU folder can neither be used nor made: the file goes to the data folder and the

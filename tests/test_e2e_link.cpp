@@ -85,8 +85,9 @@ private slots:
         }
         for (const char* rxTimeout : {"600", "2000"})
             add("silent", "A E {0,0}", {QString("RXTIMEOUT=") + rxTimeout}, rxTimeout);
-        for (const char* checksum : {"checksum:on=upload", "checksum:trep=1,part=1"})
-            add(checksum, "A E {0,0}", {});
+        for (const char* fault :
+             {"checksum:on=upload", "checksum:trep=1,part=1", "reject:on=data,code=FA"})
+            add(fault, "A E {0,0}", {});
         for (const char* silent : {"silent:on=data,trep=1", "silent:on=exit"})
             add(silent, "\"L [001] 0 E {0,0}\"", {"RXTIMEOUT=60000"});
     }
@@ -187,14 +188,15 @@ private slots:
             }
     }
 
-    // The session fails at once: "Failed", the boxes, the engine ends, nothing is saved and
-    // nothing is asked after the unusable answer.
+    // The session fails: "Failed", the boxes, the engine ends and nothing is saved. An
+    // unusable answer ends it at once: nothing is asked after it.
     void unusableAnswer_data() {
         QTest::addColumn<QStringList>("boxes");
         QTest::newRow("checksum:on=upload")
             << QStringList{"lResult - 4096", "Request Upload - invalid response"};
         QTest::newRow("checksum:trep=1,part=1")
             << QStringList{"lResult - 4096", "Receive TREP data - invalid response"};
+        QTest::newRow("reject:on=data,code=FA") << QStringList{}; // every data request refused
     }
     void unusableAnswer() {
         QFETCH(QStringList, boxes);

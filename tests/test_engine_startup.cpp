@@ -41,80 +41,74 @@ bool AddCable(const EngineHome& home, const QString& node) {
 
 } // namespace
 
+struct StartRow {
+    const char* name;
+    QStringList arguments;
+    const char* cable;    // its node, as AddCable takes it; "none": no cable
+    const char* language; // in the settings before the run; "": no settings
+    const char* status;   // what the status file starts with
+    QStringList boxes;
+    QByteArrayList log; // lines in this order
+};
+// clang-format off
+const StartRow kStartRows[] = {
+    {"no command line", {}, "none", "", "Failed\r\n", {"Do not run this application alone"}, {}},
+    {"German", {}, "none", "DE", "Failed\r\n",
+     {"F\u00fchren Sie diese Anwendung nicht einzeln aus"}, {}},
+    {"cable present", {"E", "{4200,7500}"}, "file", "", "Complete\r\n", {},
+     {"VantrelPC cable at index 0 - Closed", "FT_Open succeeded", "Com port - 3", "Language: EN",
+      "DiagnosticsWindow: False", "CloseDiagnosticsWindow: True", "Positon: {4200,7500}",
+      "Complete"}},
+    {"no cable", {"A E {0,0}"}, "none", "", "Failed\r\n", {"Can't find a VantrelPC cable"},
+     {"FT_CreateDeviceInfoList, number of devices - 0", "Failed", "Can't find a VantrelPC cable"}},
+    // Without a node the cable cannot even be opened to read its port number.
+    {"no node", {"A E {0,0}"}, "", "", "Failed\r\n", {"Can't find a VantrelPC cable"}, {}},
+    // A description follows.
+    {"node without a device", {"A E {0,0}"}, "dead", "", "Failed - ",
+     {"Error: Selected Com port not available"}, {}},
+    {"latest VU with a short list", {"\"L [01] 5 E {0,0}\""}, "file", "", "Failed\r\n",
+     {"Invalid TREP list"}, {"Com port - 3", "Failed"}},
+};
+
+// A request to end, and the log line after which it comes: the engine is idle, or a box
+// waits for its OK (then no status is expected).
+struct EndRow {
+    const char* name;
+    QStringList arguments;
+    const char* cable; // "", "present" or "held" (by another process)
+    int signal;
+    const char* waitForLog;
+    const char* status;
+};
+const EndRow kEndRows[] = {
+    {"open after the check, SIGTERM", {"V E"}, "present", SIGTERM, "\r\nComplete\r\n", "Complete\r\n"},
+    {"open after the check, SIGHUP", {"V E"}, "present", SIGHUP, "\r\nComplete\r\n", "Complete\r\n"},
+    {"box: no command line", {}, "", SIGTERM, "Log Folder ", ""},
+    {"box: no cable", {"A E"}, "", SIGTERM, "number of devices - 0", ""},
+    {"box: cable held open", {"E"}, "held", SIGTERM, "is held by", ""},
+};
+// clang-format on
+
 class TestEngineStartup : public QObject {
     Q_OBJECT
 private slots:
-    // Started alone the engine refuses in the language of the settings, which it writes only
-    // when there are none.
-    void refusedWithoutCommandLine_data() {
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("no settings") << ""
-                                     << "Do not run this application alone";
-        QTest::newRow("German") << "DE"
-                                << QString::fromUtf8(
-                                       "Führen Sie diese Anwendung nicht einzeln aus");
+    // The checks before a download: the command line, the settings' language, the cable and
+    // its port. The engine writes its own settings only when there are none.
+    void startUp_data() {
+        QTest::addColumn<int>("row");
+        for (const StartRow& row : kStartRows)
+            QTest::newRow(row.name) << int(&row - kStartRows);
     }
-    void refusedWithoutCommandLine() {
-        QFETCH(QString, language);
-        QFETCH(QString, box);
+    void startUp() {
+        QFETCH(int, row);
+        const StartRow& r = kStartRows[row];
+        const QByteArray status = r.status;
         EngineHome home;
-        if (!language.isEmpty()) QVERIFY(WriteEngineSettings(home, {"Language=" + language}));
-        const EngineResult result = home.run({});
-        QCOMPARE(result.exitStatus, QProcess::NormalExit);
-        QCOMPARE(result.messageBoxes, QStringList{box});
-        QCOMPARE(home.status(), QByteArray("Failed\r\n"));
-        const QByteArray header = "\r\nVantrelPC Version " VANTREL_VERSION_TEXT "\r\nLog Folder " +
-                                  home.dataFolder().toUtf8() + "\r\n";
-        QVERIFY2(home.log().startsWith(header), home.log().constData());
-        if (language.isEmpty())
-            QVERIFY(home.settings().startsWith("#==============  Settings ==============#\r\n"));
-        else
-            QCOMPARE(home.settings(), "Language=" + language.toUtf8() + "\r\n");
-    }
-
-    void cableCheck_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("cable"); // its node, as AddCable takes it; "none": no cable
-        QTest::addColumn<QByteArray>("status");
-        QTest::addColumn<QStringList>("boxes");
-        QTest::addColumn<QByteArrayList>("logLines"); // in this order
-        QTest::newRow("cable present") << QStringList{"E", "{4200,7500}"} << "file"
-                                       << QByteArray("Complete\r\n") << QStringList{}
-                                       << QByteArrayList{"VantrelPC cable at index 0 - Closed",
-                                                         "FT_Open succeeded",
-                                                         "Com port - 3",
-                                                         "Language: EN",
-                                                         "DiagnosticsWindow: False",
-                                                         "CloseDiagnosticsWindow: True",
-                                                         "Positon: {4200,7500}",
-                                                         "Complete"};
-        QTest::newRow("no cable") << QStringList{"A E {0,0}"} << "none" << QByteArray("Failed\r\n")
-                                  << QStringList{"Can't find a VantrelPC cable"}
-                                  << QByteArrayList{
-                                         "FT_CreateDeviceInfoList, number of devices - 0", "Failed",
-                                         "Can't find a VantrelPC cable"};
-        // Without a node the cable cannot even be opened to read its port number.
-        QTest::newRow("no node") << QStringList{"A E {0,0}"} << "" << QByteArray("Failed\r\n")
-                                 << QStringList{"Can't find a VantrelPC cable"}
-                                 << QByteArrayList{"Failed"};
-        QTest::newRow("node without a device")
-            << QStringList{"A E {0,0}"} << "dead" << QByteArray("Failed - ")
-            << QStringList{"Error: Selected Com port not available"} << QByteArrayList{};
-        QTest::newRow("latest VU with a short list")
-            << QStringList{"\"L [01] 5 E {0,0}\""} << "file" << QByteArray("Failed\r\n")
-            << QStringList{"Invalid TREP list"} << QByteArrayList{"Com port - 3", "Failed"};
-    }
-    void cableCheck() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, cable);
-        QFETCH(QByteArray, status);
-        QFETCH(QStringList, boxes);
-        QFETCH(QByteArrayList, logLines);
-        EngineHome home;
-        if (cable != "none" && !AddCable(home, cable)) QSKIP("the cable cannot be made here");
+        if (QString(r.cable) != "none" && !AddCable(home, r.cable))
+            QSKIP("the cable cannot be made here");
+        if (*r.language) QVERIFY(WriteEngineSettings(home, {QString("Language=") + r.language}));
         QProcess engine;
-        home.start(engine, arguments);
+        home.start(engine, r.arguments);
         // Whether the engine ends by itself or waits to be closed, closing it ends it.
         QTRY_VERIFY_WITH_TIMEOUT(home.status().startsWith(status.left(6)), 10000);
         if (!engine.waitForFinished(3000)) engine.terminate();
@@ -122,16 +116,23 @@ private slots:
         QVERIFY(result.finished);
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QVERIFY2(home.status().startsWith(status), home.status().constData());
-        if (status.endsWith(' ')) // a description follows
-            QVERIFY2(home.status().size() > status.size() + 2, home.status().constData());
-        QCOMPARE(result.messageBoxes, boxes);
-        const QList<QByteArray> lines = LogLines(home.log());
-        QVERIFY(lines.first().startsWith(arguments.join(' ').toUtf8()));
+        if (status.endsWith(' ')) QVERIFY(home.status().size() > status.size() + 2);
+        QCOMPARE(result.messageBoxes, r.boxes);
+        const QByteArray log = home.log();
+        QVERIFY2(log.startsWith(r.arguments.join(' ').toUtf8() +
+                                "\r\nVantrelPC Version " VANTREL_VERSION_TEXT "\r\nLog Folder " +
+                                home.dataFolder().toUtf8() + "\r\n"),
+                 log.constData());
+        const QList<QByteArray> lines = LogLines(log);
         qsizetype at = 0;
-        for (const QByteArray& expected : logLines) {
+        for (const QByteArray& expected : r.log) {
             at = lines.indexOf(expected, at);
-            QVERIFY2(at >= 0, "missing or out of order: " + expected + "\n" + home.log());
+            QVERIFY2(at >= 0, "missing or out of order: " + expected + "\n" + log);
         }
+        if (*r.language)
+            QCOMPARE(home.settings(), QByteArray("Language=") + r.language + "\r\n");
+        else
+            QVERIFY(home.settings().startsWith("#==============  Settings ==============#\r\n"));
     }
 
     // A data folder that cannot be made: the engine says so once and goes on with its work.
@@ -150,30 +151,15 @@ private slots:
     // like closing its window: at once, with no status of its own, even while a start-up box
     // waits for its OK (then nothing after the box may happen).
     void endRequest_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("cable"); // "", "present" or "held"
-        QTest::addColumn<int>("signal");
-        QTest::addColumn<QByteArray>("waitForLog"); // the box is open (or the engine idle)
-        QTest::addColumn<QByteArray>("status");
-        QTest::newRow("open after the check, SIGTERM")
-            << QStringList{"V E"} << "present" << SIGTERM << QByteArray("\r\nComplete\r\n")
-            << QByteArray("Complete\r\n");
-        QTest::newRow("open after the check, SIGHUP")
-            << QStringList{"V E"} << "present" << SIGHUP << QByteArray("\r\nComplete\r\n")
-            << QByteArray("Complete\r\n");
-        QTest::newRow("box: no command line")
-            << QStringList{} << "" << SIGTERM << QByteArray("Log Folder ") << QByteArray();
-        QTest::newRow("box: no cable") << QStringList{"A E"} << "" << SIGTERM
-                                       << QByteArray("number of devices - 0") << QByteArray();
-        QTest::newRow("box: cable held open")
-            << QStringList{"E"} << "held" << SIGTERM << QByteArray("is held by") << QByteArray();
+        QTest::addColumn<int>("row");
+        for (const EndRow& row : kEndRows)
+            QTest::newRow(row.name) << int(&row - kEndRows);
     }
     void endRequest() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, cable);
-        QFETCH(int, signal);
-        QFETCH(QByteArray, waitForLog);
-        QFETCH(QByteArray, status);
+        QFETCH(int, row);
+        const EndRow& r = kEndRows[row];
+        const QString cable = r.cable;
+        const QByteArray waitForLog = r.waitForLog, status = r.status;
         EngineHome home;
         QProcess holder;
         if (!cable.isEmpty()) QVERIFY(AddCable(home, "file"));
@@ -187,11 +173,11 @@ private slots:
             env.remove("VANTREL_NONINTERACTIVE");
         QProcess engine;
         engine.setProcessEnvironment(env);
-        engine.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), arguments);
+        engine.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), r.arguments);
         QTRY_VERIFY_WITH_TIMEOUT(home.log().contains(waitForLog), 10000);
         QTest::qWait(300);
         QCOMPARE(engine.state(), QProcess::Running);
-        ::kill(pid_t(engine.processId()), signal);
+        ::kill(pid_t(engine.processId()), r.signal);
         const EngineResult result = EngineHome::finish(engine, 5000);
         holder.kill();
         holder.waitForFinished();
