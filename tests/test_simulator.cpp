@@ -1,6 +1,6 @@
 // The simulated vehicle unit on its own, for what no download against it can show: how it
 // reads requests off the line and judges their timing, its fault grammar, its refusals of
-// requests a tester never sends, and its pending answers.
+// requests a tester never sends.
 
 #include "SimData.h"
 #include "SimFaults.h"
@@ -45,11 +45,9 @@ private slots:
         QTest::addColumn<QStringList>("requests");
         QTest::addColumn<int>("dropped");
         const QByteArray sc = H("81EEF081E0"), stop = H("80EEF00182E1");
-        QTest::newRow("start communication") << sc << -1 << QStringList{"81 EE F0 81 E0"} << 0;
-        QTest::newRow("noise first")
-            << H("00FF") + stop << -1 << QStringList{"80 EE F0 01 82 E1"} << 2;
-        QTest::newRow("two back to back")
-            << sc + stop << -1 << QStringList{"81 EE F0 81 E0", "80 EE F0 01 82 E1"} << 0;
+        const QString scHex = "81 EE F0 81 E0", stopHex = "80 EE F0 01 82 E1";
+        QTest::newRow("noise first") << H("00FF") + stop << -1 << QStringList{stopHex} << 2;
+        QTest::newRow("two back to back") << sc + stop << -1 << QStringList{scHex, stopHex} << 0;
         // A request that stops half-way is dropped at the next byte.
         QTest::newRow("stalled half-way") << H("80EEF0") + stop.left(3) << 3 << QStringList{} << 3;
     }
@@ -85,47 +83,28 @@ private slots:
     }
 
     // kind sid trep part after times code count delay; "" for a refused spec.
+    // kind sid trep part after times code count delay; "" for a refused spec.
     void faultGrammar_data() {
         QTest::addColumn<QString>("spec");
         QTest::addColumn<QString>("fields");
-        QTest::newRow("defaults") << "silent"
-                                  << "0 -1 -1 -1 0 0 -1 1 200";
-        QTest::newRow("service name") << "silent:on=startcomm,times=2"
-                                      << "0 129 -1 -1 0 2 -1 1 200";
-        QTest::newRow("hex, largest code") << "reject:trep=0x02,code=FF,times=3"
-                                           << "5 -1 2 -1 0 3 255 1 200";
-        QTest::newRow("SID in hex") << "reject:on=37,code=10"
-                                    << "5 55 -1 -1 0 0 16 1 200";
-        QTest::newRow("kind in capitals") << "HANGUP:trep=4,part=5,after=1"
-                                          << "7 -1 4 5 1 0 -1 1 200";
-        QTest::newRow("count") << "pending:count=20"
-                               << "4 -1 -1 -1 0 0 -1 20 200";
-        QTest::newRow("duplicate's delay") << "duplicate:delay=300"
-                                           << "8 -1 -1 -1 0 0 -1 1 300";
-        QTest::newRow("delay's own default") << "delay"
-                                             << "9 -1 -1 -1 0 0 -1 1 0";
-        QTest::newRow("late's own default") << "late"
-                                            << "10 -1 -1 -1 0 0 -1 1 20";
-        QTest::newRow("subnumber: part 2") << "subnumber"
-                                           << "11 -1 -1 2 0 0 -1 1 200";
-        QTest::newRow("latedata: on exit") << "latedata"
-                                           << "12 55 -1 -1 0 0 -1 1 200";
-        QTest::newRow("unknown kind") << "explode"
-                                      << "";
-        QTest::newRow("reject without code") << "reject:trep=2"
-                                             << "";
-        QTest::newRow("not name=value") << "silent:trep"
-                                        << "";
-        QTest::newRow("unknown parameter") << "silent:colour=red"
-                                           << "";
-        QTest::newRow("bad hex") << "reject:code=ZZ"
-                                 << "";
-        QTest::newRow("code too big") << "reject:code=100"
-                                      << "";
-        QTest::newRow("negative count") << "pending:count=-1"
-                                        << "";
-        QTest::newRow("bad service") << "silent:on=coffee"
-                                     << "";
+        // clang-format off
+        for (const auto& [spec, fields] : std::initializer_list<std::pair<const char*, const char*>>{
+                 {"silent", "0 -1 -1 -1 0 0 -1 1 200"},
+                 {"silent:on=startcomm,times=2", "0 129 -1 -1 0 2 -1 1 200"},
+                 {"reject:trep=0x02,code=FF,times=3", "5 -1 2 -1 0 3 255 1 200"},
+                 {"reject:on=37,code=10", "5 55 -1 -1 0 0 16 1 200"},
+                 {"HANGUP:trep=4,part=5,after=1", "7 -1 4 5 1 0 -1 1 200"},
+                 {"pending:count=20", "4 -1 -1 -1 0 0 -1 20 200"},
+                 {"duplicate:delay=300", "8 -1 -1 -1 0 0 -1 1 300"},
+                 {"delay", "9 -1 -1 -1 0 0 -1 1 0"},
+                 {"late", "10 -1 -1 -1 0 0 -1 1 20"},
+                 {"subnumber", "11 -1 -1 2 0 0 -1 1 200"},
+                 {"latedata", "12 55 -1 -1 0 0 -1 1 200"},
+                 {"explode", ""}, {"reject:trep=2", ""}, {"silent:trep", ""},
+                 {"silent:colour=red", ""}, {"reject:code=ZZ", ""}, {"reject:code=100", ""},
+                 {"pending:count=-1", ""}, {"silent:on=coffee", ""}})
+            QTest::newRow(spec) << spec << fields;
+        // clang-format on
     }
     void faultGrammar() {
         QFETCH(QString, spec);
@@ -148,41 +127,25 @@ private slots:
         QTest::addColumn<QString>("requests");
         QTest::addColumn<QString>("answer");
         const QString up = "81EEF081;80EEF0021081;80EEF00A350000000000FFFFFFFF;";
-        QTest::newRow("diagnostic before start") << ""
-                                                 << "80EEF0021081"
-                                                 << "80F0EE037F102212";
-        QTest::newRow("data before upload") << ""
-                                            << "81EEF081;80EEF0021081;80EEF0023601"
-                                            << "80F0EE037F362238";
-        QTest::newRow("unknown service") << ""
-                                         << "80EEF00131"
-                                         << "80F0EE037F311122";
-        QTest::newRow("first generation refuses TREP 0x21") << "" << up + "80EEF0023621"
-                                                            << "80F0EE037F361228";
-        QTest::newRow("day after the period") << "" << up + "80EEF006360265B6EA80"
-                                              << "80F0EE037F36FA10";
-        QTest::newRow("day cut short") << "" << up + "80EEF005360265B5"
-                                       << "80F0EE037F361329";
-        QTest::newRow("transition not answered")
-            << ""
-            << "81EEF081;80EEF0021081;80EEF00487010104;80EEF003870203"
-            << "";
-        QTest::newRow("silent twice, third answered") << "silent:on=startcomm,times=2"
-                                                      << "81EEF081;81EEF081;81EEF081"
-                                                      << "80F0EE03C1EA8F9B";
-        QTest::newRow("refused as conditions not correct")
-            << "reject:trep=5,code=22,times=1" << up + "80EEF0023605"
-            << "80F0EE037F362238";
-        QTest::newRow("exit refused") << "reject:on=exit,code=10" << up + "80EEF00137"
-                                      << "80F0EE037F371027";
-        QTest::newRow("ack without sub-messages") << "" << up + "80EEF00483760002"
-                                                  << "80F0EE037F832285";
-        QTest::newRow("bad request checksum ignored") << ""
-                                                      << "BAD"
-                                                      << "";
-        QTest::newRow("stop") << ""
-                              << "81EEF081;80EEF00182"
-                              << "80F0EE01C221";
+        // clang-format off
+        const auto row = [](const char* name, const char* fault, const QString& requests,
+                            const char* answer) {
+            QTest::newRow(name) << fault << requests << answer;
+        };
+        row("diagnostic before start", "", "80EEF0021081", "80F0EE037F102212");
+        row("data before upload", "", "81EEF081;80EEF0021081;80EEF0023601", "80F0EE037F362238");
+        row("unknown service", "", "80EEF00131", "80F0EE037F311122");
+        row("first generation refuses TREP 0x21", "", up + "80EEF0023621", "80F0EE037F361228");
+        row("day after the period", "", up + "80EEF006360265B6EA80", "80F0EE037F36FA10");
+        row("day cut short", "", up + "80EEF005360265B5", "80F0EE037F361329");
+        row("transition not answered", "", "81EEF081;80EEF0021081;80EEF00487010104;80EEF003870203", "");
+        row("silent twice, third answered", "silent:on=startcomm,times=2", "81EEF081;81EEF081;81EEF081", "80F0EE03C1EA8F9B");
+        row("refused as conditions not correct", "reject:trep=5,code=22,times=1", up + "80EEF0023605", "80F0EE037F362238");
+        row("exit refused", "reject:on=exit,code=10", up + "80EEF00137", "80F0EE037F371027");
+        row("ack without sub-messages", "", up + "80EEF00483760002", "80F0EE037F832285");
+        row("bad request checksum ignored", "", "BAD", "");
+        row("stop", "", "81EEF081;80EEF00182", "80F0EE01C221");
+        // clang-format on
     }
     void session() {
         QFETCH(QString, fault);
@@ -220,25 +183,6 @@ private slots:
         s.handle(fast);
         QVERIFY(s.takeNotes().join(' ').contains("below 5 ms"));
         QCOMPARE(s.expectedBaud(), 9600); // after Stop Communication
-    }
-
-    // Pending answers spaced as asked, then the card; a block counts as served when its last
-    // part is out, and the acknowledgement of that part is not answered.
-    void pendingAndServed() {
-        VuSession s(Unit(), {*Fault::Parse("pending:trep=6,count=3,every=1000", nullptr)});
-        for (const char* r : {"81EEF081", "80EEF0021081", "80EEF00A350000000000FFFFFFFF"})
-            s.handle(Req(H(r)));
-        const QList<Output> out = s.handle(Req(H("80EEF0023606")));
-        QCOMPARE(out.size(), 4);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(out[i].atMs, 1000.0 * i);
-        QCOMPARE(out[2].bytes, H("80F0EE037F36788E"));
-        QCOMPARE(out[3].bytes.mid(4, 4), H("76060001"));
-        s.handle(Req(H("80EEF0023605")));
-        QVERIFY(s.takeServed().isEmpty());
-        s.handle(Req(H("80EEF00483760002")));
-        QCOMPARE(s.takeServed().size(), 1);
-        QVERIFY(s.handle(Req(H("80EEF00483760003"))).isEmpty());
     }
 };
 
