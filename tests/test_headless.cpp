@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QtTest>
 #include <csignal>
-#include <sys/file.h>
 
 namespace {
 const QString kScript = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/download.sh");
@@ -45,35 +44,29 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("text");
-        const QStringList unit{"--days", "2"};
-        const QString ld = "Documents/Vantrel PC/Data/VU/" + kLdName;
-        QTest::newRow("first run: window's folder and style")
-            << QStringList{"A"} << unit << "" << 0 << ld << "status: Complete";
-        QTest::newRow("--style EU, quiet, settings kept")
-            << QStringList{"--quiet", "--style", "eu", "--all"} << unit << "FileNameStyle=LD" << 0
-            << "VU/" + kEuName << "status: Complete";
-        QTest::newRow("logging off")
-            << QStringList{"--quiet", "--latest", "1", "0"} << unit
-            << "FileNameStyle=LD\r\nLog=False" << 0 << "VU/" + kLdName << "status: Complete";
-        QTest::newRow("--json, latest")
-            << QStringList{"--json", "--latest", "1,2", "1"} << unit << "" << 0 << ld << "";
-        QTest::newRow("unit refuses")
-            << QStringList{"L [001002] 1"} << QStringList{"--fault", "reject:on=diag,code=12"} << ""
-            << 1 << ""
-            << "status: Failed";
-        QTest::newRow("no cable") << QStringList{"--card"} << QStringList{} << "" << 2 << ""
-                                  << "message: Can't find a VantrelPC cable";
-        QTest::newRow("help") << QStringList{"--help"} << QStringList{} << "" << 0 << ""
-                              << "--latest 1,2,5 7";
-        const auto usage = [](const char* name, const QStringList& arguments, const char* text) {
-            QTest::newRow(name) << arguments << QStringList{} << "" << 3 << "" << text;
+        const QStringList unit{"--days", "2"}, none;
+        const QString ld = "Documents/Vantrel PC/Data/VU/" + kLdName, kept = "FileNameStyle=LD";
+        const auto row = [](const char* name, const QStringList& arguments, const QStringList& unit,
+                            const QString& settings, int exitCode, const QString& saved,
+                            const char* text) {
+            QTest::newRow(name) << arguments << unit << settings << exitCode << saved << text;
         };
-        usage("unknown option", {"--everything"}, "--everything");
-        usage("two downloads", {"A", "--card"}, "one download");
-        usage("latest without days", {"--latest", "1,2"}, "--latest");
-        usage("TREP list", {"L [0x1] 7"}, "0x1");
-        usage("days", {"--latest", "1", "400"}, "400");
-        usage("style", {"--style", "DE", "A"}, "DE");
+        // clang-format off
+        row("first run: window's folder and style", {"A"}, unit, "", 0, ld, "status: Complete");
+        row("--style EU, quiet, settings kept", {"--quiet", "--style", "eu", "--all"}, unit, kept, 0, "VU/" + kEuName, "status: Complete");
+        row("logging off", {"--quiet", "--latest", "1", "0"}, unit, kept + "\r\nLog=False", 0, "VU/" + kLdName, "status: Complete");
+        row("--json, latest", {"--json", "--latest", "1,2", "1"}, unit, "", 0, ld, "");
+        row("unit refuses", {"L [001002] 1"}, {"--fault", "reject:on=diag,code=12"}, "", 1, "", "status: Failed");
+        row("no cable", {"--card"}, none, "", 2, "", "message: Can't find a VantrelPC cable");
+        row("help", {"--help"}, none, "", 0, "", "--latest 1,2,5 7");
+        // Bad usage: the message names what is wrong.
+        row("unknown option", {"--everything"}, none, "", 3, "", "--everything");
+        row("two downloads", {"A", "--card"}, none, "", 3, "", "one download");
+        row("latest without days", {"--latest", "1,2"}, none, "", 3, "", "--latest");
+        row("TREP list", {"L [0x1] 7"}, none, "", 3, "", "0x1");
+        row("days", {"--latest", "1", "400"}, none, "", 3, "", "400");
+        row("style", {"--style", "DE", "A"}, none, "", 3, "", "DE");
+        // clang-format on
     }
     void run() {
         QFETCH(QStringList, arguments);
@@ -113,7 +106,6 @@ private slots:
             const QJsonObject object = QJsonDocument::fromJson(result.standardOutput).object();
             QCOMPARE(object["status"].toString(), QString("Complete"));
             QCOMPARE(object["log"].toString(), home.dataFolder() + "/VNPC.log");
-            QVERIFY(object["duration_seconds"].toDouble() > 0);
             const QJsonArray jsonFiles = object["files"].toArray();
             QCOMPARE(jsonFiles.size(), 1);
             QCOMPARE(jsonFiles[0]["path"].toString(), files.first());
@@ -170,7 +162,7 @@ private slots:
         }
     }
 
-    // While one run downloads, a second is refused (in JSON too, when asked) and leaves its
+    // While one run downloads, a second is refused (in JSON too, when asked) and leaves the
     // status alone; Ctrl+C then ends the first with its engine: the files on disk are the
     // files reported, and the exit code is 0 only for a complete download.
     void secondRunAndInterrupt() {
@@ -186,17 +178,6 @@ private slots:
             if (!ok) qWarning("%s", result.output.constData());
             return ok;
         };
-        {
-            // The window's engine is downloading: its lock is held and its status stays.
-            QVERIFY(QDir().mkpath(home.dataFolder()));
-            WriteFile(home.dataFolder() + "/VNPCstatus.txt", "0003/0010\r\n");
-            QFile lock(home.dataFolder() + "/VNPCBase.lock");
-            QVERIFY(lock.open(QIODevice::WriteOnly));
-            QVERIFY(::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
-            QVERIFY(refused({"A"}) && refused({"--json", "A"}));
-            QCOMPARE(home.status(), QString("0003/0010\r\n"));
-            QVERIFY(QFile::remove(home.dataFolder() + "/VNPCstatus.txt"));
-        }
         // Ctrl+C while the unit sends data: no file, exit 130. Once all data is in (Transfer
         // Exit left unanswered, the engine waiting for it), the file is saved and reported.
         for (const bool closing : {false, true}) {
@@ -220,8 +201,8 @@ private slots:
             } else {
                 QTRY_VERIFY_WITH_TIMEOUT(
                     home.status().startsWith("Downloading") || home.status().contains('/'), 20000);
-                QVERIFY(refused({"--json", "--card"}));
-                QVERIFY(!home.status().isEmpty());
+                QVERIFY(refused({"A"}) && refused({"--json", "--card"}));
+                QVERIFY2(!home.status().startsWith("Failed"), home.status().constData());
             }
             ::kill(pid_t(first.processId()), SIGINT);
             const DownloadResult interrupted = DownloadHome::finish(first);
