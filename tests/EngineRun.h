@@ -13,10 +13,8 @@
 
 struct EngineResult {
     bool finished = false;
-    int exitCode = -1;
     QProcess::ExitStatus exitStatus = QProcess::CrashExit;
     QStringList messageBoxes; // texts of the MSGBOX lines, in order
-    QByteArray stderrText;
 };
 
 class EngineHome {
@@ -88,25 +86,18 @@ public:
             engine.kill();
             engine.waitForFinished();
         }
-        result.exitCode = engine.exitCode();
         result.exitStatus = engine.exitStatus();
-        result.stderrText = engine.readAllStandardError();
-        for (const QByteArray& line : result.stderrText.split('\n')) {
+        for (const QByteArray& line : engine.readAllStandardError().split('\n'))
             if (line.startsWith("MSGBOX\t"))
                 result.messageBoxes << QString::fromUtf8(line.mid(line.lastIndexOf('\t') + 1));
-        }
         return result;
     }
 };
 
 // Writes the engine's settings file before a run; the lines end CR LF as the engine writes.
 inline bool WriteEngineSettings(const EngineHome& home, const QStringList& lines) {
-    QDir().mkpath(home.dataFolder());
-    QFile file(home.dataFolder() + "/Settings.ini");
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    for (const QString& line : lines)
-        file.write(line.toUtf8() + "\r\n");
-    return true;
+    return QDir().mkpath(home.dataFolder()) &&
+           WriteFile(home.dataFolder() + "/Settings.ini", (lines.join("\r\n") + "\r\n").toUtf8());
 }
 
 // The log's lines without their CR LF ends.

@@ -1,6 +1,6 @@
 // The files a download leaves behind, end to end: names from the downloaded data, contents
-// equal to what the simulated unit served, numbered names, the fallback folder, real
-// samples. The downloads all run at once.
+// equal to what the simulated unit served, real samples saved byte for byte. The downloads
+// all run at once.
 
 #include "SimulatorRun.h"
 
@@ -14,19 +14,15 @@ namespace {
 // The generated unit's vehicle and card, as the naming fields see them.
 const QString kVrn = QStringLiteral("VT-SIM 42    ");
 const QString kVin = QStringLiteral("WDB9066331S123456");
-// Only the overview: no data kind, so the prefix is a lone "_".
-const QString kOverviewName = "_{D8}_{T4}_" + kVrn + "_" + kVin + ".DDD";
 
-// The names a pattern gives for every minute from the start of a download until now (or
-// `to`); {D8}, {D6} and {T4} stand for the local date and time.
-QStringList NamesSince(const QString& pattern, const QDateTime& from,
-                       const QDateTime& to = QDateTime::currentDateTime()) {
+// The names a pattern gives for every minute from the start of a download until now; {D8}
+// and {T4} stand for the local date and time.
+QStringList NamesSince(const QString& pattern, const QDateTime& from) {
     QStringList names;
     QDateTime minute(from.date(), QTime(from.time().hour(), from.time().minute()));
-    for (; minute <= to; minute = minute.addSecs(60))
+    for (; minute <= QDateTime::currentDateTime(); minute = minute.addSecs(60))
         names << QString(pattern)
                      .replace("{D8}", minute.toString("yyyyMMdd"))
-                     .replace("{D6}", minute.toString("yyMMdd"))
                      .replace("{T4}", minute.toString("HHmm"));
     return names;
 }
@@ -58,8 +54,6 @@ class TestE2eFiles : public QObject {
     Q_OBJECT
 
     std::map<QString, std::unique_ptr<Download>> downloads_;
-    QString blocker_;  // a plain file where the VU folder's parent should be
-    QByteArray taken_; // what lies under the names a download finds taken
 
     Download& add(const QString& name, int port, const QStringList& unit, const QString& command,
                   const QStringList& settings = {"FileNameStyle=EU"}) {
@@ -76,23 +70,6 @@ class TestE2eFiles : public QObject {
 private slots:
     void initTestCase() {
         add("LD", 130, {}, "\"L [001002006] 2 E {0,0}\"", {"FileNameStyle=LD"});
-        add("gen2", 131, {"--gen2", "--vrn", "GEN2-REG-0013"}, "\"L [001002] 1 E {0,0}\"");
-        // Names carry the minute: the download finds its name taken whenever it runs.
-        Download& numbered = add("numbered", 132, {}, QString());
-        taken_ = "an earlier download";
-        const QDateTime now = QDateTime::currentDateTime();
-        QDir().mkpath(numbered.home.vuFolder());
-        for (const QString& name : NamesSince(kOverviewName, now, now.addSecs(300)))
-            WriteFile(numbered.home.vuFolder() + "/" + name, taken_);
-        numbered.start("\"L [001] 0 E {0,0}\"");
-        // The configured folder and the default one both lie below a plain file.
-        Download& unusable = add("unusable", 134, {}, QString(), {});
-        blocker_ = unusable.home.documents() + "/VantrelPC";
-        QDir().mkpath(unusable.home.documents());
-        WriteFile(blocker_, {});
-        WriteEngineSettings(unusable.home,
-                            {"VUDataPath=" + blocker_ + "/Data/VU", "FileNameStyle=EU"});
-        unusable.start("\"L [001] 0 E {0,0}\"");
         int port = 135;
         for (const QString& sample : Samples()) {
             const int days = DaysHeld(ReadAll(VANTREL_SAMPLES_DIR "/" + sample));
@@ -120,65 +97,6 @@ private slots:
         QCOMPARE(SimulatorRun::join(served), download.sim.served());
         QVERIFY(ReadAll(home.vuFolder() + "/" + vuFile) == SimulatorRun::join(served.mid(1, 4)));
         QVERIFY(ReadAll(home.cardFolder() + "/" + cardFile) == served.last().bytes);
-        const QList<QByteArray> log = LogLines(home.log());
-        QVERIFY(log.contains(("VU Path/File Name - " + home.vuFolder() + "/" + vuFile).toUtf8()));
-        QVERIFY(
-            log.contains(("Card Path/File Name - " + home.cardFolder() + "/" + cardFile).toUtf8()));
-        QCOMPARE(log.count("File saved"), 2);
-    }
-
-    // A second-generation unit's registration reaches the name whole: every one of its 13
-    // characters is different, so a shifted read would show.
-    void secondGenerationRegistration() {
-        Download& download = *downloads_.at("gen2");
-        const QString file = savedName("gen2", download.home.vuFolder());
-        QVERIFY2(NamesSince("M_{D8}_{T4}_GEN2-REG-0013_" + kVin + ".DDD", download.startedAt)
-                     .contains(file),
-                 qPrintable(file));
-        const QList<ServedBlock> served = download.sim.servedBlocks();
-        QCOMPARE(served.first().trep, 0x25);
-        QVERIFY(ReadAll(download.home.vuFolder() + "/" + file) ==
-                SimulatorRun::join(served.mid(1)));
-    }
-
-    // The name is taken: the file gets the next number and the files there stay as they were.
-    void takenNameIsNumbered() {
-        Download& download = *downloads_.at("numbered");
-        QCOMPARE(download.problem(), QString());
-        QStringList added;
-        for (const QString& name : FilesIn(download.home.vuFolder())) {
-            const QByteArray bytes = ReadAll(download.home.vuFolder() + "/" + name);
-            if (bytes == taken_) continue;
-            added << name;
-            QVERIFY(bytes == SimulatorRun::join(download.sim.servedBlocks().mid(1)));
-        }
-        QCOMPARE(added.size(), 1);
-        QStringList numbered = NamesSince(kOverviewName, download.startedAt);
-        for (QString& name : numbered)
-            name.insert(name.size() - 4, "_1");
-        QVERIFY2(numbered.contains(added.first()), qPrintable(added.first()));
-    }
-
-    // The VU folder can neither be used nor made: the file goes to the data folder and the
-    // log says where.
-    void vuFolderUnusable() {
-        Download& download = *downloads_.at("unusable");
-        const EngineHome& home = download.home;
-        QCOMPARE(download.problem(), QString());
-        QString saved;
-        for (const QString& name : NamesSince(kOverviewName, download.startedAt))
-            if (QFileInfo(home.dataFolder() + "/" + name).isFile()) saved = name;
-        QVERIFY2(!saved.isEmpty(), qPrintable(FilesIn(home.dataFolder()).join('\n')));
-        QVERIFY(ReadAll(home.dataFolder() + "/" + saved) ==
-                SimulatorRun::join(download.sim.servedBlocks().mid(1)));
-        const QList<QByteArray> log = LogLines(home.log());
-        QVERIFY(log.contains(("VU Path/File Name - " + blocker_ + "/Data/VU/" + saved).toUtf8()));
-        qsizetype error = 0;
-        while (error < log.size() && !log[error].startsWith("File error no. "))
-            ++error;
-        const qsizetype at =
-            log.indexOf(("VU Path/File Name - " + home.dataFolder() + "/" + saved).toUtf8());
-        QVERIFY2(at > error && log.value(at + 1) == "File saved", home.log().constData());
     }
 
     // The engine downloads each real first-generation file from a unit that serves it, and

@@ -49,7 +49,8 @@ private slots:
                 std::make_unique<Download>(port, unit, command, QStringList{"FileNameStyle=EU"});
         };
         add("first generation", 120, {"--days", "3"}, "A E {0,0}");
-        add("second generation", 123, {"--days", "3", "--gen2"}, "A E {0,0}");
+        add("second generation", 123, {"--days", "3", "--gen2", "--vrn", "GEN2-REG-0013"},
+            "A E {0,0}");
         if (QFile::exists(kSamples + "vu_gen2v2_004-anonymized.DDD"))
             add("version 2 sample", 127, {"--ddd", kSamples + "vu_gen2v2_004-anonymized.DDD"},
                 "A E {0,0}");
@@ -69,19 +70,27 @@ private slots:
         QTest::addColumn<int>("technicalTrep");
         QTest::addColumn<QByteArray>("treps");
         QTest::addColumn<int>("sampleDays"); // activities blocks of the sample served
-        QTest::newRow("first generation") << 0x05 << Treps("000501", 3, "02", "0304") << 0;
+        // The file's name ends in the overview's registration and VIN.
+        QTest::addColumn<QString>("nameEnd");
+        const QString vin = "_WDB9066331S123456.DDD";
+        QTest::newRow("first generation")
+            << 0x05 << Treps("000501", 3, "02", "0304") << 0 << "_VT-SIM 42    " + vin;
         // Three refusals of the first-generation number, then second-generation numbers. The
         // technical data is asked for again at its place: only TREP 5 itself counts as read.
+        // Every character of the registration differs, so a shifted read would show.
         QTest::newRow("second generation")
-            << 0x25 << Treps("0005050525 21", 3, "22", "232425") << 0;
+            << 0x25 << Treps("0005050525 21", 3, "22", "232425") << 0 << "_GEN2-REG-0013" + vin;
         // The sample's period holds 104 days; the days beyond the file's own three blocks are
         // served as days without activities.
-        QTest::newRow("version 2 sample") << 0x35 << Treps("003531", 104, "32", "3324") << 3;
+        QTest::newRow("version 2 sample")
+            << 0x35 << Treps("003531", 104, "32", "3324") << 3
+            << "_" + QString(13, '*') + "_" + QString(17, '*') + ".DDD";
     }
     void allVu() {
         QFETCH(int, technicalTrep);
         QFETCH(QByteArray, treps);
         QFETCH(int, sampleDays);
+        QFETCH(QString, nameEnd);
         const QString name = QTest::currentDataTag();
         if (!downloads_.count(name)) QSKIP("sample files (../shared/samples) are not here");
         Download* download = downloads_.at(name).get();
@@ -100,18 +109,16 @@ private slots:
         QCOMPARE(log.contains("TREP5 read previously"), moved);
         QCOMPARE(log.contains("VU download interface version 2.2 - version 2 TREPs"),
                  technicalTrep == 0x35);
+        QVERIFY2(FilesIn(download->home.vuFolder()).value(0).endsWith(nameEnd),
+                 qPrintable(FilesIn(download->home.vuFolder()).value(0)));
         if (sampleDays == 0) return;
-        // Without the days the unit added, the file is the sample, byte for byte; its name is
-        // the overview's registration and VIN.
+        // Without the days the unit added, the file is the sample, byte for byte.
         QList<ServedBlock> sampleBlocks;
         int days = 0;
         for (const ServedBlock& block : saved)
             if (block.trep != 0x32 || ++days <= sampleDays) sampleBlocks << block;
         QVERIFY(SimulatorRun::join(sampleBlocks) ==
                 ReadAll(kSamples + "vu_gen2v2_004-anonymized.DDD"));
-        QVERIFY(FilesIn(download->home.vuFolder())
-                    .first()
-                    .endsWith(QString(13, '*') + "_" + QString(17, '*') + ".DDD"));
     }
 
     // Seven days back from the last downloadable day, that day included; a version 2 unit is

@@ -69,20 +69,6 @@ private slots:
         QCOMPARE(reader.droppedBytes(), dropped);
     }
 
-    // Bytes that waited unseen while the line opened give no pause reading on either side.
-    void bytesSeenLateAreNotTimed() {
-        RequestReader reader;
-        const QByteArray stop = H("80EEF00182E1");
-        const QList<double> times{10, 10, 11.35, 16.4, 21.5, 26.6};
-        for (int i = 0; i < stop.size(); ++i)
-            reader.feed(stop[i], times[i], 9600, i > 1);
-        const QList<Request> got = reader.takeRequests();
-        QCOMPARE(got.size(), 1);
-        QVERIFY(qAbs(got.first().minGapMs - 5.05) < 0.01);
-        QVERIFY(qAbs(got.first().maxGapMs - 5.1) < 0.01);
-    }
-
-    // kind sid trep part after times code count delay; "" for a refused spec.
     // kind sid trep part after times code count delay; "" for a refused spec.
     void faultGrammar_data() {
         QTest::addColumn<QString>("spec");
