@@ -1,6 +1,7 @@
 // Whole download sessions end to end: the real engine against the simulated vehicle unit,
-// with the saved files compared block for block with what the unit served. The downloads
-// all run at once, so the program takes as long as its longest one.
+// the saved files compared with what the unit served, real samples byte for byte, names
+// from the downloaded data. The downloads all run at once, so the program takes as long as
+// its longest one.
 
 #include "SimulatorRun.h"
 
@@ -34,6 +35,43 @@ QByteArray Treps(const char* before, int days, const char* activities, const cha
     return (list + QByteArray::fromHex(after)).toHex(' ');
 }
 
+// The generated unit's vehicle and card, as the naming fields see them.
+const QString kVrn = QStringLiteral("VT-SIM 42    ");
+const QString kVin = QStringLiteral("WDB9066331S123456");
+
+// The names a pattern gives for every minute from the start of a download until now; {D8}
+// and {T4} stand for the local date and time.
+QStringList NamesSince(const QString& pattern, const QDateTime& from) {
+    QStringList names;
+    QDateTime minute(from.date(), QTime(from.time().hour(), from.time().minute()));
+    for (; minute <= QDateTime::currentDateTime(); minute = minute.addSecs(60))
+        names << QString(pattern)
+                     .replace("{D8}", minute.toString("yyyyMMdd"))
+                     .replace("{T4}", minute.toString("HHmm"));
+    return names;
+}
+
+// How many days back from the last downloadable day a Latest VU download must reach to
+// ask for exactly the days a first-generation file holds: from its overview's latest time
+// and its first activities block (layout in the samples' README).
+int DaysHeld(const QByteArray& file) {
+    constexpr qsizetype kOverviewFixed = 2 + 491;
+    if (file.size() < kOverviewFixed + 1 || file.left(2) != QByteArray("\x76\x01")) return -1;
+    qsizetype at = kOverviewFixed;
+    at += 1 + quint8(file[at]) * 98; // company locks
+    if (at >= file.size()) return -1;
+    at += 1 + quint8(file[at]) * 31 + 128; // controls, signature
+    if (at + 6 > file.size() || file.mid(at, 2) != QByteArray("\x76\x02")) return -1;
+    const auto day = [](quint32 seconds) { return qint64(seconds) / 86400; };
+    const quint32 latest = qFromBigEndian<quint32>(file.constData() + 430);
+    const quint32 firstDay = qFromBigEndian<quint32>(file.constData() + at + 2);
+    return int(day(latest) - day(firstDay));
+}
+
+QStringList Samples() {
+    return QDir(VANTREL_SAMPLES_DIR).entryList({"vu_gen1_*.DDD"}, QDir::Files);
+}
+
 } // namespace
 
 class TestE2eSession : public QObject {
@@ -44,10 +82,16 @@ class TestE2eSession : public QObject {
 private slots:
     void initTestCase() {
         const auto add = [this](const QString& name, int port, const QStringList& unit,
-                                const QString& command) {
-            downloads_[name] =
-                std::make_unique<Download>(port, unit, command, QStringList{"FileNameStyle=EU"});
+                                const QString& command, const QString& style = "EU") {
+            downloads_[name] = std::make_unique<Download>(port, unit, command,
+                                                          QStringList{"FileNameStyle=" + style});
         };
+        add("LD", 130, {}, "\"L [001002006] 2 E {0,0}\"", "LD");
+        int port = 135;
+        for (const QString& sample : Samples())
+            add(sample, port++, {"--ddd", kSamples + sample},
+                QStringLiteral("\"L [001002003004005] %1 E {0,0}\"")
+                    .arg(DaysHeld(ReadAll(kSamples + sample))));
         add("first generation", 120, {"--days", "3"}, "A E {0,0}");
         add("second generation", 123, {"--days", "3", "--gen2", "--vrn", "GEN2-REG-0013"},
             "A E {0,0}");
@@ -59,9 +103,6 @@ private slots:
         if (QFile::exists(card))
             add("0x17 refused", 128, {"--card", card, "--fault", "reject:trep=17,code=FA"},
                 "C E {0,0}");
-        // Longer than any wait but the one for a card's first answer.
-        add("card pending", 124,
-            {"--maker", "A2", "--fault", "pending:trep=6,part=1,count=1,every=6500"}, "C E {0,0}");
     }
 
     // Every unit is first asked for its download interface version (TRTP 00); only a version 2
@@ -156,27 +197,42 @@ private slots:
         QVERIFY(Download::onlyFile(download->home.cardFolder()) ==
                 ReadAll(kSamples + "card_gen2_004-anonymized.DDD"));
     }
+    // A vehicle-unit file and a card file from one session, named from the data downloaded,
+    // holding what the unit served; the card of a VDO unit is asked for as TREP 0x17.
+    void vuAndCardNamedFromTheirData() {
+        const QString vuName = "M_D__" + kVrn + "_" + kVin + "_{D8}_{T4}.DDD";
+        const QString cardName = "C_" + QStringLiteral("Muster").leftJustified(35) +
+                                 "_M_D____DSIM000012345600_{D8}_{T4}.DDD";
+        Download& download = *downloads_.at("LD");
+        QCOMPARE(download.problem(), QString());
+        const EngineHome& home = download.home;
+        const QString vuFile = FilesIn(home.vuFolder()).value(0);
+        const QString cardFile = FilesIn(home.cardFolder()).value(0);
+        QVERIFY2(NamesSince(vuName, download.startedAt).contains(vuFile), qPrintable(vuFile));
+        QVERIFY2(NamesSince(cardName, download.startedAt).contains(cardFile), qPrintable(cardFile));
+        // Technical data, overview, three days, card.
+        const QList<ServedBlock> served = download.sim.servedBlocks();
+        QCOMPARE(served.size(), 6);
+        QCOMPARE(served.last().trep, 0x17);
+        QCOMPARE(SimulatorRun::join(served), download.sim.served());
+        QVERIFY(ReadAll(home.vuFolder() + "/" + vuFile) == SimulatorRun::join(served.mid(1, 4)));
+        QVERIFY(ReadAll(home.cardFolder() + "/" + cardFile) == served.last().bytes);
+    }
 
-    // A response-pending answer, then the card 6.5 s later: the engine waits for the first
-    // card answer far longer than for any other and asks nothing meanwhile.
-    void cardPending() {
-        Download* download = downloads_.at("card pending").get();
-        QCOMPARE(download->problem(), QString());
-        const SimulatorRun& sim = download->sim;
-        QCOMPARE(RequestedTreps(sim), QByteArray("00 05 06"));
-        double pendingAt = -1;
-        double answerAt = -1;
-        for (const SimLine& answer : sim.answers()) {
-            if (answer.label == "pending")
-                pendingAt = answer.ms;
-            else if (pendingAt >= 0 && answerAt < 0)
-                answerAt = answer.ms;
-        }
-        QVERIFY(pendingAt >= 0 && answerAt - pendingAt >= 6400);
-        for (const SimLine& r : sim.requests())
-            QVERIFY2(r.ms < pendingAt || r.ms > answerAt, r.bytes.toHex(' ').constData());
-        QVERIFY(Download::onlyFile(download->home.cardFolder()) ==
-                SimulatorRun::join(sim.servedBlocks().mid(1)));
+    // The engine downloads each real first-generation file from a unit that serves it, and
+    // saves it byte for byte. The unit holds a year of activities and answers every day of
+    // its period, so the download asks for exactly the days the file holds (a Latest VU
+    // download reaching back to its first day) rather than for all of them.
+    void realSamples_data() {
+        QTest::addColumn<QString>("sample");
+        for (const QString& name : Samples())
+            QTest::newRow(qPrintable(name)) << name;
+    }
+    void realSamples() {
+        QFETCH(QString, sample);
+        Download& download = *downloads_.at(sample);
+        QCOMPARE(download.problem(), QString());
+        QVERIFY(Download::onlyFile(download.home.vuFolder()) == ReadAll(kSamples + sample));
     }
 };
 

@@ -106,6 +106,24 @@ private slots:
         QCOMPARE(got.join(' '), fields);
     }
 
+    // A fault acts on the requests its selectors name, after letting `after` of them pass,
+    // `times` times; the speed limit only on Verify Baud Rate.
+    void faultSelectors() {
+        Fault f = *Fault::Parse("silent:on=data,trep=5,part=2,after=1,times=1", nullptr);
+        QList<bool> taken;
+        for (const auto& [sid, trep, part] : {std::tuple{0x36, 5, 1},
+                                              {0x36, 4, 2},
+                                              {0x83, 5, 2},
+                                              {0x36, 5, 2},
+                                              {0x36, 5, 2},
+                                              {0x36, 5, 2}})
+            taken << f.take(sid, trep, part);
+        QCOMPARE(taken, QList<bool>({false, false, false, false, true, false}));
+        Fault limit = *Fault::Parse("maxbaud:code=3", nullptr);
+        QCOMPARE(QList<bool>({limit.take(0x87, -1, 1), limit.take(0x36, -1, 1)}),
+                 QList<bool>({true, false}));
+    }
+
     // Requests in order (hex without checksum, ';' between them; BAD: a wrong checksum) and
     // the bytes the unit sends for the last one (hex with checksums; "" for nothing).
     void session_data() {
