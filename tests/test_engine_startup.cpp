@@ -56,13 +56,10 @@ const StartRow kStartRows[] = {
     {"German", {}, "none", "DE", "Failed\r\n",
      {"F\u00fchren Sie diese Anwendung nicht einzeln aus"}, {}},
     {"cable present", {"E", "{4200,7500}"}, "file", "", "Complete\r\n", {},
-     {"VantrelPC cable at index 0 - Closed", "FT_Open succeeded", "Com port - 3", "Language: EN",
-      "DiagnosticsWindow: False", "CloseDiagnosticsWindow: True", "Positon: {4200,7500}",
-      "Complete"}},
+     {"VantrelPC cable at index 0 - Closed", "FT_Open succeeded", "Com port - 3",
+      "Positon: {4200,7500}", "Complete"}},
     {"no cable", {"A E {0,0}"}, "none", "", "Failed\r\n", {"Can't find a VantrelPC cable"},
      {"FT_CreateDeviceInfoList, number of devices - 0", "Failed", "Can't find a VantrelPC cable"}},
-    // Without a node the cable cannot even be opened to read its port number.
-    {"no node", {"A E {0,0}"}, "", "", "Failed\r\n", {"Can't find a VantrelPC cable"}, {}},
     // A description follows.
     {"node without a device", {"A E {0,0}"}, "dead", "", "Failed - ",
      {"Error: Selected Com port not available"}, {}},

@@ -62,8 +62,6 @@ private slots:
         // Bad usage: the message names what is wrong.
         row("unknown option", {"--everything"}, none, "", 3, "", "--everything");
         row("two downloads", {"A", "--card"}, none, "", 3, "", "one download");
-        row("latest without days", {"--latest", "1,2"}, none, "", 3, "", "--latest");
-        row("TREP list", {"L [0x1] 7"}, none, "", 3, "", "0x1");
         row("days", {"--latest", "1", "400"}, none, "", 3, "", "400");
         row("style", {"--style", "DE", "A"}, none, "", 3, "", "DE");
         // clang-format on
