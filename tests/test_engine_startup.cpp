@@ -206,6 +206,8 @@ private slots:
         QCOMPARE(window.findChild<QLabel*>("lblStatus")->text(), QString("Complete"));
         auto* messages = window.findChild<QPlainTextEdit*>("tbMessages");
         QTRY_VERIFY(messages->toPlainText().contains("Positon: {1500,3000}"));
+        window.engine().log().sShowText("a line while the window is seen");
+        QTRY_VERIFY(messages->toPlainText().contains("a line while the window is seen"));
         // With the log still, the area is left alone: a reader may scroll it.
         QSignalSpy refreshed(messages->document(), &QTextDocument::contentsChanged);
         QTest::qWait(350);
