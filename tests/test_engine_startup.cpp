@@ -218,6 +218,7 @@ private slots:
         window.resize(window.width(), 6000 / 15 - frame);
         QCOMPARE(window.findChild<QLabel*>("lblStatus")->y(), 5030 / 15);
         QCOMPARE(messages->height(), 4620 / 15);
+        QCOMPARE(messages->pos(), QPoint(240 / 15, 240 / 15));
         window.close();
         QVERIFY(window.engine().ended());
         SetMessageBoxHandler({});
