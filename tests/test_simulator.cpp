@@ -25,10 +25,12 @@ Request Req(const QByteArray& withoutChecksum, int baud = 0) {
     return r;
 }
 
-// A three-day first-generation unit whose clock reads 2024-01-28 12:00 UTC.
-VuData Unit() {
+// A three-day unit, first generation unless told, whose clock reads 2024-01-28 12:00 UTC.
+VuData Unit(bool gen2 = false, bool version2 = false) {
     GenerateOptions o;
     o.days = 3;
+    o.gen2 = gen2;
+    o.version2 = version2;
     o.now = QDateTime::fromSecsSinceEpoch(1706400000 + 12 * 3600, Qt::UTC);
     return VuData::Generate(o);
 }
@@ -167,6 +169,23 @@ private slots:
         for (const Output& o : last)
             sent += o.bytes;
         QCOMPARE(sent.toHex().toUpper(), answer.toLatin1());
+    }
+
+    // Generated data of each kind of unit cuts back into the blocks it was made of, as the
+    // unit does with a file it is given: technical data, overview, each day, events, speed.
+    void generatedDataSplitsBack() {
+        for (const auto& [gen2, version2] :
+             {std::pair{false, false}, {true, false}, {false, true}}) {
+            const QList<Block> blocks = Unit(gen2, version2).blocks();
+            QByteArray file;
+            for (const Block& b : blocks)
+                file += char(0x76) + QByteArray(1, char(b.trep)) + b.data;
+            QString error;
+            const QList<Block> again = SplitVuFile(file, &error);
+            QCOMPARE(again.size(), 3 + 4);
+            for (int i = 0; i < again.size(); ++i)
+                QVERIFY(again[i].trep == blocks[i].trep && again[i].data == blocks[i].data);
+        }
     }
 
     // The unit's own judgement of the tester's line speed and pauses: what the end-to-end
