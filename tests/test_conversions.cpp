@@ -5,16 +5,6 @@
 #include <climits>
 #include <ctime>
 
-namespace {
-
-QDateTime Utc(const QString& text) {
-    QDateTime d = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    d.setTimeSpec(Qt::UTC);
-    return d;
-}
-
-} // namespace
-
 class TestConversions : public QObject {
     Q_OBJECT
 
@@ -26,138 +16,69 @@ private slots:
         SetDateLimits();
     }
 
-    void dateLimits() {
-        QCOMPARE(TimeBase, Utc("1970-01-01 00:00:00"));
-        QCOMPARE(TimeBase.secsTo(TimeWrap), Q_INT64_C(1) << 32);
-        QCOMPARE(TimeBase.secsTo(TimeSignedLimit), qint64(INT_MAX));
-        QCOMPARE(DateText(TimeWrap), QStringLiteral("2106-02-07 06:28:16"));
-        QCOMPARE(DateText(TimeSignedLimit), QStringLiteral("2038-01-19 03:14:07"));
-    }
-
-    void dateToSeconds_data() {
+    // The unit's 32-bit second counts: from 1970 on, past 2038 as negative numbers, wrapping
+    // at 2106; the calendar fields count, never a zone.
+    void dateToSecondsAndBack_data() {
         QTest::addColumn<QDateTime>("date");
         QTest::addColumn<qint32>("seconds");
-        QTest::newRow("base") << Utc("1970-01-01 00:00:00") << 0;
-        QTest::newRow("one second") << Utc("1970-01-01 00:00:01") << 1;
-        QTest::newRow("a day") << Utc("2024-03-01 00:00:00") << 1709251200;
-        QTest::newRow("last signed") << Utc("2038-01-19 03:14:07") << INT_MAX;
-        QTest::newRow("first past signed") << Utc("2038-01-19 03:14:08") << INT_MIN;
-        QTest::newRow("last reachable") << Utc("2106-02-07 06:28:15") << -1;
-        // Outside the count's range the bits wrap rather than overflow.
-        QTest::newRow("wrap instant") << Utc("2106-02-07 06:28:16") << 0;
-        QTest::newRow("before base") << Utc("1969-12-31 23:59:59") << -1;
-        // The calendar fields count, never a zone offset.
-        QTest::newRow("offset ignored")
-            << QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::OffsetFromUTC, 3600) << 1709251200;
-        QTest::newRow("local ignored")
-            << QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::LocalTime) << 1709251200;
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text"); // of the seconds
+        const auto row = [](const char* name, QDateTime date, qint32 seconds, const char* hex,
+                            const char* text) {
+            QTest::newRow(name) << date << seconds << QByteArray::fromHex(hex) << QString(text);
+        };
+        const auto utc = [](const char* text) {
+            QDateTime d = QDateTime::fromString(text, "yyyy-MM-dd HH:mm:ss");
+            d.setTimeSpec(Qt::UTC);
+            return d;
+        };
+        row("one second", utc("1970-01-01 00:00:01"), 1, "00000001", "1970-01-01 00:00:01");
+        row("midnight", utc("2024-03-01 00:00:00"), 1709251200, "65E11A80", "2024-03-01");
+        row("afternoon", utc("1979-09-05 22:51:36"), 0x12345678, "12345678", "1979-09-05 22:51:36");
+        row("last signed", utc("2038-01-19 03:14:07"), INT_MAX, "7FFFFFFF", "2038-01-19 03:14:07");
+        row("first past", utc("2038-01-19 03:14:08"), INT_MIN, "80000000", "2038-01-19 03:14:08");
+        row("last", utc("2106-02-07 06:28:15"), -1, "FFFFFFFF", "2106-02-07 06:28:15");
+        row("wrap", utc("2106-02-07 06:28:16"), 0, "00000000", "No info.");
+        row("before 1970", utc("1969-12-31 23:59:59"), -1, "FFFFFFFF", "2106-02-07 06:28:15");
+        row("offset ignored", QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::OffsetFromUTC, 3600),
+            1709251200, "65E11A80", "2024-03-01");
+        row("local ignored", QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::LocalTime), 1709251200,
+            "65E11A80", "2024-03-01");
     }
-
-    void dateToSeconds() {
+    void dateToSecondsAndBack() {
         QFETCH(QDateTime, date);
         QFETCH(qint32, seconds);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
         QCOMPARE(DateToSeconds(date), seconds);
-    }
-
-    void secondsToBytes_data() {
-        QTest::addColumn<qint32>("seconds");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("zero") << 0 << QByteArray::fromHex("00000000");
-        QTest::newRow("one") << 1 << QByteArray::fromHex("00000001");
-        QTest::newRow("msb first") << 0x12345678 << QByteArray::fromHex("12345678");
-        QTest::newRow("max") << INT_MAX << QByteArray::fromHex("7FFFFFFF");
-        QTest::newRow("min") << INT_MIN << QByteArray::fromHex("80000000");
-        QTest::newRow("minus one") << -1 << QByteArray::fromHex("FFFFFFFF");
-        QTest::newRow("minus two") << -2 << QByteArray::fromHex("FFFFFFFE");
-    }
-
-    void secondsToBytes() {
-        QFETCH(qint32, seconds);
-        QFETCH(QByteArray, bytes);
         QCOMPARE(SecondsToBytes(seconds), bytes);
-    }
-
-    void bytesToDateText_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("one second") << QByteArray::fromHex("00000001") << "1970-01-01 00:00:01";
-        QTest::newRow("last signed") << QByteArray::fromHex("7FFFFFFF") << "2038-01-19 03:14:07";
-        QTest::newRow("2^31") << QByteArray::fromHex("80000000") << "2038-01-19 03:14:08";
-        QTest::newRow("last before unknown")
-            << QByteArray::fromHex("FFFFFFFE") << "2106-02-07 06:28:14";
-        QTest::newRow("midnight") << QByteArray::fromHex("65E11A80") << "2024-03-01";
-        QTest::newRow("unknown") << QByteArray::fromHex("FFFFFFFF") << "Unknown";
-        QTest::newRow("no info") << QByteArray::fromHex("00000000") << "No info.";
-        QTest::newRow("empty") << QByteArray() << "No info.";
-        QTest::newRow("three bytes") << QByteArray::fromHex("FFFFFF") << "No info.";
-        QTest::newRow("extra byte ignored")
-            << QByteArray::fromHex("00000001FF") << "1970-01-01 00:00:01";
-    }
-
-    void bytesToDateText() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, text);
-        QCOMPARE(BytesToDateText(bytes), text);
-    }
-
-    void secondsToDateText_data() {
-        QTest::addColumn<qint32>("seconds");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("zero") << 0 << "No info.";
-        QTest::newRow("midnight") << 86400 << "1970-01-02";
-        QTest::newRow("one second past midnight") << 86401 << "1970-01-02 00:00:01";
-        QTest::newRow("afternoon") << 0x12345678 << "1979-09-05 22:51:36";
-        QTest::newRow("min") << INT_MIN << "2038-01-19 03:14:08";
-        QTest::newRow("minus one") << -1 << "2106-02-07 06:28:15";
-    }
-
-    void secondsToDateText() {
-        QFETCH(qint32, seconds);
-        QFETCH(QString, text);
         QCOMPARE(SecondsToDateText(seconds), text);
+        // Received bytes read the same, but for the unit's "unknown".
+        QCOMPARE(BytesToDateText(bytes + '\xFF'), bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : text);
     }
 
-    void roundTrip_data() {
-        QTest::addColumn<QString>("text");
-        for (const char* t : {"1970-01-01 00:00:01", "2001-09-09 01:46:40", "2038-01-19 03:14:07",
-                              "2038-01-19 03:14:08", "2099-12-31 23:59:59", "2106-02-07 06:28:15"})
-            QTest::newRow(t) << QString::fromLatin1(t);
+    void receivedTimesTooShort() {
+        QCOMPARE(BytesToDateText(QByteArray()), QString("No info."));
+        QCOMPARE(BytesToDateText(QByteArray::fromHex("FFFFFF")), QString("No info."));
     }
 
-    void roundTrip() {
-        QFETCH(QString, text);
-        QCOMPARE(SecondsToDateText(DateToSeconds(Utc(text))), text);
+    void limitsSeenByOtherCode() {
+        QCOMPARE(TimeBase.secsTo(TimeWrap), Q_INT64_C(1) << 32);
+        QCOMPARE(TimeBase.secsTo(TimeSignedLimit), qint64(INT_MAX));
+        QCOMPARE(DateText(TimeBase), QString("1970-01-01"));
     }
 
-    void nationAlpha_data() {
-        QTest::addColumn<int>("nation");
-        QTest::addColumn<QString>("code");
-        QTest::newRow("unknown") << 0x00 << "UNK";
-        QTest::newRow("austria") << 0x01 << "A  ";
-        QTest::newRow("germany") << 0x0D << "D  ";
-        QTest::newRow("france") << 0x11 << "F  ";
-        QTest::newRow("faeroe") << 0x14 << "FR ";
-        QTest::newRow("uk") << 0x15 << "UK ";
-        QTest::newRow("slovenia") << 0x2E << "SLO";
-        QTest::newRow("last listed") << 0x33 << "YU ";
-        QTest::newRow("first reserved") << 0x34 << "RFU";
-        QTest::newRow("last reserved") << 0xFC << "RFU";
-        QTest::newRow("community") << 0xFD << "EC ";
-        QTest::newRow("europe") << 0xFE << "EUR";
-        QTest::newRow("world") << 0xFF << "WLD";
-    }
-
+    // Listed nations in order, then reserved numbers, then the three group codes; always
+    // three characters, as file names use them.
     void nationAlpha() {
-        QFETCH(int, nation);
-        QFETCH(QString, code);
         FillNationAlpha();
-        QCOMPARE(NationAlpha(quint8(nation)), code);
-    }
-
-    void nationAlphaAlwaysThreeCharacters() {
-        FillNationAlpha();
+        const std::pair<int, const char*> rows[] = {{0x00, "UNK"}, {0x0D, "D  "}, {0x15, "UK "},
+                                                    {0x33, "YU "}, {0x34, "RFU"}, {0xFC, "RFU"},
+                                                    {0xFD, "EC "}, {0xFE, "EUR"}, {0xFF, "WLD"}};
+        for (const auto& [nation, code] : rows)
+            QCOMPARE(NationAlpha(quint8(nation)), QString(code));
         for (int n = 0; n < 256; ++n)
-            QVERIFY2(NationAlpha(quint8(n)).size() == 3, qPrintable(QString::number(n)));
+            QCOMPARE(NationAlpha(quint8(n)).size(), 3);
     }
 };
 

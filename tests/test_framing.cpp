@@ -1,4 +1,3 @@
-#include "Conversions.h"
 #include "Framing.h"
 #include "ScriptedLink.h" // Response()
 
@@ -6,197 +5,104 @@
 #include <QTest>
 
 namespace {
-
 QByteArray Hex(const char* text) {
-    return QByteArray::fromHex(QByteArray(text));
+    return QByteArray::fromHex(text);
 }
 
-// Positive Start Communication with its two key bytes EA 8F.
+// Positive Start Communication with its two key bytes EA 8F, and a response pending.
 const QByteArray kStartCommOk = Hex("80F0EE03C1EA8F9B");
 const QByteArray kPending = Hex("80F0EE037F36788E");
 
+// Feeds the pieces (hex, split at spaces) to one assembler: each response found as "piece
+// index:hex ", then "|" and what is left in the buffer.
+QByteArray Assemble(const QByteArray& pieces) {
+    FrameAssembler assembler;
+    QByteArray result;
+    int index = 0;
+    for (const QByteArray& piece : pieces.split(' ')) {
+        for (const QByteArray& frame : assembler.feed(QByteArray::fromHex(piece)))
+            result += QByteArray::number(index) + ':' + frame.toHex().toUpper() + ' ';
+        ++index;
+    }
+    return result + '|' + assembler.RxBuffer().toHex().toUpper();
+}
 } // namespace
 
 class TestFraming : public QObject {
     Q_OBJECT
 
 private slots:
-    void catalogue_data() {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("checksum");
-        QTest::newRow("start communication") << StartCommunication() << Hex("81EEF081") << 0xE0;
-        QTest::newRow("start diagnostic session")
-            << StartDiagnosticSession() << Hex("80EEF0021081") << 0xF1;
-        for (int code = 1; code <= 5; ++code)
-            QTest::addRow("verify baud rate %d", code)
-                << VerifyBaudRate(quint8(code)) << Hex("80EEF004870101") + char(code)
-                << 0xEB + code;
-        QTest::newRow("transition baud rate")
-            << TransitionBaudRate() << Hex("80EEF003870203") << 0xED;
-        QTest::newRow("request upload")
-            << RequestUpload() << Hex("80EEF00A350000000000FFFFFFFF") << 0x99;
-        for (int trep = 1; trep <= 6; ++trep)
-            QTest::addRow("transfer data %d", trep)
-                << TransferData(quint8(trep)) << Hex("80EEF00236") + char(trep) << 0x96 + trep;
-        QTest::newRow("transfer data, prefix given")
-            << TransferData(TransferPrefix, 0x25) << Hex("80EEF0023625") << 0xBB;
-        QTest::newRow("transfer data dated")
-            << TransferDataDated(2, 1709251200) << Hex("80EEF006360265E11A80") << 0x7C;
-        QTest::newRow("transfer data dated, past 2038")
-            << TransferDataDated(2, INT_MIN) << Hex("80EEF006360280000000") << 0x1C;
-        QTest::newRow("transfer exit") << TransferExit() << Hex("80EEF00137") << 0x96;
-        QTest::newRow("stop communication") << StopCommunication() << Hex("80EEF00182") << 0xE1;
-        QTest::newRow("acknowledge 0x0102")
-            << AcknowledgeSubMessage(0x0102) << Hex("80EEF00483760102") << 0x5E;
-        QTest::newRow("acknowledge 0xFFFF")
-            << AcknowledgeSubMessage(0xFFFF) << Hex("80EEF0048376FFFF") << 0x59;
+    void requestCatalogue() {
+        // clang-format off
+        const std::pair<QByteArray, const char*> rows[] = {
+            {StartCommunication(), "81EEF081E0"}, {StartDiagnosticSession(), "80EEF0021081F1"},
+            {VerifyBaudRate(1), "80EEF00487010101EC"}, {VerifyBaudRate(5), "80EEF00487010105F0"},
+            {TransitionBaudRate(), "80EEF003870203ED"},
+            {RequestUpload(), "80EEF00A350000000000FFFFFFFF99"},
+            {TransferData(1), "80EEF002360197"}, {TransferData(6), "80EEF00236069C"},
+            {TransferData(TransferPrefix, 0x25), "80EEF0023625BB"},
+            {TransferDataDated(2, 1709251200), "80EEF006360265E11A807C"},
+            {TransferDataDated(2, INT_MIN), "80EEF0063602800000001C"},
+            {TransferExit(), "80EEF0013796"}, {StopCommunication(), "80EEF00182E1"},
+            {AcknowledgeSubMessage(0x0102), "80EEF004837601025E"},
+            {AcknowledgeSubMessage(0xFFFF), "80EEF0048376FFFF59"}};
+        // clang-format on
+        for (const auto& [request, hex] : rows)
+            QCOMPARE(WithChecksum(request).toHex().toUpper(), QByteArray(hex));
     }
 
-    void catalogue() {
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, checksum);
-        QCOMPARE(request.toHex(' '), bytes.toHex(' '));
-        QCOMPARE(int(Checksum(request)), checksum);
-        QCOMPARE(WithChecksum(request), bytes + char(checksum));
-    }
-
-    void prefixes() {
-        QCOMPARE(TransferPrefixDated, Hex("80EEF00636"));
-        QCOMPARE(TransferPrefix, Hex("80EEF00236"));
-    }
-
-    void checkMessage_data() {
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<int>("id");
-        QTest::newRow("start communication, with keys") << kStartCommOk << 1;
-        const struct {
-            const char* name;
-            char sid;
-            int id;
-        } positive[] = {{"start diagnostic session", '\x50', 2},
-                        {"link control", '\xC7', 3},
-                        {"request upload", '\x75', 5},
-                        {"transfer data", '\x76', 6},
-                        {"transfer exit", '\x77', 7},
-                        {"stop communication", '\xC2', 8},
-                        {"sid 85", '\x85', 9},
-                        {"request sid echoed", '\x36', 8191},
-                        {"sid 00", '\x00', 8191}};
-        for (const auto& p : positive)
-            QTest::newRow(p.name) << Response(QByteArray(1, p.sid) + "\x01\x02") << p.id;
-        const struct {
-            const char* name;
-            char code;
-            int id;
-        } negative[] = {{"general reject", '\x10', 10},
-                        {"service not supported", '\x11', 11},
-                        {"sub-function not supported", '\x12', 12},
-                        {"incorrect message length", '\x13', 13},
-                        {"conditions not correct", '\x22', 14},
-                        {"request out of range", '\x31', 15},
-                        {"upload not accepted", '\x50', 16},
-                        {"data not available", '\xFA', 18},
-                        {"other code", '\x33', 8190},
-                        {"code 00", '\x00', 8190}};
-        for (const auto& n : negative)
-            QTest::newRow(n.name) << Response(QByteArray("\x7F\x36", 2) + n.code) << n.id;
-        QTest::newRow("response pending") << kPending << 17;
-        QTest::newRow("checksum off by one") << Hex("80F0EE03C1EA8F9C") << 4096;
-        // A length byte one short puts the checksum on a key byte.
-        QTest::newRow("length one short") << Hex("80F0EE02C1EA8F") << 4096;
-        QTest::newRow("checksum of a pending") << Hex("80F0EE037F36788F") << 4096;
-        QTest::newRow("request header") << WithChecksum(Hex("80EEF003C1EA8F")) << 4097;
-        QTest::newRow("format byte 81") << WithChecksum(Hex("81F0EE03C1EA8F")) << 4097;
-        // Messages too short to hold a field in front of their checksum.
-        QTest::newRow("empty") << QByteArray() << 4096;
-        QTest::newRow("one zero byte") << Hex("00") << 4097;
-        QTest::newRow("two bytes") << Hex("8080") << 4097;
-        QTest::newRow("header and checksum") << WithChecksum(kResponseHeader) << 8191;
-        QTest::newRow("length 0") << Hex("80F0EE005E") << 8191;
-        QTest::newRow("negative, no data") << Response(Hex("7F")) << 8190;
-        QTest::newRow("negative, no code") << Response(Hex("7F36")) << 8190;
-        QTest::newRow("negative, extra data") << Response(Hex("7F3678AABB")) << 17;
-    }
-
-    void checkMessage() {
-        QFETCH(QByteArray, message);
-        QFETCH(int, id);
-        QCOMPARE(lCheckMessage(message), id);
-    }
-
-    // Every id above 18 means "unusable", every protocol answer is 18 or below.
-    void idsSplitAtLastProtocolAnswer() {
-        QVERIFY(lCheckMessage(kPending) <= MessageId::LastProtocolAnswer);
-        QVERIFY(lCheckMessage(Hex("80F0EE005E")) > MessageId::LastProtocolAnswer);
+    // Positive answers by their SID, negative ones by their response code, then messages
+    // damaged or too short to hold a field in front of their checksum.
+    void messageIds() {
+        for (const QByteArray& row :
+             QByteArray("C1:1 50:2 C7:3 75:5 76:6 77:7 C2:8 85:9 36:8191 00:8191").split(' '))
+            QCOMPARE(lCheckMessage(Response(QByteArray::fromHex(row.left(2)) + "\x01\x02")),
+                     row.mid(3).toInt());
+        for (const QByteArray& row :
+             QByteArray("10:10 11:11 12:12 13:13 22:14 31:15 50:16 78:17 FA:18 33:8190 00:8190")
+                 .split(' '))
+            QCOMPARE(lCheckMessage(Negative(0x36, quint8(row.left(2).toUInt(nullptr, 16)))),
+                     row.mid(3).toInt());
+        // clang-format off
+        const QByteArray damaged("80F0EE03C1EA8F9C:4096 80F0EE037F36788F:4096 80F0EE02C1EA8F:4096 "
+            ":4096 00:4097 8080:4097 80EEF003C1EA8F9B:4097 81F0EE03C1EA8F9C:4097 80F0EE5E:8191 "
+            "80F0EE005E:8191 80F0EE017FDE:8190 80F0EE027F3615:8190 80F0EE057F3678AABBF5:17");
+        // clang-format on
+        for (const QByteArray& row : damaged.split(' '))
+            QVERIFY2(lCheckMessage(QByteArray::fromHex(row.split(':')[0])) ==
+                         row.split(':')[1].toInt(),
+                     row.constData());
     }
 
     void assembly_data() {
-        QTest::addColumn<QByteArrayList>("pieces");
-        // For each expected response: the index of the piece that completes it.
-        QTest::addColumn<QList<int>>("completedBy");
-        QTest::addColumn<QByteArrayList>("responses");
-        QTest::addColumn<QByteArray>("rest");
-
-        const QByteArray both = kStartCommOk + kPending;
-        QTest::newRow("whole") << QByteArrayList{kStartCommOk} << QList<int>{0}
-                               << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("pieces of 3, 3, 2")
-            << QByteArrayList{Hex("80F0EE"), Hex("03C1EA"), Hex("8F9B")} << QList<int>{2}
-            << QByteArrayList{kStartCommOk} << QByteArray();
-        QByteArrayList single;
-        for (char b : kStartCommOk)
-            single << QByteArray(1, b);
-        QTest::newRow("byte by byte")
-            << single << QList<int>{7} << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("leading 00") << QByteArrayList{Hex("00") + kStartCommOk} << QList<int>{0}
-                                    << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("noise in its own piece")
-            << QByteArrayList{Hex("00FF7F"), Hex("F0EE"), kStartCommOk} << QList<int>{2}
-            << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("two in one piece") << QByteArrayList{both} << QList<int>{0, 0}
-                                          << QByteArrayList{kStartCommOk, kPending} << QByteArray();
-        QTest::newRow("noise between two")
-            << QByteArrayList{kStartCommOk + Hex("0000") + kPending} << QList<int>{0, 0}
-            << QByteArrayList{kStartCommOk, kPending} << QByteArray();
-        QTest::newRow("second split across pieces")
-            << QByteArrayList{kStartCommOk + kPending.left(5), kPending.mid(5)} << QList<int>{0, 1}
-            << QByteArrayList{kStartCommOk, kPending} << QByteArray();
-        QTest::newRow("incomplete stays") << QByteArrayList{both.left(12)} << QList<int>{0}
-                                          << QByteArrayList{kStartCommOk} << kPending.left(4);
+        QTest::addColumn<QByteArray>("pieces");
+        QTest::addColumn<QByteArray>("frames");
+        const QByteArray s = kStartCommOk.toHex().toUpper();
+        const QByteArray p = kPending.toHex().toUpper();
+        QTest::newRow("whole") << s << "0:" + s + " |";
+        QTest::newRow("pieces of 3, 3, 2") << QByteArray("80F0EE 03C1EA 8F9B") << "2:" + s + " |";
+        QTest::newRow("byte by byte") << QByteArray("80 F0 EE 03 C1 EA 8F 9B") << "7:" + s + " |";
+        QTest::newRow("leading 00") << "00" + s << "0:" + s + " |";
+        QTest::newRow("noise in its own piece") << "00FF7F F0EE " + s << "2:" + s + " |";
+        QTest::newRow("two in one piece") << s + p << "0:" + s + " 0:" + p + " |";
+        QTest::newRow("noise between two") << s + "0000" + p << "0:" + s + " 0:" + p + " |";
+        QTest::newRow("second split")
+            << s + p.left(10) + ' ' + p.mid(10) << "0:" + s + " 1:" + p + " |";
+        QTest::newRow("incomplete stays") << s + p.left(8) << "0:" + s + " |" + p.left(8);
         QTest::newRow("wrong checksum still framed")
-            << QByteArrayList{Hex("80F0EE03C1EA8F9C")} << QList<int>{0}
-            << QByteArrayList{Hex("80F0EE03C1EA8F9C")} << QByteArray();
+            << QByteArray("80F0EE03C1EA8F9C") << QByteArray("0:80F0EE03C1EA8F9C |");
         // The length byte rules: one short, and the last byte is noise before the next.
         QTest::newRow("length one short")
-            << QByteArrayList{Hex("80F0EE02C1EA8F9A") + kPending} << QList<int>{0, 0}
-            << QByteArrayList{Hex("80F0EE02C1EA8F"), kPending} << QByteArray();
-        const QByteArray longest = Response(QByteArray(255, '\x76'));
+            << "80F0EE02C1EA8F9A" + p << "0:80F0EE02C1EA8F 0:" + p + " |";
+        const QByteArray longest = Response(QByteArray(255, '\x76')).toHex().toUpper();
         QTest::newRow("longest, 260 bytes")
-            << QByteArrayList{longest.left(100), longest.mid(100)} << QList<int>{1}
-            << QByteArrayList{longest} << QByteArray();
-        QTest::newRow("only noise")
-            << QByteArrayList{Hex("0011FF7F")} << QList<int>{} << QByteArrayList{} << QByteArray();
+            << longest.left(200) + ' ' + longest.mid(200) << "1:" + longest + " |";
+        QTest::newRow("only noise") << QByteArray("0011FF7F") << QByteArray("|");
     }
-
     void assembly() {
-        QFETCH(QByteArrayList, pieces);
-        QFETCH(QList<int>, completedBy);
-        QFETCH(QByteArrayList, responses);
-        QFETCH(QByteArray, rest);
-        FrameAssembler assembler;
-        QByteArrayList got;
-        QList<int> gotBy;
-        for (int i = 0; i < pieces.size(); ++i) {
-            for (const QByteArray& frame : assembler.feed(pieces[i])) {
-                got << frame;
-                gotBy << i;
-            }
-        }
-        QCOMPARE(got, responses);
-        QCOMPARE(gotBy, completedBy);
-        QCOMPARE(assembler.RxBuffer(), rest);
+        QFETCH(QByteArray, pieces);
+        QFETCH(QByteArray, frames);
+        QCOMPARE(Assemble(pieces), frames);
     }
 
     void clearDropsHalfResponse() {
@@ -206,56 +112,43 @@ private slots:
         // Without the clear the repeated answer would be appended to the stale bytes.
         assembler.clear();
         QCOMPARE(assembler.feed(kStartCommOk), QByteArrayList{kStartCommOk});
-        QVERIFY(assembler.RxBuffer().isEmpty());
     }
 
     // Random responses with noise between them, cut at random places, come out whole and
-    // in order.
+    // in order; random bytes never give a frame of the wrong length nor an unknown id.
     void randomPiecesAndNoise() {
         QRandomGenerator rng(20240301);
+        const auto bytes = [&rng](int size, int below) {
+            QByteArray data(size, '\0');
+            for (char& b : data)
+                b = char(rng.bounded(below));
+            return data;
+        };
         for (int round = 0; round < 200; ++round) {
             QByteArrayList sent;
             QByteArray stream;
             for (int r = rng.bounded(1, 6); r > 0; --r) {
-                QByteArray noise(rng.bounded(0, 4), '\0');
-                for (char& b : noise)
-                    b = char(rng.bounded(0x80)); // below the start byte
-                QByteArray body(rng.bounded(1, 256), '\0');
-                for (char& b : body)
-                    b = char(rng.bounded(256));
-                sent << Response(body);
-                stream += noise + sent.last();
+                sent << Response(bytes(rng.bounded(1, 256), 256));
+                stream += bytes(rng.bounded(0, 4), 0x80) + sent.last(); // noise below 0x80
             }
             FrameAssembler assembler;
             QByteArrayList got;
-            for (qsizetype at = 0; at < stream.size();) {
-                const qsizetype n = rng.bounded(1, 40);
-                got += assembler.feed(stream.mid(at, n));
-                at += n;
-            }
+            for (qsizetype at = 0, n = 0; at < stream.size(); at += n)
+                got += assembler.feed(stream.mid(at, n = rng.bounded(1, 40)));
             QCOMPARE(got, sent);
             QVERIFY(assembler.RxBuffer().isEmpty());
         }
-    }
-
-    // Arbitrary bytes never give a frame of the wrong length nor an id outside the table.
-    void randomBytes() {
         const QList<qint32> ids{1,  2,  3,  5,  6,  7,  8,    9,    10,   11,  12,
                                 13, 14, 15, 16, 17, 18, 4096, 4097, 8190, 8191};
-        QRandomGenerator rng(7);
         FrameAssembler assembler;
         for (int round = 0; round < 2000; ++round) {
-            QByteArray piece(rng.bounded(0, 64), '\0');
-            for (char& b : piece)
-                b = char(rng.bounded(256));
+            const QByteArray piece = bytes(rng.bounded(0, 64), 256);
             for (const QByteArray& frame : assembler.feed(piece)) {
-                QCOMPARE(frame.at(0), kFormatByte);
                 QCOMPARE(frame.size(), quint8(frame.at(3)) + 5);
                 QVERIFY(ids.contains(lCheckMessage(frame)));
             }
             for (qsizetype n = 0; n <= piece.size(); ++n)
                 QVERIFY(ids.contains(lCheckMessage(piece.left(n))));
-            QVERIFY(assembler.RxBuffer().size() < 260);
         }
     }
 };
