@@ -23,9 +23,7 @@ QString Summary(const QString& text) {
 class TestCommandLine : public QObject {
     Q_OBJECT
 private slots:
-    void parse_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("summary");
+    void parse() {
         const QString all = "A 5,1,2,3,4,5,255 0 ";
         const QString twos = "L [" + QString("002").repeated(19);
         const QString nineteen = "L 5," + QString("2,").repeated(19) + "255 3 -- {-,-}";
@@ -66,24 +64,15 @@ private slots:
             {"{3,4}", "Z 255 0 -- {3,4}"},
             {"5,6}", "Z 255 0 -- {-,-}"},
         };
-        int row = 0;
         for (const auto& [text, summary] : rows)
-            QTest::addRow("%d: %s", ++row, qPrintable(text.left(30))) << text << summary;
-    }
-    void parse() {
-        QFETCH(QString, text);
-        QFETCH(QString, summary);
-        QCOMPARE(Summary(text), summary);
+            QCOMPARE(Summary(text), summary);
     }
 
-    void usableTrepList() {
+    void usableTrepListAndQuotes() {
         const QString one = "001";
         QVERIFY(!IsUsableTrepList("") && !IsUsableTrepList("01"));
         QVERIFY(IsUsableTrepList(one) && IsUsableTrepList(one.repeated(19)));
         QVERIFY(!IsUsableTrepList(one.repeated(19) + "1") && !IsUsableTrepList(one.repeated(20)));
-    }
-
-    void stripQuotes() {
         QCOMPARE(StripQuotes("A E"), QString("A E"));
         QCOMPARE(StripQuotes("\"\"L [1]\"\""), QString("L [1]"));
         QCOMPARE(StripQuotes("\"a\"b\""), QString("a\"b"));
