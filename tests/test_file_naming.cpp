@@ -90,56 +90,41 @@ private slots:
 
     // Untrusted bytes never lead out of the folder nor into an unusable name.
     void hostileVuFields() {
-        const QByteArray vrn("../../etc\x00x\ny\x7Fz\x1F ", 17);
-        const QByteArray vin("VIN/\x00"
-                             "12\x85"
-                             "45\x9F"
-                             "7",
-                             12);
+        const QByteArray vin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL..
+        const QByteArray vrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
         QCOMPARE(VuFileNameFor("EU", vin, vrn, "F  ", kDec5),
                  "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD");
         QCOMPARE(VuFileNameFor("ES", vin, vrn, "F  ", kDec5),
                  ".._.._etc_x_y_z__F_20261205_0907.TGD");
     }
 
-    void secondGenOverview_data() {
-        QTest::addColumn<QByteArray>("overview");
-        QTest::addColumn<QByteArray>("read");
+    // The naming fields of second-generation overviews, whatever their arrays hold; cut short
+    // anywhere, what came before is read, but never a period without its end.
+    void secondGenOverview() {
         const QByteArray number = "GEN2-REG-0013";
         const QByteArray gen2 = kVin + '|' + number + "|5f5e1000|5e0be100 5f5e0f00+";
         const QByteArray noVrn = kVin + "||5f5e1000|5e0be100 5f5e0f00+";
         const QByteArray whole = Overview();
-        QTest::newRow("one certificate") << whole << kWhole;
-        QTest::newRow("beyond 16-bit positions") << Overview(20000, 3) << kWhole;
-        // The number's place follows the record size; an unusable registration does not
-        // cost the fields after it.
-        QTest::newRow("code page and number") << Overview(194, 1, "\x01" + number) << gen2;
-        QTest::newRow("longer record")
-            << Overview(194, 1, "\x0D\x01" + number + QByteArray(2, '\0')) << gen2;
-        QTest::newRow("two records") << Overview(194, 1, "\x0D\x01" + number, 2) << gen2;
-        QTest::newRow("number alone") << Overview(194, 1, number) << noVrn;
-        QTest::newRow("no record") << Overview(194, 1, "\x0D\x01" + number, 0) << noVrn;
-        // Cut short: what came before is read, but never a period without its end.
-        QTest::newRow("cut in the registration")
-            << whole.left(2 + 199 * 2 + 22 + 8) << kVin + "||| ";
         const auto patched = [&whole](qsizetype at, const char* hex) {
             return QByteArray(whole).replace(at, qstrlen(hex) / 2, QByteArray::fromHex(hex));
         };
-        QTest::newRow("array longer than the data") << patched(3, "FFFFFFFF") << QByteArray("||| ");
-        QTest::newRow("VIN record too short") << patched(401, "00100001") << QByteArray("||| ");
-        QTest::newRow("no VIN record") << patched(403, "0000") << QByteArray("||| ");
-        QTest::newRow("period record too short")
-            << patched(kPeriodEnd - 12, "00040002") << kVin + '|' + kVrn + "|5f5e1000| ";
-        QTest::newRow("all 0xFF") << QByteArray(600, '\xFF') << QByteArray("||| ");
-    }
-    void secondGenOverview() {
-        QFETCH(QByteArray, overview);
-        QFETCH(QByteArray, read);
-        QCOMPARE(Read(overview), read);
-    }
-
-    void everyTruncationOfAnOverview() {
-        const QByteArray whole = Overview();
+        const std::pair<QByteArray, QByteArray> rows[] = {
+            {whole, kWhole},
+            {Overview(20000, 3), kWhole}, // beyond 16-bit positions
+            // The number's place follows the record size; an unusable registration does not
+            // cost the fields after it.
+            {Overview(194, 1, "\x01" + number), gen2},
+            {Overview(194, 1, "\x0D\x01" + number + QByteArray(2, '\0')), gen2},
+            {Overview(194, 1, "\x0D\x01" + number, 2), gen2},
+            {Overview(194, 1, number), noVrn},
+            {Overview(194, 1, "\x0D\x01" + number, 0), noVrn},
+            {whole.left(2 + 199 * 2 + 22 + 8), kVin + "||| "},
+            {patched(3, "FFFFFFFF"), "||| "},   // an array longer than the data
+            {patched(401, "00100001"), "||| "}, // a VIN record too short
+            {patched(kPeriodEnd - 12, "00040002"), kVin + '|' + kVrn + "|5f5e1000| "},
+            {QByteArray(600, '\xFF'), "||| "}};
+        for (const auto& [overview, read] : rows)
+            QCOMPARE(Read(overview), read);
         for (qsizetype length = 0; length < whole.size(); ++length) {
             const SecondGenOverview read = ReadSecondGenOverview(whole.left(length));
             QCOMPARE(read.complete, length >= kPeriodEnd);
@@ -174,36 +159,27 @@ private slots:
     }
 
     // The identification file is found by walking the chain's headers, the last one wins.
-    void cardScan_data() {
-        QTest::addColumn<QByteArray>("card");
-        QTest::addColumn<QString>("name");
+    void cardScan() {
         const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
         const QByteArray id = CardFile(0x0520, 0, kSmith);
-        QTest::newRow("after other and empty files") << CardChain(kSmith) << smith;
-        QTest::newRow("empty file first") << CardFile(0x0002, 0, QByteArray()) + id << smith;
-        // Bytes that look like a header inside another file's data are not a header.
-        QTest::newRow("look-alike inside data")
-            << CardFile(0x0501, 0,
-                        "\x05\x20" + QByteArray(1, '\0') + Identification(0x11, "X", "X", "X")) +
-                   id
-            << smith;
-        QTest::newRow("signature appendix ignored")
-            << id + CardFile(0x0520, 1, Identification(0x11, "SIG", "S", "S")) << smith;
-        QTest::newRow("later identification wins")
-            << CardFile(0x0520, 0, Identification(0x11, "FIRST", "A", "B")) + CardChain(kSmith)
-            << smith;
-        QTest::newRow("hostile number")
-            << CardFile(0x0520, 0, Identification(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z"))
-            << "C_.._x___y        _D_20261205_0907.TGD";
-        QTest::newRow("no identification") << CardFile(0x0002, 0, QByteArray(25, '\x11')) << "";
-        QTest::newRow("identification cut short") << id.left(107) << "";
-        QTest::newRow("partial header") << QByteArray::fromHex("0520") << "";
-        QTest::newRow("length past the end") << QByteArray::fromHex("050100FFFF") + id << "";
-    }
-    void cardScan() {
-        QFETCH(QByteArray, card);
-        QFETCH(QString, name);
-        QCOMPARE(sGetCardFileName("ES", card, kDec5), name);
+        const std::pair<QByteArray, QString> rows[] = {
+            {CardChain(kSmith), smith},
+            {CardFile(0x0002, 0, QByteArray()) + id, smith},
+            // Bytes that look like a header inside another file's data are not a header.
+            {CardFile(0x0501, 0,
+                      "\x05\x20" + QByteArray(1, '\0') + Identification(0x11, "X", "X", "X")) +
+                 id,
+             smith},
+            {id + CardFile(0x0520, 1, Identification(0x11, "SIG", "S", "S")), smith},
+            {CardFile(0x0520, 0, Identification(0x11, "FIRST", "A", "B")) + CardChain(kSmith),
+             smith},
+            {CardFile(0x0520, 0, Identification(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
+             "C_.._x___y        _D_20261205_0907.TGD"},
+            {id.left(107), ""},
+            {QByteArray::fromHex("0520"), ""},
+            {QByteArray::fromHex("050100FFFF") + id, ""}};
+        for (const auto& [card, name] : rows)
+            QCOMPARE(sGetCardFileName("ES", card, kDec5), name);
     }
 
     void candidatePaths() {
