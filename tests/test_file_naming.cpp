@@ -149,8 +149,6 @@ private slots:
         const QByteArray chain = CardChain(kSmith);
         QCOMPARE(sGetCardFileName("EU", chain, kDec5),
                  "C_20261205_0907_J_" + smith35 + "_DB12345678901234.DDD");
-        QCOMPARE(sGetCardFileName("LD", chain, kDec5),
-                 "C_" + smith35 + "_J_UK___DB12345678901234_20261205_0907.DDD");
         QCOMPARE(sGetCardFileName("XX", chain, kDec5), QString());
         const QByteArray hostile = Identification(0x11, "12/4", "O/\x01N\xE9", "/ean");
         QCOMPARE(sGetCardFileName("EU", CardFile(0x0520, 0, hostile), kDec5),
@@ -180,13 +178,6 @@ private slots:
             {QByteArray::fromHex("050100FFFF") + id, ""}};
         for (const auto& [card, name] : rows)
             QCOMPARE(sGetCardFileName("ES", card, kDec5), name);
-    }
-
-    void candidatePaths() {
-        QCOMPARE(CandidatePath("/d/X.DDD", 0), "/d/X.DDD");
-        QCOMPARE(CandidatePath("/d/X.DDD", 1), "/d/X_1.DDD");
-        QCOMPARE(CandidatePath("/d/saved.ddd", 12), "/d/saved_12.ddd");
-        QCOMPARE(CandidatePath("ab", 1), "_1ab");
     }
 };
 

@@ -89,27 +89,21 @@ struct Scripted {
 };
 using Script = QList<Scripted>;
 
-// An answer out of the ordinary that the download gets over: the TREPs then asked for, the
-// files saved (their blocks' TREPs), the progress, the speeds the port was opened at.
-struct Recovery {
+// An answer out of the ordinary and where it leads: the TREPs then asked for and the files
+// saved (the TREPs of their blocks), the progress (-1: not looked at), something seen in the
+// log or among the statuses, the boxes, the final status, how often the last request went
+// out, whether the cable is pulled at the request (1) or at the box (2), the speeds the port
+// was opened at.
+struct Case {
     const char* command;
     Script script;
     const char *treps, *files;
     int progress;
-    const char* seen; // in the log or among the statuses
+    const char* seen;
+    QStringList boxes = {};
+    const char* status = "Complete";
+    int sends = 1, cablePulled = 0;
     QList<int> opens = {1, 4};
-};
-
-// An answer that ends the session: the boxes, the final status, how often the last request
-// went out, and what the log says. The cable is pulled at the request (1) or at the box (2).
-struct Ending {
-    const char* service;
-    QByteArray answer;
-    int cablePulled;
-    QStringList boxes;
-    const char* status;
-    int sends;
-    const char* logged;
 };
 
 // Saving, apart from a session.
@@ -133,8 +127,7 @@ struct Save {
 } // namespace
 
 Q_DECLARE_METATYPE(Save)
-Q_DECLARE_METATYPE(Recovery)
-Q_DECLARE_METATYPE(Ending)
+Q_DECLARE_METATYPE(Case)
 
 class TestSession : public QObject {
     Q_OBJECT
@@ -323,54 +316,111 @@ private slots:
         QVERIFY(boxes_.isEmpty() && ended_ && !link_->isOpen());
     }
 
-    void recoveries_data() {
-        QTest::addColumn<Recovery>("r");
+    void unusualAnswers_data() {
+        QTest::addColumn<Case>("c");
         const QByteArray stale = Response(Hex("76040003") + QByteArray(251, 'x'));
         const QByteArray lateAnswer = Response("\x76\x03" + kBlocks[3]);
         // clang-format off
-        QTest::newRow("stale sub-message acknowledged again") << Recovery{"L\x05\x04",
+        QTest::newRow("stale sub-message acknowledged again") << Case{"L\x05\x04",
             {{"83760004", stale}}, "00 05 04", "04", 47, ""};
         // The answer is read once more from its start, without a copy of its first parts.
-        QTest::newRow("conditions not correct mid-answer") << Recovery{"A\x05\x01\x04",
+        QTest::newRow("conditions not correct mid-answer") << Case{"A\x05\x01\x04",
             {{"83760005", Negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"};
-        QTest::newRow("slower speed when refused") << Recovery{"A\x05\x01",
-            {{"87010104", Negative(0x87, 0x12)}}, "00 05 01", "01", 2, "", {1, 3}};
-        QTest::newRow("data not available skips the TREP") << Recovery{"L\x05\x03\x04",
+        QTest::newRow("slower speed when refused") << Case{"A\x05\x01",
+            {{"87010104", Negative(0x87, 0x12)}}, "00 05 01", "01", 2, "", {}, "Complete", 1, 0,
+            {1, 3}};
+        QTest::newRow("data not available skips the TREP") << Case{"L\x05\x03\x04",
             {{"3603", Negative(0x36, 0xFA)}}, "00 05 03 04", "04", 48, "Data not available"};
         // The first copy goes unanswered; its refusal comes after the resend, and the answer
         // to the resend during the second's wait: it is not taken for the third copy's.
-        QTest::newRow("late refusal after a resend") << Recovery{"L\x05\x03\x04",
+        QTest::newRow("late refusal after a resend") << Case{"L\x05\x03\x04",
             {{"3603", {}}, {"3603", Negative(0x36, 0x12), 1, lateAnswer}}, "00 05 03 03 03 04",
             "03 04", 48, "Late answer to the earlier copy - ignored"};
         // Another overview or a card starts a new file.
-        QTest::newRow("VU data, then a card") << Recovery{"A\x05\x01\x06", {}, "00 05 01 06",
+        QTest::newRow("VU data, then a card") << Case{"A\x05\x01\x06", {}, "00 05 01 06",
             "01|06", 29, ""};
         // A refusal of this maker's own card TREP, to its request or a sub-message: the card
         // is asked for with TREP 6, and nothing of the refused answer is kept.
-        QTest::newRow("maker's card TREP refused") << Recovery{"C\x05\x06",
+        QTest::newRow("maker's card TREP refused") << Case{"C\x05\x06",
             {{"3617", Negative(0x36, 0x10)}}, "00 05 17 06", "06", 28, "General reject"};
-        QTest::newRow("maker's card sub-message refused") << Recovery{"C\x05\x06",
+        QTest::newRow("maker's card sub-message refused") << Case{"C\x05\x06",
             {{"83760003", Negative(0x83, 0xFA)}}, "00 05 17 06", "06", 28, "Data not available"};
         // A unit that gave its version 2 numbering counts its card as a card; one that came
         // to version 1 numbering through refusals counts it as the TREP before.
-        QTest::newRow("card through a version 2 unit") << Recovery{"C\x05\x06",
+        QTest::newRow("card through a version 2 unit") << Case{"C\x05\x06",
             {{"3600", Response(Hex("76000202"))}}, "00 35 06", "06", 28, "0002/0028"};
-        QTest::newRow("card through a version 1 unit") << Recovery{"C\x05\x06",
+        QTest::newRow("card through a version 1 unit") << Case{"C\x05\x06",
             {{"3605", Negative(0x36, 0x12), 3}}, "00 05 05 05 25 06", "06", 2, "version 1 TREPs"};
+
+        // How a session ends when the unit answers one request wrongly, refuses it, keeps quiet
+        // or goes away: a failure before everything was read, or, once it was, a saved download
+        // whose log says what went wrong at the end. Answers that only make the same request go
+        // out again are taken ten times, not forever; silence three times.
+        const QByteArray badChecksum = Hex("80F0EE0275FF00");
+        const QByteArray requestHeader = WithChecksum(Hex("80EEF0027605"));
+        const QString exit = "Exit refused!", stop = "Can't stop communication";
+        const auto ending = [](const char* service, const QByteArray& answer, int cablePulled,
+                               const QStringList& boxes, const char* status, int sends,
+                               const char* seen) {
+            const char* files = qstrcmp(status, "Complete") ? "" : "01";
+            return Case{"A\x05\x01", {{service, answer, -1}}, nullptr, files, -1, seen, boxes,
+                        status, sends, cablePulled};
+        };
+        QTest::newRow("wrong checksum to Request Upload") << ending("35", badChecksum, 0,
+            {"lResult - 4096", "Request Upload - invalid response"}, "Failed", 1, "");
+        QTest::newRow("upload not accepted") << ending("35", Negative(0x35, 0x50), 0,
+            {"Request Upload gone wrong"}, "Failed", 1, "");
+        QTest::newRow("diagnostic session refused") << ending("10", Negative(0x10, 0x22), 0,
+            {"Can't start diagnostic session"}, "Failed", 1, "");
+        QTest::newRow("baud rate unknown answer") << ending("8701", Response("\x99"), 0,
+            {"lResult - 8191", "Set Baud Rate - invalid response"}, "Failed", 1, "");
+        QTest::newRow("data answered with a request's header") << ending("3605", requestHeader,
+            0, {"lResult - 4097", "Receive TREP data - invalid response"}, "Failed", 1, "");
+        QTest::newRow("Start Communication refused") << ending("81", Negative(0x81, 0x10), 0,
+            {"No answer to Start Communication"}, "Failed", 11, "");
+        QTest::newRow("9600 baud refused") << ending("8701", Negative(0x87, 0x31), 0,
+            {"Can't set baud rate"}, "Failed", 11, "");
+        QTest::newRow("no unit") << ending("81", {}, 0, {}, "Failed - Receive timeout", 3,
+            "Rx Timeout - ");
+        QTest::newRow("exit refused") << ending("37", Negative(0x37, 0x10), 0, {exit},
+            "Complete", 1, "Exit refused!");
+        QTest::newRow("exit refused, cable pulled at the box") << ending("37",
+            Negative(0x37, 0x10), 2, {exit}, "Complete", 1, "Exit refused!");
+        QTest::newRow("second exit answer while stopping") << ending("82", Response("\x77"), 0,
+            {stop}, "Complete", 1, "Can't stop communication");
+        QTest::newRow("exit never answered") << ending("37", {}, 0, {}, "Complete", 3,
+            "No answer to Transfer Exit");
+        QTest::newRow("stop never answered") << ending("82", {}, 0, {}, "Complete", 3,
+            "No answer to Stop Communication");
+        QTest::newRow("port lost while stopping") << ending("82", {}, 1, {}, "Complete", 1,
+            "Port lost - ");
         // clang-format on
     }
-    void recoveries() {
-        QFETCH(Recovery, r);
-        if (r.command[0] == 'C') unit_.blocks[5] = TechnicalData(0xA1); // reads cards with 0x17
-        unit_.script = r.script;
-        start(r.command);
+    void unusualAnswers() {
+        QFETCH(Case, c);
+        if (c.command[0] == 'C') unit_.blocks[5] = TechnicalData(0xA1); // reads cards with 0x17
+        unit_.script = c.script;
+        if (c.cablePulled == 1)
+            unit_.onRequest = [this, c](const QByteArray& service) {
+                if (service.toHex().startsWith(c.script[0].service))
+                    link_->lose("Input/output error");
+            };
+        if (c.cablePulled == 2)
+            SetMessageBoxHandler([this](const QString& text, const QString&) {
+                boxes_ << text;
+                if (link_->isOpen()) link_->lose("Serial port disconnected");
+            });
+        start(c.command);
         run();
-        QCOMPARE(treps(), QByteArray(r.treps));
-        QCOMPARE(filesAsBlocks(), QByteArray(r.files));
-        QCOMPARE(status_->BlocksReceived, r.progress);
-        QVERIFY2(area().contains(r.seen) || statuses_.contains(r.seen), r.seen);
-        QCOMPARE(link_->openedAt, r.opens);
-        QCOMPARE(statuses_.last(), QString("Complete"));
+        if (c.treps) QCOMPARE(treps(), QByteArray(c.treps));
+        if (c.treps) QCOMPARE(link_->openedAt, c.opens);
+        QCOMPARE(filesAsBlocks(), QByteArray(c.files));
+        if (c.progress >= 0) QCOMPARE(status_->BlocksReceived, c.progress);
+        QVERIFY2(area().contains(c.seen) || statuses_.contains(c.seen), c.seen);
+        QCOMPARE(boxes_, c.boxes);
+        QCOMPARE(statuses_.last(), QString(c.status));
+        QCOMPARE(link_->requests.count(link_->requests.last()), c.sends);
+        QVERIFY(session().SessionState == 0 && !link_->isOpen() && ended_);
     }
 
     // The kind of a download, in its file name, comes from the first TREP that tells.
@@ -410,68 +460,6 @@ private slots:
         }
     }
 
-    // How a session ends when the unit answers one request wrongly, refuses it, keeps quiet
-    // or goes away: a failure before everything was read, or, once it was, a saved download
-    // whose log says what went wrong at the end. Answers that only make the same request go
-    // out again are taken ten times, not forever; silence three times.
-    void endings_data() {
-        QTest::addColumn<Ending>("e");
-        const QByteArray badChecksum = Hex("80F0EE0275FF00");
-        const QByteArray requestHeader = WithChecksum(Hex("80EEF0027605"));
-        const QString exit = "Exit refused!", stop = "Can't stop communication";
-        // clang-format off
-        QTest::newRow("wrong checksum to Request Upload") << Ending{"35", badChecksum, 0,
-            {"lResult - 4096", "Request Upload - invalid response"}, "Failed", 1, ""};
-        QTest::newRow("upload not accepted") << Ending{"35", Negative(0x35, 0x50), 0,
-            {"Request Upload gone wrong"}, "Failed", 1, ""};
-        QTest::newRow("diagnostic session refused") << Ending{"10", Negative(0x10, 0x22), 0,
-            {"Can't start diagnostic session"}, "Failed", 1, ""};
-        QTest::newRow("baud rate unknown answer") << Ending{"8701", Response("\x99"), 0,
-            {"lResult - 8191", "Set Baud Rate - invalid response"}, "Failed", 1, ""};
-        QTest::newRow("data answered with a request's header") << Ending{"3605", requestHeader,
-            0, {"lResult - 4097", "Receive TREP data - invalid response"}, "Failed", 1, ""};
-        QTest::newRow("Start Communication refused") << Ending{"81", Negative(0x81, 0x10), 0,
-            {"No answer to Start Communication"}, "Failed", 11, ""};
-        QTest::newRow("9600 baud refused") << Ending{"8701", Negative(0x87, 0x31), 0,
-            {"Can't set baud rate"}, "Failed", 11, ""};
-        QTest::newRow("no unit") << Ending{"81", {}, 0, {}, "Failed - Receive timeout", 3,
-            "Rx Timeout - "};
-        QTest::newRow("exit refused") << Ending{"37", Negative(0x37, 0x10), 0, {exit},
-            "Complete", 1, "Exit refused!"};
-        QTest::newRow("exit refused, cable pulled at the box") << Ending{"37",
-            Negative(0x37, 0x10), 2, {exit}, "Complete", 1, "Exit refused!"};
-        QTest::newRow("second exit answer while stopping") << Ending{"82", Response("\x77"), 0,
-            {stop}, "Complete", 1, "Can't stop communication"};
-        QTest::newRow("exit never answered") << Ending{"37", {}, 0, {}, "Complete", 3,
-            "No answer to Transfer Exit"};
-        QTest::newRow("stop never answered") << Ending{"82", {}, 0, {}, "Complete", 3,
-            "No answer to Stop Communication"};
-        QTest::newRow("port lost while stopping") << Ending{"82", {}, 1, {}, "Complete", 1,
-            "Port lost - "};
-        // clang-format on
-    }
-    void endings() {
-        QFETCH(Ending, e);
-        unit_.script = {{e.service, e.answer, -1}};
-        if (e.cablePulled == 1)
-            unit_.onRequest = [this, e](const QByteArray& service) {
-                if (service.toHex().startsWith(e.service)) link_->lose("Input/output error");
-            };
-        if (e.cablePulled == 2)
-            SetMessageBoxHandler([this](const QString& text, const QString&) {
-                boxes_ << text;
-                if (link_->isOpen()) link_->lose("Serial port disconnected");
-            });
-        start("A\x05\x01");
-        run();
-        QCOMPARE(boxes_, e.boxes);
-        QCOMPARE(statuses_.last(), QString(e.status));
-        QCOMPARE(filesAsBlocks(), QByteArray(statuses_.last() == "Complete" ? "01" : ""));
-        QCOMPARE(link_->requests.count(link_->requests.last()), e.sends);
-        QVERIFY2(area().contains(e.logged), qPrintable(area().right(300)));
-        QVERIFY(session().SessionState == 0 && !link_->isOpen() && ended_);
-    }
-
     // A response cut off half-way must not swallow the answer to the repeated request.
     void halfResponseIsDroppedOnRetry() {
         start("A\x05\x01");
@@ -494,7 +482,6 @@ private slots:
             const char* statuses;
         } rows[] = {// clang-format off
             {Open::NotAvailable, 0, "Error: Selected Com port not available", "Failed - Broken pipe"},
-            {Open::InUse, 0, "Error: Selected Com port in use", "Failed - Broken pipe"},
             {Open::Other, 0, "Error: Broken pipe (7)", "Failed - Broken pipe"},
             {{}, 0, nullptr, "Downloading|Failed - Input/output error"},
             {{}, 3, nullptr, "Failed - Input/output error"}};
@@ -636,12 +623,9 @@ private slots:
         QTest::newRow("no overview") << Save{3, "EU", "", "M", vu, {}, "VU vu/saved.ddd"};
         QTest::newRow("saved.ddd taken") << Save{1, " ", "saved.ddd", "M", vu,
             {"saved.ddd", "saved_1.ddd"}, "VU vu/saved_2.ddd"};
-        QTest::newRow("large") << Save{1, "EU", n + ".DDD", "U", EveryByte(8192), {},
-            "VU vu/U_" + n + ".DDD"};
         QTest::newRow("no data") << Save{4, "EU", n + ".DDD", "M", {}, {"saved.ddd"},
             "VU vu/saved_1.ddd"};
         QTest::newRow("maker's card") << Save{23, "EU", n, "M", card, {}, "Card card/saved.ddd"};
-        QTest::newRow("card") << Save{6, "LD", n, "", card, {}, "Card card/saved.ddd"};
         // clang-format on
     }
     void saves() {
