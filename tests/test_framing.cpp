@@ -158,9 +158,6 @@ private slots:
         }
         QCOMPARE(BytesToDateText(QByteArray::fromHex("FFFFFF")) + BytesToDateText({}),
                  "No info.No info."); // too short
-        // The limits other code reads.
-        QCOMPARE(TimeBase.secsTo(TimeWrap), Q_INT64_C(1) << 32);
-        QCOMPARE(TimeBase.secsTo(TimeSignedLimit), qint64(INT_MAX));
     }
 
     // Listed nations in order, then reserved numbers, then the three group codes; always
@@ -225,9 +222,8 @@ private slots:
         const std::pair<QByteArray, QByteArray> rows[] = {
             // clang-format off
             {s, "0:" + s + " |"},
-            {"80F0EE 03C1EA 8F9B", "2:" + s + " |"},
             {"00FF7F F0EE " + s, "2:" + s + " |"},
-            {s + "0000" + p, "0:" + s + " 0:" + p + " |"},
+            {s + p, "0:" + s + " 0:" + p + " |"},
             {s + p.left(8), "0:" + s + " |" + p.left(8)},
             {"80F0EE03C1EA8F9C", "0:80F0EE03C1EA8F9C |"}, // a wrong checksum is still framed
             // The length byte rules: one short, and the last byte is noise before the next.
@@ -237,13 +233,9 @@ private slots:
         // clang-format on
         for (const auto& [pieces, frames] : rows)
             QCOMPARE(Assemble(pieces), frames);
-    }
-
-    void clearDropsHalfResponse() {
+        // Without a clear the repeated answer would be appended to the stale bytes.
         FrameAssembler assembler;
-        QVERIFY(assembler.feed(kPending.left(5)).isEmpty());
-        QCOMPARE(assembler.ExpectedLength(), 8);
-        // Without the clear the repeated answer would be appended to the stale bytes.
+        QVERIFY(assembler.feed(kPending.left(5)).isEmpty() && assembler.ExpectedLength() == 8);
         assembler.clear();
         QCOMPARE(assembler.feed(kStartCommOk), QByteArrayList{kStartCommOk});
     }
@@ -284,7 +276,6 @@ private slots:
             QDateTime now;
             QString name;
         } rows[] = {
-            {"EU", kVrn, "F  ", kDec5, "20261205_0907_AB123CD      _" + vin + ".DDD"},
             {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
             {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
             {"ES", "  AB 12 CD   ", "UK ", kDec5, "AB 12 CD_UK_20261205_0907.TGD"},
@@ -325,7 +316,6 @@ private slots:
             // cost the fields after it.
             {Overview(194, 1, "\x01" + number), gen2},
             {Overview(194, 1, "\x0D\x01" + number + QByteArray(2, '\0')), gen2},
-            {Overview(194, 1, "\x0D\x01" + number, 2), gen2},
             {Overview(194, 1, number), noVrn},
             {Overview(194, 1, "\x0D\x01" + number, 0), noVrn},
             {whole.left(2 + 199 * 2 + 22 + 8), kVin + "||| "},
@@ -360,13 +350,11 @@ private slots:
         const QByteArray id = CardFile(0x0520, 0, kSmith);
         const std::pair<QByteArray, QString> rows[] = {
             {CardChain(kSmith), smith},
-            {CardFile(0x0002, 0, QByteArray()) + id, smith},
             // Bytes that look like a header inside another file's data are not a header.
             {CardFile(0x0501, 0,
                       "\x05\x20" + QByteArray(1, '\0') + Identification(0x11, "X", "X", "X")) +
                  id,
              smith},
-            {id + CardFile(0x0520, 1, Identification(0x11, "SIG", "S", "S")), smith},
             {CardFile(0x0520, 0, Identification(0x11, "FIRST", "A", "B")) + CardChain(kSmith),
              smith},
             {CardFile(0x0520, 0, Identification(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
