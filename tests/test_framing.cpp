@@ -269,13 +269,7 @@ private slots:
     void vuNames() {
         const QString vin = QString::fromLatin1(kVin);
         const QDateTime late(QDate(2031, 7, 30), QTime(23, 59));
-        const struct {
-            const char* style;
-            QByteArray vrn;
-            const char* nation;
-            QDateTime now;
-            QString name;
-        } rows[] = {
+        const std::tuple<const char*, QByteArray, const char*, QDateTime, QString> rows[] = {
             {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
             {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
             {"ES", "  AB 12 CD   ", "UK ", kDec5, "AB 12 CD_UK_20261205_0907.TGD"},
@@ -285,8 +279,8 @@ private slots:
             {"ES", "M\xDCLLER \xC9T\xE9   ", "D  ", kDec5,
              QString::fromUtf8("MÜLLER ÉTé_D_20261205_0907.TGD")},
         };
-        for (const auto& row : rows)
-            QCOMPARE(VuFileNameFor(row.style, kVin, row.vrn, row.nation, row.now), row.name);
+        for (const auto& [style, vrn, nation, now, name] : rows)
+            QCOMPARE(VuFileNameFor(style, kVin, vrn, nation, now), name);
     }
 
     // Untrusted bytes never lead out of the folder nor into an unusable name.
@@ -333,10 +327,10 @@ private slots:
     }
 
     void cardNames() {
-        const QString smith35 = QString("SMITH").leftJustified(35);
         const QByteArray chain = CardChain(kSmith);
-        QCOMPARE(sGetCardFileName("EU", chain, kDec5),
-                 "C_20261205_0907_J_" + smith35 + "_DB12345678901234.DDD");
+        QCOMPARE(sGetCardFileName("EU", chain, kDec5), "C_20261205_0907_J_" +
+                                                           QString("SMITH").leftJustified(35) +
+                                                           "_DB12345678901234.DDD");
         QCOMPARE(sGetCardFileName("XX", chain, kDec5), QString());
         const QByteArray hostile = Identification(0x11, "12/4", "O/\x01N\xE9", "/ean");
         QCOMPARE(sGetCardFileName("EU", CardFile(0x0520, 0, hostile), kDec5),
