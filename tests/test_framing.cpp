@@ -157,7 +157,8 @@ private slots:
                      bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : row.text);
         }
         QCOMPARE(BytesToDateText(QByteArray::fromHex("FFFFFF")) + BytesToDateText({}),
-                 "No info.No info."); // too short
+                 "No info.No info.");                                // too short
+        QCOMPARE(TimeBase.secsTo(TimeSignedLimit), qint64(INT_MAX)); // for other code
     }
 
     // Listed nations in order, then reserved numbers, then the three group codes; always
@@ -281,6 +282,8 @@ private slots:
         };
         for (const auto& [style, vrn, nation, now, name] : rows)
             QCOMPARE(VuFileNameFor(style, kVin, vrn, nation, now), name);
+        // The prefix of a VU download's name: none in France, V_ in Spain, else the kind.
+        QCOMPARE(VuNamePrefix("M", "FR") + VuNamePrefix("M", "ES"), "V_");
     }
 
     // Untrusted bytes never lead out of the folder nor into an unusable name.
@@ -409,9 +412,8 @@ private slots:
         QVERIFY(!IsUsableTrepList("") && !IsUsableTrepList("01"));
         QVERIFY(IsUsableTrepList(one) && IsUsableTrepList(one.repeated(19)));
         QVERIFY(!IsUsableTrepList(one.repeated(19) + "1") && !IsUsableTrepList(one.repeated(20)));
-        QCOMPARE(StripQuotes("\"\"L [1]\"\""), QString("L [1]"));
-        QCOMPARE(StripQuotes("\"a\"b\""), QString("a\"b"));
-        QCOMPARE(StripQuotes("\"\"\""), QString());
+        QCOMPARE(StripQuotes("\"\"L [1]\"\"") + StripQuotes("|\"a\"b\"") + StripQuotes("\"\"\""),
+                 QString("L [1]|\"a\"b"));
     }
 };
 
