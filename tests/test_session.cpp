@@ -88,10 +88,10 @@ struct Scripted {
 };
 
 // An answer out of the ordinary and where it leads: the TREPs then asked for and the files
-// saved (the TREPs of their blocks), the progress (-1: not looked at), something seen in the
-// log or among the statuses, the boxes, the final status, how often the last request went
-// out, whether the cable is pulled at the request (1) or at the box (2), the speeds the port
-// was opened at.
+// saved (the TREPs of their blocks; nullptr and -1: not looked at), the progress, something
+// seen in the log or among the statuses, the boxes, the final status, how often the last
+// request went out, whether the cable is pulled at the request (1) or at the box (2), and
+// (where the TREPs are looked at) the speeds the port was opened at.
 struct Case {
     const char* command;
     QList<Scripted> script;
@@ -104,7 +104,6 @@ struct Case {
     QList<int> opens = {1, 4};
 };
 
-// Saving, apart from a session.
 QByteArray EveryByte(int repeats) {
     QByteArray data;
     for (int b = 0; b < 256; ++b)
@@ -113,7 +112,8 @@ QByteArray EveryByte(int repeats) {
 }
 
 // One save: the session as the TREP walk leaves it, the style, what is in the VU folder
-// already (a trailing "/" makes a folder), and the log, "#" standing for any digit.
+// already (a trailing "/" makes a folder), and the path logged: "VU" or "Card", then where
+// below the test folder.
 struct Save {
     qint32 previousTrep;
     QString style, name, kind;
