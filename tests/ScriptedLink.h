@@ -31,14 +31,12 @@ public:
                                                          : 0;
         if (pending_.size() == expected) {
             requests << pending_;
-            speeds << openedAt.value(openedAt.size() - 1);
             sentAtMs << startedMs_;
             pending_.clear();
         }
     }
     void drain() override { ++drains; }
     void pause(std::chrono::milliseconds duration) override {
-        pauses << int(duration.count());
         clockMs = std::max(clockMs, lastWriteMs_ + duration.count());
     }
     void wait(std::chrono::milliseconds duration) override {
@@ -66,9 +64,7 @@ public:
     std::optional<Error> openFailure;
     QList<int> openedAt;        // baud code of every open
     QList<QByteArray> requests; // everything sent, in order
-    QList<int> speeds;          // baud code at which each request went out
-    QList<int> pauses;
-    QList<qint64> sentAtMs; // when the first byte of each request was written
+    QList<qint64> sentAtMs;     // when the first byte of each request was written
     qint64 clockMs = 0;
     int loseAtByte = 0; // the port goes away when this byte (counted from 1) is written
     int drains = 0;

@@ -1,262 +1,419 @@
+// The engine's functions without state: messages and their checks, dates, file names and
+// the command line.
+
+#include "CommandLine.h"
 #include "Conversions.h"
+#include "FileNaming.h"
 #include "Framing.h"
+#include "NationCodes.h"
 #include "ScriptedLink.h" // Response()
 
 #include <QRandomGenerator>
 #include <QTest>
+#include <climits>
+#include <ctime>
 
 namespace {
-
 QByteArray Hex(const char* text) {
-    return QByteArray::fromHex(QByteArray(text));
+    return QByteArray::fromHex(text);
 }
 
-// Positive Start Communication with its two key bytes EA 8F.
+// Positive Start Communication with its two key bytes EA 8F, and a response pending.
 const QByteArray kStartCommOk = Hex("80F0EE03C1EA8F9B");
 const QByteArray kPending = Hex("80F0EE037F36788E");
 
+// Feeds the pieces (hex, split at spaces) to one assembler: each response found as "piece
+// index:hex ", then "|" and what is left in the buffer.
+QByteArray Assemble(const QByteArray& pieces) {
+    FrameAssembler assembler;
+    QByteArray result;
+    int index = 0;
+    for (const QByteArray& piece : pieces.split(' ')) {
+        for (const QByteArray& frame : assembler.feed(QByteArray::fromHex(piece)))
+            result += QByteArray::number(index) + ':' + frame.toHex().toUpper() + ' ';
+        ++index;
+    }
+    return result + '|' + assembler.RxBuffer().toHex().toUpper();
+}
+
+// Two bytes, most significant first.
+inline QByteArray Word(int value) {
+    return QByteArray(1, char(value >> 8)) + char(value & 0xFF);
+}
+
+// A card file as a chain holds it: identifier, appendix, length, data.
+inline QByteArray CardFile(int id, int appendix, const QByteArray& data) {
+    return Word(id) + char(appendix) + Word(int(data.size())) + data;
+}
+
+const QDateTime kDec5 = QDateTime(QDate(2026, 12, 5), QTime(9, 7, 59));
+const QByteArray kVin = "WDB9066351S123456";
+const QByteArray kVrn = "AB123CD      "; // seven characters and six spaces
+
+// One record array of a second-generation overview.
+QByteArray Array(int type, int size, int count, const QByteArray& records) {
+    return QByteArray(1, char(type)) + Word(size) + Word(count) + records;
+}
+
+// Two certificate arrays, VIN, registration, current time, downloadable period, then a
+// card-slots array that the reader never needs.
+QByteArray Overview(int certificateSize = 194, int certificates = 1,
+                    const QByteArray& registration = "\x0D\x01" + kVrn, int registrations = 1) {
+    return QByteArray::fromHex("7621") +
+           Array(0x0B, certificateSize, certificates,
+                 QByteArray(certificateSize * certificates, '\xC1')) +
+           Array(0x0C, 194, 1, QByteArray(194, '\xC2')) + Array(0x0A, 17, 1, kVin) +
+           Array(0x0E, int(registration.size()), registrations,
+                 registration.repeated(registrations)) +
+           Array(0x12, 4, 1, QByteArray::fromHex("5F5E1000")) +
+           Array(0x13, 8, 1, QByteArray::fromHex("5E0BE1005F5E0F00")) +
+           Array(0x14, 1, 1, QByteArray(1, '\0'));
+}
+constexpr qsizetype kPeriodEnd = 2 + 199 * 2 + 22 + 20 + 9 + 13;
+
+// What was read, as "VIN|VRN|current|oldest latest", and "+" when the period was reached.
+QByteArray Read(const QByteArray& overview) {
+    const SecondGenOverview read = ReadSecondGenOverview(overview);
+    return read.Vin + '|' + read.Vrn + '|' + read.CurrentTime.toHex() + '|' +
+           read.OldestTime.toHex() + ' ' + read.LatestTime.toHex() + (read.complete ? "+" : "");
+}
+const QByteArray kWhole = kVin + '|' + kVrn + "|5f5e1000|5e0be100 5f5e0f00+";
+
+// The identification file's data: card identification, then the card holder.
+QByteArray Identification(quint8 nation, const QByteArray& number, const QByteArray& surname,
+                          const QByteArray& firstNames) {
+    const auto padded = [](const QByteArray& text, int size) {
+        return text.leftJustified(size, ' ', true);
+    };
+    return char(nation) + padded(number, 16) + padded("DVLA", 36) + QByteArray(12, '\x10') +
+           "\x01" + padded(surname, 35) + "\x01" + padded(firstNames, 35) +
+           QByteArray::fromHex("19800101") + "en";
+}
+const QByteArray kSmith = Identification(0x15, "DB12345678901234", "SMITH", "JOHN");
+
+QByteArray CardChain(const QByteArray& identification) {
+    return CardFile(0x0002, 0, QByteArray(25, '\x11')) + CardFile(0x0501, 0, QByteArray()) +
+           CardFile(0x0520, 0, identification) + CardFile(0x0520, 1, QByteArray(128, '\x05')) +
+           CardFile(0x0502, 0, QByteArray(300, '\x20'));
+}
+
+// Everything a command line decides, in one line: type, TREPs up to the end mark, days, the
+// D and V flags and the window position ("-" where there is none).
+QString Summary(const QString& text) {
+    const CommandLine command = ParseCommandLine(text);
+    QStringList treps;
+    for (const quint8 trep : BuildTrepSequence(command)) {
+        treps << QString::number(trep);
+        if (trep == kTrepEnd) break;
+    }
+    const auto number = [](std::optional<qint32> n) { return n ? QString::number(*n) : "-"; };
+    return QString(command.downloadType) + ' ' + treps.join(',') + ' ' +
+           QString::number(command.latestDays) + ' ' + (command.showWindow ? 'D' : '-') +
+           (command.stayOpen ? 'V' : '-') + " {" + number(command.top) + ',' +
+           number(command.left) + '}';
+}
 } // namespace
 
 class TestFraming : public QObject {
     Q_OBJECT
 
 private slots:
-    void catalogue_data() {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("checksum");
-        QTest::newRow("start communication") << StartCommunication() << Hex("81EEF081") << 0xE0;
-        QTest::newRow("start diagnostic session")
-            << StartDiagnosticSession() << Hex("80EEF0021081") << 0xF1;
-        for (int code = 1; code <= 5; ++code)
-            QTest::addRow("verify baud rate %d", code)
-                << VerifyBaudRate(quint8(code)) << Hex("80EEF004870101") + char(code)
-                << 0xEB + code;
-        QTest::newRow("transition baud rate")
-            << TransitionBaudRate() << Hex("80EEF003870203") << 0xED;
-        QTest::newRow("request upload")
-            << RequestUpload() << Hex("80EEF00A350000000000FFFFFFFF") << 0x99;
-        for (int trep = 1; trep <= 6; ++trep)
-            QTest::addRow("transfer data %d", trep)
-                << TransferData(quint8(trep)) << Hex("80EEF00236") + char(trep) << 0x96 + trep;
-        QTest::newRow("transfer data, prefix given")
-            << TransferData(TransferPrefix, 0x25) << Hex("80EEF0023625") << 0xBB;
-        QTest::newRow("transfer data dated")
-            << TransferDataDated(2, 1709251200) << Hex("80EEF006360265E11A80") << 0x7C;
-        QTest::newRow("transfer data dated, past 2038")
-            << TransferDataDated(2, INT_MIN) << Hex("80EEF006360280000000") << 0x1C;
-        QTest::newRow("transfer exit") << TransferExit() << Hex("80EEF00137") << 0x96;
-        QTest::newRow("stop communication") << StopCommunication() << Hex("80EEF00182") << 0xE1;
-        QTest::newRow("acknowledge 0x0102")
-            << AcknowledgeSubMessage(0x0102) << Hex("80EEF00483760102") << 0x5E;
-        QTest::newRow("acknowledge 0xFFFF")
-            << AcknowledgeSubMessage(0xFFFF) << Hex("80EEF0048376FFFF") << 0x59;
+    void initTestCase() {
+        // A zone far from UTC, so that any local-time shift shows.
+        qputenv("TZ", "XYZ-3");
+        tzset();
+        SetDateLimits();
     }
 
-    void catalogue() {
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, checksum);
-        QCOMPARE(request.toHex(' '), bytes.toHex(' '));
-        QCOMPARE(int(Checksum(request)), checksum);
-        QCOMPARE(WithChecksum(request), bytes + char(checksum));
-    }
-
-    void prefixes() {
-        QCOMPARE(TransferPrefixDated, Hex("80EEF00636"));
-        QCOMPARE(TransferPrefix, Hex("80EEF00236"));
-    }
-
-    void checkMessage_data() {
-        QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<int>("id");
-        QTest::newRow("start communication, with keys") << kStartCommOk << 1;
+    // The unit's 32-bit second counts: from 1970 on, past 2038 as negative numbers, wrapping
+    // at 2106; the calendar fields count, never a zone. Received bytes read the same, but for
+    // the unit's "unknown", and a fifth byte is not read.
+    void dateToSecondsAndBack() {
+        const auto utc = [](int y, int mo, int d, int h, int mi, int s) {
+            return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
+        };
+        const QDate march(2024, 3, 1);
         const struct {
-            const char* name;
-            char sid;
-            int id;
-        } positive[] = {{"start diagnostic session", '\x50', 2},
-                        {"link control", '\xC7', 3},
-                        {"request upload", '\x75', 5},
-                        {"transfer data", '\x76', 6},
-                        {"transfer exit", '\x77', 7},
-                        {"stop communication", '\xC2', 8},
-                        {"sid 85", '\x85', 9},
-                        {"request sid echoed", '\x36', 8191},
-                        {"sid 00", '\x00', 8191}};
-        for (const auto& p : positive)
-            QTest::newRow(p.name) << Response(QByteArray(1, p.sid) + "\x01\x02") << p.id;
-        const struct {
-            const char* name;
-            char code;
-            int id;
-        } negative[] = {{"general reject", '\x10', 10},
-                        {"service not supported", '\x11', 11},
-                        {"sub-function not supported", '\x12', 12},
-                        {"incorrect message length", '\x13', 13},
-                        {"conditions not correct", '\x22', 14},
-                        {"request out of range", '\x31', 15},
-                        {"upload not accepted", '\x50', 16},
-                        {"data not available", '\xFA', 18},
-                        {"other code", '\x33', 8190},
-                        {"code 00", '\x00', 8190}};
-        for (const auto& n : negative)
-            QTest::newRow(n.name) << Response(QByteArray("\x7F\x36", 2) + n.code) << n.id;
-        QTest::newRow("response pending") << kPending << 17;
-        QTest::newRow("checksum off by one") << Hex("80F0EE03C1EA8F9C") << 4096;
-        // A length byte one short puts the checksum on a key byte.
-        QTest::newRow("length one short") << Hex("80F0EE02C1EA8F") << 4096;
-        QTest::newRow("checksum of a pending") << Hex("80F0EE037F36788F") << 4096;
-        QTest::newRow("request header") << WithChecksum(Hex("80EEF003C1EA8F")) << 4097;
-        QTest::newRow("format byte 81") << WithChecksum(Hex("81F0EE03C1EA8F")) << 4097;
-        // Messages too short to hold a field in front of their checksum.
-        QTest::newRow("empty") << QByteArray() << 4096;
-        QTest::newRow("one zero byte") << Hex("00") << 4097;
-        QTest::newRow("two bytes") << Hex("8080") << 4097;
-        QTest::newRow("header and checksum") << WithChecksum(kResponseHeader) << 8191;
-        QTest::newRow("length 0") << Hex("80F0EE005E") << 8191;
-        QTest::newRow("negative, no data") << Response(Hex("7F")) << 8190;
-        QTest::newRow("negative, no code") << Response(Hex("7F36")) << 8190;
-        QTest::newRow("negative, extra data") << Response(Hex("7F3678AABB")) << 17;
-    }
-
-    void checkMessage() {
-        QFETCH(QByteArray, message);
-        QFETCH(int, id);
-        QCOMPARE(lCheckMessage(message), id);
-    }
-
-    // Every id above 18 means "unusable", every protocol answer is 18 or below.
-    void idsSplitAtLastProtocolAnswer() {
-        QVERIFY(lCheckMessage(kPending) <= MessageId::LastProtocolAnswer);
-        QVERIFY(lCheckMessage(Hex("80F0EE005E")) > MessageId::LastProtocolAnswer);
-    }
-
-    void assembly_data() {
-        QTest::addColumn<QByteArrayList>("pieces");
-        // For each expected response: the index of the piece that completes it.
-        QTest::addColumn<QList<int>>("completedBy");
-        QTest::addColumn<QByteArrayList>("responses");
-        QTest::addColumn<QByteArray>("rest");
-
-        const QByteArray both = kStartCommOk + kPending;
-        QTest::newRow("whole") << QByteArrayList{kStartCommOk} << QList<int>{0}
-                               << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("pieces of 3, 3, 2")
-            << QByteArrayList{Hex("80F0EE"), Hex("03C1EA"), Hex("8F9B")} << QList<int>{2}
-            << QByteArrayList{kStartCommOk} << QByteArray();
-        QByteArrayList single;
-        for (char b : kStartCommOk)
-            single << QByteArray(1, b);
-        QTest::newRow("byte by byte")
-            << single << QList<int>{7} << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("leading 00") << QByteArrayList{Hex("00") + kStartCommOk} << QList<int>{0}
-                                    << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("noise in its own piece")
-            << QByteArrayList{Hex("00FF7F"), Hex("F0EE"), kStartCommOk} << QList<int>{2}
-            << QByteArrayList{kStartCommOk} << QByteArray();
-        QTest::newRow("two in one piece") << QByteArrayList{both} << QList<int>{0, 0}
-                                          << QByteArrayList{kStartCommOk, kPending} << QByteArray();
-        QTest::newRow("noise between two")
-            << QByteArrayList{kStartCommOk + Hex("0000") + kPending} << QList<int>{0, 0}
-            << QByteArrayList{kStartCommOk, kPending} << QByteArray();
-        QTest::newRow("second split across pieces")
-            << QByteArrayList{kStartCommOk + kPending.left(5), kPending.mid(5)} << QList<int>{0, 1}
-            << QByteArrayList{kStartCommOk, kPending} << QByteArray();
-        QTest::newRow("incomplete stays") << QByteArrayList{both.left(12)} << QList<int>{0}
-                                          << QByteArrayList{kStartCommOk} << kPending.left(4);
-        QTest::newRow("wrong checksum still framed")
-            << QByteArrayList{Hex("80F0EE03C1EA8F9C")} << QList<int>{0}
-            << QByteArrayList{Hex("80F0EE03C1EA8F9C")} << QByteArray();
-        // The length byte rules: one short, and the last byte is noise before the next.
-        QTest::newRow("length one short")
-            << QByteArrayList{Hex("80F0EE02C1EA8F9A") + kPending} << QList<int>{0, 0}
-            << QByteArrayList{Hex("80F0EE02C1EA8F"), kPending} << QByteArray();
-        const QByteArray longest = Response(QByteArray(255, '\x76'));
-        QTest::newRow("longest, 260 bytes")
-            << QByteArrayList{longest.left(100), longest.mid(100)} << QList<int>{1}
-            << QByteArrayList{longest} << QByteArray();
-        QTest::newRow("only noise")
-            << QByteArrayList{Hex("0011FF7F")} << QList<int>{} << QByteArrayList{} << QByteArray();
-    }
-
-    void assembly() {
-        QFETCH(QByteArrayList, pieces);
-        QFETCH(QList<int>, completedBy);
-        QFETCH(QByteArrayList, responses);
-        QFETCH(QByteArray, rest);
-        FrameAssembler assembler;
-        QByteArrayList got;
-        QList<int> gotBy;
-        for (int i = 0; i < pieces.size(); ++i) {
-            for (const QByteArray& frame : assembler.feed(pieces[i])) {
-                got << frame;
-                gotBy << i;
-            }
+            QDateTime date;
+            const char *hex, *text;
+        } rows[] = {
+            // clang-format off
+            {utc(1970, 1, 1, 0, 0, 1), "00000001", "1970-01-01 00:00:01"},
+            {utc(2024, 3, 1, 0, 0, 0), "65E11A80", "2024-03-01"},
+            {utc(1979, 9, 5, 22, 51, 36), "12345678", "1979-09-05 22:51:36"},
+            {utc(2038, 1, 19, 3, 14, 7), "7FFFFFFF", "2038-01-19 03:14:07"},
+            {utc(2038, 1, 19, 3, 14, 8), "80000000", "2038-01-19 03:14:08"},
+            {utc(2106, 2, 7, 6, 28, 15), "FFFFFFFF", "2106-02-07 06:28:15"},
+            {utc(2106, 2, 7, 6, 28, 16), "00000000", "No info."},
+            {utc(1969, 12, 31, 23, 59, 59), "FFFFFFFF", "2106-02-07 06:28:15"},
+            {QDateTime(march, QTime(0, 0), Qt::OffsetFromUTC, 3600), "65E11A80", "2024-03-01"},
+            {QDateTime(march, QTime(0, 0), Qt::LocalTime), "65E11A80", "2024-03-01"}};
+        // clang-format on
+        for (const auto& row : rows) {
+            const QByteArray bytes = QByteArray::fromHex(row.hex);
+            QCOMPARE(SecondsToBytes(DateToSeconds(row.date)), bytes);
+            QCOMPARE(SecondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), row.text);
+            QCOMPARE(BytesToDateText(bytes + '\xFF'),
+                     bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : row.text);
         }
-        QCOMPARE(got, responses);
-        QCOMPARE(gotBy, completedBy);
-        QCOMPARE(assembler.RxBuffer(), rest);
+        QCOMPARE(BytesToDateText(QByteArray::fromHex("FFFFFF")) + BytesToDateText({}),
+                 "No info.No info.");                                // too short
+        QCOMPARE(TimeBase.secsTo(TimeSignedLimit), qint64(INT_MAX)); // for other code
     }
 
-    void clearDropsHalfResponse() {
+    // Listed nations in order, then reserved numbers, then the three group codes; always
+    // three characters, as file names use them.
+    void nationAlpha() {
+        FillNationAlpha();
+        QString codes;
+        for (const int nation : {0x00, 0x0D, 0x15, 0x33, 0x34, 0xFC, 0xFD, 0xFE, 0xFF})
+            codes += NationAlpha(quint8(nation));
+        QCOMPARE(codes, QString("UNKD  UK YU RFURFUEC EURWLD"));
+        for (int n = 0; n < 256; ++n)
+            QCOMPARE(NationAlpha(quint8(n)).size(), 3);
+    }
+
+    void requestCatalogue() {
+        // clang-format off
+        const std::pair<QByteArray, const char*> rows[] = {
+            {StartCommunication(), "81EEF081E0"}, {StartDiagnosticSession(), "80EEF0021081F1"},
+            {VerifyBaudRate(1), "80EEF00487010101EC"}, {VerifyBaudRate(5), "80EEF00487010105F0"},
+            {TransitionBaudRate(), "80EEF003870203ED"},
+            {RequestUpload(), "80EEF00A350000000000FFFFFFFF99"},
+            {TransferData(1), "80EEF002360197"}, {TransferData(6), "80EEF00236069C"},
+            {TransferData(TransferPrefix, 0x25), "80EEF0023625BB"},
+            {TransferDataDated(2, 1709251200), "80EEF006360265E11A807C"},
+            {TransferDataDated(2, INT_MIN), "80EEF0063602800000001C"},
+            {TransferExit(), "80EEF0013796"}, {StopCommunication(), "80EEF00182E1"},
+            {AcknowledgeSubMessage(0x0102), "80EEF004837601025E"},
+            {AcknowledgeSubMessage(0xFFFF), "80EEF0048376FFFF59"}};
+        // clang-format on
+        for (const auto& [request, hex] : rows)
+            QCOMPARE(WithChecksum(request).toHex().toUpper(), QByteArray(hex));
+    }
+
+    // Positive answers by their SID, negative ones by their response code, then messages
+    // damaged or too short to hold a field in front of their checksum.
+    void messageIds() {
+        for (const QByteArray& row :
+             QByteArray("C1:1 50:2 C7:3 75:5 76:6 77:7 C2:8 85:9 36:8191 00:8191").split(' '))
+            QCOMPARE(lCheckMessage(Response(QByteArray::fromHex(row.left(2)) + "\x01\x02")),
+                     row.mid(3).toInt());
+        for (const QByteArray& row :
+             QByteArray("10:10 11:11 12:12 13:13 22:14 31:15 50:16 78:17 FA:18 33:8190 00:8190")
+                 .split(' '))
+            QCOMPARE(lCheckMessage(Negative(0x36, quint8(row.left(2).toUInt(nullptr, 16)))),
+                     row.mid(3).toInt());
+        // clang-format off
+        const QByteArray damaged("80F0EE03C1EA8F9C:4096 80F0EE037F36788F:4096 80F0EE02C1EA8F:4096 "
+            ":4096 00:4097 8080:4097 80EEF003C1EA8F9B:4097 81F0EE03C1EA8F9C:4097 80F0EE5E:8191 "
+            "80F0EE005E:8191 80F0EE017FDE:8190 80F0EE027F3615:8190 80F0EE057F3678AABBF5:17");
+        // clang-format on
+        for (const QByteArray& row : damaged.split(' '))
+            QVERIFY2(lCheckMessage(QByteArray::fromHex(row.split(':')[0])) ==
+                         row.split(':')[1].toInt(),
+                     row.constData());
+    }
+
+    // Responses assembled from pieces by their length byte, noise before a start byte
+    // dropped; a response cut short waits for the next piece.
+    void assembly() {
+        const QByteArray s = kStartCommOk.toHex().toUpper(), p = kPending.toHex().toUpper();
+        const QByteArray longest = Response(QByteArray(255, '\x76')).toHex().toUpper();
+        const std::pair<QByteArray, QByteArray> rows[] = {
+            // clang-format off
+            {s, "0:" + s + " |"},
+            {"00FF7F F0EE " + s, "2:" + s + " |"},
+            {s + p, "0:" + s + " 0:" + p + " |"},
+            {s + p.left(8), "0:" + s + " |" + p.left(8)},
+            {"80F0EE03C1EA8F9C", "0:80F0EE03C1EA8F9C |"}, // a wrong checksum is still framed
+            // The length byte rules: one short, and the last byte is noise before the next.
+            {"80F0EE02C1EA8F9A" + p, "0:80F0EE02C1EA8F 0:" + p + " |"},
+            {longest.left(200) + ' ' + longest.mid(200), "1:" + longest + " |"},
+            {"0011FF7F", "|"}};
+        // clang-format on
+        for (const auto& [pieces, frames] : rows)
+            QCOMPARE(Assemble(pieces), frames);
+        // Without a clear the repeated answer would be appended to the stale bytes.
         FrameAssembler assembler;
-        QVERIFY(assembler.feed(kPending.left(5)).isEmpty());
-        QCOMPARE(assembler.ExpectedLength(), 8);
-        // Without the clear the repeated answer would be appended to the stale bytes.
+        QVERIFY(assembler.feed(kPending.left(5)).isEmpty() && assembler.ExpectedLength() == 8);
         assembler.clear();
         QCOMPARE(assembler.feed(kStartCommOk), QByteArrayList{kStartCommOk});
-        QVERIFY(assembler.RxBuffer().isEmpty());
     }
 
     // Random responses with noise between them, cut at random places, come out whole and
     // in order.
     void randomPiecesAndNoise() {
         QRandomGenerator rng(20240301);
+        const auto bytes = [&rng](int size, int below) {
+            QByteArray data(size, '\0');
+            for (char& b : data)
+                b = char(rng.bounded(below));
+            return data;
+        };
         for (int round = 0; round < 200; ++round) {
             QByteArrayList sent;
             QByteArray stream;
             for (int r = rng.bounded(1, 6); r > 0; --r) {
-                QByteArray noise(rng.bounded(0, 4), '\0');
-                for (char& b : noise)
-                    b = char(rng.bounded(0x80)); // below the start byte
-                QByteArray body(rng.bounded(1, 256), '\0');
-                for (char& b : body)
-                    b = char(rng.bounded(256));
-                sent << Response(body);
-                stream += noise + sent.last();
+                sent << Response(bytes(rng.bounded(1, 256), 256));
+                stream += bytes(rng.bounded(0, 4), 0x80) + sent.last(); // noise below 0x80
             }
             FrameAssembler assembler;
             QByteArrayList got;
-            for (qsizetype at = 0; at < stream.size();) {
-                const qsizetype n = rng.bounded(1, 40);
-                got += assembler.feed(stream.mid(at, n));
-                at += n;
-            }
+            for (qsizetype at = 0, n = 0; at < stream.size(); at += n)
+                got += assembler.feed(stream.mid(at, n = rng.bounded(1, 40)));
             QCOMPARE(got, sent);
             QVERIFY(assembler.RxBuffer().isEmpty());
         }
     }
 
-    // Arbitrary bytes never give a frame of the wrong length nor an id outside the table.
-    void randomBytes() {
-        const QList<qint32> ids{1,  2,  3,  5,  6,  7,  8,    9,    10,   11,  12,
-                                13, 14, 15, 16, 17, 18, 4096, 4097, 8190, 8191};
-        QRandomGenerator rng(7);
-        FrameAssembler assembler;
-        for (int round = 0; round < 2000; ++round) {
-            QByteArray piece(rng.bounded(0, 64), '\0');
-            for (char& b : piece)
-                b = char(rng.bounded(256));
-            for (const QByteArray& frame : assembler.feed(piece)) {
-                QCOMPARE(frame.at(0), kFormatByte);
-                QCOMPARE(frame.size(), quint8(frame.at(3)) + 5);
-                QVERIFY(ids.contains(lCheckMessage(frame)));
-            }
-            for (qsizetype n = 0; n <= piece.size(); ++n)
-                QVERIFY(ids.contains(lCheckMessage(piece.left(n))));
-            QVERIFY(assembler.RxBuffer().size() < 260);
+    void vuNames() {
+        const QString vin = QString::fromLatin1(kVin);
+        const QDateTime late(QDate(2031, 7, 30), QTime(23, 59));
+        const std::tuple<const char*, QByteArray, const char*, QDateTime, QString> rows[] = {
+            {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
+            {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
+            {"ES", "  AB 12 CD   ", "UK ", kDec5, "AB 12 CD_UK_20261205_0907.TGD"},
+            {"LD", kVrn, "UK ", kDec5, "UK_AB123CD      _" + vin + "_20261205_0907.DDD"},
+            {"eu", kVrn, "F  ", kDec5, "saved.ddd"},
+            // Latin-1 bytes of the unit become their own characters.
+            {"ES", "M\xDCLLER \xC9T\xE9   ", "D  ", kDec5,
+             QString::fromUtf8("MÜLLER ÉTé_D_20261205_0907.TGD")},
+        };
+        for (const auto& [style, vrn, nation, now, name] : rows)
+            QCOMPARE(VuFileNameFor(style, kVin, vrn, nation, now), name);
+        // The prefix of a VU download's name: none in France, V_ in Spain, else the kind.
+        QCOMPARE(VuNamePrefix("M", "FR") + VuNamePrefix("M", "ES"), "V_");
+    }
+
+    // Untrusted bytes never lead out of the folder nor into an unusable name.
+    void hostileVuFields() {
+        const QByteArray vin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL..
+        const QByteArray vrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
+        QCOMPARE(VuFileNameFor("EU", vin, vrn, "F  ", kDec5),
+                 "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD");
+        QCOMPARE(VuFileNameFor("ES", vin, vrn, "F  ", kDec5),
+                 ".._.._etc_x_y_z__F_20261205_0907.TGD");
+    }
+
+    // The naming fields of second-generation overviews, whatever their arrays hold; cut short
+    // anywhere, what came before is read, but never a period without its end.
+    void secondGenOverview() {
+        const QByteArray number = "GEN2-REG-0013";
+        const QByteArray gen2 = kVin + '|' + number + "|5f5e1000|5e0be100 5f5e0f00+";
+        const QByteArray noVrn = kVin + "||5f5e1000|5e0be100 5f5e0f00+";
+        const QByteArray whole = Overview();
+        const auto patched = [&whole](qsizetype at, const char* hex) {
+            return QByteArray(whole).replace(at, qstrlen(hex) / 2, QByteArray::fromHex(hex));
+        };
+        const std::pair<QByteArray, QByteArray> rows[] = {
+            {whole, kWhole},
+            {Overview(20000, 3), kWhole}, // beyond 16-bit positions
+            // The number's place follows the record size; an unusable registration does not
+            // cost the fields after it.
+            {Overview(194, 1, "\x01" + number), gen2},
+            {Overview(194, 1, "\x0D\x01" + number + QByteArray(2, '\0')), gen2},
+            {Overview(194, 1, number), noVrn},
+            {Overview(194, 1, "\x0D\x01" + number, 0), noVrn},
+            {whole.left(2 + 199 * 2 + 22 + 8), kVin + "||| "},
+            {patched(3, "FFFFFFFF"), "||| "},   // an array longer than the data
+            {patched(401, "00100001"), "||| "}, // a VIN record too short
+            {patched(kPeriodEnd - 12, "00040002"), kVin + '|' + kVrn + "|5f5e1000| "},
+            {QByteArray(600, '\xFF'), "||| "}};
+        for (const auto& [overview, read] : rows)
+            QCOMPARE(Read(overview), read);
+        for (qsizetype length = 0; length < whole.size(); ++length) {
+            const SecondGenOverview read = ReadSecondGenOverview(whole.left(length));
+            QCOMPARE(read.complete, length >= kPeriodEnd);
+            QCOMPARE(read.LatestTime.isEmpty(), !read.complete);
         }
+    }
+
+    void cardNames() {
+        const QByteArray chain = CardChain(kSmith);
+        QCOMPARE(sGetCardFileName("EU", chain, kDec5), "C_20261205_0907_J_" +
+                                                           QString("SMITH").leftJustified(35) +
+                                                           "_DB12345678901234.DDD");
+        QCOMPARE(sGetCardFileName("XX", chain, kDec5), QString());
+        const QByteArray hostile = Identification(0x11, "12/4", "O/\x01N\xE9", "/ean");
+        QCOMPARE(sGetCardFileName("EU", CardFile(0x0520, 0, hostile), kDec5),
+                 "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
+                     "_12_4            .DDD");
+    }
+
+    // The identification file is found by walking the chain's headers, the last one wins.
+    void cardScan() {
+        const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
+        const QByteArray id = CardFile(0x0520, 0, kSmith);
+        const std::pair<QByteArray, QString> rows[] = {
+            {CardChain(kSmith), smith},
+            // Bytes that look like a header inside another file's data are not a header.
+            {CardFile(0x0501, 0,
+                      "\x05\x20" + QByteArray(1, '\0') + Identification(0x11, "X", "X", "X")) +
+                 id,
+             smith},
+            {CardFile(0x0520, 0, Identification(0x11, "FIRST", "A", "B")) + CardChain(kSmith),
+             smith},
+            {CardFile(0x0520, 0, Identification(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
+             "C_.._x___y        _D_20261205_0907.TGD"},
+            {id.left(107), ""},
+            {QByteArray::fromHex("0520"), ""},
+            {QByteArray::fromHex("050100FFFF") + id, ""}};
+        for (const auto& [card, name] : rows)
+            QCOMPARE(sGetCardFileName("ES", card, kDec5), name);
+    }
+
+    void parse() {
+        const QString all = "A 5,1,2,3,4,5,255 0 ";
+        const QString twos = "L [" + QString("002").repeated(19);
+        const QString nineteen = "L 5," + QString("2,").repeated(19) + "255 3 -- {-,-}";
+        const std::pair<QString, QString> rows[] = {
+            {"A E {4200,7500}", all + "-- {4200,7500}"},
+            {"\"L [002003005] 28 E {4200,7500}\"", "L 5,2,3,5,255 28 -- {4200,7500}"},
+            {"\"L [001017018] 7 E {0,0}\"", "L 5,1,17,18,255 7 -- {0,0}"},
+            {"C E {15,30}", "C 5,6,255 0 -- {15,30}"},
+            {"E", "Z 255 0 -- {-,-}"},
+            {"C A", all + "-- {-,-}"},
+            {"A D V", all + "DV {-,-}"},
+            // Days: halves to even, held to 0..366 however large, 0 for no number, and
+            // counted only when something follows them.
+            {"L [001] 28.5 E", "L 5,1,255 28 -- {-,-}"},
+            {"L [001] 400 E", "L 5,1,255 366 -- {-,-}"},
+            {"L [001] 99999999999 E", "L 5,1,255 366 -- {-,-}"},
+            {"L [001] -3 E", "L 5,1,255 0 -- {-,-}"},
+            {"L [001] x E", "L 5,1,255 0 -- {-,-}"},
+            {"L [001002] 28", "L 5,1,2,255 0 -- {-,-}"},
+            // List entries: read as far as their digits go, left out above 255, 19 at most.
+            {"L [01 002] 5 E", "L 5,1,2,255 5 -- {-,-}"},
+            {"L [00100] 5 E", "L 5,1,0,255 5 -- {-,-}"},
+            {"L [001999003] 5 E", "L 5,1,3,255 5 -- {-,-}"},
+            {twos + "] 3 E", nineteen},
+            {twos + "002] 3 E", nineteen},
+            {"L ]001[ 5 E", "L 5,255 0 -- {-,-}"},
+            // D, V and the position count only after a Latest VU list.
+            {"\"L D V [001] 7 E\"", "L 5,1,255 7 -- {-,-}"},
+            {"\"L [001] 7 E D V {1,2}\"", "L 5,1,255 7 DV {1,2}"},
+            // The position: each edge on its own, and only with "{", "," and "}" in order.
+            {"A {4200.5,}", all + "-- {4200,-}"},
+            {"A {x,12}", all + "-- {-,12}"},
+            {"A {1,99999999999}", all + "-- {1,-}"},
+            {"A }1,2{", all + "-- {-,-}"},
+            {"A {1,2", all + "-- {-,-}"},
+            {"A {5},7", all + "-- {-,-}"},
+            {"{3,4}", "Z 255 0 -- {3,4}"},
+            {"5,6}", "Z 255 0 -- {-,-}"},
+        };
+        for (const auto& [text, summary] : rows)
+            QCOMPARE(Summary(text), summary);
+    }
+
+    void usableTrepListAndQuotes() {
+        const QString one = "001";
+        QVERIFY(!IsUsableTrepList("") && !IsUsableTrepList("01"));
+        QVERIFY(IsUsableTrepList(one) && IsUsableTrepList(one.repeated(19)));
+        QVERIFY(!IsUsableTrepList(one.repeated(19) + "1") && !IsUsableTrepList(one.repeated(20)));
+        QCOMPARE(StripQuotes("\"\"L [1]\"\"") + StripQuotes("|\"a\"b\"") + StripQuotes("\"\"\""),
+                 QString("L [1]|\"a\"b"));
     }
 };
 
