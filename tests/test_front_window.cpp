@@ -1,7 +1,6 @@
 // The front end's main window, offscreen: its controls and outline, the poll and the bar,
 // dragging, and the launcher driven by clicks, with a small stand-in for the engine that
 // records the argument it was given.
-#include "Artwork.h"
 #include "Form1.h"
 #include "Launcher.h"
 #include "MessageBox.h"
@@ -10,10 +9,7 @@
 
 #include "TestFiles.h"
 
-#include <QLabel>
 #include <QPainter>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -27,12 +23,15 @@ class SystemMovedForm : public Form1 {
     bool StartSystemMove() override { return true; }
 };
 
-// The key colour or a shade of it, such as a frame drawn darker than the window's colour.
-bool KeyLike(QRgb p) {
-    return qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 && qAbs(qRed(p) - qBlue(p)) < 64;
+enum Stand { kNone, kEnds, kStays }; // the stand-in engine: missing, ends at once, stays busy
+
+QImage Bar(const QImage& buffer) {
+    return buffer.copy(0, 0, 61, 208);
 }
 
-enum Stand { kNone, kEnds, kStays }; // the stand-in engine: missing, ends at once, stays busy
+QWidget* Button(const Form1& window, int kind) {
+    return std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
+}
 } // namespace
 
 class TestFrontWindow : public QObject {
@@ -43,48 +42,36 @@ class TestFrontWindow : public QObject {
     QStringList boxes_; // "title: text"
     QString argsFile_ = engineDir_.filePath("args.txt");
     QProcess xvfb_;
-    QString display_;
+    QString display_; // one X server for every display scale, when Xvfb is installed
 
-    // One X server for every display scale; empty when Xvfb is not installed.
-    QString Display() {
-        if (!display_.isEmpty() || xvfb_.state() != QProcess::NotRunning) return display_;
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty()) return QString();
-        xvfb_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1100x24", "-nolisten", "tcp"});
-        if (xvfb_.waitForStarted(5000) &&
-            QTest::qWaitFor([&] { return xvfb_.canReadLine(); }, 10000))
-            display_ = ':' + QString::fromLatin1(xvfb_.readLine().trimmed());
-        return display_.isEmpty() ? QStringLiteral("(Xvfb did not start)") : display_;
+    // A stand-in engine that records the number of its arguments and the first one, then
+    // ends or stays (exec sleep) like an engine still busy with a download.
+    void StandIn(Stand stand, const QString& name) {
+        QFile::remove(engineDir_.filePath(name));
+        if (stand != kNone)
+            QVERIFY(WriteFile(
+                engineDir_.filePath(name),
+                "#!/bin/sh\nprintf '%s:%s' \"$#\" \"$1\" > \"$0.tmp\"\nmv \"$0.tmp\" \"" +
+                    argsFile_.toUtf8() + "\"\n" + (stand == kStays ? "exec sleep 30\n" : ""),
+                kExecutable));
     }
 
-    // A loaded window with a stand-in engine that records how many arguments it got and the
-    // first one, then ends or stays (exec sleep) like an engine still busy with a download.
     std::unique_ptr<Form1> Window(Stand stand, const QString& name = "VNPCBase",
                                   Form1* form = new Form1) {
-        const QByteArray args = argsFile_.toUtf8();
-        if (stand != kNone)
-            WriteFile(engineDir_.filePath(name),
-                      "#!/bin/sh\nprintf '%s\\n%s\\n' \"$#\" \"$1\" > \"" + args + ".tmp\"\nmv \"" +
-                          args + ".tmp\" \"" + args + "\"\n" +
-                          (stand == kStays ? "exec sleep 30\n" : ""),
-                      kExecutable);
+        StandIn(stand, name);
         form->setEngineFolder(engineDir_.path());
         form->Form_Load();
         WriteFile(form->AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n");
         return std::unique_ptr<Form1>(form);
     }
 
-    // The argument the stand-in received, once it has run.
+    // What the stand-in received, once it has run: "count:first argument".
     QString ReceivedArgument() {
-        if (!QTest::qWaitFor([&] { return QFile::exists(argsFile_); }, 5000))
-            return QStringLiteral("(stand-in not started)");
-        const QList<QByteArray> lines = ReadAll(argsFile_).split('\n');
+        if (!QTest::qWaitFor([&] { return QFile::exists(argsFile_); }, 5000)) return "(none)";
+        const QString received = QString::fromUtf8(ReadAll(argsFile_));
         QFile::remove(argsFile_);
-        if (lines.size() < 2 || lines.at(0) != "1") return QStringLiteral("(not one argument)");
-        return QString::fromUtf8(lines.at(1));
+        return received;
     }
-
-    static QImage Bar(const QImage& buffer) { return buffer.copy(0, 0, 61, 208); }
 
 private slots:
     void initTestCase() {
@@ -92,6 +79,11 @@ private slots:
         qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
         SetMessageBoxHandler(
             [this](const QString& text, const QString& title) { boxes_ << title + ": " + text; });
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty()) return;
+        xvfb_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1100x24", "-nolisten", "tcp"});
+        QVERIFY(QTest::qWaitFor([&] { return xvfb_.canReadLine(); }, 10000));
+        display_ = ':' + QString::fromLatin1(xvfb_.readLine().trimmed());
     }
 
     void cleanupTestCase() {
@@ -105,12 +97,11 @@ private slots:
             QFile::remove(engineDir_.filePath(name));
     }
 
-    // As it opens: every control at its place, the outline cut by the key colour but for the
-    // version line below the skin, the lamps dark until the idle scan lights one, the bar empty.
+    // As it opens: every control at its place, the version line below the skin inside the
+    // outline, the lamps dark until the idle scan lights one, the bar empty.
     void openedWindow() {
-        const std::unique_ptr<Form1> form = Window(kNone);
-        Form1& window = *form;
-        QCOMPARE(window.size(), QSize(215, 479));
+        const std::unique_ptr<Form1> window = Window(kNone);
+        QCOMPARE(window->size(), QSize(215, 479));
         const std::pair<const char*, QRect> places[] = {
             {"cmdAllVU", {80, 174, 57, 57}},       {"cmdLatestVU", {80, 246, 57, 57}},
             {"cmdCard", {80, 318, 57, 57}},        {"Button0Pressed", {80, 174, 57, 57}},
@@ -119,31 +110,16 @@ private slots:
             {"PictureLED2", {151, 333, 24, 24}},   {"PictureProgBar", {2, 170, 61, 208}},
             {"Close", {152, 24, 16, 16}},          {"lblRev", {120, 448, 89, 17}},
             {"lblCopyright", {4, 448, 137, 25}}};
-        for (const auto& [name, geometry] : places) {
-            const QWidget* control = window.findChild<QWidget*>(name);
-            QVERIFY2(control && control->geometry() == geometry, name);
-        }
-        QCOMPARE(window.windowIcon().pixmap(48).toImage(), // the desktop entry's icon
-                 Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
-        QVERIFY(QRegularExpression("^Version \\d+\\.\\d+\\.\\d+$")
-                    .match(window.lblRev->text())
-                    .hasMatch());
-        QVERIFY(window.lblCopyright->text().endsWith(QDate::currentDate().toString(" yyyy")));
-
-        QVERIFY(window.mask().intersects(QRect(120, 451, 89, 14)));
-
-        QVERIFY(!window.timerActivity.isActive());
-        QCOMPARE(window.Leds.LedMode, qint16(kLedIdle));
-        QCOMPARE(window.Leds.LitLed, -1);
-        QVERIFY(window.PictureLEDOnBuffer != window.PictureLEDOffBuffer.copy(0, 0, 24, 24));
-        for (PictureBox* lamp : window.PictureLED)
-            QCOMPARE(lamp->image(), window.PictureLEDOffBuffer.copy(0, 0, 24, 24));
-        QVERIFY(Bar(window.PictureProgBarBuffer) != Bar(window.PictureProgBgBuffer));
-        QCOMPARE(window.PictureProgBar->image(), Bar(window.PictureProgBgBuffer));
-        QVERIFY(window.tmrLEDs.isActive());
-        window.tmrLEDs_Timer();
-        QCOMPARE(window.PictureLED[1]->image(), window.PictureLEDOnBuffer);
-        QCOMPARE(window.tmrLEDs.interval(), 150);
+        for (const auto& [name, geometry] : places)
+            QCOMPARE(window->findChild<QWidget*>(name)->geometry(), geometry);
+        QVERIFY(window->mask().intersects(QRect(120, 451, 89, 14)));
+        QCOMPARE(window->Leds.LedMode, qint16(kLedIdle));
+        for (PictureBox* lamp : window->PictureLED)
+            QCOMPARE(lamp->image(), window->PictureLEDOffBuffer.copy(0, 0, 24, 24));
+        QCOMPARE(window->PictureProgBar->image(), Bar(window->PictureProgBgBuffer));
+        window->tmrLEDs_Timer();
+        QCOMPARE(window->PictureLED[1]->image(), window->PictureLEDOnBuffer);
+        QCOMPARE(window->tmrLEDs.interval(), 150);
     }
 
     // On a real display at every scale, the screen around each window shows the skin and the
@@ -156,13 +132,12 @@ private slots:
     }
     void outlineAtDisplayScales() {
         QFETCH(double, scale);
-        const QString display = Display();
-        if (display.isEmpty())
+        if (display_.isEmpty())
             QSKIP("Xvfb is not installed: the outline on a display is unchecked");
         QTemporaryDir shots;
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display);
+        env.insert("DISPLAY", display_);
         env.insert("QT_QPA_PLATFORM", "xcb");
         env.insert("QT_SCALE_FACTOR", QString::number(scale));
         tool.setProcessEnvironment(env);
@@ -174,14 +149,18 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             const QImage shot(files.at(i));
             const QSize logical = i == 0 ? QSize(263, 527) : QSize(407, 527); // 24 px around
-            QVERIFY2(qAbs(shot.width() - logical.width() * scale) <= 1, qPrintable(files.at(i)));
-            QVERIFY2(qAbs(shot.height() - logical.height() * scale) <= 1, qPrintable(files.at(i)));
+            QVERIFY2(qAbs(shot.width() - logical.width() * scale) <= 1 &&
+                         qAbs(shot.height() - logical.height() * scale) <= 1,
+                     qPrintable(files.at(i)));
             qint64 face = 0;
             for (int y = 0; y < shot.height(); ++y) {
                 for (int x = 0; x < shot.width(); ++x) {
                     const QRgb p = shot.pixel(x, y);
+                    // The key colour, or a shade of it such as a frame drawn darker.
+                    const bool key = qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 &&
+                                     qAbs(qRed(p) - qBlue(p)) < 64;
                     QVERIFY2(
-                        !KeyLike(p),
+                        !key,
                         qPrintable(QStringLiteral("%1 at %2,%3").arg(files.at(i)).arg(x).arg(y)));
                     face += p != shot.pixel(0, 0);
                 }
@@ -217,93 +196,45 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, ledMode);
         QFETCH(QString, bar);
-        const std::unique_ptr<Form1> form = Window(kNone);
-        Form1& window = *form;
-        window.tmrLEDs.stop();
-        window.Leds.LedMode = kLedRunning;
-        window.timerActivity.start();
-        window.ShowProgress("0001/0028");
-        const QImage before = window.PictureProgBar->image();
-        QFile::remove(window.statusFilePath());
-        if (!content.isNull()) QVERIFY(WriteFile(window.statusFilePath(), content));
-        window.timerActivity_Timer();
-        QCOMPARE(int(window.Leds.LedMode), ledMode);
-        QCOMPARE(window.timerActivity.isActive(), ledMode == kLedRunning);
-        QImage expected = bar == "kept" ? before : Bar(window.PictureProgBgBuffer);
-        const QImage full = Bar(window.PictureProgBarBuffer);
-        if (bar == "full") expected = full;
-        if (bar.toInt() > 0) { // the full bar's rows from there down
+        const std::unique_ptr<Form1> window = Window(kNone);
+        window->tmrLEDs.stop();
+        window->Leds.LedMode = kLedRunning;
+        window->timerActivity.start();
+        window->ShowProgress("0001/0028");
+        const QImage before = window->PictureProgBar->image();
+        if (!content.isNull()) QVERIFY(WriteFile(window->statusFilePath(), content));
+        window->timerActivity_Timer();
+        QCOMPARE(int(window->Leds.LedMode), ledMode);
+        QCOMPARE(window->timerActivity.isActive(), ledMode == kLedRunning);
+        const QImage full = Bar(window->PictureProgBarBuffer);
+        QImage expected = bar == "kept"   ? before
+                          : bar == "full" ? full
+                                          : Bar(window->PictureProgBgBuffer);
+        if (bar.toInt() > 0) { // rows from there down from the full bar, those above kept
+            expected = before;
             QPainter(&expected).drawImage(QPoint(0, bar.toInt()),
                                           full.copy(0, bar.toInt(), 61, 208));
-            QVERIFY(expected != before);
         }
-        QCOMPARE(window.PictureProgBar->image(), expected);
+        QVERIFY(full != Bar(window->PictureProgBgBuffer) && full != before);
+        QCOMPARE(window->PictureProgBar->image(), expected);
+        QFile::remove(window->statusFilePath());
     }
 
     // Another program's engine (a headless download) holds the data folder: a start and a
     // close leave its status and its log alone.
-    void otherEngineRunning_data() {
-        QTest::addColumn<bool>("close");
-        QTest::newRow("start") << false;
-        QTest::newRow("close") << true;
-    }
     void otherEngineRunning() {
-        QFETCH(bool, close);
         const std::unique_ptr<Form1> window = Window(kStays);
         const QString folder = window->AppDataFolder;
         QVERIFY(WriteFile(folder + "/VNPCstatus.txt", "0003/0010\r\n"));
         QVERIFY(WriteFile(folder + "/VNPC.log", "other engine's log\r\n"));
         QFile lock(folder + "/VNPCBase.lock");
-        QVERIFY(lock.open(QIODevice::WriteOnly));
-        QVERIFY(::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
-        if (close)
-            window->close();
-        else
-            QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
-        QCOMPARE(ReadAll(folder + "/VNPCstatus.txt", kNoFile), QByteArray("0003/0010\r\n"));
-        QCOMPARE(ReadAll(folder + "/VNPC.log", kNoFile), QByteArray("other engine's log\r\n"));
+        QVERIFY(lock.open(QIODevice::WriteOnly) && ::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
+        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
         QVERIFY(!EngineRunning(window->EngineProcessId, window->EngineStartTime));
-        lock.remove();
-    }
-
-    // Without an engine every start shows its message and ends in the failure state, also
-    // while a download runs, whose engine it ends; a double-click is one start.
-    void missingEngine_data() {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("doubleClick");
-        QTest::addColumn<bool>("running");
-        QTest::newRow("All VU") << int(kAllVU) << false << false;
-        QTest::newRow("Latest VU, double-click") << int(kLatestVU) << true << false;
-        QTest::newRow("Card, double-click, while a download runs") << int(kCard) << true << true;
-    }
-    void missingEngine() {
-        QFETCH(int, kind);
-        QFETCH(bool, doubleClick);
-        QFETCH(bool, running);
-        const std::unique_ptr<Form1> form = Window(running ? kStays : kNone);
-        Form1& window = *form;
-        if (running) {
-            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
-            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("A E"));
-            QVERIFY(window.timerActivity.isActive());
-            QFile::remove(engineDir_.filePath("VNPCBase"));
-        }
-        const qint64 runningPid = window.EngineProcessId;
-        QWidget* button =
-            std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
-        if (doubleClick) // as the system delivers it: two clicks, the second one a double-click
-            QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
-                               button->geometry().center());
-        else
-            QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(boxes_, QStringList{"VantrelPC: Download application missing from 'deps' folder"});
-        QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
-        QVERIFY(!EngineRunning(runningPid, window.EngineStartTime));
-        QVERIFY(!window.timerActivity.isActive());
-        QVERIFY(window.ButtonPressed[kind]->isHidden());
-        window.tmrLEDs_Timer();
-        QVERIFY(!window.tmrLEDs.isActive());
-        QCOMPARE(window.PictureLED[kind]->image(), window.PictureLEDOnBuffer);
+        window->close();
+        QCOMPARE(ReadAll(folder + "/VNPCstatus.txt") + ReadAll(folder + "/VNPC.log"),
+                 QByteArray("0003/0010\r\nother engine's log\r\n"));
+        QVERIFY(lock.remove());
     }
 
     // Only the face drags the window, by the system's move where there is one; the selection
@@ -325,99 +256,103 @@ private slots:
         QFETCH(QString, part);
         QFETCH(bool, bySystem);
         QFETCH(bool, released);
-        const std::unique_ptr<Form1> form =
+        const std::unique_ptr<Form1> window =
             Window(kEnds, "VNPCBase", bySystem ? new SystemMovedForm : new Form1);
-        Form1& window = *form;
         QWidget selection;
-        window.setLatestSettingsWindow(&selection);
-        window.move(100, 50);
-        QTest::mouseClick(window.cmdLatestVU, Qt::RightButton); // opens it, starts nothing
+        window->setLatestSettingsWindow(&selection);
+        window->move(100, 50);
+        QTest::mouseClick(window->cmdLatestVU, Qt::RightButton); // opens it, starts nothing
         QVERIFY(selection.isVisible());
-        QCOMPARE(window.EngineProcessId, qint64(0));
         const bool drags = part.isEmpty();
         const QPoint at =
-            drags ? QPoint(108, 100) : window.findChild<QWidget*>(part)->geometry().center();
-        QWindow* handle = window.windowHandle();
-        QTest::mousePress(handle, Qt::LeftButton, {}, at);
+            drags ? QPoint(108, 100) : window->findChild<QWidget*>(part)->geometry().center();
+        QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, at);
         QCOMPARE(selection.isVisible(), !drags);
-        QTest::mouseMove(handle, at + QPoint(30, 20));
+        QTest::mouseMove(window->windowHandle(), at + QPoint(30, 20));
         const QPoint moved = drags && !bySystem ? QPoint(130, 70) : QPoint(100, 50);
-        QCOMPARE(window.pos(), moved);
+        QCOMPARE(window->pos(), moved);
         QCOMPARE(selection.isVisible(), !drags);
         // Released where the pointer is on the screen, wherever the window went.
         const QPoint end = at + QPoint(30, 20) - (moved - QPoint(100, 50));
-        if (released) {
-            QTest::mouseRelease(handle, Qt::LeftButton, {}, end);
-        } else {
-            QMouseEvent buttonUp(QEvent::MouseMove, end, window.mapToGlobal(end), Qt::NoButton,
-                                 Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(&window, &buttonUp);
-        }
+        QMouseEvent buttonUp(QEvent::MouseMove, end, window->mapToGlobal(end), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+        if (released)
+            QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, end);
+        else
+            QApplication::sendEvent(window.get(), &buttonUp);
         QVERIFY(selection.isVisible());
         QCOMPARE(selection.pos(), moved + QPoint(175, 81));
-        QVERIFY(boxes_.isEmpty());
-        QVERIFY(!QFile::exists(argsFile_));
+        QVERIFY(boxes_.isEmpty() && !QFile::exists(argsFile_)); // the right click started nothing
     }
 
-    // Each start ends the engine still running and starts the new one with its one argument,
-    // keeping the lamps' beat; it hides the selection window, clears the bar and the status
-    // left from the run before. Closing the front end ends the engine it started last.
+    // Each start ends the engine still running and starts the new one with its one argument;
+    // it hides the selection window, darkens the lamps and clears the bar and the status left
+    // from the run before.
     void startsInTurn() {
         std::unique_ptr<Form1> window = Window(kStays, "vnpcBASE"); // any letter case
         QWidget selection;
         window->setLatestSettingsWindow(&selection);
-        const struct {
-            int kind;
-            Qt::MouseButton button;
-            QPoint position;
-            QString argument;
-        } starts[] = {{kAllVU, Qt::LeftButton, {320, 160}, "A E {3000,8100}"},
-                      {kCard, Qt::LeftButton, {320, 160}, "C E {3000,8100}"},
-                      {kLatestVU, Qt::LeftButton, {320, 160}, "\"L [001002005] 7 E {3000,8100}\""},
-                      {kLatestVU, Qt::MiddleButton, {-20, 0}, "\"L [001002005] 7 E {600,3000}\""}};
+        const std::tuple<int, Qt::MouseButton, QPoint, QString> starts[] = {
+            {kAllVU, Qt::LeftButton, {320, 160}, "A E {3000,8100}"},
+            {kCard, Qt::LeftButton, {320, 160}, "C E {3000,8100}"},
+            {kLatestVU, Qt::LeftButton, {320, 160}, "\"L [001002005] 7 E {3000,8100}\""},
+            {kLatestVU, Qt::MiddleButton, {-20, 0}, "\"L [001002005] 7 E {600,3000}\""}};
         qint64 previous = 0;
         qint64 previousStart = -1;
-        for (const auto& start : starts) {
-            window->move(start.position);
-            QCOMPARE(window->pos(), start.position);
+        for (const auto& [kind, mouseButton, position, argument] : starts) {
+            window->move(position);
             QVERIFY(WriteFile(window->statusFilePath(), "Complete\r\n"));
             window->ShowProgress("0028/0028");
             selection.show();
-            window->tmrLEDs.start(1000);
-            QTest::qWait(30);
-            const int beat = window->tmrLEDs.remainingTime();
-            QWidget* button = std::array<QWidget*, 3>{window->cmdAllVU, window->cmdLatestVU,
-                                                      window->cmdCard}[start.kind];
-            if (start.kind == kLatestVU)
-                QTest::mousePress(button, start.button);
-            else
-                QTest::mouseClick(button, start.button);
-            QVERIFY(window->tmrLEDs.remainingTime() <= beat);
-            QCOMPARE(window->DownloadKind, start.kind);
-            QCOMPARE(window->Leds.LedIndex, start.kind);
+            window->tmrLEDs_Timer(); // a lamp lit
+            QTest::mouseClick(Button(*window, kind), mouseButton);
+            QCOMPARE(window->Leds.LedIndex, kind);
             QCOMPARE(window->Leds.LedMode, qint16(kLedRunning));
             QCOMPARE(window->Leds.LitLed, -1);
-            QVERIFY(window->timerActivity.isActive());
+            QVERIFY(window->timerActivity.isActive() && !selection.isVisible());
             QVERIFY(!QFile::exists(window->statusFilePath()));
             QCOMPARE(window->PictureProgBar->image(), Bar(window->PictureProgBgBuffer));
-            for (SkinControl* pressed : window->ButtonPressed)
-                QVERIFY(pressed->isHidden());
-            QVERIFY(!selection.isVisible());
+            QVERIFY(window->ButtonPressed[kind]->isHidden());
             QVERIFY(!EngineRunning(previous, previousStart));
-            QCOMPARE(ReceivedArgument(), start.argument);
-            QVERIFY(boxes_.empty());
+            QCOMPARE(ReceivedArgument(), "1:" + argument);
+            QVERIFY(boxes_.isEmpty());
             previous = window->EngineProcessId;
             previousStart = window->EngineStartTime;
             QVERIFY(EngineRunning(previous, previousStart));
         }
         // Without a selection file Latest VU asks for one and leaves the download running.
         QFile::remove(window->AppDataFolder + "/" + kLatestVUFileName);
-        QTest::mousePress(window->cmdLatestVU, Qt::LeftButton);
+        QTest::mouseClick(window->cmdLatestVU, Qt::LeftButton);
         QCOMPARE(boxes_.size(), 1);
-        QVERIFY(boxes_[0].startsWith("VantrelPC - Latest VU Settings: Please set"));
+        QVERIFY(boxes_.takeFirst().startsWith("VantrelPC - Latest VU Settings: Please set"));
         QVERIFY(window->ButtonPressed[kLatestVU]->isHidden());
-        QVERIFY(EngineRunning(window->EngineProcessId, window->EngineStartTime));
         QCOMPARE(window->EngineProcessId, previous);
+        QVERIFY(EngineRunning(previous, previousStart));
+        // Without an engine a start ends the running one, says so and shows the failure; a
+        // quick double-click, as the system delivers it (a click, then a double-click), is one
+        // start.
+        QFile::remove(engineDir_.filePath("vnpcBASE"));
+        QVERIFY(WriteFile(window->AppDataFolder + "/" + kLatestVUFileName, "001\r\n1\r\n"));
+        for (int kind : {kCard, kLatestVU}) {
+            window->tmrLEDs.start(1000);
+            QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
+                               Button(*window, kind)->geometry().center());
+            QCOMPARE(boxes_,
+                     QStringList{"VantrelPC: Download application missing from 'deps' folder"});
+            boxes_.clear();
+            QVERIFY(!EngineRunning(previous, previousStart));
+            QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
+            QVERIFY(!window->timerActivity.isActive() && window->ButtonPressed[kind]->isHidden());
+            window->tmrLEDs_Timer();
+            QVERIFY(!window->tmrLEDs.isActive());
+            QCOMPARE(window->PictureLED[kind]->image(), window->PictureLEDOnBuffer);
+        }
+        // Closing the front end ends the engine it started last.
+        StandIn(kStays, "VNPCBase");
+        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
+        QVERIFY(ReceivedArgument().startsWith("1:A E"));
+        previous = window->EngineProcessId;
+        previousStart = window->EngineStartTime;
         window.reset();
         QVERIFY(!EngineRunning(previous, previousStart));
     }

@@ -1,14 +1,11 @@
-// The log archive on real files: what the front end writes is read back with Python's
-// zipfile and unzip, not only with our own reader.
+// The log archive on real files: what the front end writes is read back with unzip, not
+// only with our own reader.
 #include "LogArchive.h"
 #include "ZipArchive.h"
 
 #include "TestFiles.h"
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,25 +20,17 @@ QByteArray Run(const QString& program, const QStringList& arguments) {
     return process.readAllStandardOutput();
 }
 
-// Every entry as Python's zipfile sees it, after its own check of the archive.
-QJsonArray PythonEntries(const QString& archive) {
-    const QByteArray out =
-        Run("python3", {"-c",
-                        "import json, sys, zipfile\n"
-                        "z = zipfile.ZipFile(sys.argv[1])\n"
-                        "assert z.testzip() is None\n"
-                        "print(json.dumps([{'name': i.filename, 'method': i.compress_type,\n"
-                        "  'flags': i.flag_bits, 'data': z.read(i).hex()} for i in z.infolist()]))",
-                        archive});
-    return QJsonDocument::fromJson(out).array();
-}
-
-QByteArray Data(const QJsonValue& entry) {
-    return QByteArray::fromHex(entry.toObject()["data"].toString().toLatin1());
-}
-
-QStringList UnzipNames(const QString& archive) {
-    return QString::fromUtf8(Run("unzip", {"-Z1", archive})).split('\n', Qt::SkipEmptyParts);
+// The archive as unzip sees it after checking it: each entry's method ("defX": deflated at
+// the highest level) and name.
+QStringList Listing(const QString& archive) {
+    if (!Run("unzip", {"-tq", archive}).startsWith("No errors")) return {"(damaged)"};
+    QStringList entries;
+    for (const QString& line : QString::fromUtf8(Run("unzip", {"-Z", archive})).split('\n')) {
+        const QStringList field = line.simplified().split(' ');
+        if (field.size() >= 9 && field[0].startsWith('-'))
+            entries << field[5] + ' ' + field.mid(8).join(' ');
+    }
+    return entries;
 }
 
 QByteArray LogText(int run) {
@@ -70,19 +59,16 @@ private slots:
         QVERIFY(WriteFile(log_, LogText(1)));
         ArchiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
-        const QJsonObject entry = PythonEntries(archive_).at(0).toObject();
-        QCOMPARE(entry["method"].toInt(), 8);    // deflated
-        QCOMPARE(entry["flags"].toInt() & 6, 2); // at the highest level
-        QCOMPARE(Data(entry), LogText(1));
+        QCOMPARE(Listing(archive_), QStringList{"defX VNPC.log"});
+        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), LogText(1));
         QVERIFY(QFileInfo(archive_).size() < LogText(1).size() / 2);
-
         QVERIFY(WriteFile(folder_ + "/other.txt", "other\r\n"));
         QVERIFY(ZipArchive().Pack(folder_ + "/other.txt", archive_));
         QVERIFY(WriteFile(log_, LogText(2)));
         ArchiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
-        QCOMPARE(UnzipNames(archive_), (QStringList{"VNPC.log", "other.txt"}));
-        QCOMPARE(Data(PythonEntries(archive_).at(0)), LogText(2));
+        QCOMPARE(Listing(archive_), (QStringList{"defX VNPC.log", "defX other.txt"}));
+        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), LogText(2));
     }
 
     // Nothing to pack or an archive it must not write: the log, the archive and the folder
@@ -122,23 +108,6 @@ private slots:
         QCOMPARE(ReadAll(archive_, kNoFile), archiveBytes.isNull() ? kNoFile : archiveBytes);
         // No temporary file left behind either.
         QCOMPARE(QDir(folder_).entryList(QDir::Files), before);
-    }
-
-    // An archive made elsewhere, with names that differ only in case or folder: the log is
-    // added beside them, and deleted only once its own name is listed.
-    void entryNamesCompareExactly() {
-        QVERIFY(Run("python3", {"-c",
-                                "import sys, zipfile\n"
-                                "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                                "    z.writestr('vnpc.log', 'x')\n"
-                                "    z.writestr('logs/VNPC.log', 'y')\n",
-                                archive_})
-                    .isEmpty());
-        QVERIFY(WriteFile(log_, LogText(3)));
-        ArchiveLog(folder_, "VNPC.log");
-        QVERIFY(!QFile::exists(log_));
-        QCOMPARE(UnzipNames(archive_), (QStringList{"vnpc.log", "logs/VNPC.log", "VNPC.log"}));
-        QCOMPARE(Data(PythonEntries(archive_).at(2)), LogText(3));
     }
 };
 
