@@ -1,13 +1,9 @@
-// The front end's deciding logic, without its window: the engine lookup, the lamps, and
-// ending the engine without touching a process that only shares its pid.
+// Ending the engine: without touching a process that only shares its pid, and without
+// waiting for ever on one that ignores the request.
 #include "Launcher.h"
-#include "Leds.h"
-
-#include "TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -28,53 +24,6 @@ class TestFrontLogic : public QObject {
     }
 
 private slots:
-    // The engine is a regular executable file of its name in any letter case, the exact
-    // name first.
-    void findEngine() {
-        QTemporaryDir dir;
-        const auto found = [&] { return QFileInfo(FindEngine(dir.path())).fileName(); };
-        QVERIFY(QDir(dir.path()).mkdir("VNPCBase"));
-        QVERIFY(WriteFile(dir.filePath("vnpcbase"), "#!/bin/sh\n")); // not executable
-        for (const char* other : {"VNPCBase.exe", "VNPCBase2", "real"})
-            QVERIFY(WriteFile(dir.filePath(other), "#!/bin/sh\n", kExecutable));
-        QCOMPARE(found(), QString());
-        QVERIFY(QFile::link(dir.filePath("real"), dir.filePath("VNPCBASE")));
-        QCOMPARE(found(), QStringLiteral("VNPCBASE"));
-        QVERIFY(QDir(dir.path()).rmdir("VNPCBase"));
-        QVERIFY(WriteFile(dir.filePath("VNPCBase"), "#!/bin/sh\n", kExecutable));
-        QCOMPARE(found(), QStringLiteral("VNPCBase"));
-    }
-
-    // Steps as lamp, + lit or - dark, and the next interval or "stop".
-    void ledPattern_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("litLed");
-        QTest::addColumn<QString>("steps");
-        QTest::newRow("idle scan from start-up")
-            << int(kLedIdle) << 0 << -1 << "1+150 1-1100 2+150 2-1100 0+150 0-1100 1+150";
-        QTest::newRow("running") << int(kLedRunning) << 2 << -1 << "2+250 2-250 2+250 2-250";
-        QTest::newRow("complete") << int(kLedComplete) << 1 << -1 << "1+50 1-1250 1+50";
-        QTest::newRow("complete while lit") << int(kLedComplete) << 1 << 1 << "1-1250 1+50";
-        QTest::newRow("failed") << int(kLedFailed) << 0 << -1 << "0+stop";
-        QTest::newRow("failed, other lamp lit") << int(kLedFailed) << 2 << 1 << "2+stop";
-    }
-    void ledPattern() {
-        QFETCH(int, mode);
-        QFETCH(int, index);
-        QFETCH(int, litLed);
-        QFETCH(QString, steps);
-        LedAnimator leds{qint16(mode), index, litLed};
-        QStringList seen;
-        while (seen.size() < steps.count(' ') + 1) {
-            const LedStep step = leds.Tick();
-            seen << QStringLiteral("%1%2").arg(step.lamp).arg(step.lit ? '+' : '-') +
-                        (step.stopTimer ? QStringLiteral("stop") : QString::number(step.interval));
-            QCOMPARE(leds.LitLed, step.lit ? step.lamp : -1);
-        }
-        QCOMPARE(seen.join(' '), steps);
-    }
-
     // The pid alone does not make a process the engine: one with another start time, or any
     // when the engine was gone before its start time could be read (0), is left alone.
     void closeLeavesAProcessWithTheSamePid() {

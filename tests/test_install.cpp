@@ -1,6 +1,5 @@
-// cmake --install into a temporary prefix: the programs, the desktop entry and icons, the
-// udev rule for the cable, the man pages and the setup script, each checked with the tool
-// that reads it, and the installed demo.
+// cmake --install into a temporary prefix: the programs and the desktop entry, the setup
+// script, and the installed demo.
 #include "DownloadRun.h"
 
 #include <QImage>
@@ -25,47 +24,6 @@ Run RunTool(const QString& program, const QStringList& arguments,
             process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
-// What udev rules assign to a device with the given properties (one parent, at which ATTRS
-// and SUBSYSTEMS look), read as udev does: comments, continued lines, comma-separated keys,
-// GOTO and LABEL, patterns with "|" alternatives. Lines it cannot read go to *error.
-QStringList UdevAssigns(QString rules, const QMap<QString, QString>& device, QString* error) {
-    static const QRegularExpression token("^([A-Z_]+(?:\\{[^{}]+\\})?)\\s*(==|!=|\\+=|-=|:=|=)\\s*"
-                                          "\"((?:[^\"\\\\]|\\\\.)*)\"\\s*(,\\s*(?=\\S)|$)");
-    QMap<QString, QString> assigned;
-    QString skipTo;
-    for (QString rest : rules.replace("\\\n", " ").split('\n')) {
-        bool matches = true;
-        QMap<QString, QString> assigns;
-        for (rest = rest.trimmed(); !rest.isEmpty() && !rest.startsWith('#');) {
-            const QRegularExpressionMatch m = token.match(rest);
-            if (!m.hasMatch()) {
-                *error += rest + '\n';
-                break;
-            }
-            const QString key = m.captured(1), op = m.captured(2), value = m.captured(3);
-            if (op == "==" || op == "!=") {
-                QStringList alternatives;
-                for (const QString& alternative : value.split('|'))
-                    alternatives << QRegularExpression::wildcardToRegularExpression(alternative);
-                matches &= QRegularExpression(alternatives.join('|'))
-                               .match(device.value(key))
-                               .hasMatch() == (op == "==");
-            } else {
-                assigns[key] = value;
-            }
-            rest = rest.mid(m.capturedEnd());
-        }
-        if (skipTo.isEmpty() && matches) assigned.insert(assigns);
-        if (assigns.value("LABEL") == skipTo) skipTo.clear();
-        if (skipTo.isEmpty() && matches) skipTo = assigns.value("GOTO");
-    }
-    assigned.remove("GOTO");
-    assigned.remove("LABEL");
-    QStringList pairs;
-    for (auto it = assigned.begin(); it != assigned.end(); ++it)
-        pairs << it.key() + '=' + it.value();
-    return pairs;
-}
 } // namespace
 
 class TestInstall : public QObject {
@@ -104,40 +62,6 @@ private slots:
             QFile::exists(installed("share/icons/hicolor/48x48/apps/" + value("Icon") + ".png")));
         // The window class under X11 is the front end's application name.
         QCOMPARE(value("StartupWMClass"), QStringLiteral("VantrelPC"));
-    }
-
-    // The tty of the cable gets the desktop's user and the dialout group, its usb-serial port
-    // a latency of 1 ms; no other device is touched.
-    void udevRule_data() {
-        QTest::addColumn<QString>("device"); // action|subsystem|vendor|product
-        QTest::addColumn<QStringList>("assigned");
-        const QStringList tty = {"ENV{ID_MM_DEVICE_IGNORE}=1", "GROUP=dialout", "MODE=0660",
-                                 "TAG=uaccess"};
-        QTest::newRow("cable") << "add|tty|0403|Vantrel PC Cable" << tty;
-        QTest::newRow("adapter") << "add|tty|0403|USB Tacho Download Adapter" << tty;
-        QTest::newRow("change event") << "change|tty|0403|Vantrel PC Cable" << tty;
-        QTest::newRow("cable's port")
-            << "add|usb-serial|0403|Vantrel PC Cable" << QStringList{"ATTR{latency_timer}=1"};
-        QTest::newRow("other FTDI") << "add|tty|0403|FT232R USB UART" << QStringList();
-        QTest::newRow("other vendor") << "add|tty|067b|Vantrel PC Cable" << QStringList();
-        QTest::newRow("longer name") << "add|tty|0403|Vantrel PC Cable 2" << QStringList();
-        QTest::newRow("removed") << "remove|tty|0403|Vantrel PC Cable" << QStringList();
-        QTest::newRow("usb device") << "add|usb|0403|Vantrel PC Cable" << QStringList();
-    }
-    void udevRule() {
-        QFETCH(QString, device);
-        QFETCH(QStringList, assigned);
-        const QStringList d = device.split('|');
-        QString error;
-        QCOMPARE(UdevAssigns(ReadAll(installed("lib/udev/rules.d/70-vantrel-pc.rules")),
-                             {{"ACTION", d[0]},
-                              {"SUBSYSTEM", d[1]},
-                              {"SUBSYSTEMS", "usb"},
-                              {"ATTRS{idVendor}", d[2]},
-                              {"ATTRS{product}", d[3]}},
-                             &error),
-                 assigned);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
     // scripts/setup.sh, called through a link, here where everything is installed (or this
