@@ -10,8 +10,7 @@
 namespace {
 struct Run {
     int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+    QByteArray output; // standard output, then standard error
 };
 
 Run RunTool(const QString& program, const QStringList& arguments,
@@ -21,7 +20,7 @@ Run RunTool(const QString& program, const QStringList& arguments,
     process.start(program, arguments);
     if (!process.waitForFinished(120000)) return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
+            process.readAllStandardOutput() + process.readAllStandardError()};
 }
 
 } // namespace
@@ -37,7 +36,7 @@ private slots:
     void initTestCase() {
         const Run run =
             RunTool("cmake", {"--install", VANTREL_BUILD_DIR, "--prefix", prefix_.path()});
-        QVERIFY2(run.exitCode == 0, run.out + run.err);
+        QVERIFY2(run.exitCode == 0, run.output);
         for (const char* program :
              {"VNPCBase", "VantrelPC", "VantrelVuSim", "VantrelDownload", "vantrel-download"})
             QVERIFY2(QFileInfo(installed(QString("bin/") + program)).isExecutable(), program);
@@ -50,7 +49,7 @@ private slots:
         const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
         QVERIFY2(!validator.isEmpty(), "desktop-file-validate is missing: run scripts/setup.sh");
         const Run run = RunTool(validator, {file});
-        QVERIFY2(run.exitCode == 0 && (run.out + run.err).isEmpty(), run.out + run.err);
+        QVERIFY2(run.exitCode == 0 && run.output.isEmpty(), run.output);
         const QString text = QString::fromUtf8(ReadAll(file));
         const auto value = [&text](const QString& key) {
             return QRegularExpression("^" + key + "=(\\S+)", QRegularExpression::MultilineOption)
