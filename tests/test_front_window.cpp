@@ -1,6 +1,7 @@
 // The front end's main window, offscreen: its controls and outline, the poll and the bar,
 // dragging, and the launcher driven by clicks, with a small stand-in for the engine that
 // records the argument it was given.
+#include "Artwork.h"
 #include "Form1.h"
 #include "Launcher.h"
 #include "MessageBox.h"
@@ -101,6 +102,8 @@ private slots:
     void openedWindow() {
         const std::unique_ptr<Form1> window = Window(kNone);
         QCOMPARE(window->size(), QSize(215, 479));
+        QCOMPARE(window->windowIcon().pixmap(48).toImage(), // the desktop entry's icon
+                 Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
         const std::pair<const char*, QRect> places[] = {
             {"cmdAllVU", {80, 174, 57, 57}},       {"cmdLatestVU", {80, 246, 57, 57}},
             {"cmdCard", {80, 318, 57, 57}},        {"Button0Pressed", {80, 174, 57, 57}},

@@ -102,6 +102,7 @@ private slots:
         const auto readable = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
         if (readOnly == "archive") QVERIFY(QFile::setPermissions(archive_, QFileDevice::ReadOwner));
         if (readOnly == "folder") QVERIFY(QFile::setPermissions(folder_, readable));
+        QVERIFY(!ZipArchive().Pack(log_, archive_));
         ArchiveLog(folder_, "VNPC.log");
         QFile::setPermissions(folder_, readable | QFileDevice::WriteOwner);
         if (logThere) QCOMPARE(ReadAll(log_), LogText(1));
