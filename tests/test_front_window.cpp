@@ -1,6 +1,6 @@
 // The front end's main window, offscreen: its controls and outline, the poll and the bar,
-// and the launcher driven by clicks, with a small stand-in for the engine that records the
-// argument it was given.
+// dragging, and the launcher driven by clicks, with a small stand-in for the engine that
+// records the argument it was given.
 #include "Artwork.h"
 #include "Form1.h"
 #include "Launcher.h"
@@ -10,10 +10,7 @@
 
 #include "TestFiles.h"
 
-#include <QFile>
-#include <QLabel>
-#include <QProcess>
-#include <QRegularExpression>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -21,30 +18,20 @@
 #include <sys/file.h>
 
 namespace {
-struct Box {
-    QString text;
-    QString title;
-};
-
-// The same rows of two images.
-bool SameRows(const QImage& a, const QImage& b, int first, int last) {
-    for (int y = first; y <= last; ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            if (a.pixel(x, y) != b.pixel(x, y)) return false;
-        }
-    }
-    return true;
-}
-
 // A window whose drag the system takes over, as under Wayland or a window manager, and which
 // may never deliver the release that ends it.
 class SystemMovedForm : public Form1 {
     bool StartSystemMove() override { return true; }
 };
 
-// The key colour or a shade of it, such as a frame drawn darker than the window's colour.
-bool KeyLike(QRgb p) {
-    return qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 && qAbs(qRed(p) - qBlue(p)) < 64;
+enum Stand { kNone, kEnds, kStays }; // the stand-in engine: missing, ends at once, stays busy
+
+QImage Bar(const QImage& buffer) {
+    return buffer.copy(0, 0, 61, 208);
+}
+
+QWidget* Button(const Form1& window, int kind) {
+    return std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
 }
 } // namespace
 
@@ -53,51 +40,50 @@ class TestFrontWindow : public QObject {
 
     QTemporaryDir home_;
     QTemporaryDir engineDir_;
-    std::vector<Box> boxes_;
-    QString argsFile_;
+    QStringList boxes_; // "title: text"
+    QString argsFile_ = engineDir_.filePath("args.txt");
     QProcess xvfb_;
-    QString display_;
+    QString display_; // one X server for every display scale, when Xvfb is installed
 
-    // One X server for every display scale; empty when Xvfb is not installed.
-    QString Display() {
-        if (!display_.isEmpty() || xvfb_.state() != QProcess::NotRunning) return display_;
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty()) return QString();
-        xvfb_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1100x24", "-nolisten", "tcp"});
-        if (xvfb_.waitForStarted(5000) &&
-            QTest::qWaitFor([&] { return xvfb_.canReadLine(); }, 10000))
-            display_ = ':' + QString::fromLatin1(xvfb_.readLine().trimmed());
-        return display_.isEmpty() ? QStringLiteral("(Xvfb did not start)") : display_;
-    }
-
-    // A stand-in engine: records how many arguments it got and the first one, then either
+    // A stand-in engine that records the number of its arguments and the first one, then
     // ends or stays (exec sleep) like an engine still busy with a download.
-    void InstallStandIn(const QString& name, bool stays) {
-        argsFile_ = engineDir_.filePath("args.txt");
-        QByteArray script = "#!/bin/sh\nprintf '%s\\n%s\\n' \"$#\" \"$1\" > \"" +
-                            argsFile_.toUtf8() + ".tmp\"\nmv \"" + argsFile_.toUtf8() +
-                            ".tmp\" \"" + argsFile_.toUtf8() + "\"\n";
-        if (stays) script += "exec sleep 30\n";
-        QVERIFY(WriteFile(engineDir_.filePath(name), script, kExecutable));
+    void StandIn(Stand stand, const QString& name) {
+        if (stand != kNone)
+            QVERIFY(WriteFile(
+                engineDir_.filePath(name),
+                "#!/bin/sh\nprintf '%s:%s' \"$#\" \"$1\" > \"$0.tmp\"\nmv \"$0.tmp\" \"" +
+                    argsFile_.toUtf8() + "\"\n" + (stand == kStays ? "exec sleep 30\n" : ""),
+                kExecutable));
     }
 
-    // The argument the stand-in received, once it has run.
+    std::unique_ptr<Form1> Window(Stand stand, const QString& name = "VNPCBase",
+                                  Form1* form = new Form1) {
+        StandIn(stand, name);
+        form->setEngineFolder(engineDir_.path());
+        form->Form_Load();
+        WriteFile(form->AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n");
+        return std::unique_ptr<Form1>(form);
+    }
+
+    // What the stand-in received, once it has run: "count:first argument".
     QString ReceivedArgument() {
-        if (!QTest::qWaitFor([&] { return QFile::exists(argsFile_); }, 5000))
-            return QStringLiteral("(stand-in not started)");
-        const QList<QByteArray> lines = ReadAll(argsFile_).split('\n');
+        if (!QTest::qWaitFor([&] { return QFile::exists(argsFile_); }, 5000)) return "(none)";
+        const QString received = QString::fromUtf8(ReadAll(argsFile_));
         QFile::remove(argsFile_);
-        if (lines.size() < 2 || lines.at(0) != "1") return QStringLiteral("(not one argument)");
-        return QString::fromUtf8(lines.at(1));
+        return received;
     }
 
 private slots:
     void initTestCase() {
         qputenv("HOME", home_.path().toUtf8());
         qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
-        SetMessageBoxHandler([this](const QString& text, const QString& title) {
-            boxes_.push_back({text, title});
-        });
+        SetMessageBoxHandler(
+            [this](const QString& text, const QString& title) { boxes_ << title + ": " + text; });
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty()) return;
+        xvfb_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1100x24", "-nolisten", "tcp"});
+        QVERIFY(QTest::qWaitFor([&] { return xvfb_.canReadLine(); }, 10000));
+        display_ = ':' + QString::fromLatin1(xvfb_.readLine().trimmed());
     }
 
     void cleanupTestCase() {
@@ -111,73 +97,30 @@ private slots:
             QFile::remove(engineDir_.filePath(name));
     }
 
-    void controlsAtTheirPlaces_data() {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QRect>("geometry");
-        QTest::newRow("cmdAllVU") << "cmdAllVU" << QRect(80, 174, 57, 57);
-        QTest::newRow("cmdLatestVU") << "cmdLatestVU" << QRect(80, 246, 57, 57);
-        QTest::newRow("cmdCard") << "cmdCard" << QRect(80, 318, 57, 57);
-        QTest::newRow("Button0Pressed") << "Button0Pressed" << QRect(80, 174, 57, 57);
-        QTest::newRow("Button1Pressed") << "Button1Pressed" << QRect(80, 246, 57, 57);
-        QTest::newRow("Button2Pressed") << "Button2Pressed" << QRect(79, 318, 57, 57);
-        QTest::newRow("PictureLED0") << "PictureLED0" << QRect(151, 191, 24, 24);
-        QTest::newRow("PictureLED1") << "PictureLED1" << QRect(151, 263, 24, 24);
-        QTest::newRow("PictureLED2") << "PictureLED2" << QRect(151, 333, 24, 24);
-        QTest::newRow("PictureProgBar") << "PictureProgBar" << QRect(2, 170, 61, 208);
-        QTest::newRow("Close") << "Close" << QRect(152, 24, 16, 16);
-        QTest::newRow("lblRev") << "lblRev" << QRect(120, 448, 89, 17);
-        QTest::newRow("lblCopyright") << "lblCopyright" << QRect(4, 448, 137, 25);
-    }
-    void controlsAtTheirPlaces() {
-        QFETCH(QString, name);
-        QFETCH(QRect, geometry);
-        Form1 window;
-        window.Form_Load();
-        QCOMPARE(window.size(), QSize(215, 479));
-        const QWidget* control = window.findChild<QWidget*>(name);
-        QVERIFY(control);
-        QCOMPARE(control->geometry(), geometry);
-    }
-
-    void startUp() {
-        Form1 window;
-        window.Form_Load();
-        QCOMPARE(window.windowTitle(), QStringLiteral("VantrelPC"));
-        QCOMPARE(window.windowIcon().pixmap(48).toImage(), // the desktop entry's icon
+    // As it opens: every control at its place, the version line below the skin inside the
+    // outline, the lamps dark until the idle scan lights one, the bar empty.
+    void openedWindow() {
+        const std::unique_ptr<Form1> window = Window(kNone);
+        QCOMPARE(window->size(), QSize(215, 479));
+        QCOMPARE(window->windowIcon().pixmap(48).toImage(), // the desktop entry's icon
                  Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
-        QVERIFY(window.AppDataFolder.endsWith("/Fenwright/Vantrel PC"));
-        QVERIFY(QFileInfo(window.AppDataFolder + "/Settings.ini").isFile());
-        QVERIFY(QRegularExpression("^Version \\d+\\.\\d+\\.\\d+$")
-                    .match(window.lblRev->text())
-                    .hasMatch());
-        QVERIFY(window.lblCopyright->text().endsWith(' ' +
-                                                     QString::number(QDate::currentDate().year())));
-        QVERIFY(window.tmrLEDs.isActive());
-        QVERIFY(!window.timerActivity.isActive());
-        QCOMPARE(window.Leds.LedMode, qint16(kLedIdle));
-        QCOMPARE(window.Leds.LitLed, -1);
-        const QImage dark = window.PictureLEDOffBuffer.copy(0, 0, 24, 24);
-        for (PictureBox* lamp : window.PictureLED)
-            QCOMPARE(lamp->image(), dark);
-        QCOMPARE(window.PictureProgBar->image(), window.PictureProgBgBuffer.copy(0, 0, 61, 208));
-        window.tmrLEDs_Timer();
-        QCOMPARE(window.PictureLED[1]->image(), window.PictureLEDOnBuffer);
-        QCOMPARE(window.tmrLEDs.interval(), 150);
-    }
-
-    void outlineCutByKeyColour() {
-        Form1 window;
-        window.Form_Load();
-        const QRegion mask = window.mask();
-        QVERIFY(!mask.isEmpty());
-        for (QPoint inside : {QPoint(108, 200), QPoint(30, 300), QPoint(163, 203), QPoint(107, 80)})
-            QVERIFY2(mask.contains(inside),
-                     qPrintable(QStringLiteral("%1,%2").arg(inside.x()).arg(inside.y())));
-        for (QPoint outside : {QPoint(0, 0), QPoint(214, 0), QPoint(0, 449), QPoint(210, 476)})
-            QVERIFY2(!mask.contains(outside),
-                     qPrintable(QStringLiteral("%1,%2").arg(outside.x()).arg(outside.y())));
-        // The version text below the skin stays visible.
-        QVERIFY(mask.intersects(QRect(120, 451, 89, 14)));
+        const std::pair<const char*, QRect> places[] = {
+            {"cmdAllVU", {80, 174, 57, 57}},       {"cmdLatestVU", {80, 246, 57, 57}},
+            {"cmdCard", {80, 318, 57, 57}},        {"Button0Pressed", {80, 174, 57, 57}},
+            {"Button1Pressed", {80, 246, 57, 57}}, {"Button2Pressed", {79, 318, 57, 57}},
+            {"PictureLED0", {151, 191, 24, 24}},   {"PictureLED1", {151, 263, 24, 24}},
+            {"PictureLED2", {151, 333, 24, 24}},   {"PictureProgBar", {2, 170, 61, 208}},
+            {"Close", {152, 24, 16, 16}},          {"lblRev", {120, 448, 89, 17}},
+            {"lblCopyright", {4, 448, 137, 25}}};
+        for (const auto& [name, geometry] : places)
+            QCOMPARE(window->findChild<QWidget*>(name)->geometry(), geometry);
+        QVERIFY(window->mask().intersects(QRect(120, 451, 89, 14)));
+        for (PictureBox* lamp : window->PictureLED)
+            QCOMPARE(lamp->image(), window->PictureLEDOffBuffer.copy(0, 0, 24, 24));
+        QCOMPARE(window->PictureProgBar->image(), Bar(window->PictureProgBgBuffer));
+        window->tmrLEDs_Timer();
+        QCOMPARE(window->PictureLED[1]->image(), window->PictureLEDOnBuffer);
+        QCOMPARE(window->tmrLEDs.interval(), 150);
     }
 
     // On a real display at every scale, the screen around each window shows the skin and the
@@ -190,13 +133,12 @@ private slots:
     }
     void outlineAtDisplayScales() {
         QFETCH(double, scale);
-        const QString display = Display();
-        if (display.isEmpty())
+        if (display_.isEmpty())
             QSKIP("Xvfb is not installed: the outline on a display is unchecked");
         QTemporaryDir shots;
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display);
+        env.insert("DISPLAY", display_);
         env.insert("QT_QPA_PLATFORM", "xcb");
         env.insert("QT_SCALE_FACTOR", QString::number(scale));
         tool.setProcessEnvironment(env);
@@ -208,333 +150,210 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             const QImage shot(files.at(i));
             const QSize logical = i == 0 ? QSize(263, 527) : QSize(407, 527); // 24 px around
-            QVERIFY2(qAbs(shot.width() - logical.width() * scale) <= 1, qPrintable(files.at(i)));
-            QVERIFY2(qAbs(shot.height() - logical.height() * scale) <= 1, qPrintable(files.at(i)));
-            const QRgb backdrop = shot.pixel(0, 0);
+            QVERIFY2(qAbs(shot.width() - logical.width() * scale) <= 1 &&
+                         qAbs(shot.height() - logical.height() * scale) <= 1,
+                     qPrintable(files.at(i)));
             qint64 face = 0;
             for (int y = 0; y < shot.height(); ++y) {
                 for (int x = 0; x < shot.width(); ++x) {
                     const QRgb p = shot.pixel(x, y);
+                    // The key colour, or a shade of it such as a frame drawn darker.
+                    const bool key = qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 &&
+                                     qAbs(qRed(p) - qBlue(p)) < 64;
                     QVERIFY2(
-                        !KeyLike(p),
+                        !key,
                         qPrintable(QStringLiteral("%1 at %2,%3").arg(files.at(i)).arg(x).arg(y)));
-                    face += p != backdrop;
+                    face += p != shot.pixel(0, 0);
                 }
             }
             QVERIFY(face > qint64(shot.width()) * shot.height() / 2); // the windows are there
         }
     }
 
-    // The pictures in their design sizes (a blend towards the key colour anywhere on the
-    // screen is caught by outlineAtDisplayScales).
-    void artworkSizes() {
-        QCOMPARE(Artwork::Skin().size(), QSize(216, 450));
-        QCOMPARE(Artwork::ButtonPressed(2).size(), QSize(57, 57));
-        QCOMPARE(Artwork::LedOn().size(), QSize(24, 24));
-        QCOMPARE(Artwork::LedOff().size(), QSize(26, 25));
-        QCOMPARE(Artwork::BarFull().size(), QSize(64, 211));
-        QCOMPARE(Artwork::BarEmpty().size(), QSize(64, 211));
-        QCOMPARE(Artwork::CloseImage().size(), QSize(16, 16));
-        QVERIFY(Artwork::LedOn() != Artwork::LedOff().copy(0, 0, 24, 24));
-        QVERIFY(Artwork::BarFull() != Artwork::BarEmpty());
-    }
-
+    // One poll of the status file during a download whose bar showed 1 of 28.
     void poll_data() {
-        QTest::addColumn<bool>("fileExists");
-        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("content"); // null: no file
         QTest::addColumn<int>("ledMode");
-        QTest::addColumn<bool>("polling");
         QTest::addColumn<QString>("bar"); // "full", "empty", "kept" or a first filled row
-        QTest::newRow("Complete") << true << QByteArray("Complete\r\n") << 5 << false << "full";
-        QTest::newRow("Failed") << true << QByteArray("Failed\r\n") << 6 << false << "kept";
-        QTest::newRow("Failed - open")
-            << true << QByteArray("Failed - maybe USB device is open\r\n") << 6 << false << "kept";
-        QTest::newRow("Downloading")
-            << true << QByteArray("Downloading\r\n") << 4 << true << "kept";
-        QTest::newRow("USB Error") << true << QByteArray("USB Error\r\n") << 6 << false << "kept";
+        QTest::newRow("Complete") << QByteArray("Complete\r\n") << 5 << "full";
+        QTest::newRow("Failed") << QByteArray("Failed - maybe USB device is open\r\n") << 6
+                                << "kept";
+        QTest::newRow("USB Error") << QByteArray("USB Error\r\n") << 6 << "kept";
         // The engine's last word after repeated integrity errors: it writes nothing more.
-        QTest::newRow("Aborted") << true << QByteArray("Aborted\r\n") << 6 << false << "kept";
-        QTest::newRow("lower case") << true << QByteArray("complete\r\n") << 4 << true << "kept";
-        QTest::newRow("empty file") << true << QByteArray() << 4 << true << "kept";
-        QTest::newRow("no file") << false << QByteArray() << 4 << true << "kept";
-        QTest::newRow("3 of 28") << true << QByteArray("0003/0028\r\n") << 4 << true << "176";
-        QTest::newRow("counter and comment")
-            << true << QByteArray("0003/0028 x\r\n") << 4 << true << "176";
-        QTest::newRow("five digits") << true << QByteArray("12345/0028\r\n") << 4 << true << "kept";
-        QTest::newRow("nothing yet") << true << QByteArray("0000/0028\r\n") << 4 << true << "empty";
-        QTest::newRow("beyond total") << true << QByteArray("0029/0028\r\n") << 4 << true << "full";
+        QTest::newRow("Aborted") << QByteArray("Aborted\r\n") << 6 << "kept";
+        QTest::newRow("Downloading") << QByteArray("Downloading\r\n") << 4 << "kept";
+        QTest::newRow("lower case") << QByteArray("complete\r\n") << 4 << "kept";
+        QTest::newRow("empty file: being rewritten") << QByteArray("") << 4 << "kept";
+        QTest::newRow("no file") << QByteArray() << 4 << "kept";
+        QTest::newRow("3 of 28") << QByteArray("0003/0028\r\n") << 4 << "176";
+        QTest::newRow("nothing yet") << QByteArray("0000/0028\r\n") << 4 << "empty";
+        QTest::newRow("beyond total") << QByteArray("0029/0028\r\n") << 4 << "full";
+        QTest::newRow("no count") << QByteArray("abcd/0028\r\n") << 4 << "empty";
     }
     void poll() {
-        QFETCH(bool, fileExists);
         QFETCH(QByteArray, content);
         QFETCH(int, ledMode);
-        QFETCH(bool, polling);
         QFETCH(QString, bar);
-        Form1 window;
-        window.Form_Load();
-        window.tmrLEDs.stop();
-        window.Leds.LedMode = kLedRunning;
-        window.timerActivity.start();
-        window.ShowProgress("0001/0028"); // what the bar showed before this poll
-        const QImage before = window.PictureProgBar->image();
-        QFile::remove(window.statusFilePath());
-        if (fileExists) QVERIFY(WriteFile(window.statusFilePath(), content));
-        window.timerActivity_Timer();
-        QCOMPARE(int(window.Leds.LedMode), ledMode);
-        QCOMPARE(window.timerActivity.isActive(), polling);
-        const QImage shown = window.PictureProgBar->image();
-        const QImage full = window.PictureProgBarBuffer.copy(0, 0, 61, 208);
-        const QImage empty = window.PictureProgBgBuffer.copy(0, 0, 61, 208);
-        if (bar == "full")
-            QCOMPARE(shown, full);
-        else if (bar == "empty")
-            QCOMPARE(shown, empty);
-        else if (bar == "kept")
-            QCOMPARE(shown, before);
-        else {
-            const int row = bar.toInt();
-            QVERIFY(SameRows(shown, full, row, 207));
-            QVERIFY(SameRows(shown, before, 0, row - 1));
-            QVERIFY(!SameRows(shown, before, row, 207));
+        const std::unique_ptr<Form1> window = Window(kNone);
+        window->tmrLEDs.stop();
+        window->Leds.LedMode = kLedRunning;
+        window->timerActivity.start();
+        window->ShowProgress("0001/0028");
+        const QImage before = window->PictureProgBar->image();
+        if (!content.isNull()) QVERIFY(WriteFile(window->statusFilePath(), content));
+        window->timerActivity_Timer();
+        QCOMPARE(int(window->Leds.LedMode), ledMode);
+        QCOMPARE(window->timerActivity.isActive(), ledMode == kLedRunning);
+        window->tmrLEDs_Timer(); // the first beat of the lamp pattern: lit for 250 or 50 ms
+        QCOMPARE(window->PictureLED[0]->image(), window->PictureLEDOnBuffer);
+        QCOMPARE(window->tmrLEDs.interval(), ledMode == kLedRunning    ? 250
+                                             : ledMode == kLedComplete ? 50
+                                                                       : 1000);
+        const QImage full = Bar(window->PictureProgBarBuffer);
+        QImage expected = bar == "kept"   ? before
+                          : bar == "full" ? full
+                                          : Bar(window->PictureProgBgBuffer);
+        if (bar.toInt() > 0) { // rows from there down from the full bar, those above kept
+            expected = before;
+            QPainter(&expected).drawImage(QPoint(0, bar.toInt()),
+                                          full.copy(0, bar.toInt(), 61, 208));
         }
+        QCOMPARE(window->PictureProgBar->image(), expected);
+        QFile::remove(window->statusFilePath());
     }
 
     // Another program's engine (a headless download) holds the data folder: a start and a
     // close leave its status and its log alone.
-    void otherEngineRunning_data() {
-        QTest::addColumn<bool>("close");
-        QTest::newRow("start") << false;
-        QTest::newRow("close") << true;
-    }
     void otherEngineRunning() {
-        QFETCH(bool, close);
-        InstallStandIn("VNPCBase", true);
-        Form1 window;
-        window.setEngineFolder(engineDir_.path());
-        window.Form_Load();
-        const QString folder = window.AppDataFolder;
+        const std::unique_ptr<Form1> window = Window(kStays);
+        const QString folder = window->AppDataFolder;
         QVERIFY(WriteFile(folder + "/VNPCstatus.txt", "0003/0010\r\n"));
         QVERIFY(WriteFile(folder + "/VNPC.log", "other engine's log\r\n"));
         QFile lock(folder + "/VNPCBase.lock");
-        QVERIFY(lock.open(QIODevice::WriteOnly));
-        QVERIFY(::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
-        if (close)
-            window.close();
-        else
-            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
-        QCOMPARE(ReadAll(folder + "/VNPCstatus.txt", kNoFile), QByteArray("0003/0010\r\n"));
-        QCOMPARE(ReadAll(folder + "/VNPC.log", kNoFile), QByteArray("other engine's log\r\n"));
-        QVERIFY(!EngineRunning(window.EngineProcessId, window.EngineStartTime));
-        lock.remove();
-    }
-
-    // Without an engine every start shows its message and ends in the failure state, also
-    // while a download runs; a double-click is one start.
-    void missingEngine_data() {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("doubleClick");
-        QTest::addColumn<bool>("running");
-        QTest::newRow("All VU") << int(kAllVU) << false << false;
-        QTest::newRow("All VU, double-click") << int(kAllVU) << true << false;
-        QTest::newRow("Latest VU, double-click") << int(kLatestVU) << true << false;
-        QTest::newRow("Card, double-click") << int(kCard) << true << false;
-        QTest::newRow("Card, while a download runs") << int(kCard) << false << true;
-    }
-    void missingEngine() {
-        QFETCH(int, kind);
-        QFETCH(bool, doubleClick);
-        QFETCH(bool, running);
-        Form1 window;
-        window.setEngineFolder(engineDir_.path());
-        window.Form_Load();
-        if (running) {
-            InstallStandIn("VNPCBase", true);
-            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
-            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("A E"));
-            QVERIFY(window.timerActivity.isActive());
-        }
-        QFile::remove(engineDir_.filePath("VNPCBase"));
-        QVERIFY(WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n"));
-        QWidget* button =
-            std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
-        if (doubleClick) // as the system delivers it: two clicks, the second one a double-click
-            QTest::mouseDClick(window.windowHandle(), Qt::LeftButton, {},
-                               button->geometry().center());
-        else
-            QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(boxes_.size(), size_t(1));
-        QCOMPARE(boxes_[0].text, QStringLiteral("Download application missing from 'deps' folder"));
-        QCOMPARE(boxes_[0].title, QStringLiteral("VantrelPC"));
-        QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
-        QVERIFY(!EngineRunning(window.EngineProcessId, window.EngineStartTime));
-        QVERIFY(!window.timerActivity.isActive());
-        QVERIFY(window.ButtonPressed[kind]->isHidden());
-        window.tmrLEDs_Timer();
-        QVERIFY(!window.tmrLEDs.isActive());
-        QCOMPARE(window.PictureLED[kind]->image(), window.PictureLEDOnBuffer);
-    }
-
-    void latestWithoutSelectionFile() {
-        InstallStandIn("VNPCBase", false);
-        Form1 window;
-        window.setEngineFolder(engineDir_.path());
-        window.Form_Load();
-        QFile::remove(window.AppDataFolder + "/" + kLatestVUFileName);
-        QTest::mousePress(window.cmdLatestVU, Qt::LeftButton);
-        QCOMPARE(boxes_.size(), size_t(1));
-        QCOMPARE(boxes_[0].title, QStringLiteral("VantrelPC - Latest VU Settings"));
-        QVERIFY(window.ButtonPressed[1]->isHidden());
-        QCOMPARE(window.EngineProcessId, qint64(0));
-        QCOMPARE(window.Leds.LedMode, qint16(kLedIdle));
-        QVERIFY(!window.timerActivity.isActive());
-        QTest::qWait(200);
-        QVERIFY(!QFile::exists(argsFile_));
+        QVERIFY(lock.open(QIODevice::WriteOnly) && ::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
+        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
+        QVERIFY(!EngineRunning(window->EngineProcessId, window->EngineStartTime));
+        window->close();
+        QCOMPARE(ReadAll(folder + "/VNPCstatus.txt") + ReadAll(folder + "/VNPC.log"),
+                 QByteArray("0003/0010\r\nother engine's log\r\n"));
+        QVERIFY(lock.remove());
     }
 
     // Only the face drags the window, by the system's move where there is one; the selection
     // window is hidden on the way and comes back at its offset when the move ends, also when
     // the system swallows the release. The lamps, the bar and the label lines do not drag.
     void drag_data() {
-        QTest::addColumn<QString>("part");  // pressed in its middle, or the face
-        QTest::addColumn<QString>("mover"); // "" the window itself, or "system"
+        QTest::addColumn<QString>("part"); // pressed in its middle; empty: the face
+        QTest::addColumn<bool>("bySystem");
         QTest::addColumn<bool>("released");
-        QTest::newRow("face") << ""
-                              << "" << true;
-        QTest::newRow("face, by the system") << ""
-                                             << "system" << true;
-        QTest::newRow("face, by the system, no release") << ""
-                                                         << "system" << false;
-        QTest::newRow("lamp") << "PictureLED1"
-                              << "" << true;
-        QTest::newRow("bar") << "PictureProgBar"
-                             << "" << true;
-        QTest::newRow("version line") << "lblRev"
-                                      << "" << true;
-        QTest::newRow("copyright line") << "lblCopyright"
-                                        << "" << true;
+        QTest::newRow("face") << QString() << false << true;
+        QTest::newRow("face, by the system") << QString() << true << true;
+        QTest::newRow("face, by the system, no release") << QString() << true << false;
+        QTest::newRow("lamp") << "PictureLED1" << false << true;
+        QTest::newRow("bar") << "PictureProgBar" << false << true;
+        QTest::newRow("version line") << "lblRev" << false << true;
+        QTest::newRow("copyright line") << "lblCopyright" << false << true;
     }
     void drag() {
         QFETCH(QString, part);
-        QFETCH(QString, mover);
+        QFETCH(bool, bySystem);
         QFETCH(bool, released);
-        std::unique_ptr<Form1> form(mover.isEmpty() ? new Form1 : new SystemMovedForm);
-        Form1& window = *form;
-        window.Form_Load();
+        const std::unique_ptr<Form1> window =
+            Window(kEnds, "VNPCBase", bySystem ? new SystemMovedForm : new Form1);
         QWidget selection;
-        window.setLatestSettingsWindow(&selection);
-        window.move(100, 50);
-        QTest::mouseClick(window.cmdLatestVU, Qt::RightButton); // opens it, starts nothing
+        window->setLatestSettingsWindow(&selection);
+        window->move(100, 50);
+        QTest::mouseClick(window->cmdLatestVU, Qt::RightButton); // opens it, starts nothing
         QVERIFY(selection.isVisible());
-        QCOMPARE(window.EngineProcessId, qint64(0));
-        QVERIFY(boxes_.empty());
-        const QPoint at = part.isEmpty() ? QPoint(108, 100)
-                                         : window.findChild<QWidget*>(part)->geometry().center();
-        QWindow* handle = window.windowHandle();
-        QTest::mousePress(handle, Qt::LeftButton, {}, at);
         const bool drags = part.isEmpty();
-        QCOMPARE(selection.isVisible(), !drags);
-        QTest::mouseMove(handle, at + QPoint(30, 20));
-        const QPoint moved = drags && mover.isEmpty() ? QPoint(130, 70) : QPoint(100, 50);
-        QCOMPARE(window.pos(), moved);
+        const QPoint at =
+            drags ? QPoint(108, 100) : window->findChild<QWidget*>(part)->geometry().center();
+        QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, at);
+        QTest::mouseMove(window->windowHandle(), at + QPoint(30, 20));
+        const QPoint moved = drags && !bySystem ? QPoint(130, 70) : QPoint(100, 50);
+        QCOMPARE(window->pos(), moved);
         QCOMPARE(selection.isVisible(), !drags);
         // Released where the pointer is on the screen, wherever the window went.
         const QPoint end = at + QPoint(30, 20) - (moved - QPoint(100, 50));
-        if (released) {
-            QTest::mouseRelease(handle, Qt::LeftButton, {}, end);
-        } else {
-            QMouseEvent buttonUp(QEvent::MouseMove, end, window.mapToGlobal(end), Qt::NoButton,
-                                 Qt::NoButton, Qt::NoModifier);
-            QApplication::sendEvent(&window, &buttonUp);
-        }
+        QMouseEvent buttonUp(QEvent::MouseMove, end, window->mapToGlobal(end), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+        if (released)
+            QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, end);
+        else
+            QApplication::sendEvent(window.get(), &buttonUp);
         QVERIFY(selection.isVisible());
         QCOMPARE(selection.pos(), moved + QPoint(175, 81));
+        QVERIFY(boxes_.isEmpty() && !QFile::exists(argsFile_)); // the right click started nothing
     }
 
-    void commandLines_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("mouseButton");
-        QTest::addColumn<QPoint>("position");
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<int>("kind");
-        QTest::newRow("All VU") << "cmdAllVU" << int(Qt::LeftButton) << QPoint(320, 160)
-                                << "A E {3000,8100}" << 0;
-        QTest::newRow("Card") << "cmdCard" << int(Qt::LeftButton) << QPoint(320, 160)
-                              << "C E {3000,8100}" << 2;
-        QTest::newRow("Latest VU") << "cmdLatestVU" << int(Qt::LeftButton) << QPoint(320, 160)
-                                   << "\"L [001002005] 7 E {3000,8100}\"" << 1;
-        QTest::newRow("Latest VU, middle button")
-            << "cmdLatestVU" << int(Qt::MiddleButton) << QPoint(320, 160)
-            << "\"L [001002005] 7 E {3000,8100}\"" << 1;
-        QTest::newRow("left of the screen")
-            << "cmdAllVU" << int(Qt::LeftButton) << QPoint(-20, 0) << "A E {600,3000}" << 0;
-    }
-    void commandLines() {
-        QFETCH(QString, button);
-        QFETCH(int, mouseButton);
-        QFETCH(QPoint, position);
-        QFETCH(QString, argument);
-        QFETCH(int, kind);
-        InstallStandIn("vnpcBASE", false); // found whatever its letter case
-        Form1 window;
-        window.setEngineFolder(engineDir_.path());
-        window.Form_Load();
-        window.move(position);
-        QCOMPARE(window.pos(), position);
-        QVERIFY(WriteFile(window.AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n"));
-        // A status line left from an earlier run must not reach the new download's poll.
-        QVERIFY(WriteFile(window.statusFilePath(), "Complete\r\n"));
-        window.ShowProgress("0028/0028");
-        QWidget selection; // hidden by every start
-        window.setLatestSettingsWindow(&selection);
-        selection.show();
-        QWidget* hitArea = window.findChild<QWidget*>(button);
-        if (button == "cmdLatestVU")
-            QTest::mousePress(hitArea, Qt::MouseButton(mouseButton));
-        else
-            QTest::mouseClick(hitArea, Qt::MouseButton(mouseButton));
-        QCOMPARE(ReceivedArgument(), argument);
-        QVERIFY(boxes_.empty());
-        QVERIFY(window.EngineProcessId > 0);
-        QCOMPARE(window.DownloadKind, kind);
-        QCOMPARE(window.Leds.LedIndex, kind);
-        QCOMPARE(window.Leds.LedMode, qint16(kLedRunning));
-        QCOMPARE(window.Leds.LitLed, -1);
-        QVERIFY(window.timerActivity.isActive());
-        QVERIFY(!QFile::exists(window.statusFilePath()));
-        QCOMPARE(window.PictureProgBar->image(), window.PictureProgBgBuffer.copy(0, 0, 61, 208));
-        for (SkinControl* pressed : window.ButtonPressed)
-            QVERIFY(pressed->isHidden());
-        QVERIFY(!selection.isVisible());
-    }
-
-    void newStartStopsRunningEngine() {
-        InstallStandIn("VNPCBase", true);
-        qint64 second = 0;
-        qint64 secondStart = -1;
-        {
-            Form1 window;
-            window.setEngineFolder(engineDir_.path());
-            window.Form_Load();
-            QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
-            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("A E"));
-            const qint64 first = window.EngineProcessId;
-            const qint64 firstStart = window.EngineStartTime;
-            QVERIFY(EngineRunning(first, firstStart));
-            window.tmrLEDs.start(1000);
-            QTest::qWait(50);
-            const int beat = window.tmrLEDs.remainingTime();
-            QTest::mouseClick(window.cmdCard, Qt::LeftButton);
-            // The lamps keep their beat: the start does not restart the running lamp timer.
-            QVERIFY(window.tmrLEDs.remainingTime() <= beat);
-            QVERIFY(!EngineRunning(first, firstStart));
-            QCOMPARE(ReceivedArgument().left(3), QStringLiteral("C E"));
-            second = window.EngineProcessId;
-            secondStart = window.EngineStartTime;
-            QVERIFY(second != first);
-            QVERIFY(EngineRunning(second, secondStart));
+    // Each start ends the engine still running and starts the new one with its one argument;
+    // it hides the selection window, darkens the lamps and clears the bar and the status left
+    // from the run before.
+    void startsInTurn() {
+        std::unique_ptr<Form1> window = Window(kStays, "vnpcBASE"); // any letter case
+        QWidget selection;
+        window->setLatestSettingsWindow(&selection);
+        const std::tuple<int, Qt::MouseButton, QPoint, QString> starts[] = {
+            {kAllVU, Qt::LeftButton, {320, 160}, "A E {3000,8100}"},
+            {kCard, Qt::LeftButton, {320, 160}, "C E {3000,8100}"},
+            {kLatestVU, Qt::LeftButton, {320, 160}, "\"L [001002005] 7 E {3000,8100}\""},
+            {kLatestVU, Qt::MiddleButton, {-20, 0}, "\"L [001002005] 7 E {600,3000}\""}};
+        qint64 previous = 0;
+        qint64 previousStart = -1;
+        for (const auto& [kind, mouseButton, position, argument] : starts) {
+            window->move(position);
+            QVERIFY(WriteFile(window->statusFilePath(), "Complete\r\n"));
+            window->ShowProgress("0028/0028");
+            selection.show();
+            window->tmrLEDs_Timer(); // a lamp lit
+            QTest::mouseClick(Button(*window, kind), mouseButton);
+            QCOMPARE(window->Leds.LedIndex, kind);
+            QCOMPARE(window->Leds.LedMode, qint16(kLedRunning));
+            QCOMPARE(window->Leds.LitLed, -1);
+            QVERIFY(window->timerActivity.isActive() && !selection.isVisible());
+            QVERIFY(!QFile::exists(window->statusFilePath()));
+            QCOMPARE(window->PictureProgBar->image(), Bar(window->PictureProgBgBuffer));
+            QVERIFY(window->ButtonPressed[kind]->isHidden());
+            QVERIFY(!EngineRunning(previous, previousStart));
+            QCOMPARE(ReceivedArgument(), "1:" + argument);
+            previous = window->EngineProcessId;
+            previousStart = window->EngineStartTime;
+            QVERIFY(EngineRunning(previous, previousStart));
+        }
+        // Without a selection file Latest VU asks for one and leaves the download running.
+        QFile::remove(window->AppDataFolder + "/" + kLatestVUFileName);
+        QTest::mouseClick(window->cmdLatestVU, Qt::LeftButton);
+        QCOMPARE(boxes_.size(), 1);
+        QVERIFY(boxes_.takeFirst().startsWith("VantrelPC - Latest VU Settings: Please set"));
+        QVERIFY(window->ButtonPressed[kLatestVU]->isHidden());
+        QVERIFY(EngineRunning(previous, previousStart));
+        // Without an engine a start ends the running one, says so and shows the failure; a
+        // quick double-click, as the system delivers it (a click, then a double-click), is one
+        // start.
+        QFile::remove(engineDir_.filePath("vnpcBASE"));
+        QVERIFY(WriteFile(window->AppDataFolder + "/" + kLatestVUFileName, "001\r\n1\r\n"));
+        for (int kind : {kCard, kLatestVU}) {
+            window->tmrLEDs.start(1000);
+            QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
+                               Button(*window, kind)->geometry().center());
+            QCOMPARE(boxes_,
+                     QStringList{"VantrelPC: Download application missing from 'deps' folder"});
+            boxes_.clear();
+            QVERIFY(!EngineRunning(previous, previousStart));
+            QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
+            QVERIFY(!window->timerActivity.isActive() && window->ButtonPressed[kind]->isHidden());
+            window->tmrLEDs_Timer();
+            QVERIFY(!window->tmrLEDs.isActive());
+            QCOMPARE(window->PictureLED[kind]->image(), window->PictureLEDOnBuffer);
         }
         // Closing the front end ends the engine it started last.
-        QVERIFY(!EngineRunning(second, secondStart));
+        StandIn(kStays, "VNPCBase");
+        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
+        QVERIFY(ReceivedArgument().startsWith("1:A E"));
+        previous = window->EngineProcessId;
+        previousStart = window->EngineStartTime;
+        window.reset();
+        QVERIFY(!EngineRunning(previous, previousStart));
     }
 };
 
