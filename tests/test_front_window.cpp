@@ -306,7 +306,11 @@ private slots:
             window->ShowProgress("0028/0028");
             selection.show();
             window->tmrLEDs_Timer(); // a lamp lit
+            window->tmrLEDs.start(1000);
+            QTest::qWait(50);
+            const int beat = window->tmrLEDs.remainingTime();
             QTest::mouseClick(Button(*window, kind), mouseButton);
+            QVERIFY(window->tmrLEDs.remainingTime() <= beat); // the lamps keep their beat
             QCOMPARE(window->Leds.LedIndex, kind);
             QCOMPARE(window->Leds.LedMode, qint16(kLedRunning));
             QCOMPARE(window->Leds.LitLed, -1);
