@@ -16,28 +16,23 @@
 
 using namespace DownloadSettings;
 
-namespace {
-
-// What a file set, in one line: language, the two window flags, log, naming style.
-QString Read() {
-    return QStringList{Language, QString::number(DiagnosticsWindow),
-                       QString::number(CloseDiagnosticsWindow), QString::number(Log), FileNameStyle}
-        .join('|');
+// What a file set, in one line: language, the two window flags, log, naming style, data paths.
+static QString Read() {
+    const QString flags = QStringLiteral("%1|%2|%3")
+                              .arg(int(DiagnosticsWindow))
+                              .arg(int(CloseDiagnosticsWindow))
+                              .arg(int(Log));
+    return QStringList{Language, flags, FileNameStyle, VUDataPath, CardDataPath}.join('|');
 }
-
-QString Shown(const QByteArray& content) {
-    return QString::fromUtf8(content).replace("\r\n", "|").replace('\n', '|');
-}
-
-} // namespace
 
 class TestSettings : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_root;
     int m_cases = 0;
-    QString Home() const { return m_root.filePath("home"); }
-    QString DataHome() const { return Home() + "/.local/share"; }
+    // The documents folder has a space and an umlaut: paths are written and read as UTF-8.
+    const QString m_documents = m_root.filePath("home/Eigene Dateien \u00e4");
+    QString m_vu, m_card; // the variant's default data paths
 
     QString NewFolder() {
         const QString path = m_root.filePath(QStringLiteral("case%1").arg(++m_cases));
@@ -46,146 +41,127 @@ class TestSettings : public QObject {
     }
 
     // Loads the settings of a fresh data folder that holds this file.
-    void LoadFrom(const QByteArray& content) {
+    QString LoadFrom(const QByteArray& content) {
         const QString folder = NewFolder();
         if (!WriteFile(folder + "/Settings.ini", content)) qFatal("cannot write Settings.ini");
         LoadSettings(folder);
+        return folder;
+    }
+
+    // The variant's defaults in place of $S (naming style), $VU and $CARD ($VU/, $CARD/: with
+    // the separator that a data path read from a file always ends with).
+    QString Wanted(QString text) const {
+        return text.replace("$S", IsEngineVariant() ? " " : "LD")
+            .replace("$VU/", m_vu.endsWith('/') ? m_vu : m_vu + '/')
+            .replace("$VU", m_vu)
+            .replace("$CARD/", m_card.endsWith('/') ? m_card : m_card + '/')
+            .replace("$CARD", m_card);
     }
 
 private slots:
     void initTestCase() {
         QVERIFY(m_root.isValid());
-        QVERIFY(QDir().mkpath(Home()));
-        qputenv("HOME", QFile::encodeName(Home()));
+        qputenv("HOME", QFile::encodeName(m_root.filePath("home")));
         // The separator at the end must not reach the paths made from it.
-        qputenv("XDG_DATA_HOME", QFile::encodeName(DataHome() + "/"));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(Home() + "/.config"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_root.filePath("data/")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_root.filePath("config")));
         QStandardPaths::setTestModeEnabled(false);
-    }
-
-    void missingFileIsWrittenWithVariantDefaults_data() {
-        QTest::addColumn<QByteArray>("userDirs"); // content of user-dirs.dirs, none when empty
-        QTest::addColumn<QString>("documents");
-        QTest::newRow("home documents") << QByteArray() << Home() + "/Documents";
-        QTest::newRow("user dirs with space and umlaut")
-            << QByteArray("XDG_DOCUMENTS_DIR=\"$HOME/Eigene Dateien \xc3\xa4\"\n")
-            << Home() + "/Eigene Dateien \u00e4";
+        QVERIFY(QDir().mkpath(m_documents) && QDir().mkpath(m_root.filePath("config")));
+        QVERIFY(WriteFile(m_root.filePath("config/user-dirs.dirs"),
+                          "XDG_DOCUMENTS_DIR=\"$HOME/Eigene Dateien \xc3\xa4\"\n"));
+        const bool engine = IsEngineVariant();
+        m_vu = m_documents + (engine ? "/VantrelPC/Data/VU/" : "/Vantrel PC/Data/VU");
+        m_card = m_documents + (engine ? "/VantrelPC/Data/Card/" : "/Vantrel PC/Data/Card");
     }
 
     void missingFileIsWrittenWithVariantDefaults() {
-        QFETCH(QByteArray, userDirs);
-        QFETCH(QString, documents);
-        const QString userDirsFile = Home() + "/.config/user-dirs.dirs";
-        QVERIFY(QDir().mkpath(documents) && QDir().mkpath(Home() + "/.config"));
-        QVERIFY(userDirs.isEmpty() ? QFile::remove(userDirsFile) || !QFile::exists(userDirsFile)
-                                   : WriteFile(userDirsFile, userDirs));
-        QCOMPARE(GetSpecialFolder(CSIDL_PERSONAL), documents);
-        QCOMPARE(GetSpecialFolder(CSIDL_COMMON_APPDATA), DataHome());
+        QCOMPARE(GetSpecialFolder(CSIDL_PERSONAL), m_documents);
         QCOMPARE(GetSpecialFolder(26), QString());
-        QCOMPARE(DataFolderPath(), DataHome() + "/Fenwright/Vantrel PC");
+        QCOMPARE(DataFolderPath(), m_root.filePath("data/Fenwright/Vantrel PC"));
 
         const QString folder = NewFolder();
         LoadSettings(folder);
-        const bool engine = IsEngineVariant();
         QCOMPARE(SettingsFile, folder + "/Settings.ini");
         QCOMPARE(Read() + QStringLiteral("|%1|%2").arg(RXTIMEOUT).arg(InterBytePause),
-                 QString(engine ? "EN|0|1|1| |1160|5" : "EN|0|1|1|LD|1160|5"));
-        const QString vu = documents + (engine ? "/VantrelPC/Data/VU/" : "/Vantrel PC/Data/VU");
-        const QString card =
-            documents + (engine ? "/VantrelPC/Data/Card/" : "/Vantrel PC/Data/Card");
-        QCOMPARE(VUDataPath + '|' + CardDataPath, vu + '|' + card);
+                 Wanted("EN|0|1|1|$S|$VU|$CARD|1160|5"));
         // Defaults are only named, not made: the folders appear when a download is saved.
-        QVERIFY(QDir(documents).isEmpty());
+        QVERIFY(QDir(m_documents).isEmpty());
+        const bool engine = IsEngineVariant();
         const QByteArray written = ReadAll(SettingsFile, kNoFile);
-        QCOMPARE(written, QString(engine ? "#==============  Settings ==============#\r\n\r\n"
-                                           "[InstallSettings]\r\nLanguage=EN\r\nVUDataPath=%1\r\n"
-                                           "CardDataPath=%2\r\n\r\n[Options]\r\n"
-                                         : "#============== Settings ==============#\r\n\r\n"
-                                           "[InstallSettings]\r\nLanguage=EN\r\nVUDataPath=%1\r\n"
-                                           "CardDataPath=%2\r\n\r\n[Options]\r\n"
-                                           "FileNameStyle=LD\r\n")
-                              .arg(vu, card)
-                              .toUtf8());
+        QCOMPARE(written,
+                 QString("#==============%1 Settings ==============#\r\n\r\n"
+                         "[InstallSettings]\r\nLanguage=EN\r\nVUDataPath=%2\r\n"
+                         "CardDataPath=%3\r\n\r\n[Options]\r\n%4")
+                     .arg(engine ? " " : "", m_vu, m_card, engine ? "" : "FileNameStyle=LD\r\n")
+                     .toUtf8());
 
-        // Read back, it names the same settings, and the data folders are made; a path read
-        // from a file always ends with the separator. The headless command's naming style
-        // lasts one engine run, and the front end never takes it.
+        // Read back, it names the same settings, and the data folders are made. The headless
+        // command's naming style lasts one engine run, and the front end never takes it.
         qputenv("VANTREL_FILE_NAME_STYLE", "es");
         LoadSettings(folder);
         qunsetenv("VANTREL_FILE_NAME_STYLE");
         QCOMPARE(ReadAll(SettingsFile, kNoFile), written);
-        QCOMPARE(Read(), QString(engine ? "EN|0|1|1|ES" : "EN|0|1|1|LD"));
-        QCOMPARE(CardDataPath, engine ? card : card + '/');
+        QCOMPARE(Read(), Wanted(engine ? "EN|0|1|1|ES|$VU/|$CARD/" : "EN|0|1|1|$S|$VU/|$CARD/"));
         QVERIFY(QFileInfo(VUDataPath).isDir() && QFileInfo(CardDataPath).isDir());
-        QFile::remove(userDirsFile);
-        QVERIFY(QDir(documents).removeRecursively());
+        QVERIFY(QDir(m_documents).removeRecursively());
     }
 
-    void existingFileIsReadNeverRewritten_data() {
-        QTest::addColumn<QString>("place"); // "file", or what is there instead of the file
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("read");
-
-        QByteArray garbage(1 << 16, '\0');
-        QRandomGenerator random(2024);
-        for (char& byte : garbage)
-            byte = char(random.bounded(256));
-        garbage += QByteArray("\r\n\xff\xfe\0\r\rLanguage=XX\n\nLanguage=DE\r\n", 33);
-        const QString style = IsEngineVariant() ? " " : "LD";
-
-        QTest::newRow("missing data folder") << "nothing" << QByteArray() << "EN|0|1|1|" + style;
-        QTest::newRow("folder in place of the file")
-            << "folder" << QByteArray() << "EN|0|1|1|" + style;
-        QTest::newRow("empty file") << "file" << QByteArray() << "EN|0|1|1|" + style;
-        QTest::newRow("comments and unknown lines survive")
-            << "file" << QByteArray("# mine\r\n[Other]\r\nColour=blue\r\nLanguage=NL\r\n")
-            << "NL|0|1|1|" + style;
-        QTest::newRow("binary garbage, then a key") << "file" << garbage << "DE|0|1|1|" + style;
-        QTest::newRow("three megabyte line is passed over")
-            << "file"
-            << "Language=PL" + QByteArray(3 << 20, 'x') + "\r\nLanguage=FR\r\n"
-            << "FR|0|1|1|" + style;
-        QTest::newRow("long value line is read")
-            << "file"
-            << "Log=" + QByteArray(100000, ' ') + "false\r\nLanguage=ES"
-            << "ES|0|1|0|" + style;
-    }
-
+    // A broken file never stops the start, nor is it rewritten: what can be read is read.
     void existingFileIsReadNeverRewritten() {
-        QFETCH(QString, place);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, read);
+        QByteArray garbage(1 << 16, '\0');
+        QRandomGenerator(2024).fillRange(reinterpret_cast<quint32*>(garbage.data()), 1 << 14);
+        garbage += QByteArray("\r\n\xff\xfe\0\r\rLanguage=XX\n\nLanguage=DE\r\n", 33);
+        const std::pair<QByteArray, const char*> rows[] = {
+            {"", "EN|0|1|1"},
+            {"# mine\r\n[Other]\r\nColour=blue\r\nLanguage=NL\r\n", "NL|0|1|1"},
+            {garbage, "DE|0|1|1"},
+            {"Language=PL" + QByteArray(3 << 20, 'x') + "\r\nLanguage=FR\r\n", "FR|0|1|1"},
+            {"Log=" + QByteArray(100000, ' ') + "false\r\nLanguage=ES", "ES|0|1|0"}};
+        for (const auto& [content, read] : rows) {
+            const QString folder = LoadFrom(content);
+            QVERIFY2(Read() == Wanted(read + QString("|$S|$VU|$CARD")),
+                     content.left(40).constData());
+            QVERIFY(ReadAll(folder + "/Settings.ini", kNoFile) == content);
+        }
+        // Neither a missing data folder nor a folder in place of the file is made or replaced.
         const QString folder = NewFolder();
-        const QString file = folder + "/Settings.ini";
-        if (place == "file") QVERIFY(WriteFile(file, content));
-        if (place == "folder") QVERIFY(QDir().mkdir(file));
-        LoadSettings(place == "nothing" ? folder + "/missing" : folder);
-        QCOMPARE(Read(), read);
-        if (place == "file") QCOMPARE(ReadAll(file, kNoFile), content);
-        QCOMPARE(QFileInfo(file).isDir(), place == "folder");
-        QVERIFY(!QFileInfo::exists(folder + "/missing"));
+        LoadSettings(folder + "/missing");
+        QVERIFY(QDir().mkdir(folder + "/Settings.ini"));
+        LoadSettings(folder);
+        QCOMPARE(Read(), Wanted("EN|0|1|1|$S|$VU|$CARD"));
+        QVERIFY(!QFileInfo::exists(folder + "/missing") &&
+                QFileInfo(folder + "/Settings.ini").isDir());
     }
 
     // Keys are matched whole, from the line's start and case-sensitively; values are read as
-    // little as they need. $S: the variant's default style.
-    void keysAreReadStrictly() {
+    // little as they need. A data path that names nothing is made; one that still names
+    // nothing keeps the earlier path. $T: a fresh folder holding the regular file $T/f.
+    void keysAndDataPaths() {
         const char* rows[][2] = {
             {"Language=DEUTSCH\r\nDiagnosticsWindow=tRuE\nCloseDiagnosticsWindow= false  \r\n"
              "Log= False\r\nFileNameStyle=euROPE",
-             "DE|1|0|0|EU"},
+             "DE|1|0|0|EU|$VU|$CARD"},
             {"Language=de\r\nLanguage=IT\r\nLanguage=D\r\nlanguage=NL\r\nLanguage= FR\r\n"
              "  Language=ES\r\n   #Language=PL\r\n[Language=DE]\r\nLog=0\r\nLOG=false\r\n"
              "Log=\tfalse\r\nDiagnosticsWindow=TRUEX\r\nCloseDiagnosticsWindow=true\r\n"
              "DiagnosticsWindow=false\r\nFileNameStyle=F\r\nFileNameStyle=DE\r\n"
-             "FileNameStyle= EU\r\n",
-             "EN|0|1|1|$S"},
+             "FileNameStyle= EU\r\n  VUDataPath=$T\r\nCardDataPath=\r\n",
+             "EN|0|1|1|$S|$VU|$CARD"},
             {"Language=DE\r\n[Options]\r\nLanguage=FR\r\nLanguage=fr\r\nLog=false\r\n"
              "Log=TRUE\r\nLog=maybe\r\nFileNameStyle=LD\r\nFileNameStyle=es\r\nFileNameStyle=x",
-             "FR|0|1|1|ES"}};
+             "FR|0|1|1|ES|$VU|$CARD"},
+            {"VUDataPath=$T/Downloads/VU\r\nCardDataPath=$T/\r\n",
+             "EN|0|1|1|$S|$T/Downloads/VU/|$T/"},
+            {"VUDataPath=   $T/my vu   \r\nCardDataPath=$T/f/c\r\n",
+             "EN|0|1|1|$S|$T/my vu/|$CARD/"},
+            {"VUDataPath=    \r\nCardDataPath=$T/f\r\n", "EN|0|1|1|$S|$VU/|$T/f/"},
+            {"VUDataPath=$T/a\r\nVUDataPath=$T/f/x\r\n", "EN|0|1|1|$S|$T/a/|$CARD"}};
         for (const auto& [content, expected] : rows) {
-            LoadFrom(content);
-            const QString wanted = QString(expected).replace("$S", IsEngineVariant() ? " " : "LD");
-            QVERIFY2(Read() == wanted, qPrintable(Shown(content) + " gives " + Read()));
+            const QString root = NewFolder();
+            QVERIFY(WriteFile(root + "/f", "x"));
+            LoadFrom(QString(content).replace("$T", root).toUtf8());
+            QVERIFY2(Read() == Wanted(expected).replace("$T", root),
+                     qPrintable(content + QString("\ngives ") + Read()));
         }
     }
 
@@ -197,112 +173,44 @@ private slots:
                  QString(IsEngineVariant() ? "2000|6" : "1160|5"));
         LoadFrom("RXTIMEOUT =5\r\n RXTIMEOUT=7\r\nRXTIMEOUT=\r\n");
         QCOMPARE(RXTIMEOUT, 1160);
-
-        const std::pair<const char*, qint32> numbers[] = {{"abc", 0},
-                                                          {"1500.5", 1500},
-                                                          {"1501.5", 1502},
-                                                          {"   2500 ms", 2500},
-                                                          {"-12x34", -12},
-                                                          {"+.75", 1},
-                                                          {".5", 0},
-                                                          {"42.", 42},
-                                                          {"25E-1x", 2},
-                                                          {"3e", 3},
-                                                          {"1 2", 1},
-                                                          {"\u0663", 0},
-                                                          {"-x", 0},
-                                                          {"1e-99999", 0},
-                                                          {"99999999999", INT_MAX},
-                                                          {"1e99999", INT_MAX},
-                                                          {"-1e300", INT_MIN}};
+        // clang-format off
+        const std::pair<const char*, qint32> numbers[] = {
+            {"abc", 0}, {"1500.5", 1500}, {"1501.5", 1502}, {"   2500 ms", 2500}, {"-12x34", -12},
+            {"+.75", 1}, {".5", 0}, {"42.", 42}, {"25E-1x", 2}, {"3e", 3}, {"1 2", 1},
+            {"\u0663", 0}, {"-x", 0}, {"1e-99999", 0}, {"99999999999", INT_MAX},
+            {"1e99999", INT_MAX}, {"-1e300", INT_MIN}};
+        // clang-format on
         for (const auto& [text, number] : numbers)
             QVERIFY2(RoundedNumber(QString::fromUtf8(text)) == number, text);
     }
 
-    // $T: a fresh folder holding the regular file $T/f; $VU, $CARD: the variant's defaults,
-    // $VU/ with the separator.
-    void dataPathsAreMadeOrKept() {
-        const char* rows[][2] = {
-            {"VUDataPath=$T/Downloads/VU\r\n", "$T/Downloads/VU/|$CARD"},
-            {"VUDataPath=$T/\r\n", "$T/|$CARD"},
-            {"VUDataPath=   $T/my vu   \r\nCardDataPath=\r\n", "$T/my vu/|$CARD"},
-            {"VUDataPath=$T/f/VU\r\nCardDataPath=$T/c\r\n", "$VU/|$T/c/"},
-            {"VUDataPath=    \r\nCardDataPath=$T/f\r\n", "$VU/|$T/f/"},
-            {"VUDataPath=$T/a\r\nVUDataPath=$T/f/x\r\n", "$T/a/|$CARD"}};
-        LoadSettings(NewFolder());
-        const QString vu = VUDataPath, card = CardDataPath;
-        for (const auto& [content, expected] : rows) {
+    // Every level of a path is made in turn; a level that cannot be made ends the walk and is
+    // named. $T: a fresh current folder holding the regular file f.
+    void makeFolderPath() {
+        const QString tooLong = "$T/a/" + QString(300, 'n');
+        QString rows[][3] = {// path, a folder there afterwards, the failed level
+                             {"$T/a/b/c", "$T/a/b/c", ""},     {"$T/a//b/", "$T/a/b", ""},
+                             {"rel/a", "$T/rel/a", ""},        {"$T/f", "$T", ""},
+                             {"$T/f/sub/x", "$T", "$T/f/sub"}, {tooLong + "/b", "$T/a", tooLong}};
+        for (auto& [path, folder, failedLevel] : rows) {
             const QString root = NewFolder();
             QVERIFY(WriteFile(root + "/f", "x"));
-            LoadFrom(QString(content).replace("$T", root).toUtf8());
-            const QString wanted = QString(expected)
-                                       .replace("$T", root)
-                                       .replace("$VU/", vu.endsWith('/') ? vu : vu + '/')
-                                       .replace("$VU", vu)
-                                       .replace("$CARD", card);
-            QVERIFY2(VUDataPath + '|' + CardDataPath == wanted,
-                     qPrintable(Shown(content) + " gives " + VUDataPath + '|' + CardDataPath));
-            QVERIFY(!VUDataPath.startsWith(root) || QFileInfo(VUDataPath).isDir());
+            for (QString* text : {&path, &folder, &failedLevel})
+                text->replace("$T", root);
+            const QString previous = QDir::currentPath();
+            QVERIFY(QDir::setCurrent(root));
+            QString error;
+            const bool made = MakeFolderPath(path, &error);
+            const bool again = MakeFolderPath(path); // a second walk finds the same
+            QDir::setCurrent(previous);
+            QVERIFY2(made == failedLevel.isEmpty() && again == made && QFileInfo(folder).isDir() &&
+                         QFileInfo(root + "/f").isFile(),
+                     qPrintable(path));
+            QVERIFY2(made ? error.isEmpty()
+                          : error.startsWith("Can't create folder " + failedLevel + ": ") &&
+                                !QFileInfo::exists(path),
+                     qPrintable(error));
         }
-    }
-
-    void makeFolderPath_data() {
-        QTest::addColumn<QString>("path");        // $T: a fresh current folder holding the file f
-        QTest::addColumn<QString>("folder");      // made, when the walk succeeds
-        QTest::addColumn<QString>("failedLevel"); // named in the reason
-
-        const QString longName(300, 'n');
-        QTest::newRow("new levels") << "$T/a/b/c"
-                                    << "$T/a/b/c"
-                                    << "";
-        QTest::newRow("doubled and ending separators") << "$T/a//b/"
-                                                       << "$T/a/b"
-                                                       << "";
-        QTest::newRow("relative path") << "rel/a"
-                                       << "$T/rel/a"
-                                       << "";
-        QTest::newRow("root") << "/"
-                              << "/"
-                              << "";
-        QTest::newRow("empty path") << ""
-                                    << "$T"
-                                    << "";
-        QTest::newRow("path is a regular file") << "$T/f"
-                                                << "$T"
-                                                << "";
-        QTest::newRow("level below a regular file") << "$T/f/sub/x"
-                                                    << ""
-                                                    << "$T/f/sub";
-        QTest::newRow("name too long stops the walk") << "$T/a/" + longName + "/b"
-                                                      << "$T/a"
-                                                      << "$T/a/" + longName;
-    }
-
-    void makeFolderPath() {
-        QFETCH(QString, path);
-        QFETCH(QString, folder);
-        QFETCH(QString, failedLevel);
-        const QString root = NewFolder();
-        QVERIFY(WriteFile(root + "/f", "x"));
-        path.replace("$T", root);
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(root));
-        QString error;
-        const bool made = MakeFolderPath(path, &error);
-        const bool again = MakeFolderPath(path); // a second walk finds the same
-        QDir::setCurrent(previous);
-
-        QCOMPARE(made, failedLevel.isEmpty());
-        QCOMPARE(again, made);
-        QVERIFY(folder.isEmpty() || QFileInfo(folder.replace("$T", root)).isDir());
-        QVERIFY(QFileInfo(root + "/f").isFile());
-        if (made)
-            QVERIFY2(error.isEmpty(), qPrintable(error));
-        else
-            QVERIFY2(
-                error.startsWith("Can't create folder " + failedLevel.replace("$T", root) + ": ") &&
-                    !QFileInfo::exists(path),
-                qPrintable(error));
     }
 };
 
