@@ -13,9 +13,10 @@ static void Check(bool condition) {
 }
 
 static bool IsKnownId(qint32 id) {
-    using namespace MessageId;
-    return (id >= StartCommunication && id <= LastProtocolAnswer && id != 4) ||
-           id == ChecksumWrong || id == HeaderWrong || id == OtherResponseCode || id == OtherSid;
+    namespace M = MessageId;
+    return (id >= M::StartCommunication && id <= M::LastProtocolAnswer && id != 4) ||
+           id == M::ChecksumWrong || id == M::HeaderWrong || id == M::OtherResponseCode ||
+           id == M::OtherSid;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

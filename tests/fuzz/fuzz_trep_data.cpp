@@ -1,8 +1,9 @@
 // The whole receive path of a session in the middle of its TREP data: a session put into
 // state 6 or 9 with counters, sequence, generation, dates and settings from the input, then
-// fed pieces of bytes: raw, or completed into responses with a right length byte and
-// checksum so that the fuzzer gets past the checksum easily (negative responses, the answers
-// of other states, Transfer Data with sub-message counters). The engine must never crash.
+// fed pieces: raw bytes, or responses completed with header, length byte and checksum so
+// that the fuzzer spends its time in the state machine rather than on checksums (any body,
+// or Transfer Data, whose body of 255 bytes is a sub-message that more parts follow). The
+// engine must never crash.
 #include "../ScriptedLink.h"
 #include "Conversions.h"
 #include "DownloadSettings.h"
@@ -12,45 +13,32 @@
 #include "Session.h"
 #include "StatusFile.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QTemporaryDir>
+#include <QtCore>
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
 
-namespace {
+static QTemporaryDir* folder = nullptr;
 
-QTemporaryDir* folder = nullptr;
-
-QByteArray Bytes(FuzzedDataProvider& input, size_t count) {
-    return QByteArray::fromStdString(input.ConsumeBytesAsString(count));
-}
-
-// Most pieces are whole responses, so that the fuzzer spends its time in the state machine
-// rather than on checksums: any body, the positive answers of the other states (for sessions
-// that restart or end), or Transfer Data, whose body of 255 bytes is a sub-message that more
-// parts follow.
-QByteArray NextPiece(FuzzedDataProvider& input) {
-    static const QByteArray kOtherAnswers[] = {
-        "\x77", "\xC2", "\xC1\xEA\x8F", "\x50\x81", "\xC7\x01", QByteArray("\x75\x00\xFF", 3),
-        "\x85"};
-    const int kind = input.ConsumeIntegralInRange(0, 3);
-    if (kind < 2)
-        return kind ? Response(Bytes(input, input.ConsumeIntegralInRange(0, 255)))
-                    : Bytes(input, input.ConsumeIntegralInRange(0, 300));
-    if (kind == 2) return Response(input.PickValueInArray(kOtherAnswers));
+static QByteArray NextPiece(FuzzedDataProvider& input) {
+    const auto bytes = [&input](int count) {
+        return QByteArray::fromStdString(input.ConsumeBytesAsString(size_t(count)));
+    };
+    switch (input.ConsumeIntegralInRange(0, 2)) {
+    case 0:
+        return bytes(input.ConsumeIntegralInRange(0, 300));
+    case 1:
+        return Response(bytes(input.ConsumeIntegralInRange(0, 255)));
+    }
     const int size = input.ConsumeBool() ? 255 : input.ConsumeIntegralInRange(2, 254);
-    const QByteArray body = "\x76" + Bytes(input, size - 1);
+    const QByteArray body = "\x76" + bytes(size - 1);
     return Response(body + QByteArray(size - body.size(), char(input.ConsumeIntegral<quint8>())));
 }
 
-void ChooseSession(FuzzedDataProvider& input, Session& session) {
-    const QString styles[] = {"EU", "FR", "ES", "LD", "none"};
-    DownloadSettings::FileNameStyle = input.PickValueInArray(styles);
+static void ChooseSession(FuzzedDataProvider& input, Session& session) {
+    DownloadSettings::FileNameStyle = input.PickValueInArray<QString>({"EU", "ES", "LD", "none"});
     DownloadSettings::DownloadType = QChar(input.PickValueInArray({'A', 'L', 'C', 'Z'}));
     DownloadSettings::CloseDiagnosticsWindow = input.ConsumeBool();
-    DownloadSettings::RXTIMEOUT = input.ConsumeIntegralInRange(0, 3000);
     session.trepSequence.fill(kTrepEnd);
     for (int i = input.ConsumeIntegralInRange(0, kTrepSequenceSize - 1) - 1; i >= 0; --i)
         session.trepSequence[i] = input.ConsumeIntegral<quint8>();
@@ -71,10 +59,8 @@ void ChooseSession(FuzzedDataProvider& input, Session& session) {
     session.SessionStart = QDateTime::currentDateTime();
 }
 
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    static QTemporaryDir temporary(QStringLiteral("/dev/shm/vantrel-fuzz-XXXXXX"));
+    static QTemporaryDir temporary("/dev/shm/vantrel-fuzz-XXXXXX");
     folder = &temporary;
     // Nothing the session saves may reach the user's own folders.
     for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
@@ -95,15 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     status.setFilePath(folder->filePath("VNPCstatus.txt"));
     ScriptedLink link; // takes every byte and never answers: the input is the only answer
     link.open(0);
-    auto session = std::make_unique<Session>(log, status, link);
-    ChooseSession(input, *session);
-    for (int piece = 0; piece < 48 && input.remaining_bytes() > 0; ++piece) {
-        session->Comm1_OnComm(NextPiece(input));
-        if (session->SessionState < 0 || session->SessionState > Session::kInterfaceVersionState ||
-            session->TrepIndex < 0)
-            std::abort();
+    {
+        Session session(log, status, link);
+        ChooseSession(input, session);
+        for (int piece = 0; piece < 48 && input.remaining_bytes() > 0; ++piece) {
+            session.Comm1_OnComm(NextPiece(input));
+            if (session.SessionState < 0 ||
+                session.SessionState > Session::kInterfaceVersionState || session.TrepIndex < 0)
+                std::abort();
+        }
     }
-    session.reset();
     for (const char* saved : {"vu", "card", "HOME", "XDG_DATA_HOME"})
         QDir(folder->filePath(saved)).removeRecursively();
     return 0;
