@@ -6,20 +6,18 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
-#include <vector>
-
-static void Check(bool condition) {
-    if (!condition) std::abort();
-}
 
 static bool IsKnownId(qint32 id) {
     namespace M = MessageId;
     return (id >= M::StartCommunication && id <= M::LastProtocolAnswer && id != 4) ||
-           id == M::ChecksumWrong || id == M::HeaderWrong || id == M::OtherResponseCode ||
-           id == M::OtherSid;
+           QList<qint32>{M::ChecksumWrong, M::HeaderWrong, M::OtherResponseCode, M::OtherSid}
+               .contains(id);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const auto Check = [](bool condition) {
+        if (!condition) std::abort();
+    };
     FuzzedDataProvider input(data, size);
     FrameAssembler inPieces, atOnce;
     QList<QByteArray> frames;

@@ -13,18 +13,15 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     QByteArray built("\x76\x21", 2);
-    if (input.ConsumeBool()) {
-        while (input.remaining_bytes() > 0 && input.ConsumeBool()) {
-            const char type = input.ConsumeIntegral<char>(), fill = input.ConsumeIntegral<char>();
-            const char recordSize = input.ConsumeIntegralInRange<char>(0, 24);
-            const char records = input.ConsumeIntegralInRange<char>(0, 3);
-            const char header[] = {type, 0, recordSize, 0, records}; // sizes are big-endian
-            built += QByteArray(header, 5) + QByteArray(recordSize * records, fill);
-        }
-        built.truncate(input.ConsumeIntegralInRange<qsizetype>(0, built.size()));
-    } else {
-        built = QByteArray::fromStdString(input.ConsumeRemainingBytesAsString());
+    const bool raw = input.ConsumeBool();
+    while (!raw && input.ConsumeBool()) {
+        const char header[] = {input.ConsumeIntegral<char>(), 0, // type, then big-endian sizes
+                               input.ConsumeIntegralInRange<char>(0, 24), 0,
+                               input.ConsumeIntegralInRange<char>(0, 3)};
+        built += QByteArray(header, 5) + QByteArray(header[2] * header[4], header[0]);
     }
+    built = raw ? QByteArray::fromStdString(input.ConsumeRemainingBytesAsString())
+                : built.left(input.ConsumeIntegralInRange<qsizetype>(0, built.size()));
     // Read in place from a buffer of exactly this size, so that a read past its end is caught.
     const std::vector<char> buffer(built.begin(), built.end());
     const SecondGenOverview result =

@@ -1,9 +1,9 @@
 // The whole receive path of a session in the middle of its TREP data: a session put into
-// state 6 or 9 with counters, sequence, generation, dates and settings from the input, then
-// fed pieces: raw bytes, or responses completed with header, length byte and checksum so
-// that the fuzzer spends its time in the state machine rather than on checksums (any body,
-// or Transfer Data, whose body of 255 bytes is a sub-message that more parts follow). The
-// engine must never crash.
+// state 6 or 9 with counters, sequence, generation, dates and settings from the input (error
+// and retry counts grow from the pieces themselves), then fed pieces: raw bytes, or
+// responses completed with header, length byte and checksum so that the fuzzer spends its
+// time in the state machine rather than on checksums (any body, or Transfer Data, whose body
+// of 255 bytes is a sub-message that more parts follow). The engine must never crash.
 #include "../ScriptedLink.h"
 #include "Conversions.h"
 #include "DownloadSettings.h"
@@ -21,24 +21,16 @@
 static QTemporaryDir* folder = nullptr;
 
 static QByteArray NextPiece(FuzzedDataProvider& input) {
-    const auto bytes = [&input](int count) {
-        return QByteArray::fromStdString(input.ConsumeBytesAsString(size_t(count)));
-    };
-    switch (input.ConsumeIntegralInRange(0, 2)) {
-    case 0:
-        return bytes(input.ConsumeIntegralInRange(0, 300));
-    case 1:
-        return Response(bytes(input.ConsumeIntegralInRange(0, 255)));
-    }
-    const int size = input.ConsumeBool() ? 255 : input.ConsumeIntegralInRange(2, 254);
-    const QByteArray body = "\x76" + bytes(size - 1);
+    if (input.ConsumeBool()) return QByteArray::fromStdString(input.ConsumeRandomLengthString(300));
+    QByteArray body = input.ConsumeBool() ? "\x76" : ""; // Transfer Data, or any response
+    const int size = input.ConsumeBool() ? 255 : input.ConsumeIntegralInRange(1, 254);
+    body += QByteArray::fromStdString(input.ConsumeBytesAsString(size_t(size - body.size())));
     return Response(body + QByteArray(size - body.size(), char(input.ConsumeIntegral<quint8>())));
 }
 
 static void ChooseSession(FuzzedDataProvider& input, Session& session) {
     DownloadSettings::FileNameStyle = input.PickValueInArray<QString>({"EU", "ES", "LD", "none"});
     DownloadSettings::DownloadType = QChar(input.PickValueInArray({'A', 'L', 'C', 'Z'}));
-    DownloadSettings::CloseDiagnosticsWindow = input.ConsumeBool();
     session.trepSequence.fill(kTrepEnd);
     for (int i = input.ConsumeIntegralInRange(0, kTrepSequenceSize - 1) - 1; i >= 0; --i)
         session.trepSequence[i] = input.ConsumeIntegral<quint8>();
@@ -53,10 +45,7 @@ static void ChooseSession(FuzzedDataProvider& input, Session& session) {
     session.OldestDate = input.ConsumeIntegral<qint32>();
     session.LatestDate = input.ConsumeIntegral<qint32>();
     session.VuMakerCode = input.ConsumeBool() ? 0xA1 : input.ConsumeIntegral<quint8>();
-    session.IntegrityErrors = input.ConsumeIntegralInRange<qint16>(0, 6);
-    session.SubFunctionRetries = input.ConsumeIntegralInRange<qint16>(0, 2);
     session.Trep5Data = QByteArray(input.ConsumeIntegralInRange(0, 300), '\x55');
-    session.SessionStart = QDateTime::currentDateTime();
 }
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
