@@ -105,7 +105,7 @@ private slots:
         QTest::newRow("other devices and two cables") << Search{
             .devices = {Device(39, kOther, "10c4"), Device(40, kOther),
                         Device(100, "USB Tacho Download Adapter"), Device(49)},
-            .driver = "v2.14\n", .result = "0 port 100",
+            .driver = "v2.14-rc1\n", .result = "0 port 100",
             .log = count + "3|" + kOther + "|VantrelPC cable at index 1 - Closed|VantrelPC cable "
                    "at index 2 - Closed|FT_Open succeeded|Driver Version - 20E00|Com port - 100"};
         QTest::newRow("cable held open by another program: re-plug") << Search{
