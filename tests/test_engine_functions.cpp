@@ -114,7 +114,7 @@ QString Summary(const QString& text) {
 }
 } // namespace
 
-class TestFraming : public QObject {
+class TestEngineFunctions : public QObject {
     Q_OBJECT
 
 private slots:
@@ -417,5 +417,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFraming)
-#include "test_framing.moc"
+QTEST_GUILESS_MAIN(TestEngineFunctions)
+#include "test_engine_functions.moc"
