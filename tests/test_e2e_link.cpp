@@ -71,22 +71,31 @@ class TestE2eLink : public QObject {
         port_ = port_ == 119 ? 150 : port_ + 1; // 120 on are another program's
         return *download;
     }
+    void startLine(const LineRow& row) {
+        const QString pause = QStringLiteral("InterBytePause=%1").arg(row.pauseMs);
+        Download& download =
+            add(row.faults, QString(), {"RXTIMEOUT=500", row.pauseMs == 5 ? "" : pause}, row.name);
+        // Every byte the engine writes, with the time of the write call.
+        qputenv("VANTREL_WIRE_TRACE", download.home.home.filePath("writes.txt").toLocal8Bit());
+        download.start("\"L [001002003] 1 E {0,0}\"");
+        qunsetenv("VANTREL_WIRE_TRACE");
+    }
+    static bool late(const LineRow& row) { return QByteArray(row.faults).contains("late"); }
 
 private slots:
     void initTestCase() {
-        for (const LineRow& row : kLineRows) {
-            const QString pause = QStringLiteral("InterBytePause=%1").arg(row.pauseMs);
-            Download& download = add(row.faults, QString(),
-                                     {"RXTIMEOUT=500", row.pauseMs == 5 ? "" : pause}, row.name);
-            // Every byte the engine writes, with the time of the write call.
-            qputenv("VANTREL_WIRE_TRACE", download.home.home.filePath("writes.txt").toLocal8Bit());
-            download.start("\"L [001002003] 1 E {0,0}\"");
-            qunsetenv("VANTREL_WIRE_TRACE");
-        }
+        for (const LineRow& row : kLineRows)
+            if (!late(row)) startLine(row);
         for (const char* rxTimeout : {"600", "2000"})
             add("silent", "A E {0,0}", {QString("RXTIMEOUT=") + rxTimeout}, rxTimeout);
         for (const char* silent : {"silent:on=data,trep=1", "silent:on=exit"})
             add(silent, "\"L [001] 0 E {0,0}\"", {"RXTIMEOUT=60000"});
+        // A late answer has to land within the few milliseconds of a resend: those runs start
+        // once the other line runs are over, so that fewer processes compete with them.
+        for (const LineRow& row : kLineRows)
+            if (!late(row)) downloads_.at(row.name)->result();
+        for (const LineRow& row : kLineRows)
+            if (late(row)) startLine(row);
     }
 
     // Start Communication three times, each time-out counted from the end of the request.

@@ -283,7 +283,9 @@ private slots:
         for (const auto& [style, vrn, nation, now, name] : rows)
             QCOMPARE(VuFileNameFor(style, kVin, vrn, nation, now), name);
         // The prefix of a VU download's name: none in France, V_ in Spain, else the kind.
-        QCOMPARE(VuNamePrefix("M", "FR") + VuNamePrefix("M", "ES"), "V_");
+        QCOMPARE(VuNamePrefix("M", "FR") + '|' + VuNamePrefix("M", "ES") + '|' +
+                     VuNamePrefix("C", "FR"),
+                 "|V_|C_");
     }
 
     // Untrusted bytes never lead out of the folder nor into an unusable name.
