@@ -144,6 +144,32 @@ private slots:
                  search.outcome);
     }
 
+    // The installed udev rule gives the user the tty of every cable the engine takes: the
+    // same vendor and product names on both of its lines, and each name found as a cable.
+    void udevRuleNamesTheCables() {
+        const QString rule =
+            QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/data/70-vantrel-pc.rules"));
+        static const QRegularExpression attrs("ATTRS\\{(idVendor|product)\\}==\"([^\"]*)\"");
+        QSet<QString> vendors, products;
+        for (const QRegularExpressionMatch& m : attrs.globalMatch(rule))
+            (m.captured(1) == "idVendor" ? vendors : products) << m.captured(2);
+        QCOMPARE(vendors.size(), 1);
+        QCOMPARE(products.size(), 1);
+        const QStringList names = products.begin()->split('|');
+        QCOMPARE(names.size(), 2);
+        for (const QString& name : names) {
+            cleanup();
+            init();
+            QVERIFY(AddDevice(Device(60, name, *vendors.begin())));
+            MessageLog messages;
+            StatusFile statusFile(messages);
+            statusFile.setFilePath(dir_->filePath("VNPCstatus.txt"));
+            CableState cable;
+            QCOMPARE(FindCable(messages, statusFile, cable), 0);
+            QCOMPARE(cable.ComPortNumber, 60);
+        }
+    }
+
     // Who holds a port, one port per case, all found in one listing: another process with the
     // node open, or with another file open; this process itself; a lock file of a live
     // process, under /run/lock or /tmp; one planted under /tmp by another user (anyone may
