@@ -80,6 +80,10 @@ private:
     qint64 lastWriteMs_ = 0;
 };
 
+inline QByteArray Hex(const char* hex) {
+    return QByteArray::fromHex(hex);
+}
+
 // A response of the vehicle unit with its header and checksum.
 inline QByteArray Response(const QByteArray& body) {
     return WithChecksum(kResponseHeader + char(body.size()) + body);

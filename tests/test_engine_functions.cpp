@@ -6,7 +6,7 @@
 #include "FileNaming.h"
 #include "Framing.h"
 #include "NationCodes.h"
-#include "ScriptedLink.h" // Response()
+#include "ScriptedLink.h" // Hex(), Response()
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -14,10 +14,6 @@
 #include <ctime>
 
 namespace {
-QByteArray Hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
-
 // Positive Start Communication with its two key bytes EA 8F, and a response pending.
 const QByteArray kStartCommOk = Hex("80F0EE03C1EA8F9B");
 const QByteArray kPending = Hex("80F0EE037F36788E");

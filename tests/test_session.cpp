@@ -29,9 +29,6 @@ constexpr quint32 kDay = 86400;
 constexpr quint32 k20240101 = 1704067200;
 constexpr quint32 kLatest = k20240101 + 27 * kDay;
 
-QByteArray Hex(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
 QByteArray Be32(quint32 value) {
     return Hex(QByteArray::number(value, 16).rightJustified(8, '0'));
 }
