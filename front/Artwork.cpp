@@ -307,7 +307,9 @@ QImage ButtonPressed(int kind) {
 }
 
 namespace {
-QImage Lamp(int width, int height, bool lit) {
+enum class Dome { Dark, Lit, Failed };
+
+QImage Lamp(int width, int height, Dome look) {
     QImage image = Blank(width, height, kPanel);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
@@ -319,17 +321,25 @@ QImage Lamp(int width, int height, bool lit) {
     p.setBrush(bezel);
     p.drawEllipse(c, 10.5, 10.5);
     QRadialGradient dome(c + QPointF(-2, -2.5), 9);
-    if (lit) {
+    switch (look) {
+    case Dome::Lit:
         dome.setColorAt(0, QColor(224, 255, 230));
         dome.setColorAt(0.35, QColor(96, 255, 140));
         dome.setColorAt(1, QColor(22, 160, 70));
-    } else {
+        break;
+    case Dome::Failed:
+        dome.setColorAt(0, QColor(255, 226, 218));
+        dome.setColorAt(0.35, QColor(255, 72, 48));
+        dome.setColorAt(1, QColor(168, 22, 14));
+        break;
+    case Dome::Dark:
         dome.setColorAt(0, QColor(74, 104, 82));
         dome.setColorAt(1, QColor(18, 40, 26));
+        break;
     }
     p.setBrush(dome);
     p.drawEllipse(c, 8, 8);
-    p.setBrush(QColor(255, 255, 255, lit ? 200 : 60));
+    p.setBrush(QColor(255, 255, 255, look == Dome::Dark ? 60 : 200));
     p.drawEllipse(c + QPointF(-3, -3.5), 2.2, 1.6);
     return image;
 }
@@ -361,10 +371,13 @@ QImage Bar(bool full) {
 } // namespace
 
 QImage LedOn() {
-    return Lamp(24, 24, true);
+    return Lamp(24, 24, Dome::Lit);
+}
+QImage LedFailed() {
+    return Lamp(24, 24, Dome::Failed);
 }
 QImage LedOff() {
-    return Lamp(26, 25, false);
+    return Lamp(26, 25, Dome::Dark);
 }
 QImage BarFull() {
     return Bar(true);

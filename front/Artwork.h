@@ -23,6 +23,7 @@ namespace Artwork {
 QImage Skin();                  // 216 x 450, key colour outside the outline
 QImage ButtonPressed(int kind); // 57 x 57, for All VU (0), Latest VU (1), Card (2)
 QImage LedOn();                 // 24 x 24
+QImage LedFailed();             // 24 x 24, lit in the colour of a failure
 QImage LedOff();                // 26 x 25
 QImage BarFull();               // 64 x 211
 QImage BarEmpty();              // 64 x 211

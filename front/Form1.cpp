@@ -43,9 +43,9 @@ QLabel* SmallLabel(QWidget* parent) {
 
 Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), PictureLEDOnBuffer(Artwork::LedOn()),
-      PictureLEDOffBuffer(Artwork::LedOff()), PictureProgBarBuffer(Artwork::BarFull()),
-      PictureProgBgBuffer(Artwork::BarEmpty()), skin_(Artwork::Skin()), face_(skin_),
-      engineFolder_(QCoreApplication::applicationDirPath()) {
+      PictureLEDFailedBuffer(Artwork::LedFailed()), PictureLEDOffBuffer(Artwork::LedOff()),
+      PictureProgBarBuffer(Artwork::BarFull()), PictureProgBgBuffer(Artwork::BarEmpty()),
+      skin_(Artwork::Skin()), face_(skin_), engineFolder_(QCoreApplication::applicationDirPath()) {
     setWindowTitle(kProgramTitle);
     setWindowIcon(Artwork::WindowIcon());
     QPalette palette = this->palette();
@@ -176,10 +176,12 @@ void Form1::ClearProgressBar() {
     PictureProgBar->repaint();
 }
 
-void Form1::SetLamp(int index, bool lit) {
+void Form1::SetLamp(int index, bool lit, bool failed) {
     if (index < 0 || index > 2) return;
-    PictureLED[index]->CopyFrom(lit ? PictureLEDOnBuffer : PictureLEDOffBuffer, kLampBlock,
-                                QPoint(0, 0));
+    const QImage& look = !lit     ? PictureLEDOffBuffer
+                         : failed ? PictureLEDFailedBuffer
+                                  : PictureLEDOnBuffer;
+    PictureLED[index]->CopyFrom(look, kLampBlock, QPoint(0, 0));
     PictureLED[index]->repaint();
 }
 
@@ -271,14 +273,17 @@ void Form1::StartMessages() {
     }
     if (pid == 0) {
         // Found but not startable (no permission, broken file) is as unusable as missing.
+        // The engine of a running download was closed above: nothing is left to poll. The
+        // failure shows before the box, under which the lamps would otherwise go on moving.
+        DarkenLamps();
+        ShowEnd(kLedFailed, QStringLiteral("Failed - ") + kEngineMissingText);
+        tmrLEDs_Timer();
         ShowMessageBox(kEngineMissingText);
-        Leds.LedMode = kLedFailed;
-        // The engine of a running download was closed above: nothing is left to poll.
-        timerActivity.stop();
         return;
     }
     EngineProcessId = pid;
     EngineStartTime = startTime;
+    setToolTip(QString());
     timerActivity.start();
     DarkenLamps();
     Leds.LedMode = kLedRunning;
@@ -287,17 +292,21 @@ void Form1::StartMessages() {
 }
 
 void Form1::timerActivity_Timer() {
+    // Asked before the read: an engine gone by then has written its last line.
+    const bool engineEnded = !EngineRunning(EngineProcessId, EngineStartTime);
     const QString line = ReadStatusLine(statusFilePath());
-    switch (InterpretStatusLine(line)) {
+    switch (InterpretPoll(line, engineEnded)) {
     case PollAction::Complete:
-        Leds.LedMode = kLedComplete;
-        timerActivity.stop();
+        ShowEnd(kLedComplete, line);
         QCoreApplication::processEvents();
         ShowProgress(QStringLiteral("0001/0001"));
         break;
     case PollAction::Failed:
-        Leds.LedMode = kLedFailed;
-        timerActivity.stop();
+        ShowEnd(kLedFailed, line);
+        break;
+    case PollAction::EngineEnded:
+        if (InterpretStatusLine(line) == PollAction::Progress) ShowProgress(line);
+        ShowEnd(kLedFailed, kEngineEndedText);
         break;
     case PollAction::Progress:
         ShowProgress(line);
@@ -305,6 +314,13 @@ void Form1::timerActivity_Timer() {
     case PollAction::Continue:
         break;
     }
+}
+
+// The poll ends; the lamps change at their next beat, and the face says how it ended.
+void Form1::ShowEnd(qint16 ledMode, const QString& text) {
+    Leds.LedMode = ledMode;
+    timerActivity.stop();
+    setToolTip(text);
 }
 
 void Form1::ShowProgress(const QString& sProgress) {
@@ -331,7 +347,7 @@ void Form1::tmrLEDs_Timer() {
     const LedStep step = Leds.Tick();
     if (step.stopTimer) tmrLEDs.stop();
     if (step.interval > 0) tmrLEDs.setInterval(step.interval);
-    SetLamp(step.lamp, step.lit); // ignores -1, a step without a lamp
+    SetLamp(step.lamp, step.lit, step.failed); // ignores -1, a step without a lamp
 }
 
 void Form1::mousePressEvent(QMouseEvent* event) {

@@ -54,6 +54,7 @@ public:
     QTimer tmrLEDs;
 
     const QImage PictureLEDOnBuffer;
+    const QImage PictureLEDFailedBuffer;
     const QImage PictureLEDOffBuffer;
     const QImage PictureProgBarBuffer;
     const QImage PictureProgBgBuffer;
@@ -77,7 +78,8 @@ private:
     void ApplyLayout();
     void ApplySkinMask();
     void ClearProgressBar();
-    void SetLamp(int index, bool lit);
+    void SetLamp(int index, bool lit, bool failed = false);
+    void ShowEnd(qint16 ledMode, const QString& text);
     void DarkenLamps();
     void StartFromButton(int kind);
     void Launch(int kind);

@@ -19,7 +19,7 @@ LedStep LedAnimator::Tick() {
         step = lit ? LedStep{LedIndex, false, 1250} : LedStep{LedIndex, true, 50};
         break;
     case kLedFailed:
-        step = {LedIndex, true, 0, true};
+        step = {LedIndex, true, 0, true, true};
         break;
     default:
         return step;

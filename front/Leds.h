@@ -12,6 +12,7 @@ struct LedStep {
     bool lit = false;
     int interval = 0; // milliseconds to the next tick; 0 keeps the current interval
     bool stopTimer = false;
+    bool failed = false; // lit in the failure's own look
 };
 
 // The lamp state machine driven by the window's lamp timer.

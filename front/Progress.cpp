@@ -23,6 +23,12 @@ PollAction InterpretStatusLine(const QString& line) {
     return PollAction::Continue;
 }
 
+PollAction InterpretPoll(const QString& line, bool engineEnded) {
+    const PollAction action = InterpretStatusLine(line);
+    const bool final = action == PollAction::Complete || action == PollAction::Failed;
+    return engineEnded && !final ? PollAction::EngineEnded : action;
+}
+
 BarFill ComputeBarFill(const QString& sProgress, int barHeight) {
     const double done = LeadingNumber(sProgress.left(4));
     if (done <= 0) return {BarFill::Empty};

@@ -2,9 +2,9 @@
 // Latest VU selection window on a real display, with a plain backdrop behind them so that the
 // cut-out outline shows. Run under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x1100x24" front_screenshots <folder> [picture ...]
-// Pictures: front-idle, front-running, front-complete, latest-vu (the default four) and
-// latest-vu-de (German captions, for checking them by eye). Under QT_SCALE_FACTOR the files
-// are named with the scale, such as latest-vu@2x.png.
+// Pictures: front-idle, front-running, front-complete, front-failed, latest-vu (the default
+// five) and latest-vu-de (German captions, for checking them by eye). Under QT_SCALE_FACTOR the
+// files are named with the scale, such as latest-vu@2x.png.
 #include "DownloadSettings.h"
 #include "Form1.h"
 #include "Progress.h"
@@ -63,7 +63,9 @@ void WriteStatus(const Form1& window, const QByteArray& line) {
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(line + "\r\n");
 }
 
-// Lamps and bar come from the window's own poll and lamp ticks, with the timers held.
+// Lamps and bar come from the window's own poll and lamp ticks, with the timers held. No
+// engine runs: the download under way is drawn as its poll would draw it, and only a final
+// status line goes through the poll.
 void Prepare(Form1& window, const QString& state) {
     window.tmrLEDs.stop();
     if (state == QLatin1String("idle")) {
@@ -71,9 +73,15 @@ void Prepare(Form1& window, const QString& state) {
         return;
     }
     window.Leds.LedMode = kLedRunning;
-    window.Leds.LedIndex = state == QLatin1String("running") ? 0 : 2;
-    WriteStatus(window, state == QLatin1String("running") ? "0014/0028" : "Complete");
-    window.timerActivity_Timer();
+    window.Leds.LedIndex = state == QLatin1String("running")  ? 0
+                           : state == QLatin1String("failed") ? 1
+                                                              : 2;
+    window.ShowProgress(QStringLiteral("0014/0028"));
+    if (state != QLatin1String("running")) {
+        WriteStatus(window,
+                    state == QLatin1String("failed") ? "Failed - Receive timeout" : "Complete");
+        window.timerActivity_Timer();
+    }
     window.tmrLEDs_Timer();
 }
 
@@ -98,7 +106,8 @@ int main(int argc, char* argv[]) {
     QStringList pictures = arguments.mid(1);
     if (pictures.isEmpty())
         pictures = {QStringLiteral("front-idle"), QStringLiteral("front-running"),
-                    QStringLiteral("front-complete"), QStringLiteral("latest-vu")};
+                    QStringLiteral("front-complete"), QStringLiteral("front-failed"),
+                    QStringLiteral("latest-vu")};
     QDir().mkpath(folder);
 
     QWidget backdrop(nullptr, Qt::FramelessWindowHint);
@@ -111,7 +120,7 @@ int main(int argc, char* argv[]) {
         const QString state = picture.mid(6);
         if (picture.startsWith(QLatin1String("front-")) &&
             QStringList{QStringLiteral("idle"), QStringLiteral("running"),
-                        QStringLiteral("complete")}
+                        QStringLiteral("complete"), QStringLiteral("failed")}
                 .contains(state))
             saved = ShootMain(folder, state);
         else if (picture == QLatin1String("latest-vu"))

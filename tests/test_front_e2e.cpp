@@ -1,6 +1,6 @@
 // The front end with the real engine against the simulated vehicle unit: a new start stops
 // the engine that is still downloading, and the poll follows the new one's status file to
-// the end.
+// the end; a download that fails, or an engine that dies, ends the poll in the failed state.
 #include "DownloadSettings.h"
 #include "Form1.h"
 #include "Launcher.h"
@@ -10,6 +10,7 @@
 #include "SkinControls.h"
 
 #include <QtTest>
+#include <csignal>
 
 class TestFrontEndToEnd : public QObject {
     Q_OBJECT
@@ -48,6 +49,46 @@ private slots:
         const QStringList saved = FilesIn(DownloadSettings::CardDataPath);
         QVERIFY(saved.size() == 1 && ReadAll(DownloadSettings::CardDataPath + "/" + saved[0]) ==
                                          simulator.servedBlocks().last().bytes);
+    }
+
+    // Once the download is under way the unit falls silent, or the engine is killed: the
+    // lamp stays lit in the failed look, the bar where it stopped, and the face says why.
+    void failedDownload_data() {
+        QTest::addColumn<QStringList>("simulatorOptions");
+        QTest::addColumn<bool>("kill");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("unit stops answering") << QStringList{"--fault", "silent:on=data,trep=2"}
+                                              << false << "Failed - Receive timeout";
+        QTest::newRow("engine killed")
+            << QStringList() << true << "Failed - the engine ended without a result";
+    }
+    void failedDownload() {
+        QFETCH(QStringList, simulatorOptions);
+        QFETCH(bool, kill);
+        QFETCH(QString, toolTip);
+        EngineHome home;
+        SimulatorRun simulator(3, simulatorOptions);
+        QVERIFY2(simulator.ready(), simulator.startOutput().constData());
+        simulator.connect(home);
+        home.exportEnvironment();
+        QStringList boxes;
+        SetMessageBoxHandler([&boxes](const QString& text, const QString&) { boxes << text; });
+
+        Form1 window;
+        window.setEngineFolder(VANTREL_BIN_DIR);
+        window.Form_Load();
+        QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window.PictureProgBar->image() !=
+                                     window.PictureProgBgBuffer.copy(0, 0, 61, 208),
+                                 30000);
+        if (kill) ::kill(pid_t(window.EngineProcessId), SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.timerActivity.isActive(), 60000);
+        QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
+        QCOMPARE(window.toolTip(), toolTip);
+        QTRY_VERIFY(!window.tmrLEDs.isActive()); // lit for good
+        QVERIFY(window.PictureLED[kAllVU]->image() != window.PictureLEDOnBuffer);
+        QVERIFY(window.PictureProgBar->image() != window.PictureProgBarBuffer.copy(0, 0, 61, 208));
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(" | ")));
     }
 };
 

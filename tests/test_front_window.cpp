@@ -11,9 +11,11 @@
 #include "TestFiles.h"
 
 #include <QPainter>
+#include <QToolTip>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 #include <sys/file.h>
 
@@ -33,6 +35,28 @@ QImage Bar(const QImage& buffer) {
 QWidget* Button(const Form1& window, int kind) {
     return std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
 }
+
+// The lamp as the window draws it.
+QImage Look(Form1& window, int lamp) {
+    return window.grab(window.PictureLED[lamp]->geometry())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+int DifferentPixels(const QImage& a, const QImage& b) {
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            count += a.pixel(x, y) != b.pixel(x, y);
+    return count;
+}
+
+// Ends the engine the window started as a crash would, and waits until it is gone.
+bool KillEngine(const Form1& window) {
+    ::kill(pid_t(window.EngineProcessId), SIGKILL);
+    return QTest::qWaitFor(
+        [&] { return !EngineRunning(window.EngineProcessId, window.EngineStartTime); }, 5000);
+}
 } // namespace
 
 class TestFrontWindow : public QObject {
@@ -40,7 +64,8 @@ class TestFrontWindow : public QObject {
 
     QTemporaryDir home_;
     QTemporaryDir engineDir_;
-    QStringList boxes_; // "title: text"
+    QStringList boxes_;              // "title: text"
+    std::function<void()> underBox_; // what goes on while a box is open
     QString argsFile_ = engineDir_.filePath("args.txt");
     QProcess xvfb_;
     QString display_; // one X server for every display scale, when Xvfb is installed
@@ -77,8 +102,10 @@ private slots:
     void initTestCase() {
         qputenv("HOME", home_.path().toUtf8());
         qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
-        SetMessageBoxHandler(
-            [this](const QString& text, const QString& title) { boxes_ << title + ": " + text; });
+        SetMessageBoxHandler([this](const QString& text, const QString& title) {
+            boxes_ << title + ": " + text;
+            if (underBox_) underBox_();
+        });
         const QString xvfb = QStandardPaths::findExecutable("Xvfb");
         if (xvfb.isEmpty()) return;
         xvfb_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x1100x24", "-nolisten", "tcp"});
@@ -93,6 +120,7 @@ private slots:
 
     void init() {
         boxes_.clear();
+        underBox_ = nullptr;
         for (const QString& name : QDir(engineDir_.path()).entryList(QDir::Files))
             QFile::remove(engineDir_.filePath(name));
     }
@@ -170,42 +198,76 @@ private slots:
         }
     }
 
-    // One poll of the status file during a download whose bar showed 1 of 28.
+    // One poll of the status file during a download whose bar showed 1 of 28, with the engine
+    // still running or already gone before the poll: an engine that ended without a final line
+    // will never write one. A final state says on the face what it was.
     void poll_data() {
         QTest::addColumn<QByteArray>("content"); // null: no file
+        QTest::addColumn<bool>("engineEnded");
         QTest::addColumn<int>("ledMode");
         QTest::addColumn<QString>("bar"); // "full", "empty", "kept" or a first filled row
-        QTest::newRow("Complete") << QByteArray("Complete\r\n") << 5 << "full";
-        QTest::newRow("Failed") << QByteArray("Failed - maybe USB device is open\r\n") << 6
-                                << "kept";
-        QTest::newRow("USB Error") << QByteArray("USB Error\r\n") << 6 << "kept";
+        QTest::addColumn<QString>("toolTip");
+        const QString ended = "Failed - the engine ended without a result";
+        QTest::newRow("Complete") << QByteArray("Complete\r\n") << false << 5 << "full"
+                                  << "Complete";
+        QTest::newRow("Failed") << QByteArray("Failed - maybe USB device is open\r\n") << false << 6
+                                << "kept"
+                                << "Failed - maybe USB device is open";
+        QTest::newRow("USB Error") << QByteArray("USB Error\r\n") << false << 6 << "kept"
+                                   << "USB Error";
         // The engine's last word after repeated integrity errors: it writes nothing more.
-        QTest::newRow("Aborted") << QByteArray("Aborted\r\n") << 6 << "kept";
-        QTest::newRow("Downloading") << QByteArray("Downloading\r\n") << 4 << "kept";
-        QTest::newRow("lower case") << QByteArray("complete\r\n") << 4 << "kept";
-        QTest::newRow("empty file: being rewritten") << QByteArray("") << 4 << "kept";
-        QTest::newRow("no file") << QByteArray() << 4 << "kept";
-        QTest::newRow("3 of 28") << QByteArray("0003/0028\r\n") << 4 << "176";
-        QTest::newRow("nothing yet") << QByteArray("0000/0028\r\n") << 4 << "empty";
-        QTest::newRow("beyond total") << QByteArray("0029/0028\r\n") << 4 << "full";
-        QTest::newRow("no count") << QByteArray("abcd/0028\r\n") << 4 << "empty";
+        QTest::newRow("Aborted") << QByteArray("Aborted\r\n") << false << 6 << "kept"
+                                 << "Aborted";
+        QTest::newRow("Downloading") << QByteArray("Downloading\r\n") << false << 4 << "kept"
+                                     << "";
+        QTest::newRow("lower case") << QByteArray("complete\r\n") << false << 4 << "kept"
+                                    << "";
+        QTest::newRow("empty file: being rewritten") << QByteArray("") << false << 4 << "kept"
+                                                     << "";
+        QTest::newRow("no file") << QByteArray() << false << 4 << "kept"
+                                 << "";
+        QTest::newRow("3 of 28") << QByteArray("0003/0028\r\n") << false << 4 << "176"
+                                 << "";
+        QTest::newRow("nothing yet") << QByteArray("0000/0028\r\n") << false << 4 << "empty"
+                                     << "";
+        QTest::newRow("beyond total") << QByteArray("0029/0028\r\n") << false << 4 << "full"
+                                      << "";
+        QTest::newRow("no count") << QByteArray("abcd/0028\r\n") << false << 4 << "empty"
+                                  << "";
+        QTest::newRow("ended at 3 of 28")
+            << QByteArray("0003/0028\r\n") << true << 6 << "176" << ended;
+        QTest::newRow("ended downloading")
+            << QByteArray("Downloading\r\n") << true << 6 << "kept" << ended;
+        QTest::newRow("ended before its first line")
+            << QByteArray() << true << 6 << "kept" << ended;
+        QTest::newRow("ended after Complete") << QByteArray("Complete\r\n") << true << 5 << "full"
+                                              << "Complete";
+        QTest::newRow("ended after Failed")
+            << QByteArray("Failed - Receive timeout\r\n") << true << 6 << "kept"
+            << "Failed - Receive timeout";
     }
     void poll() {
         QFETCH(QByteArray, content);
+        QFETCH(bool, engineEnded);
         QFETCH(int, ledMode);
         QFETCH(QString, bar);
-        const std::unique_ptr<Form1> window = Window(kNone);
+        QFETCH(QString, toolTip);
+        const std::unique_ptr<Form1> window = Window(kStays);
+        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
         window->tmrLEDs.stop();
-        window->Leds.LedMode = kLedRunning;
-        window->timerActivity.start();
+        QVERIFY(window->timerActivity.isActive());
         window->ShowProgress("0001/0028");
         const QImage before = window->PictureProgBar->image();
         if (!content.isNull()) QVERIFY(WriteFile(window->statusFilePath(), content));
+        if (engineEnded) QVERIFY(KillEngine(*window));
         window->timerActivity_Timer();
         QCOMPARE(int(window->Leds.LedMode), ledMode);
         QCOMPARE(window->timerActivity.isActive(), ledMode == kLedRunning);
+        QCOMPARE(window->toolTip(), toolTip);
         window->tmrLEDs_Timer(); // the first beat of the lamp pattern: lit for 250 or 50 ms
-        QCOMPARE(window->PictureLED[0]->image(), window->PictureLEDOnBuffer);
+        QCOMPARE(window->PictureLED[0]->image(), ledMode == kLedFailed
+                                                     ? window->PictureLEDFailedBuffer
+                                                     : window->PictureLEDOnBuffer);
         QCOMPARE(window->tmrLEDs.interval(), ledMode == kLedRunning    ? 250
                                              : ledMode == kLedComplete ? 50
                                                                        : 1000);
@@ -220,6 +282,78 @@ private slots:
         }
         QCOMPARE(window->PictureProgBar->image(), expected);
         QFile::remove(window->statusFilePath());
+    }
+
+    // However a download fails, the lamp beside the button pressed stays lit in a look that no
+    // moment of a complete download shows, the other lamps are dark and the face says why.
+    void failureLooks_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("unit stops answering") << int(kCard) << "status"
+                                              << "Failed - Receive timeout";
+        QTest::newRow("engine killed") << int(kAllVU) << "killed"
+                                       << "Failed - the engine ended without a result";
+        QTest::newRow("engine ends after a progress line")
+            << int(kLatestVU) << "progress, then ends"
+            << "Failed - the engine ended without a result";
+        // The box is modal: the idle scan goes on under it.
+        QTest::newRow("engine missing") << int(kAllVU) << "missing"
+                                        << "Failed - Download application missing from 'deps' "
+                                           "folder";
+    }
+    void failureLooks() {
+        QFETCH(int, kind);
+        QFETCH(QString, cause);
+        QFETCH(QString, toolTip);
+        QList<QImage> completeLooks; // running lit and dark, complete lit and dark
+        {
+            const std::unique_ptr<Form1> window = Window(kStays);
+            QTest::mouseClick(Button(*window, kind), Qt::LeftButton);
+            window->tmrLEDs.stop();
+            for (const char* status : {"0003/0028", "Complete"}) {
+                QVERIFY(WriteFile(window->statusFilePath(), status));
+                window->timerActivity_Timer();
+                for (int beat = 0; beat < 2; ++beat) {
+                    window->tmrLEDs_Timer();
+                    completeLooks << Look(*window, kind);
+                }
+            }
+            QCOMPARE(window->toolTip(), "Complete");
+        }
+        if (cause == "missing") QVERIFY(QFile::remove(engineDir_.filePath("VNPCBase")));
+        const std::unique_ptr<Form1> window = Window(cause == "missing" ? kNone : kStays);
+        const QImage dark = Look(*window, kind);
+        const QString status = window->statusFilePath();
+        if (cause == "progress, then ends")
+            QVERIFY(WriteFile(engineDir_.filePath("VNPCBase"),
+                              "#!/bin/sh\nprintf '0003/0028\\r\\n' > '" + status.toUtf8() + "'\n",
+                              kExecutable));
+        underBox_ = [&] {
+            for (int beat = 0; beat < 3; ++beat)
+                window->tmrLEDs_Timer();
+        };
+        QTest::mouseClick(Button(*window, kind), Qt::LeftButton);
+        if (cause == "status") QVERIFY(WriteFile(status, "Failed - Receive timeout\r\n"));
+        if (cause == "killed") QVERIFY(KillEngine(*window));
+        if (cause == "progress, then ends")
+            QVERIFY(QTest::qWaitFor(
+                [&] { return !EngineRunning(window->EngineProcessId, window->EngineStartTime); }));
+        if (cause != "missing") window->timerActivity_Timer();
+        window->tmrLEDs_Timer();
+        QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
+        QVERIFY(!window->timerActivity.isActive() && !window->tmrLEDs.isActive());
+        // Shown with the pointer on the lamp, or anywhere on the face.
+        QWidget* lamp = window->PictureLED[kind];
+        QHelpEvent help(QEvent::ToolTip, QPoint(12, 12), lamp->mapToGlobal(QPoint(12, 12)));
+        QApplication::sendEvent(lamp, &help);
+        QTRY_COMPARE(QToolTip::text(), toolTip);
+        QToolTip::hideText();
+        const QImage failed = Look(*window, kind);
+        for (const QImage& look : completeLooks) // a whole part of the lamp, not a few pixels
+            QVERIFY(DifferentPixels(failed, look) > failed.width() * failed.height() / 4);
+        for (int other : {(kind + 1) % 3, (kind + 2) % 3})
+            QCOMPARE(Look(*window, other), dark);
     }
 
     // Another program's engine (a headless download) holds the data folder: a start and a
@@ -349,7 +483,7 @@ private slots:
             QVERIFY(!window->timerActivity.isActive() && window->ButtonPressed[kind]->isHidden());
             window->tmrLEDs_Timer();
             QVERIFY(!window->tmrLEDs.isActive());
-            QCOMPARE(window->PictureLED[kind]->image(), window->PictureLEDOnBuffer);
+            QCOMPARE(window->PictureLED[kind]->image(), window->PictureLEDFailedBuffer);
         }
         // Closing the front end ends the engine it started last.
         StandIn(kStays, "VNPCBase");
