@@ -399,6 +399,19 @@ QImage CloseImage() {
     return image;
 }
 
+QImage DemoMark() {
+    QImage image = Blank(38, 15, kScreen);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kAccent);
+    p.drawRoundedRect(QRectF(0, 0, 38, 15), 3, 3);
+    p.setFont(Font(10, true));
+    p.setPen(kScreen);
+    p.drawText(QRectF(0, 0, 38, 15), Qt::AlignCenter, QStringLiteral("DEMO"));
+    return image;
+}
+
 } // namespace Artwork
 
 namespace {

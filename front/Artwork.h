@@ -28,6 +28,9 @@ QImage LedOff();                // 26 x 25
 QImage BarFull();               // 64 x 211
 QImage BarEmpty();              // 64 x 211
 QImage CloseImage();            // 16 x 16
+// The tag on the face of a window whose downloads come from the simulated unit.
+QImage DemoMark();
+inline const QPoint kDemoMarkPlace(24, 22);
 
 // The application icon, size x size: the skin with its key colour transparent, centred.
 QImage AppIcon(int size);

@@ -100,6 +100,9 @@ Form1::~Form1() {
 }
 
 void Form1::Form_Load() {
+    // Set by the demo script: a simulated download must not pass for a real one.
+    demo_ = qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1");
+    if (demo_) setWindowTitle(kProgramTitle + QStringLiteral(" - simulated unit"));
     ApplyLayout();
     AppDataFolder = DataFolderPath();
     MakeFolderPath(AppDataFolder);
@@ -154,6 +157,7 @@ void Form1::ApplySkinMask() {
     face.fill(kKeyColour);
     QPainter p(&face);
     p.drawImage(0, 0, skin_);
+    if (demo_) p.drawImage(Artwork::kDemoMarkPlace, Artwork::DemoMark());
     p.end();
     for (QLabel* label : {lblRev, lblCopyright})
         label->render(&face, label->pos(), QRegion(), QWidget::DrawChildren);

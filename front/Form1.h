@@ -90,6 +90,7 @@ private:
     QImage face_; // the skin with the label lines, as drawn
     QString engineFolder_;
     QPointer<QWidget> frmLatestSettings;
+    bool demo_ = false; // the downloads come from the simulated unit
     bool dragging_ = false;
     bool systemMove_ = false; // the system moves the window
     bool settingsHiddenForDrag_ = false;

@@ -12,9 +12,6 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("vantrel-pc"));
     Form1 window;
     window.setLatestSettingsWindow(new frmLatestSettings(&window));
-    // Set by the demo script: say that the downloads come from the simulator.
-    if (qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1"))
-        window.setWindowTitle(window.windowTitle() + QStringLiteral(" - simulated unit"));
     window.Form_Load();
     return app.exec();
 }

@@ -198,6 +198,30 @@ private slots:
         }
     }
 
+    // The simulated unit's window carries a mark on its face and says so in its title; any
+    // other window looks as ever.
+    void demoMark_data() {
+        QTest::addColumn<QByteArray>("demo"); // VANTREL_DEMO; null: unset
+        QTest::addColumn<bool>("marked");
+        QTest::newRow("unset") << QByteArray() << false;
+        QTest::newRow("1") << QByteArray("1") << true;
+        QTest::newRow("0") << QByteArray("0") << false;
+    }
+    void demoMark() {
+        QFETCH(QByteArray, demo);
+        QFETCH(bool, marked);
+        const QImage plain = Window(kNone)->grab().toImage();
+        if (!demo.isNull()) qputenv("VANTREL_DEMO", demo);
+        const std::unique_ptr<Form1> window = Window(kNone);
+        qunsetenv("VANTREL_DEMO");
+        const int changed = DifferentPixels(window->grab().toImage(), plain);
+        const int face = plain.width() * plain.height();
+        // Plain to see, and small beside the face.
+        QVERIFY2(marked ? changed > 150 && changed < face / 20 : changed == 0,
+                 QByteArray::number(changed));
+        QCOMPARE(window->windowTitle(), marked ? "VantrelPC - simulated unit" : "VantrelPC");
+    }
+
     // One poll of the status file during a download whose bar showed 1 of 28, with the engine
     // still running or already gone before the poll: an engine that ended without a final line
     // will never write one. A final state says on the face what it was.
