@@ -1,9 +1,13 @@
 // Ending the engine: without touching a process that only shares its pid, and without
-// waiting for ever on one that ignores the request.
+// waiting for ever on one that ignores the request. scripts/run.sh with and without a
+// display.
 #include "Launcher.h"
+
+#include "TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -51,6 +55,53 @@ private slots:
         QVERIFY(EngineRunning(pid));
         ::kill(pid_t(pid), SIGKILL);
         QTRY_VERIFY(!EngineRunning(pid));
+    }
+
+    // run.sh opens the window where there is a display to show it on; without one it says so,
+    // names the headless demo and ends instead of waiting on a window nobody sees. Built
+    // programs are stand-ins: the window notes that it was opened.
+    void runScript_data() {
+        QTest::addColumn<QString>("variable"); // the display given, empty: none
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("no display") << QString() << false;
+        QTest::newRow("X11") << "DISPLAY" << true;
+        QTest::newRow("Wayland") << "WAYLAND_DISPLAY" << true;
+    }
+    void runScript() {
+        QFETCH(QString, variable);
+        QFETCH(bool, opens);
+        QTemporaryDir tree;
+        const QString scripts = tree.filePath("scripts");
+        const QString bin = tree.filePath("build/bin");
+        QVERIFY(QDir().mkpath(scripts) && QDir().mkpath(bin));
+        for (const char* script : {"run.sh", "sim-env.sh"})
+            QVERIFY(QFile::copy(VANTREL_SOURCE_DIR "/scripts/" + QString(script),
+                                scripts + "/" + script));
+        const QString opened = tree.filePath("opened");
+        QVERIFY(WriteFile(scripts + "/build.sh", "#!/bin/sh\n", kExecutable));
+        QVERIFY(WriteFile(bin + "/VantrelVuSim", "#!/bin/sh\necho READY\nexec sleep 30\n",
+                          kExecutable));
+        QVERIFY(WriteFile(bin + "/VantrelPC", "#!/bin/sh\ntouch '" + opened.toUtf8() + "'\n",
+                          kExecutable));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "VANTREL_SIM_ARGS"})
+            env.remove(name);
+        if (!variable.isEmpty()) env.insert(variable, ":99");
+        env.insert("VANTREL_SYSFS_ROOT", tree.filePath("sys")); // no cable
+        env.insert("VANTREL_DEMO_DIR", tree.filePath("demo"));
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start("/bin/bash", {scripts + "/run.sh"});
+        const bool ended = run.waitForFinished(60000);
+        if (!ended) run.kill();
+        const QByteArray output = run.readAll();
+        QVERIFY2(ended, output.constData());
+        QCOMPARE(QFile::exists(opened), opens);
+        QCOMPARE(run.exitCode(), opens ? 0 : 1);
+        QCOMPARE(output.contains("No display") &&
+                     output.contains("scripts/download.sh --demo --all"),
+                 !opens);
     }
 };
 
