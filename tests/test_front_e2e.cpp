@@ -12,22 +12,39 @@
 #include <QtTest>
 #include <csignal>
 
+namespace {
+// The window with the engine beside it and a simulated unit with the options given.
+struct Session {
+    explicit Session(const QStringList& simulatorOptions) : simulator(3, simulatorOptions) {}
+
+    // Loads the window where the unit answers; false when the unit did not start.
+    bool load() {
+        if (!simulator.ready()) return false;
+        simulator.connect(home);
+        home.exportEnvironment();
+        SetMessageBoxHandler([this](const QString& text, const QString&) { boxes << text; });
+        window.setEngineFolder(VANTREL_BIN_DIR);
+        window.Form_Load();
+        return true;
+    }
+
+    EngineHome home;
+    SimulatorRun simulator;
+    QStringList boxes;
+    Form1 window;
+};
+} // namespace
+
 class TestFrontEndToEnd : public QObject {
     Q_OBJECT
 
 private slots:
     void cardStartedOverAllVu() {
-        EngineHome home;
-        SimulatorRun simulator(3, {});
-        QVERIFY2(simulator.ready(), simulator.startOutput().constData());
-        simulator.connect(home);
-        home.exportEnvironment();
-        QStringList boxes;
-        SetMessageBoxHandler([&boxes](const QString& text, const QString&) { boxes << text; });
-
-        Form1 window;
-        window.setEngineFolder(VANTREL_BIN_DIR);
-        window.Form_Load();
+        Session session({});
+        QVERIFY2(session.load(), session.simulator.startOutput().constData());
+        Form1& window = session.window;
+        const SimulatorRun& simulator = session.simulator;
+        const QStringList& boxes = session.boxes;
         QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
         const qint64 first = window.EngineProcessId;
         const qint64 firstStart = window.EngineStartTime;
@@ -66,17 +83,9 @@ private slots:
         QFETCH(QStringList, simulatorOptions);
         QFETCH(bool, kill);
         QFETCH(QString, toolTip);
-        EngineHome home;
-        SimulatorRun simulator(3, simulatorOptions);
-        QVERIFY2(simulator.ready(), simulator.startOutput().constData());
-        simulator.connect(home);
-        home.exportEnvironment();
-        QStringList boxes;
-        SetMessageBoxHandler([&boxes](const QString& text, const QString&) { boxes << text; });
-
-        Form1 window;
-        window.setEngineFolder(VANTREL_BIN_DIR);
-        window.Form_Load();
+        Session session(simulatorOptions);
+        QVERIFY2(session.load(), session.simulator.startOutput().constData());
+        Form1& window = session.window;
         QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(window.PictureProgBar->image() !=
                                      window.PictureProgBgBuffer.copy(0, 0, 61, 208),
@@ -88,7 +97,7 @@ private slots:
         QTRY_VERIFY(!window.tmrLEDs.isActive()); // lit for good
         QVERIFY(window.PictureLED[kAllVU]->image() != window.PictureLEDOnBuffer);
         QVERIFY(window.PictureProgBar->image() != window.PictureProgBarBuffer.copy(0, 0, 61, 208));
-        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(" | ")));
+        QVERIFY2(session.boxes.isEmpty(), qPrintable(session.boxes.join(" | ")));
     }
 };
 

@@ -11,9 +11,9 @@
 #include "TestFiles.h"
 
 #include <QPainter>
-#include <QToolTip>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 #include <csignal>
 #include <memory>
@@ -232,43 +232,30 @@ private slots:
         QTest::addColumn<QString>("bar"); // "full", "empty", "kept" or a first filled row
         QTest::addColumn<QString>("toolTip");
         const QString ended = "Failed - the engine ended without a result";
-        QTest::newRow("Complete") << QByteArray("Complete\r\n") << false << 5 << "full"
-                                  << "Complete";
-        QTest::newRow("Failed") << QByteArray("Failed - maybe USB device is open\r\n") << false << 6
-                                << "kept"
-                                << "Failed - maybe USB device is open";
-        QTest::newRow("USB Error") << QByteArray("USB Error\r\n") << false << 6 << "kept"
-                                   << "USB Error";
+        const auto row = [](const char* name, const QByteArray& content, bool engineEnded,
+                            int ledMode, const char* bar, const QString& toolTip = QString()) {
+            QTest::newRow(name) << content << engineEnded << ledMode << QString(bar) << toolTip;
+        };
+        row("Complete", "Complete\r\n", false, 5, "full", "Complete");
+        row("Failed", "Failed - maybe USB device is open\r\n", false, 6, "kept",
+            "Failed - maybe USB device is open");
+        row("USB Error", "USB Error\r\n", false, 6, "kept", "USB Error");
         // The engine's last word after repeated integrity errors: it writes nothing more.
-        QTest::newRow("Aborted") << QByteArray("Aborted\r\n") << false << 6 << "kept"
-                                 << "Aborted";
-        QTest::newRow("Downloading") << QByteArray("Downloading\r\n") << false << 4 << "kept"
-                                     << "";
-        QTest::newRow("lower case") << QByteArray("complete\r\n") << false << 4 << "kept"
-                                    << "";
-        QTest::newRow("empty file: being rewritten") << QByteArray("") << false << 4 << "kept"
-                                                     << "";
-        QTest::newRow("no file") << QByteArray() << false << 4 << "kept"
-                                 << "";
-        QTest::newRow("3 of 28") << QByteArray("0003/0028\r\n") << false << 4 << "176"
-                                 << "";
-        QTest::newRow("nothing yet") << QByteArray("0000/0028\r\n") << false << 4 << "empty"
-                                     << "";
-        QTest::newRow("beyond total") << QByteArray("0029/0028\r\n") << false << 4 << "full"
-                                      << "";
-        QTest::newRow("no count") << QByteArray("abcd/0028\r\n") << false << 4 << "empty"
-                                  << "";
-        QTest::newRow("ended at 3 of 28")
-            << QByteArray("0003/0028\r\n") << true << 6 << "176" << ended;
-        QTest::newRow("ended downloading")
-            << QByteArray("Downloading\r\n") << true << 6 << "kept" << ended;
-        QTest::newRow("ended before its first line")
-            << QByteArray() << true << 6 << "kept" << ended;
-        QTest::newRow("ended after Complete") << QByteArray("Complete\r\n") << true << 5 << "full"
-                                              << "Complete";
-        QTest::newRow("ended after Failed")
-            << QByteArray("Failed - Receive timeout\r\n") << true << 6 << "kept"
-            << "Failed - Receive timeout";
+        row("Aborted", "Aborted\r\n", false, 6, "kept", "Aborted");
+        row("Downloading", "Downloading\r\n", false, 4, "kept");
+        row("lower case", "complete\r\n", false, 4, "kept");
+        row("empty file: being rewritten", "", false, 4, "kept");
+        row("no file", QByteArray(), false, 4, "kept");
+        row("3 of 28", "0003/0028\r\n", false, 4, "176");
+        row("nothing yet", "0000/0028\r\n", false, 4, "empty");
+        row("beyond total", "0029/0028\r\n", false, 4, "full");
+        row("no count", "abcd/0028\r\n", false, 4, "empty");
+        row("ended at 3 of 28", "0003/0028\r\n", true, 6, "176", ended);
+        row("ended downloading", "Downloading\r\n", true, 6, "kept", ended);
+        row("ended before its first line", QByteArray(), true, 6, "kept", ended);
+        row("ended after Complete", "Complete\r\n", true, 5, "full", "Complete");
+        row("ended after Failed", "Failed - Receive timeout\r\n", true, 6, "kept",
+            "Failed - Receive timeout");
     }
     void poll() {
         QFETCH(QByteArray, content);
