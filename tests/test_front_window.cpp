@@ -51,11 +51,16 @@ int DifferentPixels(const QImage& a, const QImage& b) {
     return count;
 }
 
-// Ends the engine the window started as a crash would, and waits until it is gone.
+// Waits until the engine the window started has ended.
+bool EngineGone(const Form1& window) {
+    return QTest::qWaitFor(
+        [&] { return !EngineRunning(window.EngineProcessId, window.EngineStartTime); }, 20000);
+}
+
+// Ends the engine as a crash would.
 bool KillEngine(const Form1& window) {
     ::kill(pid_t(window.EngineProcessId), SIGKILL);
-    return QTest::qWaitFor(
-        [&] { return !EngineRunning(window.EngineProcessId, window.EngineStartTime); }, 5000);
+    return EngineGone(window);
 }
 } // namespace
 
@@ -347,9 +352,7 @@ private slots:
         QTest::mouseClick(Button(*window, kind), Qt::LeftButton);
         if (cause == "status") QVERIFY(WriteFile(status, "Failed - Receive timeout\r\n"));
         if (cause == "killed") QVERIFY(KillEngine(*window));
-        if (cause == "progress, then ends")
-            QVERIFY(QTest::qWaitFor(
-                [&] { return !EngineRunning(window->EngineProcessId, window->EngineStartTime); }));
+        if (cause == "progress, then ends") QVERIFY(EngineGone(*window));
         if (cause != "missing") window->timerActivity_Timer();
         window->tmrLEDs_Timer();
         QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
