@@ -128,10 +128,10 @@ private slots:
     // lost at the piece boundaries, nothing taken twice. An answer that comes only after the
     // time-out, while the request's second copy is being written, waits until that copy is
     // out and is then dropped, as the unit answers the copy too: the unit never sees two
-    // requests run into each other. Every pause between request bytes, taken at the
-    // engine's write calls, is at least the setting. Verify Baud Rate steps down as refused;
-    // Transition Baud Rate leaves at 9600 and every request after it goes out at the new
-    // speed.
+    // requests run into each other, nor a request sooner than 10 ms after an answer. Every
+    // pause between request bytes, from the end of one write call to the start of the next,
+    // is at least the setting. Verify Baud Rate steps down as refused; Transition Baud Rate
+    // leaves at 9600 and every request after it goes out at the new speed.
     void faultsOnTheLine_data() {
         QTest::addColumn<qsizetype>("index");
         for (const LineRow& row : kLineRows)
@@ -187,7 +187,7 @@ private slots:
         QCOMPARE(written.size(), requests.size());
         for (const QList<TracedWrite>& bytes : written)
             for (qsizetype i = 1; i < bytes.size(); ++i) {
-                const double pause = double(bytes[i].startNs - bytes[i - 1].startNs) / 1e6;
+                const double pause = double(bytes[i].startNs - bytes[i - 1].endNs) / 1e6;
                 QVERIFY2(
                     pause >= row.pauseMs,
                     qPrintable(QStringLiteral("pause %1 ms before byte %2").arg(pause).arg(i)));

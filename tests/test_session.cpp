@@ -264,6 +264,7 @@ private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         DownloadSettings::RXTIMEOUT = 1160;
+        DownloadSettings::InterMessagePause = 10;
         DownloadSettings::CloseDiagnosticsWindow = true;
         DownloadSettings::FileNameStyle = "EU";
         DownloadSettings::VUDataPath = DownloadSettings::CardDataPath = dir_->path() + "/";
@@ -498,6 +499,47 @@ private slots:
         }
     }
 
+    // The unit is left the pause from the end of its answer to the next request: after every
+    // answer, before an acknowledgement, before Start Communication sent again after a wrong
+    // answer or for a restart, with the setting's length.
+    void pauseAfterEveryAnswer_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("service");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("pauseMs");
+        // clang-format off
+        QTest::newRow("whole download") << QByteArray("A\x05\x01\x02\x04") << QByteArray()
+            << QByteArray() << 10;
+        QTest::newRow("longer setting") << QByteArray("A\x05\x01\x02") << QByteArray()
+            << QByteArray() << 250;
+        QTest::newRow("Start Communication answered wrongly") << QByteArray("A\x05\x01")
+            << QByteArray("81") << Negative(0x81, 0x10) << 10;
+        QTest::newRow("restart after conditions not correct") << QByteArray("L\x05\x03")
+            << QByteArray("3603") << Negative(0x36, 0x22) << 10;
+        // clang-format on
+    }
+    void pauseAfterEveryAnswer() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, service);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, pauseMs);
+        DownloadSettings::InterMessagePause = pauseMs;
+        if (!service.isEmpty()) unit_.script = {{service.constData(), answer, 1}};
+        start(command);
+        run();
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        qint64 shortest = std::numeric_limits<qint64>::max();
+        for (qsizetype i = 1; i < link_->requests.size(); ++i) {
+            const qint64 sent = link_->sentAtMs[i];
+            const auto after =
+                std::upper_bound(link_->receivedAtMs.cbegin(), link_->receivedAtMs.cend(), sent);
+            QVERIFY(after != link_->receivedAtMs.cbegin());
+            shortest = std::min(shortest, sent - *(after - 1));
+        }
+        QCOMPARE(shortest, qint64(pauseMs));
+        QCOMPARE(link_->requests.count(link_->requests.first()), service.isEmpty() ? 1 : 2);
+    }
+
     // Two resends a second after each (late) refusal, then the same TREP in second-generation
     // numbering at once, which gets its own two resends before it is skipped.
     void subFunctionRefusalsSwitchToSecondGeneration() {
@@ -515,7 +557,7 @@ private slots:
                 std::lower_bound(link_->sentAtMs.begin(), link_->sentAtMs.end(), refused);
             gaps << link_->sentAtMs.value(next - link_->sentAtMs.begin(), refused - 1) - refused;
         }
-        QCOMPARE(gaps, (QList<qint64>{1000, 1000, 0, 1000, 1000, 0}));
+        QCOMPARE(gaps, (QList<qint64>{1000, 1000, 10, 1000, 1000, 10}));
         // The refused download interface version costs no wait.
         QCOMPARE(treps(), "00 05 01 01 01 21 21 21 23");
         QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);
