@@ -499,6 +499,77 @@ private slots:
         }
     }
 
+    // A unit that keeps its answer pending is given a minute in all for each request, however
+    // often it says so and whether or not it falls silent in between (then every copy of the
+    // request counts): enough for a unit that reads a whole card before its first answer.
+    // Then the session ends as when no answer comes.
+    void responsePendingHasAnEnd_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("service"); // requests kept pending, hex
+        QTest::addColumn<int>("pendings");       // before each real answer; -1: for ever
+        QTest::addColumn<int>("everyMs");
+        QTest::addColumn<bool>("silentBetween"); // one pending answer a copy, then silence
+        QTest::addColumn<QString>("status");
+        // clang-format off
+        QTest::newRow("card, every second, never answered") << QByteArray("C\x05\x06")
+            << QByteArray("3606") << -1 << 1000 << false << "Failed - Receive timeout";
+        QTest::newRow("card answered after 59 s") << QByteArray("C\x05\x06")
+            << QByteArray("3606") << 59 << 1000 << false << "Complete";
+        QTest::newRow("every request 45 s") << QByteArray("L\x05\x03\x04") << QByteArray("360")
+            << 45 << 1000 << false << "Complete";
+        QTest::newRow("silent after each, copies resent") << QByteArray("L\x05\x03")
+            << QByteArray("3603") << -1 << 5800 << true << "Failed - Receive timeout";
+        // clang-format on
+    }
+    void responsePendingHasAnEnd() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, service);
+        QFETCH(int, pendings);
+        QFETCH(int, everyMs);
+        QFETCH(bool, silentBetween);
+        const auto pending = [this](qint64 afterMs) {
+            link_->clockMs += afterMs;
+            link_->receive(Negative(0x36, 0x78));
+        };
+        start(command);
+        int owed = 0;          // pending answers still to come before the real one
+        QByteArray pendingFor; // the request kept pending
+        qint64 firstPendingMs = -1;
+        for (int steps = 0; steps < 1000 && session().SessionState != 0; ++steps) {
+            const QByteArray request = Service(link_->takeRequest());
+            if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
+                owed = pendings < 0 ? std::numeric_limits<int>::max() : pendings;
+                pendingFor = request;
+                if (firstPendingMs < 0) firstPendingMs = link_->clockMs;
+            }
+            if (!request.isEmpty() && owed > 0) {
+                --owed;
+                pending(0);
+            } else if (!request.isEmpty()) {
+                for (const QByteArray& piece : answer(request))
+                    link_->receive(piece);
+            } else if (owed > 0 && !silentBetween) {
+                --owed;
+                pending(everyMs);
+            } else if (!pendingFor.isEmpty() && owed == 0) {
+                link_->clockMs += everyMs;
+                for (const QByteArray& piece : answer(std::exchange(pendingFor, {})))
+                    link_->receive(piece);
+            } else if (session().timerRx.isActive()) {
+                link_->clockMs += session().timerRx.interval();
+                session().timerRx_Timer();
+            }
+        }
+        QFETCH(QString, status);
+        QCOMPARE(statuses_.last(), status);
+        if (status == "Complete") return;
+        const qint64 waitedMs = link_->clockMs - firstPendingMs;
+        QVERIFY2(waitedMs >= 60000 && waitedMs <= 60000 + everyMs,
+                 qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
+        QVERIFY(area().contains("Response pending too long"));
+        QVERIFY(ended_ && !link_->isOpen() && !session().timerRx.isActive());
+    }
+
     // The unit is left the pause from the end of its answer to the next request: after every
     // answer, before an acknowledgement, before Start Communication sent again after a wrong
     // answer or for a restart, with the setting's length.
