@@ -17,8 +17,8 @@ constexpr qint64 kPendingTimeoutMs = 5500;
 constexpr qint64 kPendingFactor = 5;
 constexpr int kShortRxTimeoutMs = 1100;
 // A unit may keep an answer pending, each time for up to P3 max (5 s); the regulation sets no
-// total. A minute in all for one request is twice the wait the first answer of a card is given
-// and a dozen such extensions.
+// total. A minute in all for one request: nearly twice the 32 s the first answer of a card is
+// given, and twelve such extensions.
 constexpr auto kPendingLimit = 60s;
 // A unit that keeps answering Start Communication wrongly, or keeps refusing 9600 baud,
 // is asked this often before the session gives up.
