@@ -1,8 +1,9 @@
 // A full all-VU download by the real engine against the simulated vehicle unit answering at
 // once: how far the engine's own time stays above what the protocol makes it wait.
 //
-// Mandatory time: 5 ms after every request byte but the checksum, and 1 s before each repeat
-// of a request refused with "sub-function not supported". Everything else is overhead.
+// Mandatory time: 5 ms after every request byte but the checksum, 10 ms from each answer to
+// the next request, and 1 s (instead of those 10 ms) before each repeat of a request refused
+// with "sub-function not supported". Everything else is overhead.
 
 #include "SimLog.h"
 #include "WireTrace.h"
@@ -26,6 +27,7 @@
 namespace {
 
 constexpr double kPauseMs = 5.0;
+constexpr double kAnswerPauseMs = 10.0; // the engine's InterMessagePause by default
 // On an idle machine no pause between request bytes comes out longer than this.
 constexpr double kLongestPauseMs = 5.3;
 constexpr double kResendWaitMs = 1000.0;
@@ -41,8 +43,8 @@ struct EngineRun {
 };
 
 // What the engine's write trace (VANTREL_WIRE_TRACE) shows: its start-up up to the first
-// request byte, and every pause between two bytes of one request, from the start of one
-// write call to the start of the next (as strace -tt shows them).
+// request byte, and every pause between two bytes of one request, from the end of one write
+// call to the start of the next.
 struct WireFigures {
     double firstByteMs = -1; // -1: no trace (an engine that writes none)
     std::vector<double> pausesMs;
@@ -59,6 +61,7 @@ struct Analysis {
     int exchanges = 0;
     qint64 pausedBytes = 0;
     int resendWaits = 0;
+    int answerPauses = 0; // requests that follow an answer
     int violations = 0;
     std::vector<double> turnaroundOverheadMs; // per request, from the unit's side
     double sessionMs = 0;                     // first request to last answer
@@ -122,7 +125,7 @@ WireFigures ReadWireTrace(const QString& path, qint64 engineStartNs) {
     figures.firstByteMs = (requests[0][0].startNs - engineStartNs) / 1e6;
     for (const QList<TracedWrite>& request : requests)
         for (qsizetype i = 1; i < request.size(); ++i)
-            figures.pausesMs.push_back((request[i].startNs - request[i - 1].startNs) / 1e6);
+            figures.pausesMs.push_back((request[i].startNs - request[i - 1].endNs) / 1e6);
     return figures;
 }
 
@@ -131,7 +134,8 @@ bool IsSubFunctionRefusal(const QByteArray& answer) {
 }
 
 // Each request's time from the event before it (the answer it follows, or the request
-// before it where none came: Transition Baud Rate), less what it had to wait.
+// before it where none came: Transition Baud Rate), less what it had to wait: the pause after
+// an answer, or the second before a repeat, and the pauses between its bytes.
 Analysis Analyse(const std::vector<SimEvent>& events, int violations) {
     Analysis result;
     result.violations = violations;
@@ -151,6 +155,9 @@ Analysis Analyse(const std::vector<SimEvent>& events, int violations) {
             if (resend) {
                 ++result.resendWaits;
                 mandatory += kResendWaitMs;
+            } else if (previous && !previous->request) {
+                ++result.answerPauses;
+                mandatory += kAnswerPauseMs;
             }
             if (previous)
                 result.turnaroundOverheadMs.push_back(event.atMs - previous->atMs - mandatory);
@@ -185,7 +192,8 @@ QString LastStatus(const QString& dataFolder) {
 
 void Report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
             const QString& status) {
-    const double mandatoryMs = a.pausedBytes * kPauseMs + a.resendWaits * kResendWaitMs;
+    const double mandatoryMs =
+        a.pausedBytes * kPauseMs + a.answerPauses * kAnswerPauseMs + a.resendWaits * kResendWaitMs;
     const double overheadMs = run.wallMs - mandatoryMs;
     const double inSessionMs = Sum(a.turnaroundOverheadMs);
     const double perExchange = a.exchanges ? overheadMs / a.exchanges : 0;
@@ -196,8 +204,9 @@ void Report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
     std::printf("exchanges (requests)    %d, simulator violations %d\n", a.exchanges, a.violations);
     std::printf("wall time               %10.1f ms  (first request to last answer %.1f ms)\n",
                 run.wallMs, a.sessionMs);
-    std::printf("mandatory time          %10.1f ms  (%lld paused bytes x 5 ms, %d x 1 s)\n",
-                mandatoryMs, a.pausedBytes, a.resendWaits);
+    std::printf("mandatory time          %10.1f ms  (%lld paused bytes x 5 ms, %d answers x 10 "
+                "ms, %d x 1 s)\n",
+                mandatoryMs, a.pausedBytes, a.answerPauses, a.resendWaits);
     std::printf("overhead                %10.1f ms  = %.3f ms per exchange, %.2f %% of mandatory\n",
                 overheadMs, perExchange, share);
     std::printf("  within the session    %10.1f ms  (per exchange: median %.3f, p95 %.3f, max "

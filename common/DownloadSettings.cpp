@@ -95,6 +95,8 @@ void ReadLine(const QString& line) {
     if (kEngine) {
         ReadNumber(line, QLatin1StringView("RXTIMEOUT="), RXTIMEOUT);
         ReadNumber(line, QLatin1StringView("INTERBYTEPAUSE="), InterBytePause);
+        ReadNumber(line, QLatin1StringView("INTERMESSAGEPAUSE="), InterMessagePause);
+        InterMessagePause = qBound(kMinInterMessagePause, InterMessagePause, kMaxInterMessagePause);
     }
 }
 
@@ -124,6 +126,7 @@ void SetDefaults() {
     Log = true;
     RXTIMEOUT = kDefaultRxTimeout;
     InterBytePause = kDefaultInterBytePause;
+    InterMessagePause = kMinInterMessagePause;
 }
 
 } // namespace

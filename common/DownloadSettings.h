@@ -5,8 +5,8 @@
 
 // The settings shared by both programs, read once at start-up from "Settings.ini" in the
 // data folder. Each program compiles this module with its own variant (defaults, the first
-// line and [Options] entries of a written file, and whether RXTIMEOUT and InterBytePause
-// are read).
+// line and [Options] entries of a written file, and whether RXTIMEOUT and the pauses are
+// read).
 namespace DownloadSettings {
 
 inline QString SettingsFile;
@@ -24,6 +24,12 @@ inline qint32 RXTIMEOUT = kDefaultRxTimeout; // read by the engine only
 // the writes; paying that frame on every byte is left to units that need it.
 inline constexpr qint32 kDefaultInterBytePause = 5;
 inline qint32 InterBytePause = kDefaultInterBytePause;
+// Milliseconds from the last byte of the unit's answer to the next request, read by the
+// engine only and held to 10..5000: the unit may not listen again any sooner, and after 5 s
+// without a request it drops the session.
+inline constexpr qint32 kMinInterMessagePause = 10;
+inline constexpr qint32 kMaxInterMessagePause = 5000;
+inline qint32 InterMessagePause = kMinInterMessagePause;
 
 // Parameters of one engine run, taken from the command line and the cable.
 inline qint16 ComPort = 0;

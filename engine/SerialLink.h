@@ -29,10 +29,18 @@ public:
     virtual void writeByte(char byte) = 0;
     // Waits until everything written has left the port.
     virtual void drain() = 0;
-    // Returns `duration` after the last byte was handed over (at once when the port is shut).
+    // Returns `duration` after the last byte was handed over, counted from the end of the
+    // call that handed it over (at once when the port is shut).
     virtual void pause(std::chrono::milliseconds duration) = 0;
+    // Returns `duration` after the last piece of received bytes came in (at once when nothing
+    // came yet or the port is shut): the unit may not listen again before then.
+    virtual void pauseAfterReceived(std::chrono::milliseconds duration) = 0;
     // Waits this long from now, nothing else running meanwhile.
     virtual void wait(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+    // The clock of the pauses and waits.
+    virtual std::chrono::steady_clock::time_point now() const {
+        return std::chrono::steady_clock::now();
+    }
     // Takes what has arrived and not been delivered yet.
     virtual QByteArray takeReceived() = 0;
     // The line levels as the port reports them; nothing where it cannot tell (a pty).

@@ -30,6 +30,16 @@ qint64 Nanoseconds(const timespec& t) {
 timespec FromNanoseconds(qint64 ns) {
     return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
 }
+
+// Returns `duration` after `from` (at once when that has passed).
+void PauseUntil(const timespec& from, std::chrono::milliseconds duration) {
+    const qint64 deadline = Nanoseconds(from) + std::chrono::nanoseconds(duration).count();
+    const timespec wake = FromNanoseconds(deadline - kAwakeNs);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+    }
+    while (Nanoseconds(MonotonicNow()) < deadline) {
+    }
+}
 } // namespace
 
 int BaudRateForCode(int baudCode) {
@@ -51,7 +61,9 @@ SerialLinkQt::SerialLinkQt(int comPortNumber) {
     port_.setPortName(PortPath(comPortNumber));
     QObject::connect(&port_, &QSerialPort::readyRead, [this] {
         const QByteArray piece = port_.readAll();
-        if (!piece.isEmpty() && onReceived) onReceived(piece);
+        if (piece.isEmpty()) return;
+        lastReceived_ = MonotonicNow();
+        if (onReceived) onReceived(piece);
     });
     QObject::connect(&port_, &QSerialPort::errorOccurred,
                      [this](QSerialPort::SerialPortError error) { handleError(error); });
@@ -99,8 +111,9 @@ void SerialLinkQt::close() {
 void SerialLinkQt::writeByte(char byte) {
     if (!port_.isOpen()) return;
     const int fd = int(port_.handle());
+    timespec start{};
     for (;;) {
-        lastWrite_ = MonotonicNow();
+        start = MonotonicNow();
         if (::write(fd, &byte, 1) == 1) break;
         if (errno == EINTR) continue;
         if (errno == EAGAIN) { // the output buffer is full: wait for room, but not forever
@@ -115,11 +128,12 @@ void SerialLinkQt::writeByte(char byte) {
                  : QStringLiteral("Serial port write error"));
         return;
     }
+    lastWrite_ = MonotonicNow();
     if (traceFd_ >= 0) {
         char line[64];
         const int size =
-            std::snprintf(line, sizeof line, "%lld %lld %02X\n", (long long)Nanoseconds(lastWrite_),
-                          (long long)Nanoseconds(MonotonicNow()), unsigned(quint8(byte)));
+            std::snprintf(line, sizeof line, "%lld %lld %02X\n", (long long)Nanoseconds(start),
+                          (long long)Nanoseconds(lastWrite_), unsigned(quint8(byte)));
         [[maybe_unused]] const ssize_t written = ::write(traceFd_, line, size_t(size));
     }
 }
@@ -130,16 +144,15 @@ void SerialLinkQt::drain() {
     if (port_.isOpen()) ::tcdrain(int(port_.handle()));
 }
 
-// An absolute deadline counted from the call that handed the last byte over: the time the
-// write took and the time spent since (logging, building the next byte) are not added.
+// An absolute deadline counted from the end of the call that handed the last byte over: a
+// write that stalled is still followed by the whole pause, and the time spent since (logging,
+// building the next byte) is not added.
 void SerialLinkQt::pause(std::chrono::milliseconds duration) {
-    if (!port_.isOpen()) return;
-    const qint64 deadline = Nanoseconds(lastWrite_) + std::chrono::nanoseconds(duration).count();
-    const timespec wake = FromNanoseconds(deadline - kAwakeNs);
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
-    }
-    while (Nanoseconds(MonotonicNow()) < deadline) {
-    }
+    if (port_.isOpen()) PauseUntil(lastWrite_, duration);
+}
+
+void SerialLinkQt::pauseAfterReceived(std::chrono::milliseconds duration) {
+    if (port_.isOpen() && Nanoseconds(lastReceived_) > 0) PauseUntil(lastReceived_, duration);
 }
 
 QByteArray SerialLinkQt::takeReceived() {
@@ -149,6 +162,7 @@ QByteArray SerialLinkQt::takeReceived() {
     ssize_t n = 0;
     while ((n = ::read(int(port_.handle()), buffer, sizeof buffer)) > 0)
         bytes.append(buffer, n);
+    if (!bytes.isEmpty()) lastReceived_ = MonotonicNow();
     return bytes;
 }
 

@@ -17,6 +17,7 @@ public:
     void writeByte(char byte) override;
     void drain() override;
     void pause(std::chrono::milliseconds duration) override;
+    void pauseAfterReceived(std::chrono::milliseconds duration) override;
     QByteArray takeReceived() override;
     std::optional<bool> dataTerminalReady() const override;
     std::optional<bool> requestToSend() const override;
@@ -28,6 +29,7 @@ private:
     void lose(const QString& description);
 
     mutable QSerialPort port_;
-    timespec lastWrite_{}; // CLOCK_MONOTONIC, when the write call of the last byte began
-    int traceFd_ = -1;     // VANTREL_WIRE_TRACE: every byte written and when
+    timespec lastWrite_{};    // CLOCK_MONOTONIC, when the write call of the last byte ended
+    timespec lastReceived_{}; // CLOCK_MONOTONIC, when the last received piece was read
+    int traceFd_ = -1;        // VANTREL_WIRE_TRACE: every byte written and when
 };

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
+#include <optional>
 
 class MessageLog;
 class StatusFile;
@@ -151,4 +152,7 @@ private:
     // A request going out again after a time-out, and the late answer to its earlier copy.
     bool resendingAfterTimeout_ = false;
     bool lateAnswerArriving_ = false;
+    // Since when the unit has said that its answer to this request is pending.
+    std::optional<std::chrono::steady_clock::time_point> pendingSince_;
+    QByteArray pendingRequest_;
 };

@@ -136,6 +136,7 @@ void Session::SendRequest() {
 
 void Session::TransmitMessage(const QByteArray& message) {
     LastRequest = message;
+    link_.pauseAfterReceived(std::chrono::milliseconds(DownloadSettings::InterMessagePause));
     const auto pause = InterBytePause();
     for (const char byte : message) {
         link_.writeByte(byte);

@@ -16,6 +16,10 @@ constexpr qint64 kCardPendingTimeoutMs = 32000;
 constexpr qint64 kPendingTimeoutMs = 5500;
 constexpr qint64 kPendingFactor = 5;
 constexpr int kShortRxTimeoutMs = 1100;
+// A unit may keep an answer pending, each time for up to P3 max (5 s); the regulation sets no
+// total. A minute in all for one request: nearly twice the 32 s the first answer of a card is
+// given, and twelve such extensions.
+constexpr auto kPendingLimit = 60s;
 // A unit that keeps answering Start Communication wrongly, or keeps refusing 9600 baud,
 // is asked this often before the session gives up.
 constexpr int kMaxRepeats = 10;
@@ -59,6 +63,7 @@ QString RefusalText(qint32 lMessageID) {
 
 void Session::lRespondToMessage(qint32 lMessageID) {
     bool sendAtEnd = true;
+    if (lMessageID != MessageId::ResponsePending) pendingSince_.reset();
     switch (SessionState) {
     case 1:
         if (lMessageID == MessageId::StartCommunication) {
@@ -219,6 +224,17 @@ void Session::onIntegrityError() {
 }
 
 void Session::onResponsePending() {
+    // Counted over every copy of the request, as the unit may answer each of them this way.
+    if (!pendingSince_ || pendingRequest_ != LastRequest) {
+        pendingSince_ = link_.now();
+        pendingRequest_ = LastRequest;
+    }
+    if (link_.now() - *pendingSince_ >= kPendingLimit) {
+        log_.sShowText(QStringLiteral("Response pending too long"));
+        status_.WriteStatus(QStringLiteral("Failed - Receive timeout"));
+        SessionState = 0;
+        return;
+    }
     qint64 timeout = kPendingTimeoutMs;
     if ((CurrentTrep == 6 || CurrentTrep == 23) && SubMessageCounter == 1)
         timeout = kCardPendingTimeoutMs;

@@ -39,11 +39,21 @@ public:
     void pause(std::chrono::milliseconds duration) override {
         clockMs = std::max(clockMs, lastWriteMs_ + duration.count());
     }
+    void pauseAfterReceived(std::chrono::milliseconds duration) override {
+        if (!receivedAtMs.isEmpty())
+            clockMs = std::max(clockMs, receivedAtMs.last() + duration.count());
+    }
     void wait(std::chrono::milliseconds duration) override {
         clockMs += duration.count();
         received_ += std::exchange(arriveDuringWait, {});
     }
-    QByteArray takeReceived() override { return std::exchange(received_, {}); }
+    std::chrono::steady_clock::time_point now() const override {
+        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(clockMs));
+    }
+    QByteArray takeReceived() override {
+        if (!received_.isEmpty()) receivedAtMs << clockMs;
+        return std::exchange(received_, {});
+    }
     std::optional<bool> dataTerminalReady() const override { return std::nullopt; }
     std::optional<bool> requestToSend() const override { return std::nullopt; }
 
@@ -51,7 +61,10 @@ public:
     QByteArray takeRequest() {
         return answered_ < requests.size() ? requests[answered_++] : QByteArray();
     }
-    void receive(const QByteArray& bytes) { onReceived(bytes); }
+    void receive(const QByteArray& bytes) {
+        receivedAtMs << clockMs;
+        onReceived(bytes);
+    }
     // What arrived while the session was busy and was not taken reaches it now.
     void deliverReceived() {
         if (!received_.isEmpty()) receive(std::exchange(received_, {}));
@@ -65,6 +78,7 @@ public:
     QList<int> openedAt;        // baud code of every open
     QList<QByteArray> requests; // everything sent, in order
     QList<qint64> sentAtMs;     // when the first byte of each request was written
+    QList<qint64> receivedAtMs; // when each piece of received bytes came in
     qint64 clockMs = 0;
     int loseAtByte = 0; // the port goes away when this byte (counted from 1) is written
     int drains = 0;

@@ -34,25 +34,27 @@ struct LineRow {
     const char* label;  // of an answer the fault changed
     const char* resent; // the request answered during its resend, hex
     int pauseMs;        // the InterBytePause setting
+    int messagePauseMs; // the InterMessagePause setting
     const char* verifyCodes;
     int sessionBaud;
 };
 const LineRow kLineRows[] = {
-    {"noise before every answer", "noise", "noise", "", 5, "04", 57600},
-    {"answers in three pieces, code 4 refused as sub-function",
-     "split:pieces=3,pause=20 maxbaud:code=3", "piece 3", "", 5, "04 03", 38400},
-    {"noise and four pieces, down to 9600 as out of range",
-     "noise:bytes=F0EE7F split:pieces=4,pause=10 maxbaud:code=1,reply=31", "piece 4", "", 5,
-     "04 03 02 01", 9600},
-    {"Request Upload answered in its resend", "late:on=upload,times=1", "", "80EEF00A35", 5, "04",
+    {"noise before every answer, longer pause after answers", "noise", "noise", "", 5, 30, "04",
      57600},
+    {"answers in three pieces, code 4 refused as sub-function",
+     "split:pieces=3,pause=20 maxbaud:code=3", "piece 3", "", 5, 10, "04 03", 38400},
+    {"noise and four pieces, down to 9600 as out of range",
+     "noise:bytes=F0EE7F split:pieces=4,pause=10 maxbaud:code=1,reply=31", "piece 4", "", 5, 10,
+     "04 03 02 01", 9600},
+    {"Request Upload answered in its resend", "late:on=upload,times=1", "", "80EEF00A35", 5, 10,
+     "04", 57600},
     // The third copy's answer lands in the first TREP request, which is no resend.
-    {"every interface version answer late", "late:trep=0", "", "", 5, "04", 57600},
+    {"every interface version answer late", "late:trep=0", "", "", 5, 10, "04", 57600},
     // Its second half comes after the resend is out, before the answer to the resend.
     {"overview answer ending after its resend, longer pause",
      "late:trep=1,times=1 split:trep=1,times=1,pieces=2,pause=40 "
      "delay:trep=1,after=1,times=1,ms=100",
-     "piece 2", "80EEF0023601", 7, "04", 57600},
+     "piece 2", "80EEF0023601", 7, 10, "04", 57600},
 };
 
 } // namespace
@@ -73,8 +75,11 @@ class TestE2eLink : public QObject {
     }
     void startLine(const LineRow& row) {
         const QString pause = QStringLiteral("InterBytePause=%1").arg(row.pauseMs);
-        Download& download =
-            add(row.faults, QString(), {"RXTIMEOUT=500", row.pauseMs == 5 ? "" : pause}, row.name);
+        const QString messagePause = QStringLiteral("InterMessagePause=%1").arg(row.messagePauseMs);
+        Download& download = add(row.faults, QString(),
+                                 {"RXTIMEOUT=500", row.pauseMs == 5 ? "" : pause,
+                                  row.messagePauseMs == 10 ? "" : messagePause},
+                                 row.name);
         // Every byte the engine writes, with the time of the write call.
         qputenv("VANTREL_WIRE_TRACE", download.home.home.filePath("writes.txt").toLocal8Bit());
         download.start("\"L [001002003] 1 E {0,0}\"");
@@ -128,10 +133,10 @@ private slots:
     // lost at the piece boundaries, nothing taken twice. An answer that comes only after the
     // time-out, while the request's second copy is being written, waits until that copy is
     // out and is then dropped, as the unit answers the copy too: the unit never sees two
-    // requests run into each other. Every pause between request bytes, taken at the
-    // engine's write calls, is at least the setting. Verify Baud Rate steps down as refused;
-    // Transition Baud Rate leaves at 9600 and every request after it goes out at the new
-    // speed.
+    // requests run into each other, nor a request sooner than 10 ms after an answer. Every
+    // pause between request bytes, from the end of one write call to the start of the next,
+    // is at least the setting. Verify Baud Rate steps down as refused; Transition Baud Rate
+    // leaves at 9600 and every request after it goes out at the new speed.
     void faultsOnTheLine_data() {
         QTest::addColumn<qsizetype>("index");
         for (const LineRow& row : kLineRows)
@@ -185,9 +190,17 @@ private slots:
         const QList<QList<TracedWrite>> written =
             TracedRequests(ReadAll(download.home.home.filePath("writes.txt")));
         QCOMPARE(written.size(), requests.size());
+        // Every request but the one after Transition Baud Rate follows an answer (or a
+        // time-out) to the request before it, so at least the pause lies between the two,
+        // where no answer comes while a request is still being written.
+        for (qsizetype r = 1; r < written.size() && !late(row); ++r) {
+            const double gap = double(written[r][0].startNs - written[r - 1].last().endNs) / 1e6;
+            QVERIFY2(r == transition + 1 || gap >= row.messagePauseMs,
+                     qPrintable(QStringLiteral("%1 ms before request %2").arg(gap).arg(r)));
+        }
         for (const QList<TracedWrite>& bytes : written)
             for (qsizetype i = 1; i < bytes.size(); ++i) {
-                const double pause = double(bytes[i].startNs - bytes[i - 1].startNs) / 1e6;
+                const double pause = double(bytes[i].startNs - bytes[i - 1].endNs) / 1e6;
                 QVERIFY2(
                     pause >= row.pauseMs,
                     qPrintable(QStringLiteral("pause %1 ms before byte %2").arg(pause).arg(i)));

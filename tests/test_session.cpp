@@ -264,6 +264,7 @@ private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         DownloadSettings::RXTIMEOUT = 1160;
+        DownloadSettings::InterMessagePause = 10;
         DownloadSettings::CloseDiagnosticsWindow = true;
         DownloadSettings::FileNameStyle = "EU";
         DownloadSettings::VUDataPath = DownloadSettings::CardDataPath = dir_->path() + "/";
@@ -498,6 +499,118 @@ private slots:
         }
     }
 
+    // A unit that keeps its answer pending is given a minute in all for each request, however
+    // often it says so and whether or not it falls silent in between (then every copy of the
+    // request counts): enough for a unit that reads a whole card before its first answer.
+    // Then the session ends as when no answer comes.
+    void responsePendingHasAnEnd_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("service"); // requests kept pending, hex
+        QTest::addColumn<int>("pendings");       // before each real answer; -1: for ever
+        QTest::addColumn<int>("everyMs");
+        QTest::addColumn<bool>("silentBetween"); // one pending answer a copy, then silence
+        QTest::addColumn<QString>("status");
+        // clang-format off
+        QTest::newRow("card, every second, never answered") << QByteArray("C\x05\x06")
+            << QByteArray("3606") << -1 << 1000 << false << "Failed - Receive timeout";
+        QTest::newRow("card answered after 59 s") << QByteArray("C\x05\x06")
+            << QByteArray("3606") << 59 << 1000 << false << "Complete";
+        QTest::newRow("every request 45 s") << QByteArray("L\x05\x03\x04") << QByteArray("360")
+            << 45 << 1000 << false << "Complete";
+        QTest::newRow("silent after each, copies resent") << QByteArray("L\x05\x03")
+            << QByteArray("3603") << -1 << 5800 << true << "Failed - Receive timeout";
+        // clang-format on
+    }
+    void responsePendingHasAnEnd() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, service);
+        QFETCH(int, pendings);
+        QFETCH(int, everyMs);
+        QFETCH(bool, silentBetween);
+        const auto pending = [this](qint64 afterMs) {
+            link_->clockMs += afterMs;
+            link_->receive(Negative(0x36, 0x78));
+        };
+        start(command);
+        int owed = 0;          // pending answers still to come before the real one
+        QByteArray pendingFor; // the request kept pending
+        qint64 firstPendingMs = -1;
+        for (int steps = 0; steps < 1000 && session().SessionState != 0; ++steps) {
+            const QByteArray request = Service(link_->takeRequest());
+            if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
+                owed = pendings < 0 ? std::numeric_limits<int>::max() : pendings;
+                pendingFor = request;
+                if (firstPendingMs < 0) firstPendingMs = link_->clockMs;
+            }
+            if (!request.isEmpty() && owed > 0) {
+                --owed;
+                pending(0);
+            } else if (!request.isEmpty()) {
+                for (const QByteArray& piece : answer(request))
+                    link_->receive(piece);
+            } else if (owed > 0 && !silentBetween) {
+                --owed;
+                pending(everyMs);
+            } else if (!pendingFor.isEmpty() && owed == 0) {
+                link_->clockMs += everyMs;
+                for (const QByteArray& piece : answer(std::exchange(pendingFor, {})))
+                    link_->receive(piece);
+            } else if (session().timerRx.isActive()) {
+                link_->clockMs += session().timerRx.interval();
+                session().timerRx_Timer();
+            }
+        }
+        QFETCH(QString, status);
+        QCOMPARE(statuses_.last(), status);
+        if (status == "Complete") return;
+        const qint64 waitedMs = link_->clockMs - firstPendingMs;
+        QVERIFY2(waitedMs >= 60000 && waitedMs <= 60000 + everyMs,
+                 qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
+        QVERIFY(area().contains("Response pending too long"));
+        QVERIFY(ended_ && !link_->isOpen() && !session().timerRx.isActive());
+    }
+
+    // The unit is left the pause from the end of its answer to the next request: after every
+    // answer, before an acknowledgement, before Start Communication sent again after a wrong
+    // answer or for a restart, with the setting's length.
+    void pauseAfterEveryAnswer_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("service");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("pauseMs");
+        // clang-format off
+        QTest::newRow("whole download") << QByteArray("A\x05\x01\x02\x04") << QByteArray()
+            << QByteArray() << 10;
+        QTest::newRow("longer setting") << QByteArray("A\x05\x01\x02") << QByteArray()
+            << QByteArray() << 250;
+        QTest::newRow("Start Communication answered wrongly") << QByteArray("A\x05\x01")
+            << QByteArray("81") << Negative(0x81, 0x10) << 10;
+        QTest::newRow("restart after conditions not correct") << QByteArray("L\x05\x03")
+            << QByteArray("3603") << Negative(0x36, 0x22) << 10;
+        // clang-format on
+    }
+    void pauseAfterEveryAnswer() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, service);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, pauseMs);
+        DownloadSettings::InterMessagePause = pauseMs;
+        if (!service.isEmpty()) unit_.script = {{service.constData(), answer, 1}};
+        start(command);
+        run();
+        QCOMPARE(statuses_.last(), QString("Complete"));
+        qint64 shortest = std::numeric_limits<qint64>::max();
+        for (qsizetype i = 1; i < link_->requests.size(); ++i) {
+            const qint64 sent = link_->sentAtMs[i];
+            const auto after =
+                std::upper_bound(link_->receivedAtMs.cbegin(), link_->receivedAtMs.cend(), sent);
+            QVERIFY(after != link_->receivedAtMs.cbegin());
+            shortest = std::min(shortest, sent - *(after - 1));
+        }
+        QCOMPARE(shortest, qint64(pauseMs));
+        QCOMPARE(link_->requests.count(link_->requests.first()), service.isEmpty() ? 1 : 2);
+    }
+
     // Two resends a second after each (late) refusal, then the same TREP in second-generation
     // numbering at once, which gets its own two resends before it is skipped.
     void subFunctionRefusalsSwitchToSecondGeneration() {
@@ -515,7 +628,7 @@ private slots:
                 std::lower_bound(link_->sentAtMs.begin(), link_->sentAtMs.end(), refused);
             gaps << link_->sentAtMs.value(next - link_->sentAtMs.begin(), refused - 1) - refused;
         }
-        QCOMPARE(gaps, (QList<qint64>{1000, 1000, 0, 1000, 1000, 0}));
+        QCOMPARE(gaps, (QList<qint64>{1000, 1000, 10, 1000, 1000, 10}));
         // The refused download interface version costs no wait.
         QCOMPARE(treps(), "00 05 01 01 01 21 21 21 23");
         QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);

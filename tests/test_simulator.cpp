@@ -207,6 +207,36 @@ private slots:
         QVERIFY(s.takeNotes().join(' ').contains("below 5 ms"));
         QCOMPARE(s.expectedBaud(), 9600); // after Stop Communication
     }
+
+    // A request that begins less than 10 ms after the unit's answer ended is reported; one
+    // after output the tester did not wait for (a duplicate, an answer held past a request)
+    // or one already under way when the answer ended is not.
+    void shortPauseAfterAnswerIsReported_data() {
+        QTest::addColumn<QString>("output"); // "answer", "duplicate", "held" or "" (none)
+        QTest::addColumn<double>("gapMs");   // from the output's end to the request's start
+        QTest::addColumn<bool>("reported");
+        QTest::newRow("9.9 ms") << "answer" << 9.9 << true;
+        QTest::newRow("at once") << "answer" << 0.0 << true;
+        QTest::newRow("10 ms") << "answer" << 10.0 << false;
+        QTest::newRow("request under way") << "answer" << -3.0 << false;
+        QTest::newRow("after a duplicate") << "duplicate" << 2.0 << false;
+        QTest::newRow("after a held answer") << "held" << 2.0 << false;
+        QTest::newRow("no answer before") << "" << 2.0 << false;
+    }
+    void shortPauseAfterAnswerIsReported() {
+        QFETCH(QString, output);
+        QFETCH(double, gapMs);
+        VuSession s(Unit(), {});
+        Output o;
+        o.unasked = output == "duplicate";
+        o.untilNextRequest = output == "held";
+        if (!output.isEmpty()) s.outputSent(o, 1000);
+        Request r = Req(H("81EEF081"), 9600);
+        r.firstByteMs = 1000 + gapMs;
+        s.handle(r);
+        QFETCH(bool, reported);
+        QCOMPARE(s.takeNotes().join(' ').contains("after the answer, below 10 ms"), reported);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSimulator)

@@ -50,7 +50,15 @@ void VuSession::dropIdleSession(double nowMs) {
     }
 }
 
+void VuSession::outputSent(const Output& output, double atMs) {
+    answerEndMs_ = output.unasked || output.untilNextRequest ? -1 : atMs;
+}
+
 void VuSession::checkLine(const Request& r) {
+    const double sinceAnswer = r.firstByteMs - answerEndMs_;
+    if (answerEndMs_ >= 0 && sinceAnswer >= 0 && sinceAnswer < kP3MinMs)
+        note(QStringLiteral("VIOLATION request %1 ms after the answer, below 10 ms")
+                 .arg(sinceAnswer, 0, 'f', 2));
     if (r.minGapMs >= 0 && r.minGapMs < kP4MinMs)
         note(QStringLiteral("VIOLATION inter-byte pause %1 ms below 5 ms")
                  .arg(r.minGapMs, 0, 'f', 2));
@@ -264,7 +272,8 @@ QList<Output> VuSession::applyFaults(int sid, const Answer& a) {
                 pieces.append({at + i * f->pauseMs, message.mid(from, size), false,
                                QStringLiteral("piece %1").arg(i + 1)});
         } else if (f->kind == Fault::Kind::Duplicate) {
-            after.append({at + f->delayMs, message, false, QStringLiteral("duplicate")});
+            after.append(
+                {at + f->delayMs, message, false, QStringLiteral("duplicate"), false, true});
         }
     }
     if (a.completes && message == a.message && !block_.isEmpty()) served_.append(block_);

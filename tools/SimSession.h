@@ -16,6 +16,7 @@ struct Output {
     bool hangUp = false;
     QString label;                 // for the log: "noise", "piece 1/3", ...
     bool untilNextRequest = false; // atMs counts from the first byte of the next request
+    bool unasked = false;          // beside the answers the tester waits for (a duplicate)
 };
 
 int BaudOfCode(int code); // 1..5 to 9600..115200; 0 otherwise
@@ -27,6 +28,9 @@ public:
     VuSession(VuData data, QList<Fault> faults, int delayMs = 0);
 
     QList<Output> handle(const Request& request);
+    // The last byte of an output left the unit at atMs. After one the tester did not wait
+    // for (unasked, or held past a request) the pause before the next request is not judged.
+    void outputSent(const Output& output, double atMs);
     // Log lines (notes and "VIOLATION ..." lines) gathered since the last call.
     QStringList takeNotes();
 
@@ -39,6 +43,8 @@ public:
     // A unit that hears nothing for P3 max after its last answer drops the session and
     // listens at 9600 baud again.
     static constexpr double kP3MaxMs = 5000;
+    // Nor does it listen again sooner than P3 min after its answer.
+    static constexpr double kP3MinMs = 10;
 
 private:
     enum class Phase { Idle, Communicating, Diagnostic, Upload };
@@ -72,6 +78,7 @@ private:
     QList<QByteArray> served_;
     bool stopped_ = false;
     double lastActivityMs_ = -1;
+    double answerEndMs_ = -1; // the end of the last answer the tester waited for; -1: none
     bool sessionSeen_ = false;
     QStringList notes_;
 };

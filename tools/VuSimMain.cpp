@@ -168,6 +168,7 @@ private:
                     Hex(o.bytes) +
                         (o.label.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(o.label)));
             pending_.append(o.bytes);
+            lastOutput_ = o;
         }
         flush();
         armDue();
@@ -177,12 +178,15 @@ private:
     }
 
     void flush() {
+        double writtenAt = -1; // before the call: the tester may read the bytes at once
         while (!pending_.isEmpty()) {
+            writtenAt = nowMs();
             const ssize_t n = ::write(pty_.fd(), pending_.constData(), size_t(pending_.size()));
             if (n <= 0) break;
             pending_.remove(0, n);
         }
         writer_.setEnabled(!pending_.isEmpty());
+        if (writtenAt >= 0 && pending_.isEmpty()) session_.outputSent(lastOutput_, writtenAt);
     }
 
     Pty& pty_;
@@ -199,6 +203,7 @@ private:
     std::multimap<double, Output> queue_;
     QList<Output> held_; // sent once the next request begins
     QByteArray pending_;
+    Output lastOutput_; // the last one handed to pending_
     static constexpr qint64 kGoneAfterMs = 3000;
     QElapsedTimer closedSince_;
     bool peerOpen_ = false;
