@@ -133,10 +133,11 @@ std::optional<quint64> FieldNumber(const QByteArray& message, qsizetype at, int 
 }
 
 // The day an activities answer holds, its data starting at dataAt: a first-generation block
-// starts with it, a later one with an array of one 4-byte record (type 06) that holds it.
+// starts with it, a later one with an array of one 4-byte record that holds it (its record
+// type is not looked at: units differ in it).
 std::optional<quint64> ActivitiesDay(const QByteArray& response, qsizetype dataAt, quint8 trep) {
     if (trep == kFirstGenActivities) return FieldNumber(response, dataAt, 4);
-    if (FieldNumber(response, dataAt, 5) != 0x0600040001u) return std::nullopt;
+    if (FieldNumber(response, dataAt + 1, 4) != 0x00040001u) return std::nullopt;
     return FieldNumber(response, dataAt + 5, 4);
 }
 
