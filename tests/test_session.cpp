@@ -364,6 +364,11 @@ private slots:
         QTest::newRow("answer for the day before") << Case{"A\x05\x01\x02",
             {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
             "Answer to another request - ignored"};
+        // Answers of another TREP to every copy: none counts, none resets the count of
+        // time-outs, and nothing is saved.
+        QTest::newRow("only answers of another TREP") << Case{"L\x05\x03",
+            {{"3603", Response(Hex("7605AA")), -1}}, "00 05 03 03 03", "", -1,
+            "Answer to another request - ignored", {}, "Failed - Receive timeout", 3};
         // Whatever comes in before a request's last byte is out is not its answer, and the
         // answer to a resend is there at once: it is taken.
         QTest::newRow("refusal again while the resend is written") << Case{"L\x05\x03\x04",
