@@ -3,6 +3,7 @@
 #include "Conversions.h"
 
 #include <initializer_list>
+#include <optional>
 
 namespace {
 
@@ -105,6 +106,72 @@ qint32 lCheckMessage(const QByteArray& sMessage) {
     if (sid != 0x7F) return IdOf(kPositiveSids, sid, MessageId::OtherSid);
     if (!holds(6)) return MessageId::OtherResponseCode;
     return IdOf(kResponseCodes, ByteAt(sMessage, 6), MessageId::OtherResponseCode);
+}
+
+namespace {
+
+constexpr quint8 kNegativeSid = 0x7F;
+constexpr quint8 kTransferDataSid = 0x36;
+constexpr quint8 kAcknowledgeSid = 0x83;
+constexpr quint8 kFirstGenActivities = 0x02;
+constexpr int kSubMessageLength = 255;
+constexpr qint64 kDaySeconds = 86400;
+
+// Fields of a message in front of its checksum, or nothing where it does not hold them.
+std::optional<quint8> FieldByte(const QByteArray& message, qsizetype at) {
+    if (at < 0 || at + 1 >= message.size()) return std::nullopt;
+    return ByteAt(message, at);
+}
+std::optional<quint64> FieldNumber(const QByteArray& message, qsizetype at, int size) {
+    quint64 value = 0;
+    for (int i = 0; i < size; ++i) {
+        const std::optional<quint8> byte = FieldByte(message, at + i);
+        if (!byte) return std::nullopt;
+        value = value << 8 | *byte;
+    }
+    return value;
+}
+
+// The day an activities answer holds, its data starting at dataAt: a first-generation block
+// starts with it, a later one with an array of one 4-byte record that holds it (its record
+// type is not looked at: units differ in it).
+std::optional<quint64> ActivitiesDay(const QByteArray& response, qsizetype dataAt, quint8 trep) {
+    if (trep == kFirstGenActivities) return FieldNumber(response, dataAt, 4);
+    if (FieldNumber(response, dataAt + 1, 4) != 0x00040001u) return std::nullopt;
+    return FieldNumber(response, dataAt + 5, 4);
+}
+
+// request: as sent, with its checksum.
+bool AnswersTransferData(const QByteArray& response, const QByteArray& request) {
+    const std::optional<quint8> trep = FieldByte(request, 5);
+    if (!trep || FieldByte(response, 5) != trep) return false;
+    qsizetype dataAt = 6;
+    if (FieldByte(response, 3) == kSubMessageLength) {
+        if (FieldNumber(response, 6, 2) != 1u) return false;
+        dataAt = 8;
+    }
+    const std::optional<quint64> asked = FieldNumber(request, 6, 4);
+    if (!asked) return true; // not an activities request
+    const std::optional<quint64> day = ActivitiesDay(response, dataAt, *trep);
+    return day && *day / kDaySeconds == *asked / kDaySeconds;
+}
+
+} // namespace
+
+bool AnswersRequest(const QByteArray& response, const QByteArray& request, quint8 trepBeingRead) {
+    const QByteArray sent = WithChecksum(request);
+    const std::optional<quint8> sid = FieldByte(sent, sent.startsWith(char(0x81)) ? 3 : 4);
+    const std::optional<quint8> answer = FieldByte(response, 4);
+    if (!sid || !answer) return false;
+    // A refusal of a sub-message may name the Transfer Data service it belongs to.
+    if (*answer == kNegativeSid)
+        return FieldByte(response, 5) == sid ||
+               (*sid == kAcknowledgeSid && FieldByte(response, 5) == kTransferDataSid);
+    if (*sid == kAcknowledgeSid)
+        return *answer == kTransferDataSid + 0x40 && FieldByte(response, 5) == trepBeingRead &&
+               FieldNumber(response, 6, 2) == FieldNumber(sent, 6, 2);
+    if (*answer != quint8(*sid + 0x40)) return false;
+    return *sid != kTransferDataSid || AnswersTransferData(response, sent);
 }
 
 QList<QByteArray> FrameAssembler::feed(const QByteArray& piece) {

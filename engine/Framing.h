@@ -75,6 +75,14 @@ inline bool IsProtocolAnswer(qint32 id) {
 // and a negative response without its response code OtherResponseCode.
 qint32 lCheckMessage(const QByteArray& sMessage);
 
+// Whether a response (checksum and header already found right) answers a request, given
+// without its checksum: a positive answer of the request's service, or a negative one naming
+// it (a refused sub-message may name Transfer Data). A Transfer Data answer also carries the
+// TREP asked for, the sub-message number 1 when it comes in sub-messages, and for activities
+// the day asked for (the day, not the time of day). An acknowledgement asks for the
+// sub-message its number names, of the answer to the TREP being read.
+bool AnswersRequest(const QByteArray& response, const QByteArray& request, quint8 trepBeingRead);
+
 // Assembles received pieces into whole responses by their length byte. Bytes in front of a
 // start byte 0x80 are noise and dropped one by one. Owns no port and no timer: the caller
 // feeds it what the port delivered and handles the responses it returns.

@@ -112,7 +112,8 @@ private:
     bool inClosingExchange() const { return SessionState == 7 || SessionState == 8; }
     void closeAndSave(const QString& problem);
     QString finalStatus() const;
-    void ignoreLateAnswer(const QByteArray& bytes);
+    void dropEarlierAnswers(const QByteArray& bytes);
+    void ignoreAnswer(const QString& why);
 
     // Reactions of the state machine.
     void fail(qint32 lMessageID);
@@ -149,10 +150,11 @@ private:
     bool ended_ = false;      // the program has been told to end
     bool fileLost_ = false;   // a file with data could be saved nowhere
     bool interfaceVersionAsked_ = false;
-    // A request going out again after a time-out, and the late answer to its earlier copy.
-    bool resendingAfterTimeout_ = false;
+    // The frame being received began before the last request was out: it is not its answer.
     bool lateAnswerArriving_ = false;
     // Since when the unit has said that its answer to this request is pending.
     std::optional<std::chrono::steady_clock::time_point> pendingSince_;
     QByteArray pendingRequest_;
+    quint64 requestsSent_ = 0;
+    quint8 trepBeingRead_ = 0; // of the last Transfer Data request: its sub-messages carry it
 };

@@ -137,32 +137,41 @@ void Session::SendRequest() {
 void Session::TransmitMessage(const QByteArray& message) {
     LastRequest = message;
     link_.pauseAfterReceived(std::chrono::milliseconds(DownloadSettings::InterMessagePause));
+    ++requestsSent_;
+    if (message.size() > 5 && message[4] == '\x36') trepBeingRead_ = quint8(message[5]);
     const auto pause = InterBytePause();
     for (const char byte : message) {
         link_.writeByte(byte);
         link_.pause(pause);
     }
+    // The unit cannot answer a request it has not heard out: whatever is in by now answers
+    // an earlier one, whatever it says.
+    const QByteArray earlier = link_.takeReceived();
     const char checksum = char(Checksum(message));
     link_.writeByte(checksum);
-    // Taken at once, before the unit can have answered this copy.
-    const QByteArray lateAnswer =
-        std::exchange(resendingAfterTimeout_, false) ? link_.takeReceived() : QByteArray();
     if (link_.isOpen()) // a port lost while writing has ended the session already
         timerRx.start();
     log_.ShowHex(message + checksum);
     log_.sShowText(QString());
-    if (!lateAnswer.isEmpty()) ignoreLateAnswer(lateAnswer);
+    dropEarlierAnswers(earlier);
 }
 
-// What came in while a request went out again after a time-out answers its earlier copy.
-// The unit answers the new copy too: taking both would move the session on twice, so the
-// late answer is dropped, with the part of it that is still on its way.
-void Session::ignoreLateAnswer(const QByteArray& bytes) {
-    log_.ShowHex(bytes);
-    log_.sShowText(QString());
-    assembler_.feed(bytes);
+// Bytes that came in before the last request was out, and the frame still being received
+// from before: dropped, the frame once it is whole. Its end cannot be told by time.
+void Session::dropEarlierAnswers(const QByteArray& bytes) {
+    if (!bytes.isEmpty()) {
+        log_.ShowHex(bytes);
+        log_.sShowText(QString());
+    }
+    for (qsizetype n = assembler_.feed(bytes).size(); n > 0; --n)
+        ignoreAnswer(QStringLiteral("Late answer to an earlier request - ignored"));
     lateAnswerArriving_ = !assembler_.RxBuffer().isEmpty();
-    log_.sShowText(QStringLiteral("Late answer to the earlier copy - ignored"));
+}
+
+// The answer of another request: the session waits on for its own, the time-out running.
+void Session::ignoreAnswer(const QString& why) {
+    log_.sShowText(QString());
+    log_.sShowText(why);
 }
 
 void Session::ResendLastMessage() {
@@ -221,20 +230,17 @@ void Session::timerRx_Timer() {
         // A response that stopped half-way would swallow the start of the next answer.
         assembler_.clear();
         lateAnswerArriving_ = false;
-        resendingAfterTimeout_ = true;
         SendRequest();
-        resendingAfterTimeout_ = false;
         return;
     }
     if (SessionState == kInterfaceVersionState) {
         // No answer counts as a refusal: the unit is asked for its data as before. An answer
         // to the last copy may still come while that request goes out.
         assembler_.clear();
+        lateAnswerArriving_ = false;
         RxRetries = 0;
         startTrepWalk(QString());
-        resendingAfterTimeout_ = true;
         SendRequest();
-        resendingAfterTimeout_ = false;
         return;
     }
     link_.close();
@@ -249,16 +255,21 @@ void Session::timerRx_Timer() {
 
 void Session::Comm1_OnComm(const QByteArray& piece) {
     log_.ShowHex(piece);
+    const quint64 sent = requestsSent_;
     for (const QByteArray& response : assembler_.feed(piece)) {
         if (ended_) return;
-        if (std::exchange(lateAnswerArriving_, false)) {
-            log_.sShowText(QString());
-            log_.sShowText(QStringLiteral("Late answer to the earlier copy - ignored"));
+        // Frames behind one that made a request go out came in before that request.
+        if (requestsSent_ != sent || std::exchange(lateAnswerArriving_, false)) {
+            ignoreAnswer(QStringLiteral("Late answer to an earlier request - ignored"));
+            continue;
+        }
+        const qint32 id = lCheckMessage(response);
+        if (IsProtocolAnswer(id) && !AnswersRequest(response, LastRequest, trepBeingRead_)) {
+            ignoreAnswer(QStringLiteral("Answer to another request - ignored"));
             continue;
         }
         timerRx.stop();
         RxRetries = 0;
-        const qint32 id = lCheckMessage(response);
         if (!IsProtocolAnswer(id)) ShowMessageBox(QStringLiteral("lResult - %1").arg(id));
         if (ended_) return; // told to end while the box was open
         log_.sShowText(QString());

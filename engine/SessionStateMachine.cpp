@@ -116,7 +116,7 @@ void Session::lRespondToMessage(qint32 lMessageID) {
     case 7:
         if (lMessageID == MessageId::TransferExit) {
             SessionState = 8;
-        } else if (lMessageID != MessageId::TransferData) {
+        } else {
             const QString problem = IsProtocolAnswer(lMessageID)
                                         ? QStringLiteral("Exit refused!")
                                         : QStringLiteral("Transfer Exit - invalid response");
@@ -261,8 +261,10 @@ void Session::onRefusal(qint32 lMessageID) {
         // A full second from the refusal, however late it came. What arrives meanwhile
         // answers an earlier copy, never the one about to go out.
         link_.wait(kResendPause);
-        if (!link_.takeReceived().isEmpty())
-            log_.sShowText(QStringLiteral("Late answer to the earlier copy - ignored"));
+        dropEarlierAnswers(link_.takeReceived());
+        // A frame still unfinished after a whole second will never be finished.
+        assembler_.clear();
+        lateAnswerArriving_ = false;
         ResendLastMessage();
         ++SubFunctionRetries;
     } else if (lMessageID == MessageId::SubFunctionNotSupported &&

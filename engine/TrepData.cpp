@@ -72,25 +72,18 @@ qint64 DaysBetween(qint32 from, qint32 to) {
 }
 } // namespace
 
+// Only an answer to the request that went out comes here: its TREP and sub-message number
+// are the ones asked for.
 void Session::GetTREPData() {
     const QByteArray& response = response_;
     const int length = response.size() > 3 ? quint8(response[3]) : 0;
     QByteArray data;
-    qint32 received = -1;
     if (SubMessageCounter == 1) {
         storeEcho(Field(response, 5, 2));
         data =
             length == kLongAnswer ? response.mid(8, 251) : response.mid(6, std::max(length - 2, 0));
-        received = 1;
     } else {
-        if (const QByteArray number = Field(response, 7, 2); number.size() == 2)
-            received = qFromBigEndian<quint16>(number.constData());
         data = response.mid(8, std::max(length - 4, 0));
-    }
-    if (received != SubMessageCounter) {
-        // Ask for the TREP again, or acknowledge the expected sub-message once more.
-        SessionState = SubMessageCounter == 1 ? 6 : 9;
-        return;
     }
     appendData(data);
     countSubMessageProgress();

@@ -8,6 +8,7 @@
 #include "SerialLink.h"
 
 #include <QList>
+#include <functional>
 #include <utility>
 
 class ScriptedLink : public SerialLink {
@@ -23,7 +24,10 @@ public:
     void writeByte(char byte) override {
         if (!open_) return;
         if (++written_ == loseAtByte) return lose(QStringLiteral("Input/output error"));
-        if (pending_.isEmpty()) startedMs_ = clockMs;
+        if (pending_.isEmpty()) {
+            startedMs_ = clockMs;
+            received_ += std::exchange(arriveWhileWriting, {});
+        }
         lastWriteMs_ = clockMs;
         pending_ += byte;
         const int expected = pending_.startsWith('\x81') ? 5
@@ -33,6 +37,7 @@ public:
             requests << pending_;
             sentAtMs << startedMs_;
             pending_.clear();
+            if (answerAtOnce) received_ += answerAtOnce(requests[answered_++]);
         }
     }
     void drain() override { ++drains; }
@@ -66,8 +71,10 @@ public:
         onReceived(bytes);
     }
     // What arrived while the session was busy and was not taken reaches it now.
-    void deliverReceived() {
-        if (!received_.isEmpty()) receive(std::exchange(received_, {}));
+    bool deliverReceived() {
+        if (received_.isEmpty()) return false;
+        receive(std::exchange(received_, {}));
+        return true;
     }
     void lose(const QString& description) {
         open_ = false;
@@ -83,6 +90,11 @@ public:
     int loseAtByte = 0; // the port goes away when this byte (counted from 1) is written
     int drains = 0;
     QByteArray arriveDuringWait; // bytes the unit sends during the session's next wait
+    // Bytes the unit sends while the session writes its next request, before its last byte.
+    QByteArray arriveWhileWriting;
+    // A unit that answers as the last byte of a request leaves, before the session looks
+    // again: what it sends then.
+    std::function<QByteArray(const QByteArray& request)> answerAtOnce;
 
 private:
     bool open_ = false;

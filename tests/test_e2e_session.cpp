@@ -68,6 +68,17 @@ int DaysHeld(const QByteArray& file) {
     return int(day(latest) - day(firstDay));
 }
 
+// A unit that answers in 20 ms, late or twice once: every answer that cannot be placed is
+// dropped, and the file is the one a unit without faults gives.
+const QStringList kQuickUnit{"--days", "28", "--today", "2024-01-28", "--delay", "20"};
+const std::pair<const char*, const char*> kMisplaced[] = {
+    {"late sub-message", "late:on=ack,ms=1500,times=1"},
+    {"late first part", "late:trep=1,ms=1500,times=1"},
+    {"late day", "late:trep=2,ms=1500,times=1"},
+    {"late answer between a resend and its own", "late:trep=3,ms=20,times=1"},
+    {"duplicated last sub-message", "duplicate:trep=1,part=3,delay=30"},
+    {"duplicated answer", "duplicate:trep=3,delay=45"}};
+
 QStringList Samples() {
     return QDir(VANTREL_SAMPLES_DIR).entryList({"vu_gen1_*.DDD"}, QDir::Files);
 }
@@ -98,6 +109,10 @@ private slots:
         if (QFile::exists(kSamples + "vu_gen2v2_004-anonymized.DDD"))
             add("version 2 sample", 127, {"--ddd", kSamples + "vu_gen2v2_004-anonymized.DDD"},
                 "A E {0,0}");
+        add("reference", 180, kQuickUnit, "A E {0,0}");
+        int misplacedPort = 181;
+        for (const auto& [name, fault] : kMisplaced)
+            add(name, misplacedPort++, kQuickUnit + QStringList{"--fault", fault}, "A E {0,0}");
         add("latest", 121, {"--today", "2024-01-28", "--gen2v2"}, "\"L [001002003] 7 E {0,0}\"");
         const QString card = kSamples + "card_gen2_004-anonymized.DDD";
         if (QFile::exists(card))
@@ -153,13 +168,19 @@ private slots:
         QVERIFY2(FilesIn(download->home.vuFolder()).value(0).endsWith(nameEnd),
                  qPrintable(FilesIn(download->home.vuFolder()).value(0)));
         if (sampleDays == 0) return;
-        // Without the days the unit added, the file is the sample, byte for byte.
+        // Without the days the unit added, and with the one day the sample gives all its
+        // blocks (after 0x76 0x32 and the array header), the file is the sample, byte for byte.
+        const QByteArray sample = ReadAll(kSamples + "vu_gen2v2_004-anonymized.DDD");
+        constexpr qsizetype kDayAt = 7;
+        const QByteArray sampleDay = sample.mid(sample.indexOf("\x76\x32") + kDayAt, 4);
         QList<ServedBlock> sampleBlocks;
         int days = 0;
-        for (const ServedBlock& block : saved)
-            if (block.trep != 0x32 || ++days <= sampleDays) sampleBlocks << block;
-        QVERIFY(SimulatorRun::join(sampleBlocks) ==
-                ReadAll(kSamples + "vu_gen2v2_004-anonymized.DDD"));
+        for (ServedBlock block : saved) {
+            if (block.trep == 0x32 && ++days > sampleDays) continue;
+            if (block.trep == 0x32) block.bytes.replace(kDayAt, 4, sampleDay);
+            sampleBlocks << block;
+        }
+        QVERIFY(SimulatorRun::join(sampleBlocks) == sample);
     }
 
     // Seven days back from the last downloadable day, that day included; a version 2 unit is
@@ -182,6 +203,26 @@ private slots:
         QCOMPARE(served.size(), 11);
         QCOMPARE(SimulatorRun::join(served), sim.served());
         QVERIFY(Download::onlyFile(download->home.vuFolder()) == SimulatorRun::join(served.mid(1)));
+    }
+
+    void misplacedAnswers_data() {
+        QTest::addColumn<QString>("name");
+        for (const auto& [name, fault] : kMisplaced)
+            QTest::newRow(name) << QString(name);
+    }
+    void misplacedAnswers() {
+        QFETCH(QString, name);
+        Download& reference = *downloads_.at("reference");
+        QCOMPARE(reference.problem(), QString());
+        const QByteArray expected = Download::onlyFile(reference.home.vuFolder());
+        QVERIFY(expected.size() > 1000);
+        Download& download = *downloads_.at(name);
+        QCOMPARE(download.problem(), QString());
+        bool faultActed = false;
+        for (const SimLine& line : download.sim.lines("NOTE") + download.sim.answers())
+            faultActed = faultActed || line.text.startsWith("fault:") || line.label == "duplicate";
+        QVERIFY(faultActed);
+        QVERIFY(Download::onlyFile(download.home.vuFolder()) == expected);
     }
 
     // A VDO unit is asked for TREP 0x17 first and, refusing it, for TREP 6: the real card

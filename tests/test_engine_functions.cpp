@@ -211,6 +211,84 @@ private slots:
                      row.constData());
     }
 
+    // Which request an answer belongs to: the service, or the refused one; for Transfer Data
+    // the TREP, the number of a first sub-message and the day; for an acknowledgement the
+    // number it asks for, of the TREP being read.
+    void answerForRequest_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<int>("trepBeingRead");
+        QTest::addColumn<bool>("answers");
+        const quint32 d = 1704067200; // 2024-01-01 00:00
+        // A response: its hex head, then a time value when one is given.
+        const auto r = [](const char* head, std::optional<quint32> time = {}) {
+            const QByteArray t = time ? QByteArray::number(*time, 16).rightJustified(8, '0') : "";
+            return Response(Hex(head + t));
+        };
+        const auto part = [](const char* head) {
+            return Response(Hex(head) + QByteArray(251, 'x'));
+        };
+        const auto day = [](quint8 trep, quint32 t) { return TransferDataDated(trep, qint32(t)); };
+        const QByteArray ack3 = AcknowledgeSubMessage(3), trep5 = TransferData(5);
+        // clang-format off
+        const std::tuple<const char*, QByteArray, QByteArray, int, bool> rows[] = {
+            {"start communication", StartCommunication(), kStartCommOk, 0, true},
+            {"start communication refused", StartCommunication(), Negative(0x81, 0x10), 0, true},
+            {"another request refused", StartCommunication(), Negative(0x36, 0x12), 0, false},
+            {"data for start communication", StartCommunication(), r("7605AA"), 0, false},
+            {"diagnostic session", StartDiagnosticSession(), r("5081"), 0, true},
+            {"baud rate", VerifyBaudRate(4), r("C701"), 0, true},
+            {"baud rate refused", VerifyBaudRate(4), Negative(0x87, 0x12), 0, true},
+            {"upload", RequestUpload(), r("7500FF"), 0, true},
+            {"exit answer to upload", RequestUpload(), r("77"), 0, false},
+            {"data", trep5, r("7605AA"), 0, true},
+            {"data of another TREP", trep5, r("7601AA"), 5, false},
+            {"data pending", trep5, Negative(0x36, 0x78), 0, true},
+            {"acknowledgement answer to data", trep5, Negative(0x83, 0x22), 5, false},
+            {"first sub-message", trep5, part("7605 0001"), 0, true},
+            {"later sub-message for a request", trep5, part("7605 0002"), 0, false},
+            {"activities of the day", day(2, d), r("7602", d), 0, true},
+            {"activities stamped late that day", day(2, d), r("7602", d + 86399), 0, true},
+            {"activities of the day before", day(2, d), r("7602", d - 1), 0, false},
+            {"activities of the next day", day(2, d), r("7602", d + 86400), 0, false},
+            {"activities without their day", day(2, d), r("7602656F"), 0, false},
+            {"activities in sub-messages", day(2, d), part("76020001"), 0, false},
+            {"version 2 activities", day(0x32, d), r("76320600040001", d), 0, true},
+            {"version 2 activities, other record type", day(0x32, d), r("76320100040001", d), 0,
+                true},
+            {"version 2 activities, two records", day(0x32, d), r("76320600040002", d), 0, false},
+            {"version 2 activities of another day", day(0x32, d), r("76320600040001", d + 86400),
+                0, false},
+            {"version 2 activities without the day array", day(0x32, d), r("7632", d), 0, false},
+            {"activities refused", day(0x22, d), Negative(0x36, 0xFA), 0, true},
+            {"sub-message asked for", ack3, part("7604 0003"), 4, true},
+            {"last sub-message asked for", ack3, r("76040003AA"), 4, true},
+            {"sub-message before", ack3, part("7604 0002"), 4, false},
+            {"sub-message after", ack3, part("7604 0004"), 4, false},
+            {"sub-message of another TREP", ack3, part("7605 0003"), 4, false},
+            {"acknowledgement refused", ack3, Negative(0x83, 0xFA), 4, true},
+            {"sub-message refused as data", ack3, Negative(0x36, 0x22), 4, true},
+            {"exit", TransferExit(), r("77"), 0, true},
+            {"late data after exit", TransferExit(), r("7605AA"), 5, false},
+            {"stop", StopCommunication(), r("C2"), 0, true},
+            {"exit answer to stop", StopCommunication(), r("77"), 0, false},
+            {"no service", StopCommunication(), Response({}), 0, false}};
+        // clang-format on
+        for (const auto& [name, request, response, trep, answers] : rows)
+            QTest::newRow(name) << request << response << trep << answers;
+        // The first of many sub-messages holds the day after its number.
+        QTest::newRow("activities in sub-messages, their day")
+            << day(2, d) << Response(r("76020001", d).mid(4, 8) + QByteArray(247, 'x')) << 0
+            << true;
+    }
+    void answerForRequest() {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, response);
+        QFETCH(int, trepBeingRead);
+        QFETCH(bool, answers);
+        QCOMPARE(AnswersRequest(response, request, quint8(trepBeingRead)), answers);
+    }
+
     // Responses assembled from pieces by their length byte, noise before a start byte
     // dropped; a response cut short waits for the next piece.
     void assembly() {

@@ -76,19 +76,30 @@ QByteArray Service(const QByteArray& request) {
 
 // What the unit says `times` times (-1: always) to requests whose service starts with the
 // given hex, instead of its own answer: nothing for an empty answer. `duringWait` arrives
-// during the session's next wait.
+// during the session's next wait, `before` as a piece of its own just before the answer,
+// `whileWriting` while the session writes its next request.
 struct Scripted {
     const char* service;
     QByteArray answer;
     int times = 1;
-    QByteArray duringWait = {};
+    QByteArray duringWait = {}, before = {}, whileWriting = {};
 };
+
+// The day an activities answer starts with: alone in the first generation, in an array of
+// one record in the second.
+QByteArray DayField(quint8 trep, const QByteArray& day) {
+    return trep == 0x02 ? day : Hex("0600040001") + day;
+}
+qsizetype DayFieldSize(quint8 trep) {
+    return trep == 0x02 ? 4 : trep == 0x22 || trep == 0x32 ? 9 : 0;
+}
 
 // An answer out of the ordinary and where it leads: the TREPs then asked for and the files
 // saved (the TREPs of their blocks; nullptr and -1: not looked at), the progress, what is
 // seen in the log or among the statuses ("|" between several), the boxes, the final status, how
 // often the last request went out, whether the cable is pulled at the request (1) or at the box
-// (2), and (where the TREPs are looked at) the speeds the port was opened at.
+// (2), (where the TREPs are looked at) the speeds the port was opened at, and whether the unit
+// answers at once, before the session looks at the port again.
 struct Case {
     const char* command;
     QList<Scripted> script;
@@ -99,6 +110,7 @@ struct Case {
     const char* status = "Complete";
     int sends = 1, cablePulled = 0;
     QList<int> opens = {1, 4};
+    bool quick = false;
 };
 
 QByteArray EveryByte(int repeats) {
@@ -156,7 +168,7 @@ class TestSession : public QObject {
     // up to `timeouts` times, answering what follows.
     void run(int timeouts = 3) {
         for (int steps = 0; steps < 10000; ++steps) {
-            link_->deliverReceived();
+            if (link_->deliverReceived()) continue;
             const QByteArray request = link_->takeRequest();
             if (!request.isEmpty())
                 for (const QByteArray& piece : answer(Service(request)))
@@ -174,7 +186,10 @@ class TestSession : public QObject {
             if (scripted.times == 0 || !service.toHex().startsWith(scripted.service)) continue;
             --scripted.times;
             if (!scripted.duringWait.isEmpty()) link_->arriveDuringWait = scripted.duringWait;
-            return scripted.answer.isEmpty() ? QList<QByteArray>{} : QList{scripted.answer};
+            link_->arriveWhileWriting = scripted.whileWriting;
+            QList<QByteArray> pieces{scripted.before, scripted.answer};
+            pieces.removeAll(QByteArray());
+            return pieces;
         }
         const char sid = service[0];
         for (const QByteArray& fixed : QByteArray("81C1EA8F 105081 3575FF 3777 82C2").split(' '))
@@ -187,7 +202,9 @@ class TestSession : public QObject {
         if (service.size() == 6) unit_.dayRequests << service.mid(2);
         // A long answer comes in parts of 251 bytes, with the length byte 255; the last,
         // shorter one ends it.
-        const QByteArray data = unit_.blocks.value(quint8(service[1])),
+        const QByteArray day = service.mid(2, 4);
+        const QByteArray data = (day.isEmpty() ? QByteArray() : DayField(quint8(service[1]), day)) +
+                                unit_.blocks.value(quint8(service[1])),
                          echo = "\x76" + service.mid(1, 1);
         if (data.size() <= 253) return {Response(echo + data)};
         unit_.parts.clear();
@@ -205,15 +222,19 @@ class TestSession : public QObject {
     }
     QStringList savedFiles() const { return QDir(dir_->path()).entryList({"*.DDD", "*.ddd"}); }
     // The saved files, in name order, as the TREPs of their blocks ("01 02|06"): each block
-    // 0x76, TREP and data, but the card's, which is kept bare.
+    // 0x76, TREP and data, but the card's, which is kept bare; activities of a day once.
     QByteArray filesAsBlocks() const {
         QByteArrayList files;
         for (const QString& name : savedFiles()) {
             QByteArray file = ReadAll(dir_->filePath(name)), treps;
+            QByteArrayList days;
             while (!file.isEmpty()) {
                 const char trep = file.startsWith('\x76') ? file[1] : '\x06';
-                const QByteArray block =
-                    (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) + unit_.blocks[trep];
+                const QByteArray day = file.mid(2, DayFieldSize(trep));
+                if (!day.isEmpty() && days.contains(day)) return "a day twice in " + name.toUtf8();
+                days << day;
+                const QByteArray block = (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) +
+                                         file.mid(2, DayFieldSize(trep)) + unit_.blocks[trep];
                 if (!file.startsWith(block)) return "unknown bytes in " + name.toUtf8();
                 file.remove(0, block.size());
                 treps += trep;
@@ -307,9 +328,14 @@ private slots:
         QTest::addColumn<Case>("c");
         const QByteArray stale = Response(Hex("76040003") + QByteArray(251, 'x'));
         const QByteArray lateAnswer = Response("\x76\x03" + kBlocks[3]);
+        const QByteArray lastPart = Response(Hex("76040014") + kBlocks[4].mid(19 * 251));
+        const QByteArray firstDay = Response("\x76\x02" + Be32(k20240101) + kBlocks[2]);
+        static const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
         // clang-format off
-        QTest::newRow("stale sub-message acknowledged again") << Case{"L\x05\x04",
-            {{"83760004", stale}}, "00 05 04", "04", 47, ""};
+        // Not acknowledged again at once: the unit would send one copy more.
+        QTest::newRow("stale sub-message dropped") << Case{"L\x05\x04",
+            {{"83760004", stale}}, "00 05 04", "04", 47,
+            "Answer to another request - ignored|Rx Timeout - "};
         // The answer is read once more from its start, without a copy of its first parts.
         QTest::newRow("conditions not correct mid-answer") << Case{"A\x05\x01\x04",
             {{"83760005", Negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"};
@@ -322,7 +348,42 @@ private slots:
         // to the resend during the second's wait: it is not taken for the third copy's.
         QTest::newRow("late refusal after a resend") << Case{"L\x05\x03\x04",
             {{"3603", {}}, {"3603", Negative(0x36, 0x12), 1, lateAnswer}}, "00 05 03 03 03 04",
-            "03 04", 48, "Late answer to the earlier copy - ignored"};
+            "03 04", 48, "Late answer to an earlier request - ignored"};
+        // An answer counts only for the request it answers; any other is dropped and the
+        // session waits on, its time-out running: the late answer to a first copy between the
+        // resend and the resend's own answer, two answers in one read, a duplicated last
+        // sub-message, the answer for the day before.
+        QTest::newRow("late answer between a resend and its own") << Case{"L\x05\x03\x04",
+            {{"3603", {}}, {"3603", lateAnswer, 1, {}, lateAnswer}}, "00 05 03 03 04", "03 04",
+            48, "Answer to another request - ignored"};
+        QTest::newRow("two answers in one read") << Case{"L\x05\x03\x04",
+            {{"3603", lateAnswer + lateAnswer}}, "00 05 03 04", "03 04", 48,
+            "Late answer to an earlier request - ignored"};
+        QTest::newRow("duplicated last sub-message") << Case{"L\x05\x04\x03",
+            {{"83760014", lastPart, 1, {}, lastPart}}, "00 05 04 03", "04 03", 48,
+            "Answer to another request - ignored"};
+        QTest::newRow("answer for the day before") << Case{"A\x05\x01\x02",
+            {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
+            "Answer to another request - ignored"};
+        // Answers of another TREP to every copy: none counts, none resets the count of
+        // time-outs, and nothing is saved.
+        QTest::newRow("only answers of another TREP") << Case{"L\x05\x03",
+            {{"3603", Response(Hex("7605AA")), -1}}, "00 05 03 03 03", "", -1,
+            "Answer to another request - ignored", {}, "Failed - Receive timeout", 3};
+        // Whatever comes in before a request's last byte is out is not its answer, and the
+        // answer to a resend is there at once: it is taken.
+        QTest::newRow("refusal again while the resend is written") << Case{"L\x05\x03\x04",
+            {{"3603", Negative(0x36, 0x12), 1, {}, {}, Negative(0x36, 0x12)}}, "00 05 03 03 04",
+            "03 04", 48, "Late answer to an earlier request - ignored"};
+        QTest::newRow("quick answer to a resend") << Case{"L\x05\x03\x04", {{"3603", {}}},
+            "00 05 03 03 04", "03 04", 48, "Rx Timeout - ", {}, "Complete", 1, 0, {1, 4}, true};
+        // A frame begun before the wait after a refusal, finished during it or never: nothing
+        // of it is left to swallow the resend's answer.
+        for (const int rest : {10, 0})
+            QTest::newRow(rest ? "frame finished during the wait" : "frame cut short before it")
+                << Case{"L\x05\x03\x04", {{"3603", Negative(0x36, 0x12) + lateAnswer.left(10), 1,
+                rest ? lateAnswer.mid(10) : QByteArray()}}, "00 05 03 03 04", "03 04", 48,
+                rest ? "Late answer to an earlier request - ignored" : ""};
         // Another overview or a card starts a new file.
         QTest::newRow("VU data, then a card") << Case{"A\x05\x01\x06", {}, "00 05 01 06",
             "01|06", 29, ""};
@@ -383,7 +444,7 @@ private slots:
         QTest::newRow("exit refused, cable pulled at the box") << ending("37",
             Negative(0x37, 0x10), 2, {exit}, "Complete", 1, "Exit refused!");
         QTest::newRow("second exit answer while stopping") << ending("82", Response("\x77"), 0,
-            {stop}, "Complete", 1, "Can't stop communication");
+            {}, "Complete", 3, "Answer to another request - ignored|No answer to Stop");
         QTest::newRow("exit never answered") << ending("37", {}, 0, {}, "Complete", 3,
             "No answer to Transfer Exit");
         QTest::newRow("stop never answered") << ending("82", {}, 0, {}, "Complete", 3,
@@ -406,6 +467,10 @@ private slots:
                 boxes_ << text;
                 if (link_->isOpen()) link_->lose("Serial port disconnected");
             });
+        if (c.quick)
+            link_->answerAtOnce = [this](const QByteArray& request) {
+                return answer(Service(request)).join();
+            };
         start(c.command);
         run();
         if (c.treps) QCOMPARE(treps(), QByteArray(c.treps));

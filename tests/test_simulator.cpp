@@ -188,6 +188,31 @@ private slots:
         }
     }
 
+    // A file whose days all carry one date (as anonymised samples do) is served by position,
+    // each block with the day asked for, as a unit's own block carries it; the rest of the
+    // block is the file's.
+    void sameDayBlocksCarryTheDayAsked() {
+        QByteArray file;
+        QByteArray firstDay;
+        const VuData generated = Unit(false, true);
+        for (const Block& b : generated.blocks()) {
+            QByteArray data = b.data;
+            if (b.trep == 0x32 && firstDay.isEmpty()) firstDay = data.mid(5, 4);
+            if (b.trep == 0x32) data.replace(5, 4, firstDay);
+            file += char(0x76) + QByteArray(1, char(b.trep)) + data;
+        }
+        QString error;
+        const VuData unit = VuData::FromFile(file, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const quint32 oldest = unit.oldestTime() - unit.oldestTime() % 86400;
+        for (quint32 day = oldest; day < oldest + 3 * 86400; day += 86400) {
+            const QByteArray asked = H(QByteArray::number(day, 16).rightJustified(8, '0'));
+            const VuData::Answer a = unit.answer(0x32, asked);
+            QCOMPARE(a.data.mid(5, 4).toHex(), asked.toHex());
+            QVERIFY(a.data.size() > 9 && file.contains(a.data.mid(9)));
+        }
+    }
+
     // The unit's own judgement of the tester's line speed and pauses: what the end-to-end
     // tests require to stay silent must speak up on a wrong speed or a short pause.
     void wrongSpeedAndShortPauseAreReported() {

@@ -312,9 +312,15 @@ VuData::Answer VuData::activities(quint8 trtp, const QByteArray& params) const {
         for (const Block& b : days)
             if (BlockDay(b) == day) return {0, trtp, b.data};
     } else {
-        // Anonymised files give every block the same day: count days from the oldest.
+        // Anonymised files give every block the same day: count days from the oldest, and
+        // give the block the day asked for, as a unit's own block would carry it.
         const qsizetype index = (day - DayStart(oldest_)) / kSecondsPerDay;
-        if (index < days.size()) return {0, trtp, days[index].data};
+        if (index < days.size()) {
+            QByteArray data = days[index].data;
+            const qsizetype at = days[index].trep == 0x02 ? 0 : 5;
+            if (data.size() >= at + 4) data.replace(at, 4, Writer().u32(day).out);
+            return {0, trtp, data};
+        }
     }
     return {0, trtp, emptyDay(day)};
 }
