@@ -18,6 +18,11 @@ class CaptionCheckBox : public QCheckBox {
 public:
     explicit CaptionCheckBox(QWidget* parent) : QCheckBox(parent) {}
 
+    // Where the caption is drawn, right of the box, and how.
+    QRect captionArea() const;
+    static constexpr int kCaptionFlags =
+        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
@@ -48,6 +53,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
