@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QRegion>
 
+class QPainter;
+
 // Pixels of exactly this colour are not part of the window.
 inline const QColor kKeyColour(192, 0, 192);
 
@@ -27,6 +29,8 @@ QImage LedOff();                // 26 x 25
 QImage BarFull();               // 64 x 211
 QImage BarEmpty();              // 64 x 211
 QImage CloseImage();            // 16 x 16
+// The keyboard focus on a button: a ring over the outline of its 57 x 57 face at (0, 0).
+void PaintFocusMark(QPainter& p);
 
 // The application icon, size x size: the skin with its key colour transparent, centred.
 QImage AppIcon(int size);

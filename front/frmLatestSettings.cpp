@@ -52,7 +52,7 @@ void CaptionCheckBox::paintEvent(QPaintEvent*) {
 }
 
 frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Window | Qt::FramelessWindowHint), mainWindow_(mainWindow),
+    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint), mainWindow_(mainWindow),
       outline_(FaceOutline(Artwork::LatestSettingsSkin())),
       skin_(FaceForDrawing(Artwork::LatestSettingsSkin())) {
     setObjectName(kLatestWindowName);

@@ -30,7 +30,8 @@ protected:
 
 // The Latest VU selection window: a skinned face with the check boxes and the days, opened
 // beside the main window. It shows the saved selection each time it is opened; Save writes
-// it, Cancel drops the changes. Modeless.
+// it, Cancel drops the changes (Enter and Escape too). Modeless, and a tool window of the main
+// window: it goes with it and has no task-bar entry of its own.
 class frmLatestSettings : public QWidget {
     Q_OBJECT
 public:
