@@ -347,6 +347,11 @@ private slots:
             QCOMPARE(window->EngineProcessId, 0);
         else
             QCOMPARE(ReceivedArgument(), argument);
+        // The key held down repeats: that starts nothing more.
+        const qint64 engine = window->EngineProcessId;
+        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(QApplication::focusWidget(), &held);
+        QCOMPARE(window->EngineProcessId, engine);
         QVERIFY(window->isVisible());
         QCOMPARE(EngineRunning(window->EngineProcessId, window->EngineStartTime),
                  !argument.isEmpty());
