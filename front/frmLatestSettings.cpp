@@ -18,7 +18,7 @@
 #include <QTimer>
 
 namespace {
-const int kCaptionsRight = 172; // 4 pixels inside the face's panel
+const int kCaptionsRight = 174; // 2 pixels inside the face's panel
 
 QRect IndicatorRect(const QCheckBox& box, const QStyleOptionButton& option) {
     return box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
