@@ -145,12 +145,14 @@ void PaintIcon(QPainter& p, int kind, QPointF shift) {
     }
 }
 
+const QRectF kButtonFace(1.5, 1.5, 54, 54); // in a button's 57 x 57 picture
+
 // One 57 x 57 button face at origin; the face itself leaves a 1 pixel margin.
 void PaintButtonFace(QPainter& p, QPoint origin, int kind, bool pressed) {
     p.save();
     p.translate(origin);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF face(1.5, 1.5, 54, 54);
+    const QRectF face = kButtonFace;
     QLinearGradient steel(0, 1, 0, 56);
     steel.setColorAt(0, pressed ? QColor(160, 169, 179) : QColor(238, 241, 245));
     steel.setColorAt(1, pressed ? QColor(206, 212, 219) : QColor(178, 187, 197));
@@ -460,6 +462,15 @@ QImage LatestSettingsSkin() {
     QPainterPath outline;
     outline.addRoundedRect(QRectF(0, 0, 183, 363), 14, 14);
     return CutOut(body, outline);
+}
+
+void PaintFocusMark(QPainter& p) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(kAccent, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(kButtonFace, 11, 11);
+    p.restore();
 }
 
 } // namespace Artwork

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QRegion>
 
+class QPainter;
+
 // Pixels of exactly this colour are not part of the window.
 inline const QColor kKeyColour(192, 0, 192);
 
@@ -31,6 +33,8 @@ QImage CloseImage();            // 16 x 16
 // The tag on the face of a window whose downloads come from the simulated unit.
 QImage DemoMark();
 inline const QPoint kDemoMarkPlace(24, 22);
+// The keyboard focus on a button: a ring over the outline of its 57 x 57 face at (0, 0).
+void PaintFocusMark(QPainter& p);
 
 // The application icon, size x size: the skin with its key colour transparent, centred.
 QImage AppIcon(int size);

@@ -17,8 +17,10 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
 #include <QWindow>
 #include <cmath>
+#include <functional>
 
 namespace {
 const QString kCopyrightNotice = QStringLiteral("\u00A9 Fenwright Ltd. ");
@@ -93,6 +95,26 @@ Form1::Form1(QWidget* parent)
     connect(Close, &SkinControl::clicked, this, &QWidget::close);
     connect(&timerActivity, &QTimer::timeout, this, &Form1::timerActivity_Timer);
     connect(&tmrLEDs, &QTimer::timeout, this, &Form1::tmrLEDs_Timer);
+    SetUpKeyboard();
+}
+
+void Form1::SetUpKeyboard() {
+    // Tab goes round the three buttons. The window holds the focus until then, and takes it
+    // back on a click, so that no button is pressed by Enter or Space without its mark.
+    setFocusPolicy(Qt::ClickFocus);
+    setFocus();
+    for (SkinControl* button : {cmdAllVU, cmdLatestVU, cmdCard})
+        button->setFocusPolicy(Qt::TabFocus);
+    // The letters of the engine's downloads; not in the selection window, a window of this one.
+    const std::pair<Qt::Key, std::function<void()>> letters[] = {
+        {Qt::Key_A, [this] { cmdAllVU_Click(); }},
+        {Qt::Key_L, [this] { cmdLatestVU_MouseDown(Qt::LeftButton); }},
+        {Qt::Key_C, [this] { cmdCard_Click(); }}};
+    for (const auto& [key, start] : letters) {
+        auto* shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, start);
+    }
 }
 
 Form1::~Form1() {
@@ -252,6 +274,17 @@ void Form1::ShowLatestSettings() {
     // Showing loads the window, which places itself; it goes where the main window wants it.
     frmLatestSettings->show();
     frmLatestSettings->move(LatestSettingsPosition());
+    // Already open, it may lie under the main window.
+    frmLatestSettings->raise();
+    frmLatestSettings->activateWindow();
+}
+
+void Form1::moveEvent(QMoveEvent* event) {
+    // Some window managers end their move after the release that ended the drag: the
+    // selection window follows the window wherever it lands.
+    if (frmLatestSettings && frmLatestSettings->isVisible())
+        frmLatestSettings->move(LatestSettingsPosition());
+    QWidget::moveEvent(event);
 }
 
 void Form1::StartMessages() {

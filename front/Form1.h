@@ -71,6 +71,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     // Hands the drag to the system's window move; false where the platform has none.
     virtual bool StartSystemMove();
 
@@ -85,6 +86,7 @@ private:
     void Launch(int kind);
     void ShowLatestSettings();
     void EndDrag();
+    void SetUpKeyboard();
 
     const QImage skin_;
     QImage face_; // the skin with the label lines, as drawn

@@ -184,10 +184,12 @@ std::vector<DesignControl> LatestSettingsLayout(double twipsPerPixel) {
 namespace {
 LatestVuTexts EnglishTexts() {
     return {QStringLiteral("'Latest VU' Settings"),
-            {QStringLiteral("Overview (TREP 1)"), QStringLiteral("Activities (TREP 2)"),
-             QStringLiteral("Events && Faults (TREP 3)"), QStringLiteral("Detailed Speed (TREP 4)"),
-             QStringLiteral("Technical Data (TREP 5)"),
-             QStringLiteral("Driver Card (in VU, TREP 6)"), QStringLiteral("4Hz Speed Data"),
+            // A no-break space keeps "TREP" with its number, should a caption ever wrap.
+            {QStringLiteral("Overview (TREP\u00A01)"), QStringLiteral("Activities (TREP\u00A02)"),
+             QStringLiteral("Events && Faults (TREP\u00A03)"),
+             QStringLiteral("Detailed Speed (TREP\u00A04)"),
+             QStringLiteral("Technical Data (TREP\u00A05)"),
+             QStringLiteral("Driver Card (in VU, TREP\u00A06)"), QStringLiteral("4Hz Speed Data"),
              QStringLiteral("Other VDO Special Data"), QStringLiteral("168h of Detailed Speed")},
             QStringLiteral("Days of Activities")};
 }

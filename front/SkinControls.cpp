@@ -1,5 +1,8 @@
 #include "SkinControls.h"
 
+#include "Artwork.h"
+
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -24,9 +27,11 @@ SkinControl::SkinControl(QWidget* parent, const QImage& picture)
     : QWidget(parent), picture_(picture) {}
 
 void SkinControl::paintEvent(QPaintEvent*) {
-    if (picture_.isNull()) return;
     QPainter p(this);
-    p.drawImage(0, 0, picture_);
+    if (!picture_.isNull()) p.drawImage(0, 0, picture_);
+    // Only a focus the keyboard moved is marked: the face looks as designed until Tab.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        Artwork::PaintFocusMark(p);
 }
 
 void SkinControl::mousePressEvent(QMouseEvent* event) {
@@ -46,5 +51,19 @@ void SkinControl::mouseReleaseEvent(QMouseEvent* event) {
         rect().contains(event->position().toPoint()))
         emit clicked();
     pressed_ = false;
+    event->accept();
+}
+
+void SkinControl::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Space) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // A key held down is one press, as a button held down is.
+    if (!event->isAutoRepeat()) {
+        emit mouseDown(Qt::LeftButton);
+        emit clicked();
+    }
     event->accept();
 }

@@ -24,7 +24,9 @@ private:
     QImage image_;
 };
 
-// A part of the skin the user clicks: transparent, or showing a fixed picture.
+// A part of the skin the user clicks: transparent, or showing a fixed picture. One that takes
+// the focus (a download button) is pressed with Enter or Space too, and shows a focus mark
+// once the keyboard has moved the focus.
 class SkinControl : public QWidget {
     Q_OBJECT
 public:
@@ -39,6 +41,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QImage picture_;

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -16,35 +17,50 @@
 #include <QStylePainter>
 #include <QTimer>
 
+namespace {
+const int kCaptionsRight = 174; // 2 pixels inside the face's panel
+
+QRect IndicatorRect(const QCheckBox& box, const QStyleOptionButton& option) {
+    return box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
+}
+} // namespace
+
+QRect CaptionCheckBox::captionArea() const {
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    QRect area = rect();
+    area.setLeft(IndicatorRect(*this, option).right() + 5);
+    return area;
+}
+
 void CaptionCheckBox::paintEvent(QPaintEvent*) {
     QStylePainter p(this);
     QStyleOptionButton option;
     initStyleOption(&option);
-    const QRect indicator = style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, this);
-    option.rect = indicator;
+    option.rect = IndicatorRect(*this, option);
     p.drawPrimitive(QStyle::PE_IndicatorCheckBox, option);
-    QRect textArea = rect();
-    textArea.setLeft(indicator.right() + 5);
-    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
+    const QRect textArea = captionArea();
     // A grayed box keeps a readable caption; only its box is dimmed.
     p.setPen(palette().color(QPalette::Active, QPalette::WindowText));
-    p.drawText(textArea, flags, text());
+    p.drawText(textArea, kCaptionFlags, text());
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);
-        focus.rect = p.boundingRect(textArea, flags, text()).adjusted(-1, 0, 1, 0);
+        focus.rect = p.boundingRect(textArea, kCaptionFlags, text()).adjusted(-1, 0, 1, 0);
         p.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
     }
 }
 
 frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Window | Qt::FramelessWindowHint), mainWindow_(mainWindow),
+    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint), mainWindow_(mainWindow),
       outline_(FaceOutline(Artwork::LatestSettingsSkin())),
       skin_(FaceForDrawing(Artwork::LatestSettingsSkin())) {
     setObjectName(kLatestWindowName);
     setWindowIcon(Artwork::WindowIcon());
+    // The condensed face first: where Verdana is missing, a set-up may answer its name with a
+    // wide face instead of trying the next name, and the captions would not fit.
     QFont font;
-    font.setFamilies({QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans Condensed")});
+    font.setFamilies({QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Verdana")});
     font.setPointSizeF(6.75);
     setFont(font);
     QPalette palette = this->palette();
@@ -117,8 +133,13 @@ void frmLatestSettings::ApplyLayout() {
             child->setGeometry(r);
     }
     setWindowTitle(texts.windowCaption);
-    for (int index = 0; index < kCheckCount; ++index)
-        Check1[index]->setText(texts.checkCaptions[index]);
+    for (int index = 0; index < kCheckCount; ++index) {
+        // Each box reaches to the panel's right edge: at the designed widths most captions
+        // would wrap onto a second line.
+        CaptionCheckBox* box = Check1[index];
+        box->resize(qMax(box->width(), kCaptionsRight - box->x()), box->height());
+        box->setText(texts.checkCaptions[index]);
+    }
     lblDaysActivities->setText(texts.daysCaption);
 }
 
@@ -176,6 +197,21 @@ void frmLatestSettings::showEvent(QShowEvent* event) {
 void frmLatestSettings::closeEvent(QCloseEvent* event) {
     loaded_ = false;
     event->accept();
+}
+
+void frmLatestSettings::keyPressEvent(QKeyEvent* event) {
+    // Reaches here from any control: none of them takes Enter or Escape for itself.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        cmdSave_Click();
+        break;
+    case Qt::Key_Escape:
+        cmdCancel_Click();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 bool frmLatestSettings::eventFilter(QObject* watched, QEvent* event) {

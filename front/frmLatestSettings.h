@@ -18,6 +18,11 @@ class CaptionCheckBox : public QCheckBox {
 public:
     explicit CaptionCheckBox(QWidget* parent) : QCheckBox(parent) {}
 
+    // Where the caption is drawn, right of the box, and how.
+    QRect captionArea() const;
+    static constexpr int kCaptionFlags =
+        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap | Qt::TextShowMnemonic;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
@@ -25,7 +30,8 @@ protected:
 
 // The Latest VU selection window: a skinned face with the check boxes and the days, opened
 // beside the main window. It shows the saved selection each time it is opened; Save writes
-// it, Cancel drops the changes. Modeless.
+// it, Cancel drops the changes (Enter and Escape too). Modeless, and a tool window of the main
+// window: it goes with it and has no task-bar entry of its own.
 class frmLatestSettings : public QWidget {
     Q_OBJECT
 public:
@@ -48,6 +54,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

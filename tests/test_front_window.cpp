@@ -7,6 +7,7 @@
 #include "MessageBox.h"
 #include "Progress.h"
 #include "SkinControls.h"
+#include "frmLatestSettings.h"
 
 #include "TestFiles.h"
 
@@ -431,7 +432,106 @@ private slots:
             QApplication::sendEvent(window.get(), &buttonUp);
         QVERIFY(selection.isVisible());
         QCOMPARE(selection.pos(), moved + QPoint(175, 81));
+        // Wherever the system puts the window later (some window managers end their move after
+        // the release), the selection window follows; once closed, it stays closed.
+        window->move(200, 120);
+        QCOMPARE(selection.pos(), QPoint(375, 201));
+        selection.hide();
+        window->move(100, 50);
+        QVERIFY(!selection.isVisible());
         QVERIFY(boxes_.isEmpty() && !QFile::exists(argsFile_)); // the right click started nothing
+    }
+
+    // A right click on Latest VU brings the selection window forward with the keyboard, every
+    // time. It belongs to the main window (goes with it, no task-bar entry of its own), and the
+    // main window's letters do nothing in it.
+    void selectionWindowComesForward() {
+        const std::unique_ptr<Form1> window = Window(kEnds);
+        auto* selection = new frmLatestSettings(window.get());
+        window->setLatestSettingsWindow(selection);
+        // Not qWaitForWindowActive(): it counts a window of the active one's as active too.
+        for (int click = 0; click < 2; ++click) {
+            window->activateWindow();
+            QTRY_COMPARE(QGuiApplication::focusWindow(), window->windowHandle());
+            QTest::mouseClick(window->cmdLatestVU, Qt::RightButton);
+            QTRY_COMPARE(QGuiApplication::focusWindow(), selection->windowHandle());
+        }
+        QCOMPARE(selection->windowType(), Qt::Tool);
+        QCOMPARE(selection->windowHandle()->transientParent(), window->windowHandle());
+        QTest::keyClick(selection->windowHandle(), Qt::Key_A);
+        QCOMPARE(window->EngineProcessId, 0);
+    }
+
+    // Without a mouse: Tab goes round the three buttons (none has the focus before), Enter or
+    // Space starts the one that has it, and A, L and C start theirs. Escape leaves a download
+    // running and the window open.
+    void keyboard_data() {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("argument"); // what the engine got; empty: nothing started
+        const QString all = "1:A E {3000,8100}";
+        const QString latest = "1:\"L [001002005] 7 E {3000,8100}\"";
+        const QString card = "1:C E {3000,8100}";
+        QTest::newRow("Tab Return") << "Tab Return" << all;
+        QTest::newRow("Tab Tab Space") << "Tab Tab Space" << latest;
+        QTest::newRow("Tab Tab Tab Enter") << "Tab Tab Tab Enter" << card;
+        QTest::newRow("round again") << "Tab Tab Tab Tab Space" << all;
+        QTest::newRow("Backtab") << "Backtab Return" << card;
+        QTest::newRow("A") << "A" << all;
+        QTest::newRow("L") << "L" << latest;
+        QTest::newRow("C") << "C" << card;
+        QTest::newRow("no focus before Tab") << "Space Return Enter" << QString();
+        QTest::newRow("Escape mid-download") << "C Esc" << card;
+    }
+    void keyboard() {
+        QFETCH(QString, keys);
+        QFETCH(QString, argument);
+        const std::unique_ptr<Form1> window = Window(kStays);
+        window->move(320, 160);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        for (const QString& key : keys.split(' '))
+            QTest::keyClick(window->windowHandle(), Qt::Key(QKeySequence(key)[0].key()));
+        if (argument.isEmpty())
+            QCOMPARE(window->EngineProcessId, 0);
+        else
+            QCOMPARE(ReceivedArgument(), argument);
+        // The key held down repeats: that starts nothing more.
+        const qint64 engine = window->EngineProcessId;
+        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(QApplication::focusWidget(), &held);
+        QCOMPARE(window->EngineProcessId, engine);
+        QVERIFY(window->isVisible());
+        QCOMPARE(EngineRunning(window->EngineProcessId, window->EngineStartTime),
+                 !argument.isEmpty());
+    }
+
+    // The focus mark shows on the button Tab reached, in the face's orange, and nowhere else;
+    // before the first Tab and after a click on the face the window looks as it did.
+    void focusMark() {
+        const std::unique_ptr<Form1> window = Window(kNone);
+        window->tmrLEDs.stop();
+        const QImage plain = window->grab().toImage();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(window->grab().toImage(), plain);
+        for (int kind : {kAllVU, kLatestVU, kCard}) {
+            QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
+            const QImage marked = window->grab().toImage();
+            const QRect button = Button(*window, kind)->geometry();
+            int orange = 0;
+            for (int y = 0; y < plain.height(); ++y) {
+                for (int x = 0; x < plain.width(); ++x) {
+                    const QRgb p = marked.pixel(x, y);
+                    if (p == plain.pixel(x, y)) continue;
+                    QVERIFY2(button.contains(x, y),
+                             qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                    orange += qRed(p) > 200 && qGreen(p) > 110 && qGreen(p) < 190 && qBlue(p) < 90;
+                }
+            }
+            QVERIFY2(orange > 100, qPrintable(QString::number(orange)));
+        }
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, QPoint(108, 100));
+        QCOMPARE(window->grab().toImage(), plain);
     }
 
     // Each start ends the engine still running and starts the new one with its one argument;

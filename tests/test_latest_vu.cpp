@@ -187,6 +187,45 @@ private slots:
         QCOMPARE(ReadAll(file_), QByteArray("001004001017\r\n2\r\n"));
     }
 
+    // Without a mouse: the first box that can change has the focus on opening, Space checks
+    // it, and Enter saves and Escape cancels from any control, with the days checked as a click
+    // on Save checks them.
+    void keys_data() {
+        QTest::addColumn<QString>("days"); // typed into the days box; empty: Space in the box
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("Return in a box")
+            << "" << int(Qt::Key_Return) << QByteArray("001003005\r\n60\r\n");
+        QTest::newRow("Enter in the days")
+            << "12.5" << int(Qt::Key_Enter) << QByteArray("001002003005\r\n12\r\n");
+        QTest::newRow("Return, days out of range") << "500" << int(Qt::Key_Return) << kNoFile;
+        QTest::newRow("Escape in a box") << "" << int(Qt::Key_Escape) << kNoFile;
+        QTest::newRow("Escape in the days") << "7" << int(Qt::Key_Escape) << kNoFile;
+    }
+    void keys() {
+        QFETCH(QString, days);
+        QFETCH(int, key);
+        QFETCH(QByteArray, saved);
+        frmLatestSettings window;
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY(window.Check1[1]->hasFocus());
+        if (days.isEmpty()) {
+            QTest::keyClick(window.windowHandle(), Qt::Key_Space);
+            QVERIFY(!window.Check1[1]->isChecked());
+        } else {
+            window.tbDays->setFocus();
+            window.tbDays->selectAll();
+            QTest::keyClicks(window.tbDays, days);
+        }
+        QTest::keyClick(window.windowHandle(), Qt::Key(key));
+        QCOMPARE(ReadAll(file_, kNoFile), saved);
+        const bool refused = key != Qt::Key_Escape && saved == kNoFile;
+        QCOMPARE(window.isVisible(), refused);
+        QCOMPARE(boxes_.size(), int(refused));
+    }
+
     // Leaving the days box for a check box checks the typed days before the click is handled:
     // they are neither put back to the stored days nor replaced without their message.
     void leavingTheDaysBox_data() {
@@ -224,8 +263,46 @@ private slots:
         QCOMPARE(boxes_.size(), refused + (saved == kNoFile));
     }
 
+    // Each caption on the lines of its box (one but for a long German one), at the sizes of a
+    // plain display and of one scaled by 2 (glyphs hinted at twice the pixels): "(TREP" never
+    // parts from its number.
+    void captionsOnOneLine_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<double>("scale");
+        for (const char* language : {"EN", "DE"}) {
+            for (double scale : {1.0, 2.0})
+                QTest::addRow("%s at %g", language, scale) << QString(language) << scale;
+        }
+    }
+    void captionsOnOneLine() {
+        QFETCH(QString, language);
+        QFETCH(double, scale);
+        DownloadSettings::Language = language;
+        frmLatestSettings window;
+        window.show();
+        for (int index = 0; index < kCheckCount; ++index) {
+            // The German (8) has a box of two lines for its long caption.
+            const int lines = language == "DE" && index == 8 ? 2 : 1;
+            const CaptionCheckBox* box = window.Check1[index];
+            QFont font = box->font();
+            font.setPointSizeF(font.pointSizeF() * scale);
+            const QFontMetricsF metrics(font);
+            const QRectF area(QPointF(0, 0), QSizeF(box->captionArea().size()) * scale);
+            const QRectF text =
+                metrics.boundingRect(area, CaptionCheckBox::kCaptionFlags, box->text());
+            QVERIFY2(qRound(text.height() / metrics.lineSpacing()) == lines &&
+                         text.width() <= area.width(),
+                     qPrintable(QStringLiteral("%1: %2 x %3 in %4 x %5")
+                                    .arg(box->text())
+                                    .arg(text.width())
+                                    .arg(text.height())
+                                    .arg(area.width())
+                                    .arg(area.height())));
+        }
+    }
+
     // The window opens beside the main window, its skin's rounded corners cut away; German
-    // captions move and widen the boxes from (3) down.
+    // captions move the boxes from (3) down. Every box reaches to the panel's edge.
     void layoutAndPlacement() {
         QWidget main(nullptr, Qt::FramelessWindowHint);
         main.setGeometry(100, 50, 215, 479);
@@ -236,9 +313,9 @@ private slots:
         const QRegion face = window.mask();
         QVERIFY(!face.contains(QPoint(0, 0)) && !face.contains(QPoint(183, 363)));
         QVERIFY(face.contains(QPoint(92, 180)) && face.contains(QPoint(144, 328)));
-        const QRect german[] = {{34, 88, 113, 24},  {38, 120, 123, 29}, {40, 152, 105, 24},
-                                {42, 176, 122, 32}, {44, 200, 122, 32}, {45, 232, 121, 24},
-                                {41, 266, 125, 40}};
+        const QRect german[] = {{34, 88, 140, 24},  {38, 120, 136, 29}, {40, 152, 134, 24},
+                                {42, 176, 132, 32}, {44, 200, 130, 32}, {45, 232, 129, 24},
+                                {41, 266, 133, 40}};
         for (int index = 2; index < kCheckCount; ++index)
             QCOMPARE(window.Check1[index]->geometry(), german[index - 2]);
     }
