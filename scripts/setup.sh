@@ -3,6 +3,7 @@
 # Ubuntu, with dnf on Fedora. Each dependency is looked for itself (command -v, pkg-config, a
 # file), not in a package database, so nothing is installed when everything is present,
 # however it came there. Safe to run again; waits for another apt/dpkg run to finish.
+# With --package, also what making and checking the Debian package needs.
 set -euo pipefail
 
 have() {
@@ -39,6 +40,11 @@ need python3 python3 have python3
 need clang-format clang-tools-extra have clang-format
 need desktop-file-utils desktop-file-utils have desktop-file-validate
 need man-db man-db have man
+need appstream appstream have appstreamcli
+if [ "${1:-}" = --package ]; then
+  need "dpkg-dev file" "dpkg-dev file" have dpkg-shlibdeps file
+  need lintian "" have lintian
+fi
 [ ${#debian[@]} -eq 0 ] && exit 0
 
 if have apt-get; then

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {
@@ -21,6 +22,19 @@ Run RunTool(const QString& program, const QStringList& arguments,
     if (!process.waitForFinished(120000)) return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput() + process.readAllStandardError()};
+}
+
+// The texts of the launchable, image and modalias elements of an AppStream file, by name.
+QMultiMap<QString, QString> ElementTexts(const QByteArray& xml) {
+    QMultiMap<QString, QString> texts;
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement) continue;
+        const QString name = reader.name().toString();
+        if (QStringList{"launchable", "image", "modalias"}.contains(name))
+            texts.insert(name, reader.readElementText());
+    }
+    return texts;
 }
 
 } // namespace
@@ -63,11 +77,118 @@ private slots:
         QCOMPARE(value("StartupWMClass"), QStringLiteral("VantrelPC"));
     }
 
+    // The AppStream data passes its validator (offline: the addresses are not fetched); it
+    // names the installed desktop entry, the pictures in docs/screenshots and the cable of
+    // the udev rule.
+    void appStreamData() {
+        const QString file = installed("share/metainfo/com.fenwright.VantrelPC.metainfo.xml");
+        const QString validator = QStandardPaths::findExecutable("appstreamcli");
+        QVERIFY2(!validator.isEmpty(), "appstreamcli is missing: run scripts/setup.sh");
+        const Run run = RunTool(validator, {"validate", "--no-net", file});
+        QVERIFY2(run.exitCode == 0, run.output);
+        const QMultiMap<QString, QString> texts = ElementTexts(ReadAll(file));
+        QCOMPARE(texts.values("launchable"), QStringList{"vantrel-pc.desktop"});
+        QVERIFY(QFile::exists(installed("share/applications/vantrel-pc.desktop")));
+        const QStringList images = texts.values("image");
+        QCOMPARE(images.size(), 4);
+        for (const QString& image : images) {
+            QVERIFY2(image.startsWith("https://"), qPrintable(image));
+            const QString name = image.section('/', -1);
+            QVERIFY2(QFile::exists(VANTREL_SOURCE_DIR "/docs/screenshots/" + name),
+                     qPrintable(image));
+        }
+        const QString rule =
+            QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/data/70-vantrel-pc.rules"));
+        const QString vendor =
+            QRegularExpression("idVendor}==\"([0-9a-f]{4})\"").match(rule).captured(1);
+        QVERIFY(!vendor.isEmpty());
+        const QStringList modaliases = texts.values("modalias");
+        QVERIFY(!modaliases.isEmpty());
+        for (const QString& modalias : modaliases)
+            QVERIFY2(QRegularExpression("^usb:v" + vendor.toUpper() + "p[0-9A-F]{4}d\\*$")
+                         .match(modalias)
+                         .hasMatch(),
+                     qPrintable(modalias));
+    }
+
+    // The package's maintainer scripts, with a stand-in udevadm: after installation and
+    // removal udev reads its rules again and the plugged-in ports get them; where udev does
+    // not run, or fails, nothing else is done and the script still succeeds.
+    void maintainerScripts_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("udev"); // "running", "stopped", "failing" or "missing"
+        QTest::addColumn<QStringList>("calls");
+        const QString ping = "control --ping";
+        const QStringList all = {
+            ping, "control --reload-rules",
+            "trigger --action=change --subsystem-match=tty --subsystem-match=usb-serial"};
+        QTest::newRow("installed") << "postinst"
+                                   << "configure"
+                                   << "running" << all;
+        QTest::newRow("installed, udev failing") << "postinst"
+                                                 << "configure"
+                                                 << "failing" << all;
+        QTest::newRow("installed, udev not running") << "postinst"
+                                                     << "configure"
+                                                     << "stopped" << QStringList{ping};
+        QTest::newRow("installed, no udev") << "postinst"
+                                            << "configure"
+                                            << "missing" << QStringList();
+        QTest::newRow("install undone") << "postinst"
+                                        << "abort-upgrade"
+                                        << "running" << QStringList();
+        QTest::newRow("removed") << "postrm"
+                                 << "remove"
+                                 << "running" << all;
+        QTest::newRow("removed, udev failing") << "postrm"
+                                               << "remove"
+                                               << "failing" << all;
+        QTest::newRow("removed, udev not running") << "postrm"
+                                                   << "remove"
+                                                   << "stopped" << QStringList{ping};
+        QTest::newRow("removed, no udev") << "postrm"
+                                          << "remove"
+                                          << "missing" << QStringList();
+        QTest::newRow("purged") << "postrm"
+                                << "purge"
+                                << "running" << QStringList();
+        QTest::newRow("upgraded") << "postrm"
+                                  << "upgrade"
+                                  << "running" << QStringList();
+    }
+    void maintainerScripts() {
+        QFETCH(QString, script);
+        QFETCH(QString, argument);
+        QFETCH(QString, udev);
+        QFETCH(QStringList, calls);
+        QTemporaryDir dir;
+        const QString bin = dir.filePath("bin");
+        QVERIFY(QDir().mkpath(bin));
+        if (udev != "missing")
+            QVERIFY(WriteFile(bin + "/udevadm",
+                              "#!/bin/sh\necho \"$*\" >>\"$CALLS\"\n"
+                              "[ \"$*\" = \"control --ping\" ] && exit " +
+                                  QByteArray(udev == "stopped" ? "1" : "0") + "\nexit " +
+                                  QByteArray(udev == "failing" ? "1" : "0") + "\n",
+                              QFile::ReadOwner | QFile::ExeOwner));
+        QProcessEnvironment env;
+        env.insert("PATH", bin);
+        env.insert("CALLS", dir.filePath("calls"));
+        const Run run =
+            RunTool("/bin/sh", {VANTREL_SOURCE_DIR "/data/debian/" + script, argument}, env);
+        QVERIFY2(run.exitCode == 0 && run.output.isEmpty(), run.output);
+        QCOMPARE(QString::fromUtf8(ReadAll(dir.filePath("calls"))).split('\n', Qt::SkipEmptyParts),
+                 calls);
+        QVERIFY(QFileInfo(VANTREL_SOURCE_DIR "/data/debian/" + script).isExecutable());
+    }
+
     // scripts/setup.sh, called through a link, here where everything is installed (or this
     // test would not have been built) but for what a row hides from PATH: it runs a package
     // manager only for what is missing, through sudo when not root, or says what to run.
     void setup_data() {
         QTest::addColumn<QString>("path"); // "-zip": zip hidden; "+dnf": a recording stand-in
+        QTest::addColumn<QString>("argument");
         QTest::addColumn<bool>("otherUser");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("calls"); // what the stand-ins were asked, in order
@@ -75,23 +196,36 @@ private slots:
         const QString update = apt + "update [noninteractive]";
         const QString install = apt + "install --no-install-recommends unzip zip [noninteractive]";
         const QString sudo = "sudo env DEBIAN_FRONTEND=noninteractive ";
-        QTest::newRow("all there, no package manager") << "" << false << 0 << QStringList();
-        QTest::newRow("all there, package managers")
-            << "+apt-get +dnf +sudo" << true << 0 << QStringList();
-        QTest::newRow("zip missing, Debian")
-            << "-zip +apt-get +dnf" << false << 0 << QStringList{update, install};
+        QTest::newRow("all there, no package manager") << ""
+                                                       << "" << false << 0 << QStringList();
+        QTest::newRow("all there, package managers") << "+apt-get +dnf +sudo"
+                                                     << "" << true << 0 << QStringList();
+        QTest::newRow("zip missing, Debian") << "-zip +apt-get +dnf"
+                                             << "" << false << 0 << QStringList{update, install};
         QTest::newRow("zip missing, Fedora")
-            << "-zip +dnf" << false << 0 << QStringList{"dnf -y install unzip zip []"};
+            << "-zip +dnf"
+            << "" << false << 0 << QStringList{"dnf -y install unzip zip []"};
         QTest::newRow("zip missing, not root")
-            << "-zip +apt-get +sudo" << true << 0
+            << "-zip +apt-get +sudo"
+            << "" << true << 0
             << QStringList{sudo + update.chopped(16) + "[]", update,
                            sudo + install.chopped(16) + "[]", install};
-        QTest::newRow("zip missing, not root, no sudo")
-            << "-zip +apt-get" << true << 1 << QStringList();
-        QTest::newRow("zip missing, no package manager") << "-zip" << false << 1 << QStringList();
+        QTest::newRow("zip missing, not root, no sudo") << "-zip +apt-get"
+                                                        << "" << true << 1 << QStringList();
+        QTest::newRow("zip missing, no package manager") << "-zip"
+                                                         << "" << false << 1 << QStringList();
+        // The packaging tools only for making the package.
+        QTest::newRow("lintian missing") << "-lintian +apt-get"
+                                         << "" << false << 0 << QStringList();
+        QTest::newRow("lintian missing, making the package")
+            << "-lintian +apt-get"
+            << "--package" << false << 0
+            << QStringList{update,
+                           apt + "install --no-install-recommends lintian [noninteractive]"};
     }
     void setup() {
         QFETCH(QString, path);
+        QFETCH(QString, argument);
         QFETCH(bool, otherUser);
         QFETCH(int, exitCode);
         QFETCH(QStringList, calls);
@@ -122,7 +256,8 @@ private slots:
         QProcess setup;
         setup.setProcessEnvironment(env);
         if (otherUser && !RunAsOtherUser(setup)) QSKIP("no user other than root");
-        setup.start(dir.filePath("setup"), {});
+        setup.start(dir.filePath("setup"),
+                    argument.isEmpty() ? QStringList() : QStringList{argument});
         QVERIFY(setup.waitForFinished(60000));
         const QByteArray output = setup.readAllStandardOutput() + setup.readAllStandardError();
         QVERIFY2(setup.exitStatus() == QProcess::NormalExit && setup.exitCode() == exitCode,
