@@ -110,6 +110,7 @@ private:
     // Transfer Exit or Stop Communication is out: whatever will be read has been read.
     bool inClosingExchange() const { return SessionState == 7 || SessionState == 8; }
     void closeAndSave(const QString& problem);
+    void saveCollected();
     QString finalStatus() const;
     void ignoreLateAnswer(const QByteArray& bytes);
 
@@ -147,6 +148,7 @@ private:
     int repeats_ = 0;         // answers that only make the same request go out again
     bool ended_ = false;      // the program has been told to end
     bool fileLost_ = false;   // a file with data could be saved nowhere
+    bool savedForClosing_ = false; // the last file was saved as the closing exchange began
     bool interfaceVersionAsked_ = false;
     // A request going out again after a time-out, and the late answer to its earlier copy.
     bool resendingAfterTimeout_ = false;
