@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Folders.h"
+
 #include <QString>
 
 // One engine per data folder: two would share the log and the status file, and the second
@@ -12,9 +14,8 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
     ~InstanceLock();
 
-    // False only when another engine holds the folder; a folder that cannot take a lock
-    // file (unwritable, missing) does not stop the engine.
-    bool take(const QString& folder);
+    // Takes over the claim of the program that started this engine, or locks the folder.
+    FolderLock take(const QString& folder);
 
 private:
     int fd_ = -1;
