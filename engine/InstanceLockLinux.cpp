@@ -24,7 +24,6 @@ int TakeInheritedClaim(const QString& folder) {
             !S_ISDIR(info.st_mode) || info.st_dev != wanted.st_dev || info.st_ino != wanted.st_ino)
             continue;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
             found = fd;
             break;
         }
@@ -34,6 +33,16 @@ int TakeInheritedClaim(const QString& folder) {
 }
 
 } // namespace
+
+void KeepInheritedDescriptorsHere() {
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds) return;
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = QByteArray(entry->d_name).toInt();
+        if (fd > STDERR_FILENO && fd != ::dirfd(fds)) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    ::closedir(fds);
+}
 
 InstanceLock::~InstanceLock() {
     if (fd_ >= 0) ::close(fd_);
