@@ -134,21 +134,25 @@ std::vector<QByteArray> namesIn(const QByteArray& folder) {
     return names;
 }
 
+// The files that process pid holds open. Only the links are read: a stat() of every target
+// could hang on a dead network mount.
+void addOpenFiles(qint64 pid, std::vector<OpenFile>& files) {
+    const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd/";
+    for (const QByteArray& fd : namesIn(fds)) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink((fds + fd).constData(), target, sizeof target);
+        if (length > 0 && length < ssize_t(sizeof target) && target[0] == '/')
+            files.push_back({pid, QByteArray(target, length)});
+    }
+}
+
 // The files other processes hold open that can be seen (our own user's; all when run as
-// root). Only the links are read: a stat() of every target could hang on a dead network
-// mount. Our own descriptors do not count: the engine itself may hold the port.
+// root). Our own descriptors do not count: the engine itself may hold the port.
 std::vector<OpenFile> filesOpenElsewhere() {
     std::vector<OpenFile> files;
     for (const QByteArray& name : namesIn("/proc")) {
         const qint64 pid = numberOf(QString::fromLatin1(name));
-        if (pid <= 0 || pid == QCoreApplication::applicationPid()) continue;
-        const QByteArray fds = "/proc/" + name + "/fd/";
-        for (const QByteArray& fd : namesIn(fds)) {
-            char target[PATH_MAX];
-            const ssize_t length = ::readlink((fds + fd).constData(), target, sizeof target);
-            if (length > 0 && length < ssize_t(sizeof target) && target[0] == '/')
-                files.push_back({pid, QByteArray(target, length)});
-        }
+        if (pid > 0 && pid != QCoreApplication::applicationPid()) addOpenFiles(pid, files);
     }
     return files;
 }
@@ -187,14 +191,10 @@ bool opens(const OpenFile& file, const PortNode& node) {
 std::optional<bool> processOpens(qint64 pid, const PortNode& node) {
     const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd/";
     if (::access(fds.constData(), R_OK | X_OK) != 0) return std::nullopt;
-    for (const QByteArray& fd : namesIn(fds)) {
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink((fds + fd).constData(), target, sizeof target);
-        if (length > 0 && length < ssize_t(sizeof target) &&
-            opens({pid, QByteArray(target, length)}, node))
-            return true;
-    }
-    return false;
+    std::vector<OpenFile> files;
+    addOpenFiles(pid, files);
+    return std::any_of(files.begin(), files.end(),
+                       [&](const OpenFile& file) { return opens(file, node); });
 }
 
 struct Locker {
