@@ -164,6 +164,23 @@ private slots:
                                                           "Disk not available to write status"}));
     }
 
+    // A data folder the engine cannot open (root's, left by a run with sudo) cannot be
+    // locked: the engine says so and does nothing, for another engine may be using it.
+    void unreadableDataFolder() {
+        EngineHome home;
+        QVERIFY(QDir().mkpath(home.dataFolder()) && WriteFile(home.dataFolder() + "/x", {}));
+        QVERIFY(::chmod(QFile::encodeName(home.home.path()).constData(), 0755) == 0 &&
+                ::chmod(QFile::encodeName(home.dataFolder()).constData(), 0700) == 0);
+        QProcess engine;
+        if (::getuid() != 0 || !RunAsOtherUser(engine)) QSKIP("needs root and a second user");
+        home.start(engine, {"A E"});
+        const EngineResult result = EngineHome::finish(engine, 10000);
+        QVERIFY(result.finished);
+        QCOMPARE(result.messageBoxes,
+                 QStringList{"Can't lock the data folder\\n" + home.dataFolder()});
+        QCOMPARE(FilesIn(home.dataFolder()), QStringList{"x"});
+    }
+
     // A request to end (the front end's SIGTERM, a closed terminal's SIGHUP) ends the engine
     // like closing its window: at once, with no status of its own, even while a start-up box
     // waits for its OK (then nothing after the box may happen).
