@@ -65,10 +65,48 @@ bool MakeFolderPath(const QString& path, QString* error) {
     return true;
 }
 
+namespace {
+
+constexpr int kLockTries = 10; // 200 ms
+
+int OpenFolder(const QString& folder, bool inheritable) {
+    return ::open(QFile::encodeName(folder).constData(),
+                  O_RDONLY | O_DIRECTORY | O_NONBLOCK | (inheritable ? 0 : O_CLOEXEC));
+}
+
+bool NoSuchFolder(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
+
+} // namespace
+
+FolderLock LockDataFolder(const QString& folder, bool inheritable, int* fd) {
+    const int held = OpenFolder(folder, inheritable);
+    if (held < 0) return NoSuchFolder(errno) ? FolderLock::NoFolder : FolderLock::Unlockable;
+    // A program that only looks holds the lock for a moment.
+    for (int tries = kLockTries; ::flock(held, LOCK_EX | LOCK_NB) != 0;) {
+        if (errno != EWOULDBLOCK || --tries == 0) {
+            const bool busy = errno == EWOULDBLOCK;
+            ::close(held);
+            return busy ? FolderLock::Held : FolderLock::NoLocks;
+        }
+        ::usleep(20000);
+    }
+    *fd = held;
+    return FolderLock::Taken;
+}
+
+DataFolderClaim::DataFolderClaim(const QString& folder) {
+    result_ = LockDataFolder(folder, true, &fd_);
+}
+
+DataFolderClaim::~DataFolderClaim() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 bool EngineHoldsDataFolder(const QString& dataFolder) {
-    const QByteArray path = QFile::encodeName(dataFolder + QLatin1Char('/') + kEngineLockName);
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const int fd = OpenFolder(dataFolder, false);
+    if (fd < 0) return !NoSuchFolder(errno);
     const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd); // drops the probe's own lock at once
     return held;

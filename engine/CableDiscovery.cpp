@@ -55,14 +55,18 @@ bool showBox(const CableState& cable, const QString& text) {
 }
 
 // Linux tells the cable's description even while another program (ModemManager, a serial
-// terminal) has its tty open, so the cable is found: the user is told to re-plug it.
+// terminal) has its tty open, so the cable is found: the user is told to re-plug it. A
+// program that only holds a lock on it is named instead: re-plugging does not end that.
 void reportHeldOpen(MessageLog& log, StatusFile& status, const CableState& cable, int index) {
     const QString holder = HolderOfDevice(quint32(index));
     if (!holder.isEmpty()) log.sShowText(holder);
-    if (showBox(cable, QStringLiteral("Please disconnect your VantrelPC cable from your computer "
-                                      "and reconnect it.\r\n"
-                                      "Wait a few seconds and then restart the Vantrel Base "
-                                      "application.")))
+    const QString text = DeviceOnlyLocked(quint32(index))
+                             ? holder
+                             : QStringLiteral("Please disconnect your VantrelPC cable from your "
+                                              "computer and reconnect it.\r\n"
+                                              "Wait a few seconds and then restart the Vantrel "
+                                              "Base application.");
+    if (showBox(cable, text))
         status.WriteStatus(QStringLiteral("Failed - maybe USB device is open"));
 }
 

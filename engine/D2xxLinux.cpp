@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -40,7 +41,8 @@ struct ListedDevice {
     quint32 type = kTypeUnknown;
     QByteArray serial;
     QByteArray description;
-    qint64 holder = 0; // another process that holds the tty open or has locked it
+    qint64 holder = 0;     // another process that holds the tty open or has locked it
+    bool lockOnly = false; // the holder has locked the tty and is not seen to hold it open
 };
 
 struct OpenDevice {
@@ -112,24 +114,6 @@ bool isOtherLiveProcess(qint64 pid) {
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
-// Serial programs (QSerialPort, minicom) take a UUCP lock file holding their pid in ASCII;
-// the folder differs by program and distribution. Returns the live locker, or 0. A lock
-// counts only when its owner runs the process it names: anyone may write into /tmp.
-qint64 lockerOf(qint32 port) {
-    for (const char* folder : {"/run/lock", "/var/lock", "/tmp"}) {
-        uid_t owner = 0;
-        const QByteArray text = ReadSmallFile(
-            QStringLiteral("%1/LCK..ttyUSB%2").arg(QLatin1String(folder)).arg(port), &owner);
-        const qint64 pid = numberOf(QString::fromLatin1(text.left(text.indexOf('\n')).trimmed()));
-        struct stat process {};
-        if (isOtherLiveProcess(pid) &&
-            ::stat(QByteArray("/proc/" + QByteArray::number(pid)).constData(), &process) == 0 &&
-            process.st_uid == owner)
-            return pid;
-    }
-    return 0;
-}
-
 // One open file of another process: where its descriptor link points.
 struct OpenFile {
     qint64 pid = 0;
@@ -150,21 +134,25 @@ std::vector<QByteArray> namesIn(const QByteArray& folder) {
     return names;
 }
 
+// The files that process pid holds open. Only the links are read: a stat() of every target
+// could hang on a dead network mount.
+void addOpenFiles(qint64 pid, std::vector<OpenFile>& files) {
+    const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd/";
+    for (const QByteArray& fd : namesIn(fds)) {
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink((fds + fd).constData(), target, sizeof target);
+        if (length > 0 && length < ssize_t(sizeof target) && target[0] == '/')
+            files.push_back({pid, QByteArray(target, length)});
+    }
+}
+
 // The files other processes hold open that can be seen (our own user's; all when run as
-// root). Only the links are read: a stat() of every target could hang on a dead network
-// mount. Our own descriptors do not count: the engine itself may hold the port.
+// root). Our own descriptors do not count: the engine itself may hold the port.
 std::vector<OpenFile> filesOpenElsewhere() {
     std::vector<OpenFile> files;
     for (const QByteArray& name : namesIn("/proc")) {
         const qint64 pid = numberOf(QString::fromLatin1(name));
-        if (pid <= 0 || pid == QCoreApplication::applicationPid()) continue;
-        const QByteArray fds = "/proc/" + name + "/fd/";
-        for (const QByteArray& fd : namesIn(fds)) {
-            char target[PATH_MAX];
-            const ssize_t length = ::readlink((fds + fd).constData(), target, sizeof target);
-            if (length > 0 && length < ssize_t(sizeof target) && target[0] == '/')
-                files.push_back({pid, QByteArray(target, length)});
-        }
+        if (pid > 0 && pid != QCoreApplication::applicationPid()) addOpenFiles(pid, files);
     }
     return files;
 }
@@ -198,9 +186,50 @@ bool opens(const OpenFile& file, const PortNode& node) {
            info.st_rdev == node.rdev;
 }
 
+// Whether process pid has the port open; nothing when its descriptors cannot be seen
+// (another user's process, unless we are root).
+std::optional<bool> processOpens(qint64 pid, const PortNode& node) {
+    const QByteArray fds = "/proc/" + QByteArray::number(pid) + "/fd/";
+    if (::access(fds.constData(), R_OK | X_OK) != 0) return std::nullopt;
+    std::vector<OpenFile> files;
+    addOpenFiles(pid, files);
+    return std::any_of(files.begin(), files.end(),
+                       [&](const OpenFile& file) { return opens(file, node); });
+}
+
+struct Locker {
+    qint64 pid = 0;
+    bool lockOnly = false; // its process is not seen to have the port open
+};
+
+// Serial programs (QSerialPort, minicom) take a UUCP lock file holding their pid in ASCII;
+// the folder differs by program and distribution. A lock counts when its owner runs the
+// process it names and that process has the port open. Where its descriptors cannot be
+// seen, only the system's lock folders are believed: anyone may write into /tmp.
+Locker lockerOf(qint32 port, const PortNode& node) {
+    for (const char* folder : {"/run/lock", "/var/lock", "/tmp"}) {
+        uid_t owner = 0;
+        const QByteArray text = ReadSmallFile(
+            QStringLiteral("%1/LCK..ttyUSB%2").arg(QLatin1String(folder)).arg(port), &owner);
+        const qint64 pid = numberOf(QString::fromLatin1(text.left(text.indexOf('\n')).trimmed()));
+        struct stat process {};
+        if (!isOtherLiveProcess(pid) ||
+            ::stat(QByteArray("/proc/" + QByteArray::number(pid)).constData(), &process) != 0 ||
+            process.st_uid != owner)
+            continue;
+        const std::optional<bool> open = processOpens(pid, node);
+        if (open.value_or(false)) return {pid, false};
+        if (!open && std::strcmp(folder, "/tmp") != 0) return {pid, true};
+    }
+    return {};
+}
+
 void findHolders(std::vector<ListedDevice>& devices) {
-    for (ListedDevice& device : devices)
-        device.holder = lockerOf(device.port);
+    for (ListedDevice& device : devices) {
+        const Locker locker = lockerOf(device.port, portNode(device.port));
+        device.holder = locker.pid;
+        device.lockOnly = locker.lockOnly;
+    }
     if (std::all_of(devices.begin(), devices.end(), [](const auto& d) { return d.holder; })) return;
     const std::vector<OpenFile> files = filesOpenElsewhere();
     for (ListedDevice& device : devices) {
@@ -334,7 +363,12 @@ QString HolderOfDevice(quint32 index) {
     const QByteArray name =
         ReadSmallFile(QStringLiteral("/proc/%1/comm").arg(device.holder)).trimmed();
     const QString pid = QStringLiteral("pid %1").arg(device.holder);
-    return QStringLiteral("ttyUSB%1 is held by %2")
+    return QStringLiteral("ttyUSB%1 is %2 by %3")
         .arg(device.port)
+        .arg(device.lockOnly ? QStringLiteral("locked") : QStringLiteral("held"))
         .arg(name.isEmpty() ? pid : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(name), pid));
+}
+
+bool DeviceOnlyLocked(quint32 index) {
+    return index < deviceList().size() && deviceList()[index].lockOnly;
 }

@@ -6,6 +6,7 @@
 #include "KeepAwake.h"
 #include "MessageBox.h"
 #include "NationCodes.h"
+#include "NewFile.h"
 #include "SerialLinkQt.h"
 #include "Session.h"
 
@@ -51,13 +52,27 @@ bool Engine::showBox(const QString& text) {
     return !ended_;
 }
 
+// Temporary files of an engine killed while it saved: this engine holds the data folder, and
+// one that another writer still holds is left alone.
+void Engine::removeLeftovers() {
+    int removed = 0;
+    for (const QString& folder :
+         {appDataPath_, DownloadSettings::VUDataPath, DownloadSettings::CardDataPath})
+        removed += RemoveLeftoverTemporaries(folder);
+    if (removed > 0)
+        log_.sShowText(QStringLiteral("Unfinished temporary files removed - %1").arg(removed));
+}
+
 void Engine::Form_Load(const QString& commandLineText) {
     commandLineText_ = commandLineText;
     appDataPath_ = DataFolderPath();
     const bool folderMade = MakeFolderPath(appDataPath_);
-    if (!instanceLock_.take(appDataPath_)) {
+    const FolderLock lock = instanceLock_.take(appDataPath_);
+    if (lock == FolderLock::Held || lock == FolderLock::Unlockable) {
         // The other engine's log and status stay as they are: it is still writing them.
-        ShowMessageBox(QStringLiteral("A download is already running"));
+        ShowMessageBox(lock == FolderLock::Held
+                           ? QStringLiteral("A download is already running")
+                           : QStringLiteral("Can't lock the data folder\r\n") + appDataPath_);
         EndProgram();
         return;
     }
@@ -66,6 +81,7 @@ void Engine::Form_Load(const QString& commandLineText) {
     DownloadSettings::LoadSettings(appDataPath_);
     log_.setLoggingOn(DownloadSettings::Log);
     logHeader(commandLineText);
+    removeLeftovers();
     if (!folderReady && !showBox(QStringLiteral("Can't write the log file\r\n") + log_.filePath()))
         return;
 

@@ -57,6 +57,7 @@ public:
 private:
     bool prepareLog();
     bool showBox(const QString& text);
+    void removeLeftovers();
     void logHeader(const QString& commandLineText);
     void logOptions();
     void applyCommandLine(const CommandLine& command);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Folders.h"
+
 #include <QString>
 
 // One engine per data folder: two would share the log and the status file, and the second
@@ -12,10 +14,13 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
     ~InstanceLock();
 
-    // False only when another engine holds the folder; a folder that cannot take a lock
-    // file (unwritable, missing) does not stop the engine.
-    bool take(const QString& folder);
+    // Takes over the claim of the program that started this engine, or locks the folder.
+    FolderLock take(const QString& folder);
 
 private:
     int fd_ = -1;
 };
+
+// Marks every descriptor this process inherited close-on-exec, first thing in main: a helper
+// that a library starts must not carry a claim on the data folder away and hold it for ever.
+void KeepInheritedDescriptorsHere();

@@ -1,39 +1,56 @@
 #include "InstanceLock.h"
 
-#include "Folders.h"
-
 #include <QFile>
-#include <cerrno>
-#include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-constexpr int kLockTries = 10; // 200 ms
+
+// A descriptor of the folder inherited from the program that claimed it: locking it again
+// succeeds, since the lock belongs to that very descriptor. -1 when there is none.
+int TakeInheritedClaim(const QString& folder) {
+    struct stat wanted {};
+    if (::stat(QFile::encodeName(folder).constData(), &wanted) != 0) return -1;
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds) return -1;
+    int found = -1;
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = QByteArray(entry->d_name).toInt();
+        struct stat info {};
+        if (fd <= STDERR_FILENO || fd == ::dirfd(fds) || ::fstat(fd, &info) != 0 ||
+            !S_ISDIR(info.st_mode) || info.st_dev != wanted.st_dev || info.st_ino != wanted.st_ino)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            found = fd;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
+}
+
+} // namespace
+
+void KeepInheritedDescriptorsHere() {
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds) return;
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = QByteArray(entry->d_name).toInt();
+        if (fd > STDERR_FILENO && fd != ::dirfd(fds)) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    ::closedir(fds);
 }
 
 InstanceLock::~InstanceLock() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool InstanceLock::take(const QString& folder) {
-    const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + kEngineLockName);
-    // Read access is enough for flock(), so a lock file left by another user still works.
-    const int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return true;
-    // A program that only looks whether an engine runs holds the lock for a moment.
-    int tries = kLockTries;
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK || --tries == 0) {
-            const bool held = errno == EWOULDBLOCK;
-            ::close(fd);
-            return !held;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+FolderLock InstanceLock::take(const QString& folder) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-    return true;
+    fd_ = TakeInheritedClaim(folder);
+    if (fd_ >= 0) return FolderLock::Taken;
+    return LockDataFolder(folder, false, &fd_);
 }

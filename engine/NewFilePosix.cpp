@@ -7,12 +7,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kTemporaryNameTries = 100;
+const QByteArray kTemporaryPrefix = ".VNPC-", kTemporarySuffix = ".part";
+// Younger than this, a temporary file may have been created a moment ago and not be
+// locked yet.
+constexpr time_t kFreshSeconds = 10;
 
 int WriteAll(int fd, const QByteArray& data) {
     const char* next = data.constData();
@@ -33,25 +41,66 @@ int WriteAll(int fd, const QByteArray& data) {
 // does not look like a download.
 int CreateTemporary(const QByteArray& folder, QByteArray& name) {
     for (int tries = 0; tries < kTemporaryNameTries; ++tries) {
-        name = folder + "/.VNPC-" + QByteArray::number(QRandomGenerator::global()->generate(), 16) +
-               ".part";
+        name = folder + '/' + kTemporaryPrefix +
+               QByteArray::number(QRandomGenerator::global()->generate(), 16) + kTemporarySuffix;
         const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Locked while it is being written and named: a later clean-up leaves it alone.
+        if (fd >= 0) ::flock(fd, LOCK_EX | LOCK_NB);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EAGAIN; // not EEXIST: that would send the caller on to the next free name
     return -1;
 }
 
-// Gives the written file its name, never in place of an existing one. File systems without
-// hard links (FAT on a memory stick) can still rename without replacing.
-int GiveName(const QByteArray& temporary, const QByteArray& name, bool& renamed) {
-    if (::link(temporary.constData(), name.constData()) == 0) return 0;
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return errno;
-    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, name.constData(),
-                    RENAME_NOREPLACE) != 0)
-        return errno;
-    renamed = true;
-    return 0;
+// The errors of a file system that lacks the call (link: FAT; rename without replacing:
+// VirtualBox shared folders, FUSE file systems such as exfat-fuse).
+bool CannotLink(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+bool CannotRenameSafely(int error) {
+    return error == EINVAL || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// The last way: the name is created exclusively and the data written there. A failure
+// removes what was begun, which is ours alone.
+int CreateInPlace(const QByteArray& name, const QByteArray& data) {
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    int error = WriteAll(fd, data);
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) ::unlink(name.constData());
+    return error;
+}
+
+// Gives the written file its name, never in place of an existing one.
+int GiveName(const QByteArray& temporary, const QByteArray& name, const QByteArray& data,
+             Naming first, bool& renamed) {
+    if (first == Naming::HardLink) {
+        if (::link(temporary.constData(), name.constData()) == 0) return 0;
+        if (!CannotLink(errno)) return errno;
+    }
+    if (first != Naming::CreateInPlace) {
+        if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, name.constData(),
+                        RENAME_NOREPLACE) == 0) {
+            renamed = true;
+            return 0;
+        }
+        if (!CannotRenameSafely(errno)) return errno;
+    }
+    return CreateInPlace(name, data);
+}
+
+// A regular file that nobody holds locked (its writer has ended) and that is not new.
+bool IsLeftOver(int folder, const QByteArray& name) {
+    const int fd =
+        ::openat(folder, name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    const bool leftOver = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                          info.st_mtime < ::time(nullptr) - kFreshSeconds &&
+                          ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return leftOver;
 }
 
 // The new name itself must reach the disk too, or the file can vanish in a power cut.
@@ -66,19 +115,34 @@ void SyncFolder(const QByteArray& folder) {
 
 // Written in full under a temporary name first: a crash or a power cut half-way leaves no
 // cut-off file under the download's name.
-int WriteNewFile(const QString& path, const QByteArray& data) {
+int WriteNewFile(const QString& path, const QByteArray& data, Naming first) {
     const QByteArray name = QFile::encodeName(path);
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     QByteArray temporary;
     const int fd = CreateTemporary(folder, temporary);
     if (fd < 0) return errno;
     int error = WriteAll(fd, data);
-    if (::close(fd) != 0 && error == 0) error = errno;
     bool renamed = false;
-    if (error == 0) error = GiveName(temporary, name, renamed);
+    if (error == 0) error = GiveName(temporary, name, data, first, renamed);
     if (!renamed) ::unlink(temporary.constData());
+    ::close(fd); // after the fsync, a close reports nothing new
     if (error == 0) SyncFolder(folder);
     return error;
+}
+
+int RemoveLeftoverTemporaries(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    DIR* dir = ::opendir(path.constData());
+    if (!dir) return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name.startsWith(kTemporaryPrefix) && name.endsWith(kTemporarySuffix) &&
+            IsLeftOver(::dirfd(dir), name) && ::unlinkat(::dirfd(dir), name.constData(), 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 bool IsNameOrFolderError(int error) {

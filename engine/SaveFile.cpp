@@ -113,6 +113,11 @@ void Session::BuildVuFileName() {
 }
 
 void Session::SaveFile() {
+    saveCollected();
+    if (CurrentTrep == kTrepEnd) status_.WriteStatus(finalStatus());
+}
+
+void Session::saveCollected() {
     const bool card = PreviousTrep == 6 || PreviousTrep == 23;
     if (!DownloadData.isEmpty()) (card ? CardDataPresent : VuDataPresent) = true;
     VuFileName =
@@ -123,7 +128,6 @@ void Session::SaveFile() {
         writer.logPath(CandidatePath(folder + VuFileName, FirstFreeNumber(folder + VuFileName, 0)));
     else if (!writer.save(folder, VuFileName, DownloadData))
         fileLost_ = true;
-    if (CurrentTrep == kTrepEnd) status_.WriteStatus(finalStatus());
     DownloadData.clear();
     DataKind.clear();
 }

@@ -111,6 +111,7 @@ private:
     // Transfer Exit or Stop Communication is out: whatever will be read has been read.
     bool inClosingExchange() const { return SessionState == 7 || SessionState == 8; }
     void closeAndSave(const QString& problem);
+    void saveCollected();
     QString finalStatus() const;
     void dropEarlierAnswers(const QByteArray& bytes);
     void ignoreAnswer(const QString& why);
@@ -149,6 +150,7 @@ private:
     int repeats_ = 0;         // answers that only make the same request go out again
     bool ended_ = false;      // the program has been told to end
     bool fileLost_ = false;   // a file with data could be saved nowhere
+    bool savedForClosing_ = false; // the last file was saved as the closing exchange began
     bool interfaceVersionAsked_ = false;
     // The frame being received began before the last request was out: it is not its answer.
     bool lateAnswerArriving_ = false;

@@ -139,6 +139,12 @@ void Session::lRespondToMessage(qint32 lMessageID) {
         break; // an answer after the session ended
     }
 
+    // All data is in: saved before the closing exchange, which a kill or a power cut may
+    // cut short. The final status still waits for its end.
+    if (SessionState == 7 && !savedForClosing_) {
+        savedForClosing_ = true;
+        saveCollected();
+    }
     if (SessionState == 0)
         endSession();
     else if (sendAtEnd && !ResendPending)
@@ -151,7 +157,8 @@ void Session::lRespondToMessage(qint32 lMessageID) {
 void Session::closeAndSave(const QString& problem) {
     if (!problem.isEmpty()) log_.sShowText(problem);
     SessionState = 0;
-    SaveFile();
+    if (!savedForClosing_) saveCollected();
+    if (CurrentTrep == kTrepEnd) status_.WriteStatus(finalStatus());
     log_.sShowText(QStringLiteral("Download time - %1")
                        .arg(SessionStart.secsTo(QDateTime::currentDateTime())));
     // Ended early: the save step wrote no final status, the list was not finished.

@@ -1,9 +1,11 @@
+#include "InstanceLock.h"
 #include "TerminationSignal.h"
 #include "frmDiagnostics.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    KeepInheritedDescriptorsHere();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
 

@@ -293,7 +293,9 @@ void Form1::StartMessages() {
     };
     const QString position = PositionText(twips(y()), twips(x()));
     CloseEngineWindows(EngineProcessId, EngineStartTime);
-    if (EngineHoldsDataFolder(AppDataFolder)) {
+    // Claimed before the status file is touched and handed to the engine started below.
+    const DataFolderClaim claim(AppDataFolder);
+    if (!claim.taken()) {
         // Another program's download (a headless one, say): its status file is not ours.
         timerActivity.stop();
         ShowMessageBox(QStringLiteral("A download is already running"));

@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 // A cable search: the devices, which port another process holds open, which has no node,
 // the driver's version file; what is returned (value, com port, whether the engine ends),
@@ -172,21 +173,24 @@ private slots:
 
     // Who holds a port, one port per case, all found in one listing: another process with the
     // node open, or with another file open; this process itself; a lock file of a live
-    // process, under /run/lock or /tmp; one planted under /tmp by another user (anyone may
-    // write there); a FIFO under a lock's name (it would block a read); a lock of an ended
-    // process; a lock of this process.
+    // process that does not have the port open (seen, as root sees every process), under
+    // /run/lock or /tmp; one planted under /tmp by another user (anyone may write there); a
+    // FIFO under a lock's name (it would block a read); a lock of an ended process; a lock of
+    // this process; a lock of a process that has the port open.
     void heldPortsAreFlaggedOpen() {
         QFile own(Node(82));
         const qint64 endedPid = StartHolder(); // names nobody once it has ended
         holders_.back()->kill();
         QVERIFY(holders_.back()->waitForFinished());
+        QVERIFY(WriteFile(Node(89), {}));
         // clang-format off
         const std::pair<QString, qint64> locks[] = {
             {"/run/lock/LCK..ttyUSB83", StartHolder()}, {"/tmp/LCK..ttyUSB84", StartHolder()},
             {"/tmp/LCK..ttyUSB85", StartHolder()}, {"/tmp/LCK..ttyUSB87", endedPid},
-            {"/run/lock/LCK..ttyUSB88", QCoreApplication::applicationPid()}};
+            {"/run/lock/LCK..ttyUSB88", QCoreApplication::applicationPid()},
+            {"/run/lock/LCK..ttyUSB89", StartHolder(Node(89))}};
         // clang-format on
-        for (int port = 80; port <= 88; ++port)
+        for (int port = 80; port <= 89; ++port)
             QVERIFY(AddDevice(Device(port)));
         for (const auto& [lock, pid] : locks) {
             if (QFileInfo::exists(lock)) QSKIP("a lock file is in the way");
@@ -208,7 +212,50 @@ private slots:
         QString open;
         for (quint32 index = 0; index < count; ++index)
             open += HolderOfDevice(index).isEmpty() ? "0" : "1";
-        QCOMPARE(open, QString("100110000")); // ports 80 to 88
+        QCOMPARE(open, QString("1000000001")); // ports 80 to 89
+    }
+
+    // Seen as another user, who cannot see root's descriptors: a lock in the system's lock
+    // folder still counts, told as a lock ("locked by") rather than the port held open; one
+    // in /tmp does not count.
+    void locksOfProcessesNotSeen() {
+        const OtherUser other = FindOtherUser();
+        if (::getuid() != 0 || !other) QSKIP("needs root and a second user");
+        const std::pair<QString, qint64> locks[] = {{"/run/lock/LCK..ttyUSB91", StartHolder()},
+                                                    {"/tmp/LCK..ttyUSB92", StartHolder()}};
+        QVERIFY(AddDevice(Device(91)) && AddDevice(Device(92)));
+        for (const auto& [lock, pid] : locks) {
+            if (QFileInfo::exists(lock)) QSKIP("a lock file is in the way");
+            locks_ << lock;
+            QVERIFY(WriteFile(lock, QByteArray::number(pid).rightJustified(10, ' ') + "\n",
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ReadOther));
+        }
+        QVERIFY(::chmod(QFile::encodeName(dir_->path()).constData(), 0755) == 0);
+        int pipe[2];
+        QVERIFY(::pipe(pipe) == 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(other.gid) != 0 ||
+                ::setuid(other.uid) != 0)
+                ::_exit(1);
+            quint32 count = 0;
+            FT_CreateDeviceInfoList(&count);
+            const QByteArray seen = (HolderOfDevice(0) + '|' + HolderOfDevice(1) + '|' +
+                                     QString::number(DeviceOnlyLocked(0)))
+                                        .toUtf8();
+            ::_exit(::write(pipe[1], seen.constData(), size_t(seen.size())) == seen.size() ? 0 : 1);
+        }
+        ::close(pipe[1]);
+        char text[256] = {};
+        const ssize_t length = ::read(pipe[0], text, sizeof text - 1);
+        ::close(pipe[0]);
+        int result = 0;
+        QCOMPARE(::waitpid(child, &result, 0), child);
+        QVERIFY(length > 0);
+        QCOMPARE(QString(text),
+                 QString("ttyUSB91 is locked by sleep (pid %1)||1").arg(locks[0].second));
     }
 
     // A hand-made tree may hold anything: long and missing strings, an endless product file,

@@ -4,6 +4,7 @@
 #include "DiagnosticsLayout.h"
 #include "EngineRun.h"
 #include "FakeCable.h"
+#include "Folders.h"
 #include "MessageBox.h"
 #include "frmDiagnostics.h"
 
@@ -12,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -84,6 +87,23 @@ const EndRow kEndRows[] = {
     {"box: no cable", {"A E"}, "", SIGTERM, "number of devices - 0", ""},
     {"box: cable held open", {"E"}, "held", SIGTERM, "is held by", ""},
 };
+
+// Who holds the data folder while a second engine starts: another engine (waiting at a box),
+// with whatever an older version or another user left under the old lock file's name; or a
+// program that claimed the folder to start an engine, handing its claim over or not.
+struct HeldRow {
+    const char* name;
+    const char* holder;   // "engine" or "claim"
+    const char* lockFile; // "fifo", "dangling link", "other user's", or ""
+    bool handedOver;      // the claim's descriptor is inherited by the engine
+};
+const HeldRow kHeldRows[] = {
+    {"engine; lock file a FIFO", "engine", "fifo", false},
+    {"engine; lock file a dangling link", "engine", "dangling link", false},
+    {"engine; lock file another user's", "engine", "other user's", false},
+    {"claim kept", "claim", "", false},
+    {"claim handed over", "claim", "", true},
+};
 // clang-format on
 
 class TestEngineStartup : public QObject {
@@ -144,6 +164,23 @@ private slots:
                                                           "Disk not available to write status"}));
     }
 
+    // A data folder the engine cannot open (root's, left by a run with sudo) cannot be
+    // locked: the engine says so and does nothing, for another engine may be using it.
+    void unreadableDataFolder() {
+        EngineHome home;
+        QVERIFY(QDir().mkpath(home.dataFolder()) && WriteFile(home.dataFolder() + "/x", {}));
+        QVERIFY(::chmod(QFile::encodeName(home.home.path()).constData(), 0755) == 0 &&
+                ::chmod(QFile::encodeName(home.dataFolder()).constData(), 0700) == 0);
+        QProcess engine;
+        if (::getuid() != 0 || !RunAsOtherUser(engine)) QSKIP("needs root and a second user");
+        home.start(engine, {"A E"});
+        const EngineResult result = EngineHome::finish(engine, 10000);
+        QVERIFY(result.finished);
+        QCOMPARE(result.messageBoxes,
+                 QStringList{"Can't lock the data folder\\n" + home.dataFolder()});
+        QCOMPARE(FilesIn(home.dataFolder()), QStringList{"x"});
+    }
+
     // A request to end (the front end's SIGTERM, a closed terminal's SIGHUP) ends the engine
     // like closing its window: at once, with no status of its own, even while a start-up box
     // waits for its OK (then nothing after the box may happen).
@@ -184,6 +221,92 @@ private slots:
         // Nothing was logged after the line before the box.
         const QList<QByteArray> lines = LogLines(home.log().trimmed());
         QVERIFY2(lines.last().contains(waitForLog.trimmed()), home.log().constData());
+    }
+
+    // The data folder counts as held whatever lies under an old lock file's name: a second
+    // engine is refused at once and leaves the first one's log and status alone, and the
+    // window's check sees the folder held. A starter's claim that is handed over lets its
+    // engine run.
+    void dataFolderHeld_data() {
+        QTest::addColumn<int>("row");
+        for (const HeldRow& row : kHeldRows)
+            QTest::newRow(row.name) << int(&row - kHeldRows);
+    }
+    void dataFolderHeld() {
+        QFETCH(int, row);
+        const HeldRow& r = kHeldRows[row];
+        const QString holder = r.holder, lockFile = r.lockFile;
+        EngineHome home;
+        QVERIFY(QDir().mkpath(home.dataFolder()));
+        QProcess first;
+        int claim = -1;
+        if (holder == "engine") {
+            QProcessEnvironment env = home.environment();
+            env.remove("VANTREL_NONINTERACTIVE"); // it waits at its box
+            first.setProcessEnvironment(env);
+            first.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), {"A E"});
+            QTRY_VERIFY_WITH_TIMEOUT(home.log().contains("number of devices - 0"), 10000);
+        } else {
+            claim = ::open(QFile::encodeName(home.dataFolder()).constData(),
+                           O_RDONLY | O_DIRECTORY | (r.handedOver ? 0 : O_CLOEXEC));
+            QVERIFY(claim >= 0 && ::flock(claim, LOCK_EX | LOCK_NB) == 0);
+            QVERIFY(AddCable(home, "file"));
+            QVERIFY(WriteFile(home.dataFolder() + "/VNPC.log", "first\r\n"));
+            QVERIFY(WriteFile(home.dataFolder() + "/VNPCstatus.txt", "0001/0028\r\n"));
+        }
+        const QByteArray lock = QFile::encodeName(home.dataFolder() + "/VNPCBase.lock");
+        ::unlink(lock.constData());
+        if (lockFile == "fifo") QVERIFY(::mkfifo(lock.constData(), 0666) == 0);
+        if (lockFile == "dangling link") QVERIFY(::symlink("gone", lock.constData()) == 0);
+        if (lockFile == "other user's") {
+            const OtherUser other = FindOtherUser();
+            QVERIFY(WriteFile(lock, {}));
+            if (other) QVERIFY(::chown(lock.constData(), other.uid, other.gid) == 0);
+        }
+        QVERIFY(EngineHoldsDataFolder(home.dataFolder()));
+        const QByteArray log = home.log(), status = home.status();
+
+        const EngineResult second = home.run({"E"}, 10000);
+        if (claim >= 0) ::close(claim);
+        first.kill();
+        first.waitForFinished();
+        QVERIFY(second.finished);
+        if (r.handedOver) {
+            QCOMPARE(second.messageBoxes, QStringList());
+            QCOMPARE(home.status(), QByteArray("Complete\r\n"));
+            return;
+        }
+        QCOMPARE(second.messageBoxes, QStringList{"A download is already running"});
+        QCOMPARE(home.log(), log);
+        QCOMPARE(home.status(), status);
+    }
+
+    // Hidden temporary files that a killed engine left while saving go at the next start,
+    // from the data folder and the download folders: not one that a writer still holds
+    // locked, nor a new one, nor anything that is not a regular file, nor a download.
+    void leftoverTemporariesRemoved() {
+        EngineHome home;
+        QVERIFY(AddCable(home, "file") && QDir().mkpath(home.vuFolder()));
+        QVERIFY(WriteEngineSettings(home, {"VUDataPath=" + home.vuFolder() + "/"}));
+        const QString vu = home.vuFolder() + "/", data = home.dataFolder() + "/";
+        const QStringList old = {vu + ".VNPC-a1.part", vu + ".VNPC-b2.part", vu + "M_X.DDD",
+                                 data + ".VNPC-c3.part"};
+        for (const QString& path : old + QStringList{vu + ".VNPC-d4.part"})
+            QVERIFY(WriteFile(path, "data"));
+        QVERIFY(::mkfifo(QFile::encodeName(vu + ".VNPC-e5.part").constData(), 0666) == 0);
+        const timespec aMinuteAgo[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+        for (const QString& path : old + QStringList{vu + ".VNPC-e5.part"})
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), aMinuteAgo, 0) == 0);
+        QFile writing(vu + ".VNPC-b2.part");
+        QVERIFY(writing.open(QIODevice::ReadOnly) && ::flock(writing.handle(), LOCK_EX) == 0);
+        const EngineResult result = home.run({"E"});
+        QVERIFY(result.finished);
+        QCOMPARE(QDir(vu).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                    QDir::NoDotAndDotDot),
+                 QStringList({".VNPC-b2.part", ".VNPC-d4.part", ".VNPC-e5.part", "M_X.DDD"}));
+        QVERIFY(!QFileInfo::exists(data + ".VNPC-c3.part"));
+        QVERIFY2(home.log().contains("\r\nUnfinished temporary files removed - 2\r\n"),
+                 home.log().constData());
     }
 
     // In process: "D" shows the window, the position is applied, the layout follows the

@@ -17,6 +17,7 @@
 #include <QToolTip>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
 
@@ -378,14 +379,15 @@ private slots:
         const QString folder = window->AppDataFolder;
         QVERIFY(WriteFile(folder + "/VNPCstatus.txt", "0003/0010\r\n"));
         QVERIFY(WriteFile(folder + "/VNPC.log", "other engine's log\r\n"));
-        QFile lock(folder + "/VNPCBase.lock");
-        QVERIFY(lock.open(QIODevice::WriteOnly) && ::flock(lock.handle(), LOCK_EX | LOCK_NB) == 0);
+        // The folder itself is what an engine, or the command starting one, locks.
+        const int lock = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
         QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
         QVERIFY(!EngineRunning(window->EngineProcessId, window->EngineStartTime));
         window->close();
         QCOMPARE(ReadAll(folder + "/VNPCstatus.txt") + ReadAll(folder + "/VNPC.log"),
                  QByteArray("0003/0010\r\nother engine's log\r\n"));
-        QVERIFY(lock.remove());
+        ::close(lock);
     }
 
     // Only the face drags the window, by the system's move where there is one; the selection

@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 
 namespace {
 const QString kScript = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/download.sh");
@@ -153,6 +155,40 @@ private slots:
                          again.status.startsWith("Failed") && again.output.contains("engine"),
                      again.output.constData());
         }
+    }
+
+    // The data folder held by another program (the window, its engine starting): the run is
+    // refused before it touches the status file. An engine refused all the same (another
+    // started it meanwhile) makes the run fail with its own status, never the other's.
+    void folderHeldElsewhere() {
+        DownloadHome home;
+        QVERIFY(QDir().mkpath(home.dataFolder()));
+        const QString status = home.dataFolder() + "/VNPCstatus.txt";
+        QVERIFY(WriteFile(status, "Downloading\r\n"));
+        const int held =
+            ::open(QFile::encodeName(home.dataFolder()).constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0);
+        const DownloadResult refused =
+            home.run("bash", {kScript, "--json", "A"}, QString(), VANTREL_BIN_DIR);
+        ::close(held);
+        const QJsonObject json = QJsonDocument::fromJson(refused.standardOutput).object();
+        QVERIFY2(refused.exitCode == 2 &&
+                     json["status"].toString() == "Failed - another download is running",
+                 refused.output.constData());
+        QCOMPARE(ReadAll(status), QByteArray("Downloading\r\n"));
+
+        const QString bin = home.home.filePath("bin");
+        QVERIFY(QDir().mkpath(bin) &&
+                QFile::copy(VANTREL_BIN_DIR "/VantrelDownload", bin + "/VantrelDownload"));
+        QVERIFY(WriteFile(bin + "/VNPCBase",
+                          "#!/bin/sh\nprintf 'Downloading\\r\\n' >\"$XDG_DATA_HOME/Fenwright/"
+                          "Vantrel PC/VNPCstatus.txt\"\nprintf 'MSGBOX\\tVantrelPC\\tA "
+                          "download is already running\\n' >&2\n",
+                          kExecutable));
+        const DownloadResult engineRefused = home.run("bash", {kScript, "A"}, QString(), bin);
+        QVERIFY2(engineRefused.exitCode == 2 &&
+                     engineRefused.status == "Failed - another download is running",
+                 engineRefused.output.constData());
     }
 
     // While one run downloads, a second is refused (in JSON too, when asked) and leaves the

@@ -303,8 +303,15 @@ private slots:
         ended_ = false;
     }
 
-    // The whole road of an all-VU download: speed change, every TREP, the end, the file.
+    // The whole road of an all-VU download: speed change, every TREP, the end, the file. The
+    // file is on disk before Transfer Exit goes out (a kill in the closing exchange keeps
+    // it); "Complete" waits for the end.
     void allVuDownload() {
+        QByteArray atExit;
+        unit_.onRequest = [&](const QByteArray& service) {
+            if (service.startsWith('\x37'))
+                atExit = filesAsBlocks() + '|' + statuses_.last().toUtf8();
+        };
         start("A\x05\x01\x02\x03\x04\x05");
         QCOMPARE(link_->requests, QList<QByteArray>{Hex("81EEF081E0")});
         QVERIFY(session().timerRx.isActive() && session().timerRx.interval() == 1160);
@@ -322,6 +329,7 @@ private slots:
         QCOMPARE(savedFiles().value(0).left(2) + savedFiles().value(0).mid(15),
                  QString("M__AB-123-CD    _WDB9634031L123456.DDD"));
         QVERIFY(boxes_.isEmpty() && ended_ && !link_->isOpen());
+        QCOMPARE(atExit, filesAsBlocks() + "|0077/0077");
     }
 
     void unusualAnswers_data() {
@@ -833,6 +841,41 @@ private slots:
             if (savedAt) QCOMPARE(ReadAll(path(savedAt + QString("M_N.DDD"))), "data");
             QCOMPARE(status(), wanted + QByteArray("\r\n"));
         }
+    }
+
+    // Each way of naming the written file, as the first one tried (a file system without
+    // hard links starts at the rename; one that cannot rename without replacing, at the
+    // exclusive create): a free name gets the data, a taken one (a file, a dangling link, a
+    // folder) is left as it was; nothing else stays in the folder.
+    void namingWays_data() {
+        QTest::addColumn<int>("way");
+        QTest::addColumn<QString>("taken");
+        const std::pair<const char*, Naming> ways[] = {{"link", Naming::HardLink},
+                                                       {"rename", Naming::RenameNoReplace},
+                                                       {"create", Naming::CreateInPlace}};
+        for (const auto& [name, way] : ways)
+            for (const char* taken : {"", "file", "link", "folder"})
+                QTest::addRow("%s, %s", name, *taken ? taken : "free") << int(way) << taken;
+    }
+    void namingWays() {
+        QFETCH(int, way);
+        QFETCH(QString, taken);
+        folders();
+        const QString name = path("vu/M_N.DDD");
+        if (taken == "file") QVERIFY(WriteFile(name, "old"));
+        if (taken == "link") QVERIFY(QFile::link(path("vu/gone"), name));
+        if (taken == "folder") QVERIFY(QDir().mkpath(name));
+        const int error = WriteNewFile(name, EveryByte(3), Naming(way));
+        QCOMPARE(error, taken.isEmpty() ? 0 : EEXIST);
+        QCOMPARE(QFileInfo(name).isDir(), taken == "folder");
+        QCOMPARE(ReadAll(name, kNoFile), taken.isEmpty()   ? EveryByte(3)
+                                         : taken == "file" ? "old"
+                                                           : kNoFile);
+        QCOMPARE(QFileInfo::exists(path("vu/gone")), false);
+        QCOMPARE(
+            QDir(path("vu"))
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{"M_N.DDD"});
     }
 
     // A file too large for the process's limit stops the write half-way: the engine is

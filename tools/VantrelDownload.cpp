@@ -478,6 +478,9 @@ private:
         } else if (status.isEmpty()) {
             status = QStringLiteral("Failed - the engine left no status");
         }
+        // Refused, the engine wrote no status: the file holds the other download's.
+        if (messages_.contains(QStringLiteral("A download is already running")))
+            status = QStringLiteral("Failed - another download is running");
         savedFiles_ = savedFiles();
         // Told to end once all data was in, the engine still saves it and completes.
         if (signal_ != 0 && status != QLatin1String("Complete"))
@@ -625,8 +628,11 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("another download is already running in %1; try again "
                                      "when it has ended")
                           .arg(dataFolder));
-    // The window's engine holds this while it downloads: do not touch its status file.
-    if (EngineHoldsDataFolder(dataFolder))
+    // The data folder is claimed before its status file is touched, and the engine started
+    // below takes the claim over: a window cannot start its own engine in between, nor can
+    // this command start one while the window's runs.
+    const DataFolderClaim claim(dataFolder);
+    if (!claim.taken())
         return Refuse(options, kNoCable, running,
                       QStringLiteral("A download is already running in %1; try again when it "
                                      "has ended")
