@@ -4,6 +4,7 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    IgnoreClosedPipes();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
 
