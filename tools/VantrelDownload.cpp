@@ -384,8 +384,9 @@ private:
         poll_.setInterval(250); // a few updates a second
         connect(&poll_, &QTimer::timeout, this, &Download::pollStatus);
         poll_.start();
-        progress(QStringLiteral("waiting for the vehicle unit"));
         engine_.start();
+        // After the start: a reader already gone ends the engine like any later one.
+        progress(QStringLiteral("waiting for the vehicle unit"));
     }
 
     // Message boxes become "message: " lines; anything else the engine says is passed on.
