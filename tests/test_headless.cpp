@@ -2,6 +2,7 @@
 // attached as a cable would be: what it saves and where, the settings it shares with the
 // window, what it prints, its exit codes, and the runs it refuses.
 #include "DownloadRun.h"
+#include "DownloadSummary.h"
 #include "SimulatorRun.h"
 
 #include <QJsonArray>
@@ -479,6 +480,48 @@ private slots:
         QVERIFY2(result.exitCode == 1 && result.output.contains("VANTREL_BIN_DIR"),
                  result.output.constData());
         QVERIFY(!QFileInfo::exists(home.home.filePath("built")));
+    }
+
+    // Saved files that hold less than a download should: what is there is read, what is not
+    // is left out, and nothing is read past the end. The overview's fields of the first
+    // generation lie at fixed places from its 0x76.
+    void summaryOfOddFiles_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("summary"); // the JSON of kind and fields; empty: nothing
+        QByteArray gen1(500, ' ');
+        gen1.replace(0, 2, "\x76\x01").replace(390, 17, "VIN45678901234567");
+        gen1[407] = '\x12';
+        gen1.replace(409, 13, "AB\x01 12      ")
+            .replace(426, 8, QByteArray::fromHex("66d6518000000000"));
+        QByteArray noNation = gen1;
+        noNation[407] = '\0';
+        noNation.replace(430, 4, "\xff\xff\xff\xff");
+        QTest::newRow("empty") << QByteArray() << "";
+        QTest::newRow("technical data first") << QByteArray("\x76\x05" + gen1.mid(2)) << "";
+        QTest::newRow("overview of two bytes") << gen1.left(2) << R"({"vehicle":{"generation":1}})";
+        QTest::newRow("first generation")
+            << gen1
+            << R"({"vehicle":{"vin":"VIN45678901234567","registration":"AB? 12","nation":"FIN",)"
+               R"("generation":1,"oldest_day":"2024-09-03"}})";
+        QTest::newRow("cut in the registration")
+            << noNation.left(415) << R"({"vehicle":{"vin":"VIN45678901234567","generation":1}})";
+        QTest::newRow("second generation, cut")
+            << QByteArray::fromHex("7621000100")
+            << R"({"vehicle":{"generation":2,"interface_version":1}})";
+        QTest::newRow("unknown overview") << QByteArray::fromHex("7641") + gen1 << "";
+        QTest::newRow("card chain without identification")
+            << QByteArray::fromHex("0002000003112233") << "";
+    }
+    void summaryOfOddFiles() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, summary);
+        const DownloadSummary read = SummaryOf(file);
+        QCOMPARE(read.isEmpty() ? QString()
+                                : QJsonDocument(QJsonObject{{read.kind, read.fields}})
+                                      .toJson(QJsonDocument::Compact),
+                 summary.isEmpty()
+                     ? QString()
+                     : QJsonDocument::fromJson(summary.toUtf8()).toJson(QJsonDocument::Compact));
     }
 };
 
