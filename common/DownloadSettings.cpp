@@ -3,6 +3,7 @@
 #include "Folders.h"
 #include "Numbers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -66,7 +67,7 @@ void ReadFileNameStyle(const QString& line) {
 void ReadDataPath(const QString& line, QLatin1StringView key, QString& setting) {
     const QString value = ValueOf(line, key);
     if (value.isNull()) return;
-    const QString path = TrimSpaces(value);
+    const QString path = PathValue(value);
     if (!path.isEmpty()) {
         if (!QFileInfo::exists(path)) MakeFolderPath(path);
         if (QFileInfo::exists(path)) setting = path;
@@ -130,6 +131,14 @@ void SetDefaults() {
 }
 
 } // namespace
+
+QString PathValue(const QString& text) {
+    QString path = TrimSpaces(text);
+    if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
+        path = path.mid(1, path.size() - 2);
+    if (path.isEmpty() || QDir::isAbsolutePath(path)) return path;
+    return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
+}
 
 bool IsEngineVariant() {
     return kEngine;

@@ -40,6 +40,12 @@ inline qint32 LatestDays = 0;
 // True in the engine's variant of the module.
 bool IsEngineVariant();
 
+// How a folder or file path is read wherever one is written down (Settings.ini, the log):
+// outer spaces removed, then one pair of double quotes around the whole, as Windows users
+// write paths with spaces; a relative path is taken from the current folder, so that what
+// is shown is the place that is used. A lone quote is part of the name.
+QString PathValue(const QString& text);
+
 // Sets SettingsFile and the defaults, then reads the file, or writes the defaults when
 // there is no file.
 void LoadSettings(const QString& dataFolder);

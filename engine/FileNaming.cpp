@@ -148,6 +148,8 @@ SecondGenOverview ReadSecondGenOverview(const QByteArray& overview) {
     array = ArrayAt(overview, array->end());
     if (!array) return result;
     result.Vrn = array->first(overview, RegistrationOffset(array->size), 13).value_or(QByteArray());
+    if (const auto nation = array->first(overview, 0, 1); nation && array->size >= 15)
+        result.Nation = quint8(nation->at(0));
     array = ArrayAt(overview, array->end());
     const auto now = array ? array->first(overview, 0, 4) : std::nullopt;
     if (!now) return result;

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+
 // Names of downloaded files in the national naming styles "EU", "FR", "ES" and "LD".
 // The fields come from the vehicle unit and the card, so they are untrusted: a "/" or a
 // control character in them becomes "_" before it can reach a file name.
@@ -31,6 +33,7 @@ QString VuNamePrefix(const QString& dataKind, const QString& style);
 // and the walk goes on.
 struct SecondGenOverview {
     QByteArray Vin, Vrn, CurrentTime, OldestTime, LatestTime;
+    std::optional<quint8> Nation; // only a registration record of 15 bytes holds it
     bool complete = false;
 };
 SecondGenOverview ReadSecondGenOverview(const QByteArray& overview);

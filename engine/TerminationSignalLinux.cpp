@@ -15,6 +15,10 @@ void Forward(int) {
 }
 } // namespace
 
+void IgnoreClosedPipes() {
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
 void OnTerminationRequest(std::function<void()> handler) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);

@@ -6,6 +6,7 @@
 
 int main(int argc, char* argv[]) {
     KeepInheritedDescriptorsHere();
+    IgnoreClosedPipes();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
 

@@ -15,7 +15,7 @@ bin=$PWD/build/bin
 . scripts/sim-env.sh
 if ! cable_attached; then
   start_simulator "$bin"
-  use_demo_folders
+  use_demo_folders || { echo "No folder for the demo: set HOME (or VANTREL_DEMO_DIR)" >&2; exit 1; }
   export VANTREL_DEMO=1
   echo "No download cable attached: the simulated vehicle unit answers; its files go to $demo_dir/Data"
 fi

@@ -36,8 +36,11 @@ start_simulator() {
 
 # Simulated data never goes into the real folders: the demo gets a data folder (settings,
 # log, status) and download folders of its own, $demo_dir/Data/VU and $demo_dir/Data/Card.
+# Fails, changing nothing, when there is no home to put it in.
 use_demo_folders() {
-  demo_dir=${VANTREL_DEMO_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/vantrel-pc-demo}
+  local base=${XDG_DATA_HOME:-${HOME:+$HOME/.local/share}}
+  [ -n "${VANTREL_DEMO_DIR:-}" ] || [ -n "$base" ] || return 1
+  demo_dir=${VANTREL_DEMO_DIR:-$base/vantrel-pc-demo}
   export XDG_DATA_HOME=$demo_dir
   local data="$demo_dir/Fenwright/Vantrel PC"
   mkdir -p "$data" "$demo_dir/Data/VU" "$demo_dir/Data/Card"

@@ -13,6 +13,7 @@ struct DownloadResult {
     QStringList savedPaths;   // the "saved: PATH (N bytes)" lines
     QList<qint64> savedSizes; // their sizes
     QString status;           // the "status: " line
+    QString vehicle;          // the "vehicle: " or "card: " line, whole
     QStringList progress;     // the "progress: " lines, in order
     QByteArray standardOutput;
     QByteArray output; // standard output, then standard error, for checks and failure reports
@@ -40,6 +41,8 @@ public:
         env.insert("VANTREL_SIM_ARGS", simArgs + " --served " + served());
         if (!binDir.isEmpty()) env.insert("VANTREL_BIN_DIR", binDir);
         process.setProcessEnvironment(env);
+        // A relative path in the settings is taken from here: inside the home, never the test's.
+        process.setWorkingDirectory(home.path());
         process.start(command, arguments);
     }
 
@@ -61,6 +64,7 @@ public:
                 result.savedSizes << m.captured(2).toLongLong();
             }
             if (text.startsWith("status: ")) result.status = text.mid(8);
+            if (text.startsWith("vehicle: ") || text.startsWith("card: ")) result.vehicle = text;
             if (text.startsWith("progress: ")) result.progress << text.mid(10);
         }
         return result;

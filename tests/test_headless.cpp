@@ -2,6 +2,7 @@
 // attached as a cable would be: what it saves and where, the settings it shares with the
 // window, what it prints, its exit codes, and the runs it refuses.
 #include "DownloadRun.h"
+#include "DownloadSummary.h"
 #include "SimulatorRun.h"
 
 #include <QJsonArray>
@@ -11,9 +12,13 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 const QString kScript = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/download.sh");
+// The programs of this build: a test never runs, nor builds, those of another tree.
+const QString kBin = QStringLiteral(VANTREL_BIN_DIR);
 // QSerialPort locks by port name: this test's simulator has a number no other test uses.
 constexpr int kPort = 140;
 // The simulated unit's file under the window's default style and under the EU style.
@@ -23,10 +28,32 @@ const QByteArray kWindowHeader = "#============== Settings ==============#\r\n";
 
 QStringList FilesBelow(const QString& folder) {
     QStringList files;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
         files << it.next();
     return files;
+}
+
+// The files a run left anywhere in its home but for the programs' own data folder.
+QStringList SavedBelow(const DownloadHome& home) {
+    QStringList files = FilesBelow(home.home.path());
+    files.removeIf([&home](const QString& file) {
+        return file.startsWith(home.dataFolder() + "/") || file == home.served();
+    });
+    return files;
+}
+
+DownloadResult Run(const DownloadHome& home, const QStringList& arguments,
+                   const QString& simArgs = QString()) {
+    return home.run("bash", QStringList{kScript} + arguments, simArgs, kBin);
+}
+
+void Start(const DownloadHome& home, QProcess& process, const QStringList& arguments) {
+    home.start(process, "bash", QStringList{kScript} + arguments, QString(), kBin);
+}
+
+QJsonObject JsonOf(const DownloadResult& result) {
+    return QJsonDocument::fromJson(result.standardOutput).object();
 }
 } // namespace
 
@@ -36,9 +63,10 @@ class TestHeadless : public QObject {
 private slots:
     // Each row one run. unit: the simulator's options, none for no cable; settings: the
     // [Options] lines of a Settings.ini there before the run (empty: none, the window's
-    // defaults must be written); saved: the saved file's path below the home, as a pattern;
-    // text: what the output must hold. Bad usage (exit 3) names what is wrong and touches
-    // nothing.
+    // defaults must be written; $HOME stands for the home); saved: the saved file's path below
+    // the home, as a pattern; text: what the output must hold. Bad usage (exit 3) names what
+    // is wrong and touches nothing. A data path is read as the window reads it, and every
+    // path listed is absolute.
     void run_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("unit");
@@ -46,7 +74,7 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("text");
-        const QStringList unit{"--days", "2"}, none;
+        const QStringList unit{"--days", "2", "--today", "2025-03-10"}, none;
         const QString ld = "Documents/Vantrel PC/Data/VU/" + kLdName, kept = "FileNameStyle=LD";
         const auto row = [](const char* name, const QStringList& arguments, const QStringList& unit,
                             const QString& settings, int exitCode, const QString& saved,
@@ -58,11 +86,14 @@ private slots:
         row("--style EU, quiet, settings kept", {"--quiet", "--style", "eu", "--all"}, unit, kept, 0, "VU/" + kEuName, "status: Complete");
         row("logging off", {"--quiet", "--latest", "1", "0"}, unit, kept + "\r\nLog=False", 0, "VU/" + kLdName, "status: Complete");
         row("--json, latest", {"--json", "--latest", "1,2", "1"}, unit, "", 0, ld, "");
+        row("quoted data path", {"-q", "A"}, unit, kept + "\r\nVUDataPath= \"$HOME/tacho data/VU\" ", 0, "tacho data/VU/" + kLdName, "status: Complete");
+        row("relative data path", {"--json", "A"}, unit, kept + "\r\nVUDataPath=rel VU", 0, "rel VU/" + kLdName, "");
         row("unit refuses", {"L [001002] 1"}, {"--fault", "reject:on=diag,code=12"}, "", 1, "", "status: Failed");
         row("no cable", {"--card"}, none, "", 2, "", "message: Can't find a VantrelPC cable");
         row("help", {"--help"}, none, "", 0, "", "--latest 1,2,5 7");
         // Bad usage: the message names what is wrong.
         row("unknown option", {"--everything"}, none, "", 3, "", "--everything");
+        row("--json, bad usage", {"--style=DE", "--json"}, none, "", 3, "", "DE");
         row("two downloads", {"A", "--card"}, none, "", 3, "", "one download");
         row("days", {"--latest", "1", "400"}, none, "", 3, "", "400");
         row("style", {"--style", "DE", "A"}, none, "", 3, "", "DE");
@@ -85,29 +116,39 @@ private slots:
         const QString settingsFile = home.dataFolder() + "/Settings.ini";
         const QByteArray settingsBefore =
             kWindowHeader + "\r\n[InstallSettings]\r\nVUDataPath=" + home.vuFolder().toUtf8() +
-            "\r\n\r\n[Options]\r\n" + settings.toUtf8() + "\r\n";
+            "\r\n\r\n[Options]\r\n" +
+            QString(settings).replace("$HOME", home.home.path()).toUtf8() + "\r\n";
         if (!settings.isEmpty())
             QVERIFY(QDir().mkpath(home.dataFolder()) && QDir().mkpath(home.vuFolder()) &&
                     WriteFile(settingsFile, settingsBefore));
 
-        const DownloadResult result = home.run("bash", QStringList{kScript} + arguments);
+        const DownloadResult result = Run(home, arguments);
         const char* output = result.output.constData();
         QVERIFY2(result.finished && result.exitCode == exitCode, output);
         QVERIFY2(result.output.contains(text.toUtf8()), output);
 
         // The files on disk, the files reported, nothing else.
-        const QStringList files = FilesBelow(home.documents()) + FilesBelow(home.vuFolder());
-        QCOMPARE(files.size(), saved.isEmpty() ? 0 : 1);
+        const QStringList files = SavedBelow(home);
+        QVERIFY2(files.size() == (saved.isEmpty() ? 0 : 1), qPrintable(files.join('\n')));
         const QRegularExpression name("^" + QRegularExpression::escape(home.home.path()) + "/" +
                                       saved + "$");
         if (!saved.isEmpty()) QVERIFY2(name.match(files.first()).hasMatch(), qPrintable(files[0]));
         const bool json = arguments.contains("--json");
-        const QJsonObject object = QJsonDocument::fromJson(result.standardOutput).object();
-        if (json)
+        const QJsonObject object = JsonOf(result);
+        // With --json, always one object, whatever went wrong.
+        if (json) QCOMPARE(object["exit_code"].toInt(-1), exitCode);
+        if (json && exitCode == 0)
             QCOMPARE(object["status"].toString() + object["log"].toString(),
                      "Complete" + home.dataFolder() + "/VNPC.log");
-        QCOMPARE(json ? QStringList{object["files"][0]["path"].toString()} : result.savedPaths,
-                 files);
+        if (json && exitCode != 0)
+            QVERIFY2(object["status"].toString().startsWith("Failed") &&
+                         object["files"].toArray().isEmpty() &&
+                         object["messages"][0].toString().contains(text),
+                     output);
+        QStringList listed = result.savedPaths;
+        for (const QJsonValue& file : object["files"].toArray())
+            listed << file["path"].toString();
+        QCOMPARE(listed, files);
         if (!json && !files.isEmpty())
             QCOMPARE(result.savedSizes.first(), QFileInfo(files.first()).size());
 
@@ -122,16 +163,24 @@ private slots:
                          ReadAll(settingsFile).contains("\r\nFileNameStyle=LD\r\n"),
                      ReadAll(settingsFile).constData());
 
-        // Without a terminal: one line per change of state, in order, before the result.
+        // What was downloaded: the unit's own account, in one line or in the object.
+        if (!saved.isEmpty() && !json)
+            QCOMPARE(result.vehicle, "vehicle: VIN WDB9066331S123456, registration VT-SIM 42 "
+                                     "(D), generation 1, days 2025-03-09 to 2025-03-10");
+        if (!saved.isEmpty() && json)
+            QCOMPARE(object["vehicle"].toObject(), QJsonObject({{"vin", "WDB9066331S123456"},
+                                                                {"registration", "VT-SIM 42"},
+                                                                {"nation", "D"},
+                                                                {"generation", 1},
+                                                                {"oldest_day", "2025-03-09"},
+                                                                {"latest_day", "2025-03-10"}}));
+
+        // Without a terminal: one line per change of state, in order, before the result; each
+        // quarter once, none left out.
         if (arguments == QStringList{"A"}) {
-            QVERIFY2(result.progress.size() >= 2, output);
-            QCOMPARE(result.progress.mid(0, 2), QStringList({"waiting for the vehicle unit",
-                                                             "downloading all vehicle-unit data"}));
-            int last = 0;
-            for (const QString& line : result.progress.mid(2)) {
-                QVERIFY2(line.endsWith('%') && line.chopped(1).toInt() > last, output);
-                last = line.chopped(1).toInt();
-            }
+            QCOMPARE(result.progress, QStringList({"waiting for the vehicle unit",
+                                                   "downloading all vehicle-unit data", "25%",
+                                                   "50%", "75%", "100%"}));
             QVERIFY(result.standardOutput.indexOf("progress: ") <
                     result.standardOutput.indexOf("saved: "));
         } else if (arguments.contains("--quiet") || json) {
@@ -139,21 +188,50 @@ private slots:
         }
     }
 
-    // A run whose engine is missing, or fails after writing "Complete", reports a failure,
-    // not a download.
-    void brokenEngineIsAFailure() {
+    // A run whose engine is missing, crashes, fails after writing "Complete" or logs a file
+    // that is not there reports a failure with its reason, not a download. engine: the
+    // program's text (empty: none).
+    void brokenEngine_data() {
+        QTest::addColumn<QByteArray>("engine");
+        QTest::addColumn<QString>("reason");
+        const QByteArray folder = "\"$XDG_DATA_HOME/Fenwright/Vantrel PC\"";
+        const QByteArray complete =
+            "#!/bin/sh\nprintf 'Complete\\r\\n' >" + folder + "/VNPCstatus.txt\n";
+        QTest::newRow("missing") << QByteArray() << "cannot start the engine";
+        QTest::newRow("exit code") << complete + "exit 1\n"
+                                   << "the engine ended with exit code 1";
+        QTest::newRow("crash") << complete + "kill -SEGV $$\n"
+                               << "the engine crashed";
+        QTest::newRow("saved file missing")
+            << complete +
+                   "printf 'VU Path/File Name - %s/gone.DDD\\r\\nFile saved\\r\\n' "
+                   "\"$HOME\" >" +
+                   folder + "/VNPC.log\n"
+            << "gone.DDD";
+    }
+    void brokenEngine() {
+        QFETCH(QByteArray, engine);
+        QFETCH(QString, reason);
         DownloadHome home;
         const QString bin = home.home.filePath("bin");
         QVERIFY(QDir().mkpath(bin));
         QVERIFY(QFile::copy(VANTREL_BIN_DIR "/VantrelDownload", bin + "/VantrelDownload"));
-        for (const QByteArray& engine :
-             {QByteArray(), QByteArray("#!/bin/sh\nprintf 'Complete\\r\\n' >\"$XDG_DATA_HOME/"
-                                       "Fenwright/Vantrel PC/VNPCstatus.txt\"\nexit 1\n")}) {
-            if (!engine.isEmpty()) QVERIFY(WriteFile(bin + "/VNPCBase", engine, kExecutable));
-            const DownloadResult again = home.run("bash", {kScript, "A"}, QString(), bin);
-            QVERIFY2(again.exitCode == 1 && again.savedPaths.isEmpty() &&
-                         again.status.startsWith("Failed") && again.output.contains("engine"),
-                     again.output.constData());
+        if (!engine.isEmpty()) QVERIFY(WriteFile(bin + "/VNPCBase", engine, kExecutable));
+        for (const bool json : {false, true}) {
+            const DownloadResult run =
+                home.run("bash", {kScript, json ? "--json" : "A"}, QString(), bin);
+            const QJsonObject object = JsonOf(run);
+            const QString messages = object["messages"].toVariant().toStringList().join('|');
+            QVERIFY2(run.exitCode == 1 && run.savedPaths.isEmpty() &&
+                         run.output.contains(reason.toUtf8()),
+                     run.output.constData());
+            if (json)
+                QVERIFY2(object["exit_code"] == 1 && object["files"].toArray().isEmpty() &&
+                             object["status"].toString().startsWith("Failed") &&
+                             messages.contains(reason),
+                         run.output.constData());
+            else
+                QVERIFY2(run.status.startsWith("Failed"), run.output.constData());
         }
     }
 
@@ -197,8 +275,8 @@ private slots:
     void secondRunAndInterrupt() {
         DownloadHome home;
         const auto refused = [&](const QStringList& arguments) {
-            const DownloadResult result = home.run("bash", QStringList{kScript} + arguments);
-            const QJsonObject json = QJsonDocument::fromJson(result.standardOutput).object();
+            const DownloadResult result = Run(home, arguments);
+            const QJsonObject json = JsonOf(result);
             const bool ok = result.exitCode == 2 && result.output.contains("already running") &&
                             (!arguments.contains("--json") ||
                              (json["exit_code"].toInt() == 2 && json["files"].toArray().isEmpty() &&
@@ -220,9 +298,7 @@ private slots:
                 QVERIFY(settings.open(QIODevice::Append) && settings.write("RXTIMEOUT=60000\r\n"));
             }
             QProcess first;
-            home.start(first, "bash",
-                       closing ? QStringList{kScript, "--latest", "1", "0"}
-                               : QStringList{kScript, "A"});
+            Start(home, first, closing ? QStringList{"--latest", "1", "0"} : QStringList{"A"});
             if (closing) {
                 QTRY_VERIFY_WITH_TIMEOUT(
                     !simulator.requestsStartingWith(QByteArray::fromHex("80EEF00137")).isEmpty(),
@@ -247,6 +323,240 @@ private slots:
             QTest::qWait(1500);
             QCOMPARE(QFileInfo(status).lastModified(), written);
         }
+    }
+
+    // What was downloaded, read from the saved file and the engine's log: the vehicle, its
+    // unit's generation and interface version and the days, or the card's number. Fields the
+    // data does not hold are left out. expected: the "vehicle"/"card" member with --json,
+    // else the line.
+    void whatWasDownloaded_data() {
+        QTest::addColumn<QStringList>("unit");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("expected");
+        const QStringList days{"--days", "1", "--today", "2025-03-10"};
+        const QString sim =
+            R"({"vin":"WDB9066331S123456","registration":"VT-SIM 42","nation":"D",)";
+        const QString day = R"("oldest_day":"2025-03-10","latest_day":"2025-03-10"})";
+        QTest::newRow("second generation")
+            << days + QStringList{"--gen2"} << QStringList{"--json", "A"}
+            << R"({"vehicle":)" + sim + R"("generation":2,"interface_version":1,)" + day + "}";
+        QTest::newRow("second generation, version 2, latest")
+            << days + QStringList{"--gen2v2"} << QStringList{"--json", "--latest", "1,2", "0"}
+            << R"({"vehicle":)" + sim + R"("generation":2,"interface_version":2,)" + day + "}";
+        QTest::newRow("second generation, line")
+            << days + QStringList{"--gen2v2"} << QStringList{"-q", "A"}
+            << "vehicle: VIN WDB9066331S123456, registration VT-SIM 42 (D), generation 2 "
+               "version 2, days 2025-03-10 to 2025-03-10";
+        QTest::newRow("card") << days << QStringList{"--json", "C"}
+                              << R"({"card":{"number":"DSIM000012345600","nation":"D"}})";
+        QTest::newRow("card, line") << days << QStringList{"C"} << "card: DSIM000012345600 (D)";
+        // A masked real download without a nation.
+        QTest::newRow("sample")
+            << QStringList{"--ddd", VANTREL_SAMPLES_DIR "/vu_gen1_000-anonymized.DDD"}
+            << QStringList{"--json", "A"}
+            << R"({"vehicle":{"vin":"*****************","registration":"*************",)"
+               R"("generation":1,"oldest_day":"2024-09-03","latest_day":"2025-09-12"}})";
+    }
+    void whatWasDownloaded() {
+        QFETCH(QStringList, unit);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, expected);
+        if (unit.first() == "--ddd" && !QFileInfo::exists(unit[1]))
+            QSKIP("the sample downloads are not there");
+        SimulatorRun simulator(kPort, unit);
+        QVERIFY2(simulator.ready(), simulator.startOutput());
+        DownloadHome home;
+        simulator.connect(home);
+        const DownloadResult result = Run(home, arguments);
+        QVERIFY2(result.exitCode == 0, result.output.constData());
+        if (!arguments.contains("--json")) {
+            QCOMPARE(result.vehicle, expected);
+            return;
+        }
+        const QJsonObject wanted = QJsonDocument::fromJson(expected.toUtf8()).object();
+        const QString key = wanted.keys().first();
+        QCOMPARE(JsonOf(result)[key].toObject(), wanted[key].toObject());
+        QVERIFY(!JsonOf(result).contains(key == "card" ? "vehicle" : "card"));
+    }
+
+    // A reader that goes away: while the unit sends, the run ends as on SIGHUP, with its
+    // engine and no file; with nothing more to print before the result, the download ends.
+    void lostStandardOutput_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("reader");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("progress lines") << QStringList{"A"} << "head -n 1" << 129;
+        QTest::newRow("quiet") << QStringList{"--quiet", "A"} << "true" << 0;
+    }
+    void lostStandardOutput() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, reader);
+        QFETCH(int, exitCode);
+        SimulatorRun simulator(kPort, {"--days", "2", "--delay", "300"});
+        QVERIFY2(simulator.ready(), simulator.startOutput());
+        DownloadHome home;
+        simulator.connect(home);
+        QProcess process;
+        home.start(process, "bash",
+                   QStringList{"-c", R"(bash "$0" "$@" | )" + reader + R"(
+                                        exit "${PIPESTATUS[0]}")",
+                               kScript} +
+                       arguments,
+                   QString(), kBin);
+        const DownloadResult result = DownloadHome::finish(process);
+        QVERIFY2(result.exitCode == exitCode, result.output.constData());
+        QCOMPARE(SavedBelow(home).size(), exitCode == 0 ? 1 : 0);
+        QCOMPARE(home.status(), exitCode == 0 ? QByteArray("Complete\r\n")
+                                              : QByteArray("Failed - Download stopped\r\n"));
+    }
+
+    // On a narrow terminal the line is cut to its width, the bar first: the percentage and
+    // the time stay.
+    void narrowTerminal() {
+        SimulatorRun simulator(kPort, {"--days", "2", "--delay", "200"});
+        QVERIFY2(simulator.ready(), simulator.startOutput());
+        DownloadHome home;
+        simulator.connect(home);
+        int terminal = -1, attached = -1;
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = 60;
+        QVERIFY(::openpty(&terminal, &attached, nullptr, nullptr, &size) == 0);
+        ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+        QProcess process;
+        process.setChildProcessModifier([attached] { ::dup2(attached, STDOUT_FILENO); });
+        Start(home, process, {"A"});
+        QByteArray shown;
+        const auto read = [&] {
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+                shown.append(buffer, n);
+        };
+        while (!process.waitForFinished(50))
+            read();
+        ::close(attached);
+        read();
+        ::close(terminal);
+        QCOMPARE(process.exitCode(), 0);
+        static const QRegularExpression barLine(R"(^Downloading .*\d+%  \d+:\d\d$)");
+        int bars = 0;
+        for (const QByteArray& piece : shown.split('\r')) {
+            const QString line = QString::fromUtf8(piece).remove("\033[K").remove('\n');
+            if (line.startsWith("saved: ") || line.startsWith("vehicle: ")) break; // the result
+            QVERIFY2(line.size() < 60, qPrintable(line));
+            bars += barLine.match(line).hasMatch();
+            QVERIFY2(!line.startsWith("Downloading") || barLine.match(line).hasMatch(),
+                     qPrintable(line));
+        }
+        QVERIFY2(bars > 0, shown.constData());
+    }
+
+    // With no home there is no data folder: the run says so, in JSON too, and makes nothing.
+    void noHome_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("dataHome"); // XDG_DATA_HOME set
+        QTest::newRow("demo") << QStringList{"--demo", "--json", "A"} << false;
+        QTest::newRow("data home only") << QStringList{"--json", "A"} << true;
+    }
+    void noHome() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, dataHome);
+        DownloadHome home;
+        QProcessEnvironment env = home.environment();
+        for (const char* name : {"HOME", "XDG_DATA_HOME", "VANTREL_DEMO_DIR", "VANTREL_DEMO"})
+            env.remove(name);
+        if (dataHome) env.insert("XDG_DATA_HOME", home.home.filePath("data"));
+        env.insert("VANTREL_BIN_DIR", kBin);
+        env.insert("TMPDIR", home.home.path());
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(home.home.path());
+        process.start("bash", QStringList{kScript} + arguments);
+        const DownloadResult result = DownloadHome::finish(process);
+        const QJsonObject object = JsonOf(result);
+        QVERIFY2(result.exitCode == 1 && object["exit_code"] == 1 &&
+                     object["messages"][0].toString().contains("HOME is not set"),
+                 result.output.constData());
+        QCOMPARE(FilesBelow(home.home.path()), QStringList());
+        QVERIFY(!QFileInfo::exists(home.home.filePath("data")));
+    }
+
+    // Every option the command takes is in --help and in the man page, and the man page
+    // names every member of the JSON object.
+    void helpAndManPage() {
+        DownloadHome home;
+        const DownloadResult help = Run(home, {"--help"});
+        const QString page =
+            QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/data/man/vantrel-download.1"))
+                .remove("\\f[BIRP]")
+                .replace("\\-", "-");
+        for (const char* option : {"-h", "--help", "--json", "-q", "--quiet", "--demo", "--all",
+                                   "--card", "--latest", "--style", "--style=EU"}) {
+            QVERIFY2(help.standardOutput.contains(option), option);
+            QVERIFY2(page.contains(option), option);
+        }
+        for (const char* member :
+             {"status", "exit_code", "files", "path", "size", "duration_seconds", "log", "messages",
+              "vehicle", "vin", "registration", "nation", "generation", "interface_version",
+              "oldest_day", "latest_day", "card", "number"})
+            QVERIFY2(page.contains(QString("\"%1\":").arg(member)), member);
+    }
+
+    // Without VANTREL_BIN_DIR and without programs beside it, the command names what is
+    // missing; it never builds anything.
+    void neverBuilds() {
+        DownloadHome home;
+        const QString scripts = home.home.filePath("tree/scripts");
+        QVERIFY(QDir().mkpath(scripts));
+        QVERIFY(QFile::copy(kScript, scripts + "/download.sh"));
+        QVERIFY(WriteFile(scripts + "/build.sh", "#!/bin/sh\ntouch \"$HOME/built\"\nexit 1\n",
+                          kExecutable));
+        const DownloadResult result = home.run("bash", {scripts + "/download.sh", "--all"});
+        QVERIFY2(result.exitCode == 1 && result.output.contains("VANTREL_BIN_DIR"),
+                 result.output.constData());
+        QVERIFY(!QFileInfo::exists(home.home.filePath("built")));
+    }
+
+    // Saved files that hold less than a download should: what is there is read, what is not
+    // is left out, and nothing is read past the end. The overview's fields of the first
+    // generation lie at fixed places from its 0x76.
+    void summaryOfOddFiles_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("summary"); // the JSON of kind and fields; empty: nothing
+        QByteArray gen1(500, ' ');
+        gen1.replace(0, 2, "\x76\x01").replace(390, 17, "VIN45678901234567");
+        gen1[407] = '\x12';
+        gen1.replace(409, 13, "AB\x01 12      ")
+            .replace(426, 8, QByteArray::fromHex("66d6518000000000"));
+        QByteArray noNation = gen1;
+        noNation[407] = '\0';
+        noNation.replace(430, 4, "\xff\xff\xff\xff");
+        QTest::newRow("empty") << QByteArray() << "";
+        QTest::newRow("technical data first") << QByteArray("\x76\x05" + gen1.mid(2)) << "";
+        QTest::newRow("overview of two bytes") << gen1.left(2) << R"({"vehicle":{"generation":1}})";
+        QTest::newRow("first generation")
+            << gen1
+            << R"({"vehicle":{"vin":"VIN45678901234567","registration":"AB? 12","nation":"FIN",)"
+               R"("generation":1,"oldest_day":"2024-09-03"}})";
+        QTest::newRow("cut in the registration")
+            << noNation.left(415) << R"({"vehicle":{"vin":"VIN45678901234567","generation":1}})";
+        QTest::newRow("second generation, cut")
+            << QByteArray::fromHex("7621000100")
+            << R"({"vehicle":{"generation":2,"interface_version":1}})";
+        QTest::newRow("unknown overview") << QByteArray::fromHex("7641") + gen1 << "";
+        QTest::newRow("card chain without identification")
+            << QByteArray::fromHex("0002000003112233") << "";
+    }
+    void summaryOfOddFiles() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, summary);
+        const DownloadSummary read = SummaryOf(file);
+        QCOMPARE(read.isEmpty() ? QString()
+                                : QJsonDocument(QJsonObject{{read.kind, read.fields}})
+                                      .toJson(QJsonDocument::Compact),
+                 summary.isEmpty()
+                     ? QString()
+                     : QJsonDocument::fromJson(summary.toUtf8()).toJson(QJsonDocument::Compact));
     }
 };
 

@@ -15,25 +15,35 @@ private slots:
         QTest::addColumn<bool>("timerFile");
         QTest::addColumn<bool>("otherUser");    // and a second engine is started meanwhile
         QTest::addColumn<QByteArray>("logged"); // empty: nothing about the timer
+        // The engine's standard error is a pipe nobody reads any more, and the unit refuses
+        // Transfer Exit, so that a message-box line goes there.
+        QTest::addColumn<bool>("lostErrors");
         const QByteArray lowered = "Latency timer 16 ms -> 1 ms\r\n";
-        QTest::newRow("download ends") << 0 << true << false << lowered;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << true << false << lowered;
+        QTest::newRow("download ends") << 0 << true << false << lowered << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << true << false << lowered << false;
+        QTest::newRow("standard error lost") << 0 << true << false << lowered << true;
         // Not an FTDI adapter: left alone.
-        QTest::newRow("no latency timer") << 0 << false << false << QByteArray();
+        QTest::newRow("no latency timer") << 0 << false << false << QByteArray() << false;
         // The sysfs file is root's: the engine asks the port for its low-latency flag instead,
         // which a pty refuses, and says so.
         QTest::newRow("other user")
             << int(SIGTERM) << true << true
             << QByteArray("Latency timer 16 ms, can't be changed (Permission denied; "
-                          "low-latency flag: Inappropriate ioctl for device)\r\n");
+                          "low-latency flag: Inappropriate ioctl for device)\r\n")
+            << false;
     }
     void runningEngine() {
         QFETCH(int, signal);
         QFETCH(bool, timerFile);
         QFETCH(bool, otherUser);
         QFETCH(QByteArray, logged);
+        QFETCH(bool, lostErrors);
         // The overview is answered late, so the session is open long enough to look.
-        SimulatorRun simulator(170, {"--days", "1", "--fault", "delay:ms=900,trep=1"});
+        QStringList unit{"--days", "1", "--fault", "delay:ms=900,trep=1"};
+        if (lostErrors)
+            unit << "--fault"
+                 << "reject:on=exit,code=22";
+        SimulatorRun simulator(170, unit);
         QVERIFY2(simulator.ready(), simulator.startOutput().constData());
         const QString timer =
             simulator.sysfsRoot() + "/bus/usb-serial/devices/ttyUSB170/latency_timer";
@@ -60,9 +70,14 @@ private slots:
         // The build may lie where that user cannot go (a clone in /root): a copy in the home.
         const QString engine = home.home.filePath("VNPCBase");
         QVERIFY(QFile::copy(VANTREL_BIN_DIR "/VNPCBase", engine));
-        auto start = [&home, &engine](QProcess& process, const QString& command) {
+        auto start = [&home, &engine, lostErrors](QProcess& process, const QString& command) {
             process.setProcessEnvironment(home.environment());
-            process.start(engine, {command});
+            if (lostErrors) // the engine's exit status comes back as the shell's
+                process.start("bash", {"-c", R"("$0" "$1" 2>&1 >/dev/null | true
+                                                exit "${PIPESTATUS[0]}")",
+                                       engine, command});
+            else
+                process.start(engine, {command});
         };
         start(first, "A E {0,0}");
         QTRY_VERIFY_WITH_TIMEOUT(!home.status().isEmpty(), 20000);
@@ -77,6 +92,7 @@ private slots:
         const EngineResult result = EngineHome::finish(first, 60000);
         QVERIFY(result.finished);
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QCOMPARE(first.exitCode(), 0);
         QCOMPARE(home.status(),
                  QByteArray(signal ? "Failed - Download stopped\r\n" : "Complete\r\n"));
         if (timerFile) QCOMPARE(ReadAll(timer), QByteArray("16\n"));

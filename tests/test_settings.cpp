@@ -123,7 +123,9 @@ private slots:
 
     // Keys are matched whole, from the line's start and case-sensitively; values are read as
     // little as they need. A data path that names nothing is made; one that still names
-    // nothing keeps the earlier path. $T: a fresh folder holding the regular file $T/f.
+    // nothing keeps the earlier path. A path in double quotes loses them, as a pair only; a
+    // relative one is taken from the current folder. $T: a fresh folder holding the regular
+    // file $T/f, and the current folder.
     void keysAndDataPaths() {
         // clang-format off
         const char* rows[][2] = {
@@ -140,11 +142,14 @@ private slots:
             {"VUDataPath=$T/Downloads/VU\r\nCardDataPath=$T/\r\n", "EN|0|1|1|$S|$T/Downloads/VU/|$T/"},
             {"VUDataPath=   $T/my vu   \r\nCardDataPath=$T/f/c\r\n", "EN|0|1|1|$S|$T/my vu/|$CARD/"},
             {"VUDataPath=    \r\nCardDataPath=$T/f\r\n", "EN|0|1|1|$S|$VU/|$T/f/"},
-            {"VUDataPath=$T/a\r\nVUDataPath=$T/f/x\r\n", "EN|0|1|1|$S|$T/a/|$CARD"}};
+            {"VUDataPath=$T/a\r\nVUDataPath=$T/f/x\r\n", "EN|0|1|1|$S|$T/a/|$CARD"},
+            {"VUDataPath= \"$T/tacho data/VU\" \r\nCardDataPath=\"$T/c\"d\"\r\n", "EN|0|1|1|$S|$T/tacho data/VU/|$T/c\"d/"},
+            {"VUDataPath=$T/one\"\r\nCardDataPath=\"\"\r\n", "EN|0|1|1|$S|$T/one\"/|$CARD/"},
+            {"VUDataPath=rel vu\r\nCardDataPath=\"./c/\"\r\n", "EN|0|1|1|$S|$T/rel vu/|$T/c/"}};
         // clang-format on
         for (const auto& [content, expected] : rows) {
             const QString root = NewFolder();
-            QVERIFY(WriteFile(root + "/f", "x"));
+            QVERIFY(WriteFile(root + "/f", "x") && QDir::setCurrent(root));
             LoadFrom(QString(content).replace("$T", root).toUtf8());
             QVERIFY2(Read() == Wanted(expected).replace("$T", root),
                      qPrintable(content + QString("\ngives ") + Read()));

@@ -2,6 +2,7 @@
 // starts the simulated unit for --demo): one download through the engine without a display,
 // its progress read from the status file the window polls, and this run's result.
 #include "DownloadSettings.h"
+#include "DownloadSummary.h"
 #include "Folders.h"
 #include "Numbers.h"
 
@@ -56,13 +57,16 @@ What to download (one of these; the default is all vehicle-unit data):
                            vantrel-download "L [001002005] 7"
 
 Options:
-  --style EU|FR|ES|LD    name the files in this style for this run only; Settings.ini
+  --style EU|FR|ES|LD, --style=EU
+                         name the files in this style for this run only; Settings.ini
                          is left as it is
                            vantrel-download --style EU --all
   --json                 print one JSON object instead: status, files (path, size),
-                         duration_seconds, log, messages, exit_code
+                         duration_seconds, log, messages, exit_code, and vehicle (vin,
+                         registration, nation, generation, interface_version, oldest_day,
+                         latest_day) or card (number, nation) as far as the data holds them
                            vantrel-download --json --card
-  --quiet                print only the result, no progress
+  -q, --quiet            print only the result, no progress
                            vantrel-download --quiet --all
   --demo                 download from the simulated vehicle unit into the demo folder
                          (also VANTREL_DEMO=1), never from a cable
@@ -70,7 +74,9 @@ Options:
   -h, --help             this text
 
 Progress: on a terminal one line, updated in place; otherwise one line per change of
-state ("progress: ..."). With no Settings.ini yet, the window's defaults are written first.
+state ("progress: ..."). The result: a "saved:" line per file, a "vehicle:" (or "card:")
+line saying what was downloaded, and the status. With no Settings.ini yet, the window's
+defaults are written first.
 Only one download runs at a time. Ctrl+C ends the engine: once all data is in, the file
 is still saved and the download is complete (exit status 0); before that no partial file is
 left.
@@ -81,7 +87,7 @@ Exit status:
   2    no cable found, or the cable or the data folder is held by another download
   3    bad usage
   130  ended by Ctrl+C before the download was complete (128 + the signal's number for
-       SIGTERM and SIGHUP)
+       SIGTERM and SIGHUP; a reader of the output that goes away counts as SIGHUP)
 )";
 
 struct Options {
@@ -212,10 +218,18 @@ Options ParseArguments(const QStringList& arguments) {
     return options;
 }
 
+// Set once standard output has gone (its reader ended, its terminal closed): nothing more
+// is written there, and the run ends as on SIGHUP.
+bool outputLost = false;
+
 void Print(FILE* stream, const QString& text) {
+    if (stream == stdout && outputLost) return;
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size()) &&
+        std::fflush(stream) == 0;
+    if (!written && stream == stdout && (errno == EPIPE || errno == EIO)) outputLost = true;
+    std::clearerr(stream);
 }
 
 void PrintJson(const QJsonObject& result) {
@@ -240,6 +254,26 @@ int signalPair[2] = {-1, -1};
 void ForwardSignal(int number) {
     const char byte = char(number);
     [[maybe_unused]] const auto written = ::write(signalPair[1], &byte, 1);
+}
+
+// A terminal line of at most width characters whose end (the percentage, the time) always
+// shows: the text before it is cut first.
+QString Fitted(const QString& text, const QString& end, int width) {
+    const qsizetype room = width - end.size();
+    if (room <= 0) return end.right(width);
+    return text.left(room) + end;
+}
+
+// The download line: the bar takes the room that is left, and goes when that is too little.
+QString FittedLine(const QString& text, int percent, const QString& time, int width) {
+    const QString end = QStringLiteral(" %1%  %2").arg(percent).arg(time);
+    constexpr qsizetype kWidestBar = 24;
+    constexpr qsizetype kNarrowestBar = 5;
+    const qsizetype bar = qMin(kWidestBar, width - text.size() - end.size() - 3); // " [", "]"
+    if (bar < kNarrowestBar) return Fitted(text, end, width);
+    const qsizetype filled = percent * bar / 100;
+    return text + QStringLiteral(" [") + QString(filled, QLatin1Char('#')) +
+           QString(bar - filled, QLatin1Char('.')) + QLatin1Char(']') + end;
 }
 
 struct SavedFile {
@@ -322,6 +356,8 @@ private:
         if (!options_.style.isEmpty())
             env.insert(QStringLiteral("VANTREL_FILE_NAME_STYLE"), options_.style);
         engine_.setProcessEnvironment(env);
+        // Where a relative path in the settings leads, for the engine and for this run alike.
+        engine_.setWorkingDirectory(QDir::currentPath());
         // A group of its own: Ctrl+C reaches the engine once, from here, as SIGTERM.
         engine_.setChildProcessModifier([] { ::setpgid(0, 0); });
         engine_.setProgram(program);
@@ -332,8 +368,8 @@ private:
         connect(&engine_, &QProcess::errorOccurred, this,
                 [this, program](QProcess::ProcessError e) {
                     if (e != QProcess::FailedToStart) return;
-                    error(QStringLiteral("cannot start the engine %1: %2")
-                              .arg(program, engine_.errorString()));
+                    fail(QStringLiteral("cannot start the engine %1: %2")
+                             .arg(program, engine_.errorString()));
                     poll_.stop();
                     // Queued: the failure can come while start() runs, before the event loop does.
                     QMetaObject::invokeMethod(
@@ -348,8 +384,9 @@ private:
         poll_.setInterval(250); // a few updates a second
         connect(&poll_, &QTimer::timeout, this, &Download::pollStatus);
         poll_.start();
-        progress(QStringLiteral("waiting for the vehicle unit"));
         engine_.start();
+        // After the start: a reader already gone ends the engine like any later one.
+        progress(QStringLiteral("waiting for the vehicle unit"));
     }
 
     // Message boxes become "message: " lines; anything else the engine says is passed on.
@@ -391,13 +428,17 @@ private:
             const double done = LeadingNumber(status.left(4));
             const double total = LeadingNumber(status.mid(5));
             percent_ = total > 0 ? qBound(0, int(100 * done / total), 100) : 0;
-            // For logs: each quarter once, never backwards when the total grows.
-            if (percent_ / 25 > quarter_) {
-                quarter_ = percent_ / 25;
-                progress(QStringLiteral("%1%").arg(quarter_ * 25));
-            }
+            reachQuarter(percent_ / 25);
         }
         drawLine();
+    }
+
+    // For logs: each quarter once and in turn, never backwards when the total grows.
+    void reachQuarter(int quarter) {
+        while (quarter_ < qMin(quarter, 4)) {
+            ++quarter_;
+            progress(QStringLiteral("%1%").arg(quarter_ * 25));
+        }
     }
 
     QString elapsed() const {
@@ -408,26 +449,22 @@ private:
     // On a terminal: one line, rewritten in place.
     void drawLine() {
         if (!terminal_) return;
-        QString line;
-        if (!downloading_) {
-            line = QStringLiteral("Waiting for the vehicle unit: %1  %2")
-                       .arg(options_.what, elapsed());
-        } else {
-            constexpr int kBar = 24;
-            const int filled = percent_ * kBar / 100;
-            line = QStringLiteral("Downloading %1 [%2%3] %4%  %5")
-                       .arg(options_.what, QString(filled, QLatin1Char('#')),
-                            QString(kBar - filled, QLatin1Char('.')))
-                       .arg(percent_)
-                       .arg(elapsed());
-        }
         winsize size{};
-        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
-            line.truncate(size.ws_col - 1);
+        // One column is kept free: a line as wide as the terminal wraps on some of them.
+        const int width = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1
+                              ? size.ws_col - 1
+                              : 79;
+        const QString line =
+            downloading_
+                ? FittedLine(QStringLiteral("Downloading ") + options_.what, percent_, elapsed(),
+                             width)
+                : Fitted(QStringLiteral("Waiting for the vehicle unit: %1").arg(options_.what),
+                         QStringLiteral("  ") + elapsed(), width);
         if (lineShown_ && line == shownLine_) return;
         Print(stdout, QStringLiteral("\r\033[K") + line);
         shownLine_ = line;
         lineShown_ = true;
+        endIfOutputLost();
     }
 
     void clearLine() {
@@ -437,6 +474,12 @@ private:
 
     void progress(const QString& text) {
         if (plain_) Print(stdout, QStringLiteral("progress: ") + text + QLatin1Char('\n'));
+        endIfOutputLost();
+    }
+
+    // Nobody reads the progress any more: as if the terminal had closed.
+    void endIfOutputLost() {
+        if (outputLost && signal_ == 0) interrupt(SIGHUP);
     }
 
     void error(const QString& text, bool named = true) {
@@ -444,6 +487,12 @@ private:
         Print(stderr, (named ? QStringLiteral("vantrel-download: ") : QString()) + text +
                           QLatin1Char('\n'));
         drawLine();
+    }
+
+    // A reason the run failed: on standard error and among the result's messages.
+    void fail(const QString& text) {
+        error(text);
+        messages_ << text;
     }
 
     void interrupt(int number) {
@@ -469,10 +518,10 @@ private:
         pollStatus();
         QString status = readStatus();
         if (exitStatus != QProcess::NormalExit || exitCode != 0) {
-            error(killed_ ? QStringLiteral("the engine did not end in time and was stopped")
-                  : exitStatus != QProcess::NormalExit
-                      ? QStringLiteral("the engine crashed")
-                      : QStringLiteral("the engine ended with exit code %1").arg(exitCode));
+            fail(killed_ ? QStringLiteral("the engine did not end in time and was stopped")
+                 : exitStatus != QProcess::NormalExit
+                     ? QStringLiteral("the engine crashed")
+                     : QStringLiteral("the engine ended with exit code %1").arg(exitCode));
             if (!status.startsWith(QLatin1String("Failed")))
                 status = QStringLiteral("Failed - the engine ended early");
         } else if (status.isEmpty()) {
@@ -482,6 +531,16 @@ private:
         if (messages_.contains(QStringLiteral("A download is already running")))
             status = QStringLiteral("Failed - another download is running");
         savedFiles_ = savedFiles();
+        // Only files that are there are listed; one the log calls saved but is not there
+        // makes the download a failure.
+        for (const SavedFile& file : std::as_const(savedFiles_))
+            if (!QFileInfo(file.path).isFile()) {
+                fail(QStringLiteral("the engine logged %1 as saved, but it is not there")
+                         .arg(file.path));
+                status = QStringLiteral("Failed - a saved file is missing");
+            }
+        savedFiles_.removeIf([](const SavedFile& file) { return !QFileInfo(file.path).isFile(); });
+        if (status == QLatin1String("Complete")) reachQuarter(4);
         // Told to end once all data was in, the engine still saves it and completes.
         if (signal_ != 0 && status != QLatin1String("Complete"))
             status = QStringLiteral("Interrupted");
@@ -490,7 +549,7 @@ private:
 
     // The files this run's log names as saved; with none there (logging off, say), the files
     // that appeared in the folders the engine saves to while it ran.
-    QList<SavedFile> savedFiles() const {
+    QList<SavedFile> savedFiles() {
         QList<SavedFile> saved = loggedFiles();
         if (!saved.isEmpty()) return saved;
         QList<QFileInfo> appeared;
@@ -506,24 +565,26 @@ private:
     }
 
     // The files this run's log names as saved: a path line counts once "File saved" follows.
-    QList<SavedFile> loggedFiles() const {
+    QList<SavedFile> loggedFiles() {
         QList<SavedFile> saved;
         QFile log(logPath_);
         // The engine empties its log when it starts: one it did not touch is another run's.
         if (!log.open(QIODevice::ReadOnly) ||
             (logBefore_.isValid() && QFileInfo(log).lastModified() <= logBefore_))
             return saved;
-        static const QRegularExpression pathLine("Path/File Name - \"?(.*?)\"?$");
+        static const QRegularExpression pathLine("Path/File Name - (.*)$");
         QString path;
         while (!log.atEnd()) {
             const QString line = QString::fromUtf8(log.readLine())
                                      .remove(QLatin1Char('\r'))
                                      .remove(QLatin1Char('\n'));
             if (const auto m = pathLine.match(line); m.hasMatch()) {
-                path = m.captured(1);
+                path = DownloadSettings::PathValue(m.captured(1));
             } else if (line == QLatin1String("File saved") && !path.isEmpty()) {
                 saved << SavedFile{path, QFileInfo(path).size()};
                 path.clear();
+            } else if (line.startsWith(QLatin1String("Download from "))) {
+                firstDay_ = QDate::fromString(line.mid(14, 10), Qt::ISODate);
             }
         }
         return saved;
@@ -547,23 +608,36 @@ private:
         return kFailed;
     }
 
+    // What the first saved file that tells anything says about itself.
+    DownloadSummary summary() const {
+        for (const SavedFile& file : savedFiles_) {
+            QFile saved(file.path);
+            if (!saved.open(QIODevice::ReadOnly)) continue;
+            const DownloadSummary found = SummaryOf(saved.readAll(), firstDay_);
+            if (!found.isEmpty()) return found;
+        }
+        return {};
+    }
+
     int finish(const QString& status) {
         clearLine();
         const int code = exitCodeFor(status);
+        const DownloadSummary what = summary();
         if (options_.json) {
             QJsonArray files;
             for (const SavedFile& file : savedFiles_)
                 files.append(QJsonObject{{"path", file.path}, {"size", file.size}});
-            PrintJson({{"status", status},
-                       {"exit_code", code},
-                       {"files", files},
-                       {"duration_seconds", clock_.elapsed() / 1000.0},
-                       {"log", logPath_},
-                       {"messages", QJsonArray::fromStringList(messages_)}});
+            QJsonObject result{
+                {"status", status}, {"exit_code", code},
+                {"files", files},   {"duration_seconds", clock_.elapsed() / 1000.0},
+                {"log", logPath_},  {"messages", QJsonArray::fromStringList(messages_)}};
+            if (!what.isEmpty()) result.insert(what.kind, what.fields);
+            PrintJson(result);
         } else {
             for (const SavedFile& file : savedFiles_)
                 Print(stdout,
                       QStringLiteral("saved: %1 (%2 bytes)\n").arg(file.path).arg(file.size));
+            if (!what.isEmpty()) Print(stdout, what.line() + QLatin1Char('\n'));
             Print(stdout, QStringLiteral("status: ") + status + QLatin1Char('\n'));
         }
         return code;
@@ -583,6 +657,7 @@ private:
     QByteArray errorText_;
     QStringList messages_;
     QList<SavedFile> savedFiles_;
+    QDate firstDay_; // of the activities asked for, when the log names it
     bool downloading_ = false;
     bool lineShown_ = false;
     QString shownLine_;
@@ -596,18 +671,33 @@ private:
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // A closed pipe shows as a failed write, which the run handles.
+    ::signal(SIGPIPE, SIG_IGN);
     Options options;
     try {
         options = ParseArguments(app.arguments().mid(1));
     } catch (const UsageError& usage) {
         Print(stderr, QStringLiteral("vantrel-download: %1\nTry 'vantrel-download --help'.\n")
                           .arg(usage.text));
+        // A script that asked for JSON gets it, whatever else it got wrong.
+        if (app.arguments().contains(QLatin1String("--json")))
+            PrintJson({{"status", QStringLiteral("Failed - bad usage")},
+                       {"exit_code", kBadUsage},
+                       {"files", QJsonArray()},
+                       {"messages", QJsonArray{usage.text}}});
         return kBadUsage;
     }
     if (options.help) {
         Print(stdout, QString::fromUtf8(kHelp));
         return kComplete;
     }
+
+    // Without a home the folders would fall back to "/": refuse rather than write there. The
+    // demo's data folder comes in XDG_DATA_HOME (scripts/download.sh sets it).
+    const bool demo = qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1");
+    if (qEnvironmentVariableIsEmpty(demo ? "XDG_DATA_HOME" : "HOME"))
+        return Refuse(options, kFailed, QStringLiteral("Failed - no data folder"),
+                      QStringLiteral("no data folder can be found: HOME is not set"));
 
     const QString dataFolder = DataFolderPath();
     QString folderError;

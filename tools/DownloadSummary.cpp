@@ -1,0 +1,131 @@
+#include "DownloadSummary.h"
+
+#include "FileNaming.h"
+#include "NationCodes.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <QtEndian>
+
+namespace {
+
+// The first-generation overview, counted from 0 at its 0x76.
+constexpr qsizetype kVinAt = 390;
+constexpr qsizetype kNationAt = 407;
+constexpr qsizetype kVrnAt = 409;
+constexpr qsizetype kOldestAt = 426;
+constexpr qsizetype kLatestAt = 430;
+
+// Bytes from the unit as text: Latin-1, control characters shown as "?", outer spaces gone.
+QString Text(const QByteArray& bytes) {
+    QString text = QString::fromLatin1(bytes);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F)) c = u'?';
+    return text.trimmed();
+}
+
+void SetText(QJsonObject& fields, const char* key, const QByteArray& bytes) {
+    const QString text = Text(bytes);
+    if (!text.isEmpty()) fields.insert(QLatin1String(key), text);
+}
+
+// 0 is "no information"; the distinguishing letters otherwise.
+void SetNation(QJsonObject& fields, std::optional<quint8> nation) {
+    if (nation && *nation != 0)
+        fields.insert(QStringLiteral("nation"), NationAlpha(*nation).trimmed());
+}
+
+// A time of four bytes as its day; nothing for a time the unit does not know.
+QDate DayOf(const QByteArray& time) {
+    if (time.size() != 4 || time == QByteArray(4, '\0') || time == QByteArray(4, '\xFF'))
+        return QDate();
+    return QDateTime::fromSecsSinceEpoch(qFromBigEndian<quint32>(time.constData()), Qt::UTC).date();
+}
+
+void SetPeriod(QJsonObject& fields, const QByteArray& oldest, const QByteArray& latest,
+               const QDate& firstDay) {
+    const QDate from = firstDay.isValid() ? firstDay : DayOf(oldest);
+    const QDate to = DayOf(latest);
+    if (from.isValid()) fields.insert(QStringLiteral("oldest_day"), from.toString(Qt::ISODate));
+    if (to.isValid()) fields.insert(QStringLiteral("latest_day"), to.toString(Qt::ISODate));
+}
+
+QByteArray Bytes(const QByteArray& data, qsizetype at, qsizetype count) {
+    return at + count <= data.size() ? data.mid(at, count) : QByteArray();
+}
+
+QJsonObject FirstGeneration(const QByteArray& file, const QDate& firstDay) {
+    QJsonObject fields;
+    SetText(fields, "vin", Bytes(file, kVinAt, 17));
+    SetText(fields, "registration", Bytes(file, kVrnAt, 13));
+    const QByteArray nation = Bytes(file, kNationAt, 1);
+    SetNation(fields, nation.isEmpty() ? std::nullopt : std::optional(quint8(nation[0])));
+    fields.insert(QStringLiteral("generation"), 1);
+    SetPeriod(fields, Bytes(file, kOldestAt, 4), Bytes(file, kLatestAt, 4), firstDay);
+    return fields;
+}
+
+QJsonObject SecondGeneration(const QByteArray& file, int version, const QDate& firstDay) {
+    const SecondGenOverview overview = ReadSecondGenOverview(file);
+    QJsonObject fields;
+    SetText(fields, "vin", overview.Vin);
+    SetText(fields, "registration", overview.Vrn);
+    SetNation(fields, overview.Nation);
+    fields.insert(QStringLiteral("generation"), 2);
+    fields.insert(QStringLiteral("interface_version"), version);
+    SetPeriod(fields, overview.OldestTime, overview.LatestTime, firstDay);
+    return fields;
+}
+
+} // namespace
+
+DownloadSummary SummaryOf(const QByteArray& file, const QDate& firstDay) {
+    if (file.size() < 2) return {};
+    if (quint8(file[0]) != 0x76) {
+        const CardIdentification card = ScanCardIdentification(file);
+        if (!card.found) return {};
+        QJsonObject fields;
+        SetText(fields, "number", card.cardNumber);
+        SetNation(fields, card.nation);
+        return {QStringLiteral("card"), fields};
+    }
+    // The overview's TREP says the unit's generation and download interface version.
+    switch (quint8(file[1])) {
+    case 0x01:
+        return {QStringLiteral("vehicle"), FirstGeneration(file, firstDay)};
+    case 0x21:
+        return {QStringLiteral("vehicle"), SecondGeneration(file, 1, firstDay)};
+    case 0x31:
+        return {QStringLiteral("vehicle"), SecondGeneration(file, 2, firstDay)};
+    default:
+        return {};
+    }
+}
+
+QString DownloadSummary::line() const {
+    const auto text = [this](const char* key) {
+        return fields.value(QLatin1String(key)).toString();
+    };
+    QStringList parts;
+    if (kind == QLatin1String("card")) {
+        QString line = QStringLiteral("card: ") + text("number");
+        if (fields.contains(QLatin1String("nation")))
+            line += QStringLiteral(" (%1)").arg(text("nation"));
+        return line.trimmed();
+    }
+    if (fields.contains(QLatin1String("vin"))) parts << QStringLiteral("VIN ") + text("vin");
+    if (fields.contains(QLatin1String("registration"))) {
+        QString registration = QStringLiteral("registration ") + text("registration");
+        if (fields.contains(QLatin1String("nation")))
+            registration += QStringLiteral(" (%1)").arg(text("nation"));
+        parts << registration;
+    }
+    QString generation = QStringLiteral("generation %1").arg(fields.value("generation").toInt());
+    if (fields.contains(QLatin1String("interface_version")))
+        generation += QStringLiteral(" version %1").arg(fields.value("interface_version").toInt());
+    parts << generation;
+    if (fields.contains(QLatin1String("oldest_day")) &&
+        fields.contains(QLatin1String("latest_day")))
+        parts << QStringLiteral("days %1 to %2").arg(text("oldest_day"), text("latest_day"));
+    return QStringLiteral("vehicle: ") + parts.join(QStringLiteral(", "));
+}
