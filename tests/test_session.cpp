@@ -540,6 +540,31 @@ private slots:
         }
     }
 
+    // Days in sub-messages, each day's data its own. A copy of one day's last part that comes
+    // just before the next day's own is taken for it (number and TREP fit, and the part holds
+    // no day); the day's own part, coming after, gives the copy away, and the download fails
+    // rather than keep the wrong day. Without the copy the same unit gives the whole file.
+    void staleLastPartOfTheDayBefore() {
+        for (const bool stale : {false, true}) {
+            init();
+            QByteArray lastPart;
+            unit_.onRequest = [&](const QByteArray& service) {
+                if (service.size() == 6) unit_.blocks[2] = QByteArray(300, service[4]);
+                if (service != Hex("83760002")) return;
+                if (stale && !lastPart.isEmpty())
+                    unit_.script = {{"83760002", unit_.parts[1], 1, {}, lastPart}};
+                lastPart = unit_.parts[1];
+            };
+            start("A\x05\x01\x02");
+            run();
+            QCOMPARE(unit_.dayRequests.size(), stale ? 3 : 28);
+            QCOMPARE(statuses_.last(),
+                     QString(stale ? "Failed - two answers to one request" : "Complete"));
+            QCOMPARE(area().contains("Two different answers to one request"), stale);
+            QCOMPARE(savedFiles().size(), stale ? 0 : 1);
+        }
+    }
+
     // Open failures and a port lost while waiting or while the first request is written:
     // the failure is the last status, and nothing is sent after it.
     void portFailures() {
