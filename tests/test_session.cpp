@@ -382,6 +382,10 @@ private slots:
             {{"3603", Negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, Negative(0x36, 0xFA)}},
             "00 05 01 03 04 02", "", -1, "Two different answers to one request", {},
             "Failed - two answers to one request"};
+        QTest::newRow("own answer while the next request is written") << Case{
+            "A\x05\x01\x03\x04\x02", {{"3603", Negative(0x36, 0xFA)},
+            {"3604", Negative(0x36, 0xFA), 1, {}, {}, firstPart4}}, "00 05 01 03 04 02", "", -1,
+            "Two different answers to one request", {}, "Failed - two answers to one request"};
         QTest::newRow("answer for the day before") << Case{"A\x05\x01\x02",
             {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
             "Answer to another request - ignored"};
