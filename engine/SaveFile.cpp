@@ -135,5 +135,6 @@ void Session::saveCollected() {
 // A download of which any file was lost has failed, even when another file was saved.
 QString Session::finalStatus() const {
     if (fileLost_) return QStringLiteral("Failed - file not saved");
+    if (twoAnswers_) return QStringLiteral("Failed - two answers to one request");
     return VuDataPresent || CardDataPresent ? QStringLiteral("Complete") : QStringLiteral("Failed");
 }

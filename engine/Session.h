@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -115,6 +116,8 @@ private:
     QString finalStatus() const;
     void dropEarlierAnswers(const QByteArray& bytes);
     void ignoreAnswer(const QString& why);
+    void noteTaken(const QByteArray& response);
+    void checkDropped(const QByteArray& frame);
 
     // Reactions of the state machine.
     void fail(qint32 lMessageID);
@@ -159,4 +162,13 @@ private:
     QByteArray pendingRequest_;
     quint64 requestsSent_ = 0;
     quint8 trepBeingRead_ = 0; // of the last Transfer Data request: its sub-messages carry it
+    int copies_ = 0;           // how often the last request went out in a row
+    // The last answer taken (pending ones aside): the request it answered, that request's
+    // TREP and copies, and whether the same bytes had been taken before. Every answer taken.
+    QByteArray answeredRequest_;
+    quint8 answeredTrep_ = 0;
+    int answeredCopies_ = 0;
+    bool answerRepeated_ = false;
+    QSet<QByteArray> takenAnswers_;
+    bool twoAnswers_ = false; // a stale copy was taken for an answer: the download is in doubt
 };

@@ -135,6 +135,7 @@ void Session::SendRequest() {
 }
 
 void Session::TransmitMessage(const QByteArray& message) {
+    copies_ = message == LastRequest ? copies_ + 1 : 1;
     LastRequest = message;
     link_.pauseAfterReceived(std::chrono::milliseconds(DownloadSettings::InterMessagePause));
     ++requestsSent_;
@@ -163,8 +164,10 @@ void Session::dropEarlierAnswers(const QByteArray& bytes) {
         log_.ShowHex(bytes);
         log_.sShowText(QString());
     }
-    for (qsizetype n = assembler_.feed(bytes).size(); n > 0; --n)
+    for (const QByteArray& frame : assembler_.feed(bytes)) {
         ignoreAnswer(QStringLiteral("Late answer to an earlier request - ignored"));
+        checkDropped(frame);
+    }
     lateAnswerArriving_ = !assembler_.RxBuffer().isEmpty();
 }
 
@@ -172,6 +175,33 @@ void Session::dropEarlierAnswers(const QByteArray& bytes) {
 void Session::ignoreAnswer(const QString& why) {
     log_.sShowText(QString());
     log_.sShowText(why);
+}
+
+void Session::noteTaken(const QByteArray& response) {
+    answeredRequest_ = LastRequest;
+    answeredTrep_ = trepBeingRead_;
+    answeredCopies_ = copies_;
+    answerRepeated_ = takenAnswers_.contains(response);
+    takenAnswers_.insert(response);
+}
+
+// A request that went out once has one answer. When the one taken for it repeated an earlier
+// answer and another one comes after the session moved on, the taken one was a stale copy
+// (a duplicate, or a late answer to an earlier request that looks alike): what was collected
+// from it cannot be trusted. Answers to different copies of a request may differ.
+void Session::checkDropped(const QByteArray& frame) {
+    if (twoAnswers_ || !answerRepeated_ || answeredCopies_ != 1 ||
+        answeredRequest_ == LastRequest || takenAnswers_.contains(frame) ||
+        lCheckMessage(frame) != MessageId::TransferData ||
+        !AnswersRequest(frame, answeredRequest_, answeredTrep_))
+        return;
+    twoAnswers_ = true;
+    log_.sShowText(QStringLiteral("Two different answers to one request"));
+    // In the closing exchange everything is in already: the final status says it.
+    if (SessionState == 0 || inClosingExchange()) return;
+    status_.WriteStatus(QStringLiteral("Failed - two answers to one request"));
+    SessionState = 0;
+    endSession();
 }
 
 void Session::ResendLastMessage() {
@@ -261,13 +291,16 @@ void Session::Comm1_OnComm(const QByteArray& piece) {
         // Frames behind one that made a request go out came in before that request.
         if (requestsSent_ != sent || std::exchange(lateAnswerArriving_, false)) {
             ignoreAnswer(QStringLiteral("Late answer to an earlier request - ignored"));
+            checkDropped(response);
             continue;
         }
         const qint32 id = lCheckMessage(response);
         if (IsProtocolAnswer(id) && !AnswersRequest(response, LastRequest, trepBeingRead_)) {
             ignoreAnswer(QStringLiteral("Answer to another request - ignored"));
+            checkDropped(response);
             continue;
         }
+        if (id != MessageId::ResponsePending) noteTaken(response);
         timerRx.stop();
         RxRetries = 0;
         if (!IsProtocolAnswer(id)) ShowMessageBox(QStringLiteral("lResult - %1").arg(id));

@@ -338,6 +338,7 @@ private slots:
         const QByteArray lateAnswer = Response("\x76\x03" + kBlocks[3]);
         const QByteArray lastPart = Response(Hex("76040014") + kBlocks[4].mid(19 * 251));
         const QByteArray firstDay = Response("\x76\x02" + Be32(k20240101) + kBlocks[2]);
+        const QByteArray firstPart4 = Response(Hex("76040001") + kBlocks[4].left(251));
         static const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
         // clang-format off
         // Not acknowledged again at once: the unit would send one copy more.
@@ -370,6 +371,21 @@ private slots:
         QTest::newRow("duplicated last sub-message") << Case{"L\x05\x04\x03",
             {{"83760014", lastPart, 1, {}, lastPart}}, "00 05 04 03", "04 03", 48,
             "Answer to another request - ignored"};
+        // A stale copy of an earlier answer taken for the next request moves the session on;
+        // the unit's own answer to that request, coming after it, gives it away: the download
+        // has failed, even with its file saved before the closing exchange.
+        QTest::newRow("stale refusal taken for the next TREP") << Case{"A\x05\x01\x03\x04",
+            {{"3603", Negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, Negative(0x36, 0xFA)}},
+            "00 05 01 03 04", "01", -1, "Two different answers to one request", {},
+            "Failed - two answers to one request"};
+        QTest::newRow("stale refusal found in the middle") << Case{"A\x05\x01\x03\x04\x02",
+            {{"3603", Negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, Negative(0x36, 0xFA)}},
+            "00 05 01 03 04 02", "", -1, "Two different answers to one request", {},
+            "Failed - two answers to one request"};
+        QTest::newRow("own answer while the next request is written") << Case{
+            "A\x05\x01\x03\x04\x02", {{"3603", Negative(0x36, 0xFA)},
+            {"3604", Negative(0x36, 0xFA), 1, {}, {}, firstPart4}}, "00 05 01 03 04 02", "", -1,
+            "Two different answers to one request", {}, "Failed - two answers to one request"};
         QTest::newRow("answer for the day before") << Case{"A\x05\x01\x02",
             {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
             "Answer to another request - ignored"};
@@ -525,6 +541,31 @@ private slots:
             QCOMPARE(statuses_.last(), QString("Aborted"));
             QCOMPARE(filesAsBlocks(), "01");
             QCOMPARE(area().count("Data Integrity Error - 2024-01-01\r\n"), 6);
+        }
+    }
+
+    // Days in sub-messages, each day's data its own. A copy of one day's last part that comes
+    // just before the next day's own is taken for it (number and TREP fit, and the part holds
+    // no day); the day's own part, coming after, gives the copy away, and the download fails
+    // rather than keep the wrong day. Without the copy the same unit gives the whole file.
+    void staleLastPartOfTheDayBefore() {
+        for (const bool stale : {false, true}) {
+            init();
+            QByteArray lastPart;
+            unit_.onRequest = [&](const QByteArray& service) {
+                if (service.size() == 6) unit_.blocks[2] = QByteArray(300, service[4]);
+                if (service != Hex("83760002")) return;
+                if (stale && !lastPart.isEmpty())
+                    unit_.script = {{"83760002", unit_.parts[1], 1, {}, lastPart}};
+                lastPart = unit_.parts[1];
+            };
+            start("A\x05\x01\x02");
+            run();
+            QCOMPARE(unit_.dayRequests.size(), stale ? 3 : 28);
+            QCOMPARE(statuses_.last(),
+                     QString(stale ? "Failed - two answers to one request" : "Complete"));
+            QCOMPARE(area().contains("Two different answers to one request"), stale);
+            QCOMPARE(savedFiles().size(), stale ? 0 : 1);
         }
     }
 
