@@ -550,6 +550,17 @@ private slots:
         QTest::newRow("second generation, cut")
             << QByteArray::fromHex("7621000100")
             << R"({"vehicle":{"generation":2,"interface_version":1}})";
+        // Fields a unit fills with zero bytes or 0xFF where it has nothing (or pads with them).
+        QByteArray unset = gen1;
+        unset.replace(390, 17, QByteArray(17, '\xff'))
+            .replace(409, 13, QByteArray("AB 12\0\0\0  \0\0\0", 13));
+        QTest::newRow("unset and zero-padded")
+            << unset
+            << R"({"vehicle":{"registration":"AB 12","nation":"FIN","generation":1,)"
+               R"("oldest_day":"2024-09-03"}})";
+        unset.replace(409, 13, QByteArray(13, '\0'));
+        QTest::newRow("registration of zero bytes")
+            << unset << R"({"vehicle":{"nation":"FIN","generation":1,"oldest_day":"2024-09-03"}})";
         QTest::newRow("unknown overview") << QByteArray::fromHex("7641") + gen1 << "";
         QTest::newRow("card chain without identification")
             << QByteArray::fromHex("0002000003112233") << "";
