@@ -296,8 +296,11 @@ void Form1::StartMessages() {
     // Claimed before the status file is touched and handed to the engine started below.
     const DataFolderClaim claim(AppDataFolder);
     if (!claim.taken()) {
-        // Another program's download (a headless one, say): its status file is not ours.
-        timerActivity.stop();
+        // Another program's download (a headless one, say): its status file is not ours. The
+        // button pressed shows the refusal, not the look the last download left.
+        DarkenLamps();
+        ShowEnd(kLedFailed, QStringLiteral("Failed - another download is running"));
+        tmrLEDs_Timer();
         ShowMessageBox(QStringLiteral("A download is already running"));
         return;
     }

@@ -373,21 +373,43 @@ private slots:
     }
 
     // Another program's engine (a headless download) holds the data folder: a start and a
-    // close leave its status and its log alone.
+    // close leave its status and its log alone, and the refused button shows a failure, not
+    // the look of the download before.
+    void otherEngineRunning_data() {
+        QTest::addColumn<QString>("before"); // what the window's last download left
+        QTest::newRow("idle") << QString();
+        QTest::newRow("after a complete download") << "Complete";
+        QTest::newRow("after a failed download") << "Failed - Receive timeout";
+    }
     void otherEngineRunning() {
-        const std::unique_ptr<Form1> window = Window(kStays);
+        QFETCH(QString, before);
+        const std::unique_ptr<Form1> window = Window(kEnds);
         const QString folder = window->AppDataFolder;
+        const QImage darkAll = Look(*window, kAllVU), darkLatest = Look(*window, kLatestVU);
+        if (!before.isEmpty()) {
+            QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
+            QVERIFY(EngineGone(*window));
+            QVERIFY(WriteFile(window->statusFilePath(), before.toUtf8() + "\r\n"));
+            window->timerActivity_Timer();
+            window->tmrLEDs_Timer();
+        }
         QVERIFY(WriteFile(folder + "/VNPCstatus.txt", "0003/0010\r\n"));
         QVERIFY(WriteFile(folder + "/VNPC.log", "other engine's log\r\n"));
         // The folder itself is what an engine, or the command starting one, locks.
         const int lock = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+        const auto unlock = qScopeGuard([lock] { ::close(lock); });
         QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
-        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
+        QTest::mouseClick(window->cmdCard, Qt::LeftButton);
         QVERIFY(!EngineRunning(window->EngineProcessId, window->EngineStartTime));
+        QCOMPARE(boxes_, QStringList{"VantrelPC: A download is already running"});
+        QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
+        QCOMPARE(window->toolTip(), "Failed - another download is running");
+        window->tmrLEDs_Timer();
+        QCOMPARE(window->PictureLED[kCard]->image(), window->PictureLEDFailedBuffer);
+        QVERIFY(Look(*window, kAllVU) == darkAll && Look(*window, kLatestVU) == darkLatest);
         window->close();
         QCOMPARE(ReadAll(folder + "/VNPCstatus.txt") + ReadAll(folder + "/VNPC.log"),
                  QByteArray("0003/0010\r\nother engine's log\r\n"));
-        ::close(lock);
     }
 
     // Only the face drags the window, by the system's move where there is one; the selection

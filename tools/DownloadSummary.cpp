@@ -17,7 +17,13 @@ constexpr qsizetype kOldestAt = 426;
 constexpr qsizetype kLatestAt = 430;
 
 // Bytes from the unit as text: Latin-1, control characters shown as "?", outer spaces gone.
-QString Text(const QByteArray& bytes) {
+// Zero bytes and 0xFF at either end, among the spaces, are a unit's filling: not text.
+QString Text(QByteArray bytes) {
+    const auto filling = [](char c) { return c == '\0' || c == '\xFF' || c == ' '; };
+    while (!bytes.isEmpty() && filling(bytes.back()))
+        bytes.chop(1);
+    while (!bytes.isEmpty() && filling(bytes.front()))
+        bytes.remove(0, 1);
     QString text = QString::fromLatin1(bytes);
     for (QChar& c : text)
         if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F)) c = u'?';

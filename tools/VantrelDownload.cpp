@@ -517,11 +517,15 @@ private:
         if (!errorText_.isEmpty()) error(QString::fromUtf8(errorText_), false);
         pollStatus();
         QString status = readStatus();
-        if (exitStatus != QProcess::NormalExit || exitCode != 0) {
-            fail(killed_ ? QStringLiteral("the engine did not end in time and was stopped")
-                 : exitStatus != QProcess::NormalExit
-                     ? QStringLiteral("the engine crashed")
-                     : QStringLiteral("the engine ended with exit code %1").arg(exitCode));
+        // Of a signal, the exit code is its number: the SIGTERM sent here, before the engine
+        // could handle it, is no crash.
+        const bool crashed = exitStatus != QProcess::NormalExit;
+        const bool stopped = crashed && signal_ != 0 && exitCode == SIGTERM;
+        if (crashed || exitCode != 0) {
+            fail(killed_   ? QStringLiteral("the engine did not end in time and was stopped")
+                 : stopped ? QStringLiteral("the engine was stopped as it started")
+                 : crashed ? QStringLiteral("the engine crashed")
+                           : QStringLiteral("the engine ended with exit code %1").arg(exitCode));
             if (!status.startsWith(QLatin1String("Failed")))
                 status = QStringLiteral("Failed - the engine ended early");
         } else if (status.isEmpty()) {
