@@ -27,7 +27,7 @@ start_simulator() {
   # The unit may have ended already (Ctrl+C reaches it too): that is no error here.
   trap 'kill $sim_pid 2>/dev/null || true; wait $sim_pid 2>/dev/null || true; rm -rf "$sim_root"' EXIT
   for _ in $(seq 100); do
-    grep -q READY "$sim_root/ready" && break
+    grep -qs READY "$sim_root/ready" && break
     sleep 0.1
   done
   grep -q READY "$sim_root/ready" || { cat "$sim_root/ready" >&2; echo "The simulator did not start" >&2; exit 1; }
