@@ -252,8 +252,7 @@ private slots:
         QVERIFY(seen.open(pipe[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
         const QString text = seen.readAll();
         QCOMPARE(::waitpid(child, nullptr, 0), child);
-        QCOMPARE(text,
-                 QString("ttyUSB91 is locked by sleep (pid %1)||1").arg(locks[0].second));
+        QCOMPARE(text, QString("ttyUSB91 is locked by sleep (pid %1)||1").arg(locks[0].second));
     }
 
     // A hand-made tree may hold anything: long and missing strings, an endless product file,
