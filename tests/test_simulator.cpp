@@ -35,14 +35,6 @@ VuData Unit(bool gen2 = false, bool version2 = false) {
     return VuData::Generate(o);
 }
 
-// A VU file of the blocks, each after 0x76 and its TREP.
-QByteArray VuFile(const QList<Block>& blocks) {
-    QByteArray file;
-    for (const Block& b : blocks)
-        file += char(0x76) + QByteArray(1, char(b.trep)) + b.data;
-    return file;
-}
-
 } // namespace
 
 class TestSimulator : public QObject {
@@ -185,8 +177,11 @@ private slots:
         for (const auto& [gen2, version2] :
              {std::pair{false, false}, {true, false}, {false, true}}) {
             const QList<Block> blocks = Unit(gen2, version2).blocks();
+            QByteArray file;
+            for (const Block& b : blocks)
+                file += char(0x76) + QByteArray(1, char(b.trep)) + b.data;
             QString error;
-            const QList<Block> again = SplitVuFile(VuFile(blocks), &error);
+            const QList<Block> again = SplitVuFile(file, &error);
             QCOMPARE(again.size(), 3 + 4);
             for (int i = 0; i < again.size(); ++i)
                 QVERIFY(again[i].trep == blocks[i].trep && again[i].data == blocks[i].data);
@@ -197,14 +192,15 @@ private slots:
     // each block with the day asked for, as a unit's own block carries it; the rest of the
     // block is the file's.
     void sameDayBlocksCarryTheDayAsked() {
-        QList<Block> blocks = Unit(false, true).blocks();
+        QByteArray file;
         QByteArray firstDay;
-        for (Block& b : blocks) {
-            if (b.trep != 0x32) continue;
-            if (firstDay.isEmpty()) firstDay = b.data.mid(5, 4);
-            b.data.replace(5, 4, firstDay);
+        const VuData generated = Unit(false, true);
+        for (const Block& b : generated.blocks()) {
+            QByteArray data = b.data;
+            if (b.trep == 0x32 && firstDay.isEmpty()) firstDay = data.mid(5, 4);
+            if (b.trep == 0x32) data.replace(5, 4, firstDay);
+            file += char(0x76) + QByteArray(1, char(b.trep)) + data;
         }
-        const QByteArray file = VuFile(blocks);
         QString error;
         const VuData unit = VuData::FromFile(file, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
