@@ -64,9 +64,12 @@ public:
             qputenv(name.toUtf8().constData(), value.toUtf8());
     }
 
-    // Starts the engine with its arguments; the caller waits or signals.
-    void start(QProcess& engine, const QStringList& arguments) const {
-        engine.setProcessEnvironment(environment());
+    // Starts the engine with its arguments; the caller waits or signals. With `boxesWait` its
+    // boxes wait for an OK, as they do under the offscreen platform too.
+    void start(QProcess& engine, const QStringList& arguments, bool boxesWait = false) const {
+        QProcessEnvironment env = environment();
+        if (boxesWait) env.remove("VANTREL_NONINTERACTIVE");
+        engine.setProcessEnvironment(env);
         engine.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), arguments);
     }
 

@@ -248,14 +248,11 @@ private slots:
             ::_exit(::write(pipe[1], seen.constData(), size_t(seen.size())) == seen.size() ? 0 : 1);
         }
         ::close(pipe[1]);
-        char text[256] = {};
-        const ssize_t length = ::read(pipe[0], text, sizeof text - 1);
-        ::close(pipe[0]);
-        int result = 0;
-        QCOMPARE(::waitpid(child, &result, 0), child);
-        QVERIFY(length > 0);
-        QCOMPARE(QString(text),
-                 QString("ttyUSB91 is locked by sleep (pid %1)||1").arg(locks[0].second));
+        QFile seen;
+        QVERIFY(seen.open(pipe[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        const QString text = seen.readAll();
+        QCOMPARE(::waitpid(child, nullptr, 0), child);
+        QCOMPARE(text, QString("ttyUSB91 is locked by sleep (pid %1)||1").arg(locks[0].second));
     }
 
     // A hand-made tree may hold anything: long and missing strings, an endless product file,

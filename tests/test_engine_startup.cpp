@@ -88,22 +88,6 @@ const EndRow kEndRows[] = {
     {"box: cable held open", {"E"}, "held", SIGTERM, "is held by", ""},
 };
 
-// Who holds the data folder while a second engine starts: another engine (waiting at a box),
-// with whatever an older version or another user left under the old lock file's name; or a
-// program that claimed the folder to start an engine, handing its claim over or not.
-struct HeldRow {
-    const char* name;
-    const char* holder;   // "engine" or "claim"
-    const char* lockFile; // "fifo", "dangling link", "other user's", or ""
-    bool handedOver;      // the claim's descriptor is inherited by the engine
-};
-const HeldRow kHeldRows[] = {
-    {"engine; lock file a FIFO", "engine", "fifo", false},
-    {"engine; lock file a dangling link", "engine", "dangling link", false},
-    {"engine; lock file another user's", "engine", "other user's", false},
-    {"claim kept", "claim", "", false},
-    {"claim handed over", "claim", "", true},
-};
 // clang-format on
 
 class TestEngineStartup : public QObject {
@@ -202,12 +186,8 @@ private slots:
             holder.start("sleep", {"30"});
             QVERIFY(holder.waitForStarted());
         }
-        QProcessEnvironment env = home.environment();
-        if (status.isEmpty()) // a real box, which waits under the offscreen platform too
-            env.remove("VANTREL_NONINTERACTIVE");
         QProcess engine;
-        engine.setProcessEnvironment(env);
-        engine.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), r.arguments);
+        home.start(engine, r.arguments, status.isEmpty()); // a real box waits
         QTRY_VERIFY_WITH_TIMEOUT(home.log().contains(waitForLog), 10000);
         QTest::qWait(300);
         QCOMPARE(engine.state(), QProcess::Running);
@@ -223,32 +203,37 @@ private slots:
         QVERIFY2(lines.last().contains(waitForLog.trimmed()), home.log().constData());
     }
 
-    // The data folder counts as held whatever lies under an old lock file's name: a second
-    // engine is refused at once and leaves the first one's log and status alone, and the
-    // window's check sees the folder held. A starter's claim that is handed over lets its
-    // engine run.
+    // The data folder counts as held, by another engine (waiting at a box), whatever an older
+    // version or another user left under the old lock file's name, or by a program that
+    // claimed it to start an engine: a second engine is refused at once and leaves the first
+    // one's log and status alone, and the window's check sees the folder held. A claim handed
+    // over (its descriptor inherited) lets its engine run.
     void dataFolderHeld_data() {
-        QTest::addColumn<int>("row");
-        for (const HeldRow& row : kHeldRows)
-            QTest::newRow(row.name) << int(&row - kHeldRows);
+        QTest::addColumn<QString>("holder");   // "engine" or "claim"
+        QTest::addColumn<QString>("lockFile"); // "fifo", "dangling link", "other user's", or ""
+        QTest::addColumn<bool>("handedOver");
+        // clang-format off
+        QTest::newRow("engine; lock file a FIFO") << "engine" << "fifo" << false;
+        QTest::newRow("engine; lock file a dangling link") << "engine" << "dangling link" << false;
+        QTest::newRow("engine; lock file another user's") << "engine" << "other user's" << false;
+        QTest::newRow("claim kept") << "claim" << "" << false;
+        QTest::newRow("claim handed over") << "claim" << "" << true;
+        // clang-format on
     }
     void dataFolderHeld() {
-        QFETCH(int, row);
-        const HeldRow& r = kHeldRows[row];
-        const QString holder = r.holder, lockFile = r.lockFile;
+        QFETCH(QString, holder);
+        QFETCH(QString, lockFile);
+        QFETCH(bool, handedOver);
         EngineHome home;
         QVERIFY(QDir().mkpath(home.dataFolder()));
         QProcess first;
         int claim = -1;
         if (holder == "engine") {
-            QProcessEnvironment env = home.environment();
-            env.remove("VANTREL_NONINTERACTIVE"); // it waits at its box
-            first.setProcessEnvironment(env);
-            first.start(QStringLiteral(VANTREL_BIN_DIR "/VNPCBase"), {"A E"});
+            home.start(first, {"A E"}, true); // it waits at its box
             QTRY_VERIFY_WITH_TIMEOUT(home.log().contains("number of devices - 0"), 10000);
         } else {
             claim = ::open(QFile::encodeName(home.dataFolder()).constData(),
-                           O_RDONLY | O_DIRECTORY | (r.handedOver ? 0 : O_CLOEXEC));
+                           O_RDONLY | O_DIRECTORY | (handedOver ? 0 : O_CLOEXEC));
             QVERIFY(claim >= 0 && ::flock(claim, LOCK_EX | LOCK_NB) == 0);
             QVERIFY(AddCable(home, "file"));
             QVERIFY(WriteFile(home.dataFolder() + "/VNPC.log", "first\r\n"));
@@ -271,7 +256,7 @@ private slots:
         first.kill();
         first.waitForFinished();
         QVERIFY(second.finished);
-        if (r.handedOver) {
+        if (handedOver) {
             QCOMPARE(second.messageBoxes, QStringList());
             QCOMPARE(home.status(), QByteArray("Complete\r\n"));
             return;

@@ -220,6 +220,18 @@ class TestSession : public QObject {
             if (Service(request).startsWith('\x36')) list += Service(request).mid(1, 1);
         return list.toHex(' ');
     }
+    // The shortest time from the last piece received before a request to that request; -1
+    // when nothing was received before any.
+    qint64 shortestPause() const {
+        qint64 shortest = -1;
+        for (const qint64 sent : link_->sentAtMs) {
+            const auto after =
+                std::upper_bound(link_->receivedAtMs.cbegin(), link_->receivedAtMs.cend(), sent);
+            if (after == link_->receivedAtMs.cbegin()) continue;
+            shortest = std::min(shortest < 0 ? sent : shortest, sent - *(after - 1));
+        }
+        return shortest;
+    }
     QStringList savedFiles() const { return QDir(dir_->path()).entryList({"*.DDD", "*.ddd"}); }
     // The saved files, in name order, as the TREPs of their blocks ("01 02|06"): each block
     // 0x76, TREP and data, but the card's, which is kept bare; activities of a day once.
@@ -305,8 +317,10 @@ private slots:
 
     // The whole road of an all-VU download: speed change, every TREP, the end, the file. The
     // file is on disk before Transfer Exit goes out (a kill in the closing exchange keeps
-    // it); "Complete" waits for the end.
+    // it); "Complete" waits for the end. The unit is left the setting's pause from the end of
+    // every answer to the next request, acknowledgements too.
     void allVuDownload() {
+        DownloadSettings::InterMessagePause = 250;
         QByteArray atExit;
         unit_.onRequest = [&](const QByteArray& service) {
             if (service.startsWith('\x37'))
@@ -330,6 +344,7 @@ private slots:
                  QString("M__AB-123-CD    _WDB9634031L123456.DDD"));
         QVERIFY(boxes_.isEmpty() && ended_ && !link_->isOpen());
         QCOMPARE(atExit, filesAsBlocks() + "|0077/0077");
+        QCOMPARE(shortestPause(), qint64(250));
     }
 
     void unusualAnswers_data() {
@@ -507,6 +522,8 @@ private slots:
         QCOMPARE(statuses_.last(), QString(c.status));
         QCOMPARE(link_->requests.count(link_->requests.last()), c.sends);
         QVERIFY(session().SessionState == 0 && !link_->isOpen() && ended_);
+        // Whatever the answer, the pause before the next request (a resend, a restart) holds.
+        QCOMPARE(shortestPause(), qint64(link_->receivedAtMs.isEmpty() ? -1 : 10));
     }
 
     // The kind of a download, in its file name, comes from the first TREP that tells.
@@ -682,47 +699,6 @@ private slots:
                  qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
         QVERIFY(area().contains("Response pending too long"));
         QVERIFY(ended_ && !link_->isOpen() && !session().timerRx.isActive());
-    }
-
-    // The unit is left the pause from the end of its answer to the next request: after every
-    // answer, before an acknowledgement, before Start Communication sent again after a wrong
-    // answer or for a restart, with the setting's length.
-    void pauseAfterEveryAnswer_data() {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("service");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("pauseMs");
-        // clang-format off
-        QTest::newRow("whole download") << QByteArray("A\x05\x01\x02\x04") << QByteArray()
-            << QByteArray() << 10;
-        QTest::newRow("longer setting") << QByteArray("A\x05\x01\x02") << QByteArray()
-            << QByteArray() << 250;
-        QTest::newRow("Start Communication answered wrongly") << QByteArray("A\x05\x01")
-            << QByteArray("81") << Negative(0x81, 0x10) << 10;
-        QTest::newRow("restart after conditions not correct") << QByteArray("L\x05\x03")
-            << QByteArray("3603") << Negative(0x36, 0x22) << 10;
-        // clang-format on
-    }
-    void pauseAfterEveryAnswer() {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, service);
-        QFETCH(QByteArray, answer);
-        QFETCH(int, pauseMs);
-        DownloadSettings::InterMessagePause = pauseMs;
-        if (!service.isEmpty()) unit_.script = {{service.constData(), answer, 1}};
-        start(command);
-        run();
-        QCOMPARE(statuses_.last(), QString("Complete"));
-        qint64 shortest = std::numeric_limits<qint64>::max();
-        for (qsizetype i = 1; i < link_->requests.size(); ++i) {
-            const qint64 sent = link_->sentAtMs[i];
-            const auto after =
-                std::upper_bound(link_->receivedAtMs.cbegin(), link_->receivedAtMs.cend(), sent);
-            QVERIFY(after != link_->receivedAtMs.cbegin());
-            shortest = std::min(shortest, sent - *(after - 1));
-        }
-        QCOMPARE(shortest, qint64(pauseMs));
-        QCOMPARE(link_->requests.count(link_->requests.first()), service.isEmpty() ? 1 : 2);
     }
 
     // Two resends a second after each (late) refusal, then the same TREP in second-generation
