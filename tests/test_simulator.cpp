@@ -237,7 +237,8 @@ private slots:
     // after output the tester did not wait for (a duplicate, an answer held past a request)
     // or one already under way when the answer ended is not.
     void shortPauseAfterAnswerIsReported_data() {
-        QTest::addColumn<QString>("output"); // "answer", "duplicate", "held" or "" (none)
+        // "answer", "duplicate", "held", several joined by "+", or "" (none)
+        QTest::addColumn<QString>("output");
         QTest::addColumn<double>("gapMs");   // from the output's end to the request's start
         QTest::addColumn<bool>("reported");
         QTest::newRow("9.9 ms") << "answer" << 9.9 << true;
@@ -247,15 +248,19 @@ private slots:
         QTest::newRow("after a duplicate") << "duplicate" << 2.0 << false;
         QTest::newRow("after a held answer") << "held" << 2.0 << false;
         QTest::newRow("no answer before") << "" << 2.0 << false;
+        QTest::newRow("answer of the copy a held one came in") << "held+answer" << 2.0 << false;
+        QTest::newRow("the answer after those") << "held+answer+answer" << 2.0 << true;
     }
     void shortPauseAfterAnswerIsReported() {
         QFETCH(QString, output);
         QFETCH(double, gapMs);
         VuSession s(Unit(), {});
-        Output o;
-        o.unasked = output == "duplicate";
-        o.untilNextRequest = output == "held";
-        if (!output.isEmpty()) s.outputSent(o, 1000);
+        for (const QString& kind : output.split('+', Qt::SkipEmptyParts)) {
+            Output o;
+            o.unasked = kind == "duplicate";
+            o.untilNextRequest = kind == "held";
+            s.outputSent(o, 1000);
+        }
         Request r = Req(H("81EEF081"), 9600);
         r.firstByteMs = 1000 + gapMs;
         s.handle(r);

@@ -1,5 +1,7 @@
 #include "SimSession.h"
 
+#include <utility>
+
 namespace sim {
 
 namespace {
@@ -50,8 +52,11 @@ void VuSession::dropIdleSession(double nowMs) {
     }
 }
 
+// A late answer to an earlier copy and the answer to the copy it came in are alike: the
+// tester may take either, so neither times its next request.
 void VuSession::outputSent(const Output& output, double atMs) {
-    answerEndMs_ = output.unasked || output.untilNextRequest ? -1 : atMs;
+    const bool secondOfTwo = std::exchange(lateAnswerSent_, output.untilNextRequest);
+    answerEndMs_ = output.unasked || output.untilNextRequest || secondOfTwo ? -1 : atMs;
 }
 
 void VuSession::checkLine(const Request& r) {
