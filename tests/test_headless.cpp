@@ -432,10 +432,8 @@ private slots:
                 .remove("\\f[BIRP]")
                 .replace("\\-", "-");
         for (const char* option : {"-h", "--help", "--json", "-q", "--quiet", "--demo", "--all",
-                                   "--card", "--latest", "--style", "--style=EU"}) {
-            QVERIFY2(help.standardOutput.contains(option), option);
-            QVERIFY2(page.contains(option), option);
-        }
+                                   "--card", "--latest", "--style", "--style=EU"})
+            QVERIFY2(help.standardOutput.contains(option) && page.contains(option), option);
         for (const char* member :
              {"status", "exit_code", "files", "path", "size", "duration_seconds", "log", "messages",
               "vehicle", "vin", "registration", "nation", "generation", "interface_version",
@@ -448,8 +446,7 @@ private slots:
     void neverBuilds() {
         DownloadHome home;
         const QString scripts = home.home.filePath("tree/scripts");
-        QVERIFY(QDir().mkpath(scripts));
-        QVERIFY(QFile::copy(kScript, scripts + "/download.sh"));
+        QVERIFY(QDir().mkpath(scripts) && QFile::copy(kScript, scripts + "/download.sh"));
         QVERIFY(WriteFile(scripts + "/build.sh", "#!/bin/sh\ntouch \"$HOME/built\"\nexit 1\n",
                           kExecutable));
         const DownloadResult result = home.run("bash", {scripts + "/download.sh", "--all"});
@@ -492,12 +489,12 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, summary);
         const DownloadSummary read = SummaryOf(file);
-        QCOMPARE(read.isEmpty() ? QString()
-                                : QJsonDocument(QJsonObject{{read.kind, read.fields}})
-                                      .toJson(QJsonDocument::Compact),
-                 summary.isEmpty()
-                     ? QString()
-                     : QJsonDocument::fromJson(summary.toUtf8()).toJson(QJsonDocument::Compact));
+        const auto compact = [](const QJsonObject& object) {
+            return object.isEmpty() ? QByteArray()
+                                    : QJsonDocument(object).toJson(QJsonDocument::Compact);
+        };
+        QCOMPARE(compact(read.isEmpty() ? QJsonObject() : QJsonObject{{read.kind, read.fields}}),
+                 compact(QJsonDocument::fromJson(summary.toUtf8()).object()));
     }
 };
 
