@@ -21,6 +21,8 @@ struct DownloadResult {
 
 class DownloadHome : public EngineHome {
 public:
+    QStringList unset; // variables taken from the command's environment, besides the test's own
+
     QString served() const { return home.filePath("served.bin"); }
     QString demoFolder() const { return home.filePath("data/vantrel-pc-demo"); }
     // Folders the simulator made for itself (TMPDIR points here); none may outlive a run.
@@ -36,6 +38,8 @@ public:
         // The command sets up the engine's environment itself.
         for (const char* name : {"QT_QPA_PLATFORM", "VANTREL_NONINTERACTIVE", "VANTREL_DEMO",
                                  "VANTREL_FILE_NAME_STYLE", "VANTREL_BIN_DIR"})
+            env.remove(name);
+        for (const QString& name : unset)
             env.remove(name);
         env.insert("TMPDIR", home.path());
         env.insert("VANTREL_SIM_ARGS", simArgs + " --served " + served());

@@ -9,19 +9,14 @@
 #include <QtTest>
 
 namespace {
-struct Run {
-    int exitCode = -1;
-    QByteArray output; // standard output, then standard error
-};
+using Run = DownloadResult;
 
 Run RunTool(const QString& program, const QStringList& arguments,
             const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    if (!process.waitForFinished(120000)) return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput() + process.readAllStandardError()};
+    return DownloadHome::finish(process);
 }
 
 // The texts of the launchable, image and modalias elements of an AppStream file, by name.
@@ -91,12 +86,11 @@ private slots:
         QVERIFY(QFile::exists(installed("share/applications/vantrel-pc.desktop")));
         const QStringList images = texts.values("image");
         QCOMPARE(images.size(), 4);
-        for (const QString& image : images) {
-            QVERIFY2(image.startsWith("https://"), qPrintable(image));
-            const QString name = image.section('/', -1);
-            QVERIFY2(QFile::exists(VANTREL_SOURCE_DIR "/docs/screenshots/" + name),
-                     qPrintable(image));
-        }
+        for (const QString& image : images)
+            QVERIFY2(
+                image.startsWith("https://") &&
+                    QFile::exists(VANTREL_SOURCE_DIR "/docs/screenshots/" + image.section('/', -1)),
+                qPrintable(image));
         const QString rule =
             QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/data/70-vantrel-pc.rules"));
         const QString vendor =
@@ -123,39 +117,23 @@ private slots:
         const QStringList all = {
             ping, "control --reload-rules",
             "trigger --action=change --subsystem-match=tty --subsystem-match=usb-serial"};
-        QTest::newRow("installed") << "postinst"
-                                   << "configure"
-                                   << "running" << all;
-        QTest::newRow("installed, udev failing") << "postinst"
-                                                 << "configure"
-                                                 << "failing" << all;
-        QTest::newRow("installed, udev not running") << "postinst"
-                                                     << "configure"
-                                                     << "stopped" << QStringList{ping};
-        QTest::newRow("installed, no udev") << "postinst"
-                                            << "configure"
-                                            << "missing" << QStringList();
-        QTest::newRow("install undone") << "postinst"
-                                        << "abort-upgrade"
-                                        << "running" << QStringList();
-        QTest::newRow("removed") << "postrm"
-                                 << "remove"
-                                 << "running" << all;
-        QTest::newRow("removed, udev failing") << "postrm"
-                                               << "remove"
-                                               << "failing" << all;
-        QTest::newRow("removed, udev not running") << "postrm"
-                                                   << "remove"
-                                                   << "stopped" << QStringList{ping};
-        QTest::newRow("removed, no udev") << "postrm"
-                                          << "remove"
-                                          << "missing" << QStringList();
-        QTest::newRow("purged") << "postrm"
-                                << "purge"
-                                << "running" << QStringList();
-        QTest::newRow("upgraded") << "postrm"
-                                  << "upgrade"
-                                  << "running" << QStringList();
+        const auto row = [](const char* name, const char* script, const char* argument,
+                            const char* udev, const QStringList& calls) {
+            QTest::newRow(name) << script << argument << udev << calls;
+        };
+        // clang-format off
+        row("installed", "postinst", "configure", "running", all);
+        row("installed, udev failing", "postinst", "configure", "failing", all);
+        row("installed, udev not running", "postinst", "configure", "stopped", {ping});
+        row("installed, no udev", "postinst", "configure", "missing", {});
+        row("install undone", "postinst", "abort-upgrade", "running", {});
+        row("removed", "postrm", "remove", "running", all);
+        row("removed, udev failing", "postrm", "remove", "failing", all);
+        row("removed, udev not running", "postrm", "remove", "stopped", {ping});
+        row("removed, no udev", "postrm", "remove", "missing", {});
+        row("purged", "postrm", "purge", "running", {});
+        row("upgraded", "postrm", "upgrade", "running", {});
+        // clang-format on
     }
     void maintainerScripts() {
         QFETCH(QString, script);
@@ -196,32 +174,24 @@ private slots:
         const QString update = apt + "update [noninteractive]";
         const QString install = apt + "install --no-install-recommends unzip zip [noninteractive]";
         const QString sudo = "sudo env DEBIAN_FRONTEND=noninteractive ";
-        QTest::newRow("all there, no package manager") << ""
-                                                       << "" << false << 0 << QStringList();
-        QTest::newRow("all there, package managers") << "+apt-get +dnf +sudo"
-                                                     << "" << true << 0 << QStringList();
-        QTest::newRow("zip missing, Debian") << "-zip +apt-get +dnf"
-                                             << "" << false << 0 << QStringList{update, install};
-        QTest::newRow("zip missing, Fedora")
-            << "-zip +dnf"
-            << "" << false << 0 << QStringList{"dnf -y install unzip zip []"};
-        QTest::newRow("zip missing, not root")
-            << "-zip +apt-get +sudo"
-            << "" << true << 0
-            << QStringList{sudo + update.chopped(16) + "[]", update,
-                           sudo + install.chopped(16) + "[]", install};
-        QTest::newRow("zip missing, not root, no sudo") << "-zip +apt-get"
-                                                        << "" << true << 1 << QStringList();
-        QTest::newRow("zip missing, no package manager") << "-zip"
-                                                         << "" << false << 1 << QStringList();
+        const auto row = [](const char* name, const char* path, const char* argument,
+                            bool otherUser, int exitCode, const QStringList& calls) {
+            QTest::newRow(name) << path << argument << otherUser << exitCode << calls;
+        };
+        // clang-format off
+        row("all there, no package manager", "", "", false, 0, {});
+        row("all there, package managers", "+apt-get +dnf +sudo", "", true, 0, {});
+        row("zip missing, Debian", "-zip +apt-get +dnf", "", false, 0, {update, install});
+        row("zip missing, Fedora", "-zip +dnf", "", false, 0, {"dnf -y install unzip zip []"});
+        row("zip missing, not root", "-zip +apt-get +sudo", "", true, 0,
+            {sudo + update.chopped(16) + "[]", update, sudo + install.chopped(16) + "[]", install});
+        row("zip missing, not root, no sudo", "-zip +apt-get", "", true, 1, {});
+        row("zip missing, no package manager", "-zip", "", false, 1, {});
         // The packaging tools only for making the package.
-        QTest::newRow("lintian missing") << "-lintian +apt-get"
-                                         << "" << false << 0 << QStringList();
-        QTest::newRow("lintian missing, making the package")
-            << "-lintian +apt-get"
-            << "--package" << false << 0
-            << QStringList{update,
-                           apt + "install --no-install-recommends lintian [noninteractive]"};
+        row("lintian missing", "-lintian +apt-get", "", false, 0, {});
+        row("lintian missing, making the package", "-lintian +apt-get", "--package", false, 0,
+            {update, apt + "install --no-install-recommends lintian [noninteractive]"});
+        // clang-format on
     }
     void setup() {
         QFETCH(QString, path);
@@ -258,10 +228,9 @@ private slots:
         if (otherUser && !RunAsOtherUser(setup)) QSKIP("no user other than root");
         setup.start(dir.filePath("setup"),
                     argument.isEmpty() ? QStringList() : QStringList{argument});
-        QVERIFY(setup.waitForFinished(60000));
-        const QByteArray output = setup.readAllStandardOutput() + setup.readAllStandardError();
-        QVERIFY2(setup.exitStatus() == QProcess::NormalExit && setup.exitCode() == exitCode,
-                 output.constData());
+        const Run run = DownloadHome::finish(setup);
+        const QByteArray& output = run.output;
+        QVERIFY2(run.exitCode == exitCode, output.constData());
         QCOMPARE(QString::fromUtf8(ReadAll(dir.filePath("calls"))).split('\n', Qt::SkipEmptyParts),
                  calls);
         // Refused for want of root: the commands to run as root are shown.
