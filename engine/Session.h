@@ -148,11 +148,11 @@ private:
     StatusFile& status_;
     SerialLink& link_;
     FrameAssembler assembler_;
-    QByteArray response_;     // the response being handled, as received
-    qsizetype trepStart_ = 0; // where the current TREP's block begins in its data
-    int repeats_ = 0;         // answers that only make the same request go out again
-    bool ended_ = false;      // the program has been told to end
-    bool fileLost_ = false;   // a file with data could be saved nowhere
+    QByteArray response_;          // the response being handled, as received
+    qsizetype trepStart_ = 0;      // where the current TREP's block begins in its data
+    int repeats_ = 0;              // answers that only make the same request go out again
+    bool ended_ = false;           // the program has been told to end
+    bool fileLost_ = false;        // a file with data could be saved nowhere
     bool savedForClosing_ = false; // the last file was saved as the closing exchange began
     bool interfaceVersionAsked_ = false;
     // The frame being received began before the last request was out: it is not its answer.

@@ -239,7 +239,7 @@ private slots:
     void shortPauseAfterAnswerIsReported_data() {
         // "answer", "duplicate", "held", several joined by "+", or "" (none)
         QTest::addColumn<QString>("output");
-        QTest::addColumn<double>("gapMs");   // from the output's end to the request's start
+        QTest::addColumn<double>("gapMs"); // from the output's end to the request's start
         QTest::addColumn<bool>("reported");
         QTest::newRow("9.9 ms") << "answer" << 9.9 << true;
         QTest::newRow("at once") << "answer" << 0.0 << true;

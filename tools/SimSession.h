@@ -78,7 +78,7 @@ private:
     QList<QByteArray> served_;
     bool stopped_ = false;
     double lastActivityMs_ = -1;
-    double answerEndMs_ = -1; // the end of the last answer the tester waited for; -1: none
+    double answerEndMs_ = -1;     // the end of the last answer the tester waited for; -1: none
     bool lateAnswerSent_ = false; // the last output answered an earlier copy, late
     bool sessionSeen_ = false;
     QStringList notes_;
