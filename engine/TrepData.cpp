@@ -6,6 +6,7 @@
 #include "FileNaming.h"
 #include "MessageLog.h"
 #include "NationCodes.h"
+#include "OverviewLayout.h"
 #include "Session.h"
 #include "StatusFile.h"
 
@@ -18,15 +19,7 @@ constexpr int kLongAnswer = 255; // length byte of a sub-message that more parts
 
 // Positions in the first-generation blocks, counted from 1 at the block's 0x76.
 constexpr qsizetype kMakerCodeAt = 98;
-constexpr qsizetype kVinAt = 391;
-constexpr qsizetype kVinSize = 17;
-constexpr qsizetype kNationAt = 408;
-constexpr qsizetype kVrnAt = 410;
-constexpr qsizetype kVrnSize = 13;
-constexpr qsizetype kCurrentTimeAt = 423;
-constexpr qsizetype kOldestTimeAt = 427;
-constexpr qsizetype kLatestTimeAt = 431;
-constexpr qsizetype kTimeSize = 4;
+using namespace Gen1Overview;
 
 quint32 Unsigned(qint32 seconds) {
     return quint32(seconds);

@@ -2,19 +2,13 @@
 
 #include "FileNaming.h"
 #include "NationCodes.h"
+#include "OverviewLayout.h"
 
 #include <QDateTime>
 #include <QStringList>
 #include <QtEndian>
 
 namespace {
-
-// The first-generation overview, counted from 0 at its 0x76.
-constexpr qsizetype kVinAt = 390;
-constexpr qsizetype kNationAt = 407;
-constexpr qsizetype kVrnAt = 409;
-constexpr qsizetype kOldestAt = 426;
-constexpr qsizetype kLatestAt = 430;
 
 // Bytes from the unit as text: Latin-1, control characters shown as "?", outer spaces gone.
 // Zero bytes and 0xFF at either end, among the spaces, are a unit's filling: not text.
@@ -56,18 +50,21 @@ void SetPeriod(QJsonObject& fields, const QByteArray& oldest, const QByteArray& 
     if (to.isValid()) fields.insert(QStringLiteral("latest_day"), to.toString(Qt::ISODate));
 }
 
+// count bytes from the 1-based position, or nothing where the file is shorter.
 QByteArray Bytes(const QByteArray& data, qsizetype at, qsizetype count) {
-    return at + count <= data.size() ? data.mid(at, count) : QByteArray();
+    return at - 1 + count <= data.size() ? data.mid(at - 1, count) : QByteArray();
 }
 
 QJsonObject FirstGeneration(const QByteArray& file, const QDate& firstDay) {
     QJsonObject fields;
-    SetText(fields, "vin", Bytes(file, kVinAt, 17));
-    SetText(fields, "registration", Bytes(file, kVrnAt, 13));
+    using namespace Gen1Overview;
+    SetText(fields, "vin", Bytes(file, kVinAt, kVinSize));
+    SetText(fields, "registration", Bytes(file, kVrnAt, kVrnSize));
     const QByteArray nation = Bytes(file, kNationAt, 1);
     SetNation(fields, nation.isEmpty() ? std::nullopt : std::optional(quint8(nation[0])));
     fields.insert(QStringLiteral("generation"), 1);
-    SetPeriod(fields, Bytes(file, kOldestAt, 4), Bytes(file, kLatestAt, 4), firstDay);
+    SetPeriod(fields, Bytes(file, kOldestTimeAt, kTimeSize), Bytes(file, kLatestTimeAt, kTimeSize),
+              firstDay);
     return fields;
 }
 
