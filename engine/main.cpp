@@ -1,6 +1,6 @@
 #include "InstanceLock.h"
 #include "TerminationSignal.h"
-#include "frmDiagnostics.h"
+#include "EngineWindow.h"
 
 #include <QApplication>
 

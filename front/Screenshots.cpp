@@ -6,9 +6,9 @@
 // five) and latest-vu-de (German captions, for checking them by eye). Under QT_SCALE_FACTOR the
 // files are named with the scale, such as latest-vu@2x.png.
 #include "DownloadSettings.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "Progress.h"
-#include "frmLatestSettings.h"
+#include "LatestVuWindow.h"
 
 #include <QApplication>
 #include <QDir>

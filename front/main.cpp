@@ -1,5 +1,5 @@
-#include "Form1.h"
-#include "frmLatestSettings.h"
+#include "MainWindow.h"
+#include "LatestVuWindow.h"
 
 #include <QApplication>
 

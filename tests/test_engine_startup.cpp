@@ -1,12 +1,12 @@
 // The engine's start-up, run as the real program in a private home folder, and its window
 // loaded offscreen.
 
-#include "DiagnosticsLayout.h"
+#include "EngineWindowLayout.h"
 #include "EngineRun.h"
 #include "FakeCable.h"
 #include "Folders.h"
 #include "MessageBox.h"
-#include "frmDiagnostics.h"
+#include "EngineWindow.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

@@ -2,7 +2,7 @@
 // the engine that is still downloading, and the poll follows the new one's status file to
 // the end; a download that fails ends the poll in the failed state.
 #include "DownloadSettings.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "Launcher.h"
 #include "MessageBox.h"
 #include "Progress.h"

@@ -2,12 +2,12 @@
 // dragging, and the launcher driven by clicks, with a small stand-in for the engine that
 // records the argument it was given.
 #include "Artwork.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "Launcher.h"
 #include "MessageBox.h"
 #include "Progress.h"
 #include "SkinControls.h"
-#include "frmLatestSettings.h"
+#include "LatestVuWindow.h"
 
 #include "TestFiles.h"
 

@@ -2,12 +2,12 @@
 // by the real engine from the simulated vehicle unit, and the engine's log archived when the
 // front end closes.
 #include "DownloadSettings.h"
-#include "Form1.h"
+#include "MainWindow.h"
 #include "Launcher.h"
 #include "MessageBox.h"
 #include "SimulatorRun.h"
 #include "SkinControls.h"
-#include "frmLatestSettings.h"
+#include "LatestVuWindow.h"
 
 #include <QLineEdit>
 #include <QtTest>

@@ -6,7 +6,7 @@
 #include "Launcher.h"
 #include "MessageBox.h"
 #include "SkinControls.h"
-#include "frmLatestSettings.h"
+#include "LatestVuWindow.h"
 
 #include "TestFiles.h"
 

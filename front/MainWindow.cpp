@@ -1,4 +1,4 @@
-#include "Form1.h"
+#include "MainWindow.h"
 
 #include "Artwork.h"
 #include "DownloadSettings.h"

@@ -1,4 +1,4 @@
-#include "frmLatestSettings.h"
+#include "LatestVuWindow.h"
 
 #include "Artwork.h"
 #include "DownloadSettings.h"

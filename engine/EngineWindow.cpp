@@ -1,6 +1,6 @@
-#include "frmDiagnostics.h"
+#include "EngineWindow.h"
 
-#include "DiagnosticsLayout.h"
+#include "EngineWindowLayout.h"
 
 #include <QApplication>
 #include <QCloseEvent>
