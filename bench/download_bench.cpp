@@ -27,7 +27,7 @@
 namespace {
 
 constexpr double kPauseMs = 5.0;
-constexpr double kAnswerPauseMs = 10.0; // the engine's InterMessagePause by default
+constexpr double kAnswerPauseMs = 10.0; // the engine's interMessagePause by default
 // On an idle machine no pause between request bytes comes out longer than this.
 constexpr double kLongestPauseMs = 5.3;
 constexpr double kResendWaitMs = 1000.0;
@@ -67,12 +67,12 @@ struct Analysis {
     double sessionMs = 0;                     // first request to last answer
 };
 
-double Milliseconds(const timeval& t) {
+double milliseconds(const timeval& t) {
     return t.tv_sec * 1000.0 + t.tv_usec / 1000.0;
 }
 
 // Starts the engine and waits for it with wait4, which reports its CPU time and peak RSS.
-EngineRun RunEngine(const QString& program, const QStringList& arguments,
+EngineRun runEngine(const QString& program, const QStringList& arguments,
                     const QProcessEnvironment& environment) {
     std::vector<QByteArray> storage;
     storage.push_back(QFile::encodeName(program));
@@ -99,16 +99,16 @@ EngineRun RunEngine(const QString& program, const QStringList& arguments,
     run.wallMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.cpuMs = Milliseconds(usage.ru_utime) + Milliseconds(usage.ru_stime);
+    run.cpuMs = milliseconds(usage.ru_utime) + milliseconds(usage.ru_stime);
     run.peakRssKb = usage.ru_maxrss;
     return run;
 }
 
-std::vector<SimEvent> ReadSimLog(const QString& path, int* violations) {
+std::vector<SimEvent> readSimLog(const QString& path, int* violations) {
     std::vector<SimEvent> events;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return events;
-    for (const sim::SimLine& line : sim::ParseSimLog(file.readAll())) {
+    for (const sim::SimLine& line : sim::parseSimLog(file.readAll())) {
         if (line.kind == "VIOLATION") ++*violations;
         if (line.kind == "RX" || line.kind == "TX")
             events.push_back({line.ms, line.kind == "RX", line.bytes});
@@ -116,11 +116,11 @@ std::vector<SimEvent> ReadSimLog(const QString& path, int* violations) {
     return events;
 }
 
-WireFigures ReadWireTrace(const QString& path, qint64 engineStartNs) {
+WireFigures readWireTrace(const QString& path, qint64 engineStartNs) {
     WireFigures figures;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return figures;
-    const QList<QList<TracedWrite>> requests = TracedRequests(file.readAll());
+    const QList<QList<TracedWrite>> requests = tracedRequests(file.readAll());
     if (requests.isEmpty()) return figures;
     figures.firstByteMs = (requests[0][0].startNs - engineStartNs) / 1e6;
     for (const QList<TracedWrite>& request : requests)
@@ -129,14 +129,14 @@ WireFigures ReadWireTrace(const QString& path, qint64 engineStartNs) {
     return figures;
 }
 
-bool IsSubFunctionRefusal(const QByteArray& answer) {
+bool isSubFunctionRefusal(const QByteArray& answer) {
     return answer.size() >= 7 && quint8(answer[4]) == 0x7F && quint8(answer[6]) == 0x12;
 }
 
 // Each request's time from the event before it (the answer it follows, or the request
 // before it where none came: Transition Baud Rate), less what it had to wait: the pause after
 // an answer, or the second before a repeat, and the pauses between its bytes.
-Analysis Analyse(const std::vector<SimEvent>& events, int violations) {
+Analysis analyse(const std::vector<SimEvent>& events, int violations) {
     Analysis result;
     result.violations = violations;
     const SimEvent* previous = nullptr;
@@ -150,7 +150,7 @@ Analysis Analyse(const std::vector<SimEvent>& events, int violations) {
             double mandatory = paused * kPauseMs;
             if (first < 0) first = event.atMs - mandatory;
             const bool resend = previous && !previous->request &&
-                                IsSubFunctionRefusal(previous->bytes) && lastRequest &&
+                                isSubFunctionRefusal(previous->bytes) && lastRequest &&
                                 lastRequest->bytes == event.bytes;
             if (resend) {
                 ++result.resendWaits;
@@ -171,31 +171,31 @@ Analysis Analyse(const std::vector<SimEvent>& events, int violations) {
     return result;
 }
 
-double Percentile(std::vector<double> values, double share) {
+double percentile(std::vector<double> values, double share) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     return values[size_t(share * double(values.size() - 1))];
 }
 
-double Sum(const std::vector<double>& values) {
+double total(const std::vector<double>& values) {
     double sum = 0;
     for (const double value : values)
         sum += value;
     return sum;
 }
 
-QString LastStatus(const QString& dataFolder) {
+QString lastStatus(const QString& dataFolder) {
     QFile file(dataFolder + "/VNPCstatus.txt");
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
                                           : QStringLiteral("(none)");
 }
 
-void Report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
+void report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
             const QString& status) {
     const double mandatoryMs =
         a.pausedBytes * kPauseMs + a.answerPauses * kAnswerPauseMs + a.resendWaits * kResendWaitMs;
     const double overheadMs = run.wallMs - mandatoryMs;
-    const double inSessionMs = Sum(a.turnaroundOverheadMs);
+    const double inSessionMs = total(a.turnaroundOverheadMs);
     const double perExchange = a.exchanges ? overheadMs / a.exchanges : 0;
     const double share = mandatoryMs > 0 ? 100.0 * overheadMs / mandatoryMs : 0;
     const double peakMb = run.peakRssKb / 1024.0;
@@ -211,8 +211,8 @@ void Report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
                 overheadMs, perExchange, share);
     std::printf("  within the session    %10.1f ms  (per exchange: median %.3f, p95 %.3f, max "
                 "%.3f ms)\n",
-                inSessionMs, Percentile(a.turnaroundOverheadMs, 0.5),
-                Percentile(a.turnaroundOverheadMs, 0.95), Percentile(a.turnaroundOverheadMs, 1.0));
+                inSessionMs, percentile(a.turnaroundOverheadMs, 0.5),
+                percentile(a.turnaroundOverheadMs, 0.95), percentile(a.turnaroundOverheadMs, 1.0));
     std::printf("  start-up and ending   %10.1f ms\n", overheadMs - inSessionMs);
     const bool traced = wire.firstByteMs >= 0;
     if (traced)
@@ -220,8 +220,8 @@ void Report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
                     wire.firstByteMs);
     else
         std::printf("start to first byte     not measured (the engine wrote no trace)\n");
-    const double shortest = wire.pausesMs.empty() ? 0 : Percentile(wire.pausesMs, 0);
-    const double longest = wire.pausesMs.empty() ? 0 : Percentile(wire.pausesMs, 1);
+    const double shortest = wire.pausesMs.empty() ? 0 : percentile(wire.pausesMs, 0);
+    const double longest = wire.pausesMs.empty() ? 0 : percentile(wire.pausesMs, 1);
     const auto below = std::count_if(wire.pausesMs.begin(), wire.pausesMs.end(),
                                      [](double ms) { return ms < kPauseMs; });
     const auto above = std::count_if(wire.pausesMs.begin(), wire.pausesMs.end(),
@@ -229,8 +229,8 @@ void Report(const EngineRun& run, const Analysis& a, const WireFigures& wire,
     if (!wire.pausesMs.empty())
         std::printf("pauses at the writes    %zu: min %.3f, median %.3f, p99 %.3f, max %.3f ms; "
                     "%ld below 5.0, %ld above %.1f\n",
-                    wire.pausesMs.size(), shortest, Percentile(wire.pausesMs, 0.5),
-                    Percentile(wire.pausesMs, 0.99), longest, long(below), long(above),
+                    wire.pausesMs.size(), shortest, percentile(wire.pausesMs, 0.5),
+                    percentile(wire.pausesMs, 0.99), longest, long(below), long(above),
                     kLongestPauseMs);
     std::printf("engine CPU (user+sys)   %10.1f ms\n", run.cpuMs);
     std::printf("engine peak RSS         %10.1f MB\n", peakMb);
@@ -298,14 +298,14 @@ int main(int argc, char* argv[]) {
     QFile::setPermissions(folder.filePath("runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    const EngineRun run = RunEngine(parser.value(engine), {"A E{600,3000}"}, environment);
+    const EngineRun run = runEngine(parser.value(engine), {"A E{600,3000}"}, environment);
     simulator.terminate();
     simulator.waitForFinished(5000);
 
     int violations = 0;
-    const Analysis analysis = Analyse(ReadSimLog(simLog, &violations), violations);
-    const QString status = LastStatus(folder.filePath("data/Fenwright/Vantrel PC"));
-    Report(run, analysis, ReadWireTrace(trace, run.startNs), status);
+    const Analysis analysis = analyse(readSimLog(simLog, &violations), violations);
+    const QString status = lastStatus(folder.filePath("data/Fenwright/Vantrel PC"));
+    report(run, analysis, readWireTrace(trace, run.startNs), status);
     if (parser.isSet(keep)) std::printf("files kept in %s\n", qPrintable(folder.path()));
     return run.exitCode == 0 && status == QLatin1String("Complete") ? 0 : 1;
 }

@@ -26,7 +26,7 @@ const char* const kFirstLine = "#============== Settings ==============#";
 #endif
 
 // Only spaces count: a tab in a value is part of the value.
-QString TrimSpaces(const QString& text) {
+QString trimSpaces(const QString& text) {
     qsizetype first = 0;
     qsizetype end = text.size();
     while (first < end && text.at(first) == QLatin1Char(' '))
@@ -37,67 +37,67 @@ QString TrimSpaces(const QString& text) {
 }
 
 // The value after a key, or a null string when the line is not that key's line.
-QString ValueOf(const QString& line, QLatin1StringView key) {
+QString valueOf(const QString& line, QLatin1StringView key) {
     if (line.size() <= key.size() || !line.startsWith(key)) return QString();
     return line.mid(key.size());
 }
 
-void ReadFlag(const QString& line, QLatin1StringView key, bool& setting) {
-    const QString value = TrimSpaces(ValueOf(line, key)).toUpper();
+void readFlag(const QString& line, QLatin1StringView key, bool& setting) {
+    const QString value = trimSpaces(valueOf(line, key)).toUpper();
     if (value == QLatin1String("TRUE"))
         setting = true;
     else if (value == QLatin1String("FALSE"))
         setting = false;
 }
 
-void ReadLanguage(const QString& line) {
+void readLanguage(const QString& line) {
     static const QStringList codes = {"EN", "DE", "FR", "ES", "NL", "PL"};
-    const QString code = ValueOf(line, QLatin1StringView("Language=")).left(2);
-    if (codes.contains(code)) Language = code;
+    const QString code = valueOf(line, QLatin1StringView("Language=")).left(2);
+    if (codes.contains(code)) language = code;
 }
 
-void ReadFileNameStyle(const QString& line) {
+void readFileNameStyle(const QString& line) {
     static const QStringList styles = {"EU", "ES", "FR", "LD"};
-    const QString style = ValueOf(line, QLatin1StringView("FileNameStyle=")).left(2).toUpper();
-    if (styles.contains(style)) FileNameStyle = style;
+    const QString style = valueOf(line, QLatin1StringView("FileNameStyle=")).left(2).toUpper();
+    if (styles.contains(style)) fileNameStyle = style;
 }
 
 // A path that names nothing is created; a path that still names nothing afterwards leaves
 // the earlier setting in place. Either way the setting ends with the separator.
-void ReadDataPath(const QString& line, QLatin1StringView key, QString& setting) {
-    const QString value = ValueOf(line, key);
+void readDataPath(const QString& line, QLatin1StringView key, QString& setting) {
+    const QString value = valueOf(line, key);
     if (value.isNull()) return;
-    const QString path = PathValue(value);
+    const QString path = pathValue(value);
     if (!path.isEmpty()) {
-        if (!QFileInfo::exists(path)) MakeFolderPath(path);
+        if (!QFileInfo::exists(path)) makeFolderPath(path);
         if (QFileInfo::exists(path)) setting = path;
     }
     if (!setting.endsWith(QLatin1Char('/'))) setting += QLatin1Char('/');
 }
 
 // The engine's numbers: the key in any case, the value read leniently.
-void ReadNumber(const QString& line, QLatin1StringView key, qint32& setting) {
+void readNumber(const QString& line, QLatin1StringView key, qint32& setting) {
     if (line.size() > key.size() && line.left(key.size()).toUpper() == key)
-        setting = RoundedNumber(line.mid(key.size()));
+        setting = roundedNumber(line.mid(key.size()));
 }
 
-void ReadLine(const QString& line) {
-    const QString trimmed = TrimSpaces(line);
+void readSettingsLine(const QString& line) {
+    const QString trimmed = trimSpaces(line);
     if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('[')) ||
         trimmed.startsWith(QLatin1Char('#')))
         return;
-    ReadLanguage(line);
-    ReadDataPath(line, QLatin1StringView("VUDataPath="), VUDataPath);
-    ReadDataPath(line, QLatin1StringView("CardDataPath="), CardDataPath);
-    ReadFlag(line, QLatin1StringView("DiagnosticsWindow="), DiagnosticsWindow);
-    ReadFlag(line, QLatin1StringView("CloseDiagnosticsWindow="), CloseDiagnosticsWindow);
-    ReadFileNameStyle(line);
-    ReadFlag(line, QLatin1StringView("Log="), Log);
+    readLanguage(line);
+    readDataPath(line, QLatin1StringView("VUDataPath="), vuDataPath);
+    readDataPath(line, QLatin1StringView("CardDataPath="), cardDataPath);
+    readFlag(line, QLatin1StringView("DiagnosticsWindow="), diagnosticsWindow);
+    readFlag(line, QLatin1StringView("CloseDiagnosticsWindow="), closeDiagnosticsWindow);
+    readFileNameStyle(line);
+    readFlag(line, QLatin1StringView("Log="), logging);
     if (kEngine) {
-        ReadNumber(line, QLatin1StringView("RXTIMEOUT="), RXTIMEOUT);
-        ReadNumber(line, QLatin1StringView("INTERBYTEPAUSE="), InterBytePause);
-        ReadNumber(line, QLatin1StringView("INTERMESSAGEPAUSE="), InterMessagePause);
-        InterMessagePause = qBound(kMinInterMessagePause, InterMessagePause, kMaxInterMessagePause);
+        readNumber(line, QLatin1StringView("RXTIMEOUT="), rxTimeout);
+        readNumber(line, QLatin1StringView("INTERBYTEPAUSE="), interBytePause);
+        readNumber(line, QLatin1StringView("INTERMESSAGEPAUSE="), interMessagePause);
+        interMessagePause = qBound(kMinInterMessagePause, interMessagePause, kMaxInterMessagePause);
     }
 }
 
@@ -105,85 +105,85 @@ void ReadLine(const QString& line) {
 // file cannot make the program hold it all in memory.
 constexpr qint64 kLongestLine = 1 << 20;
 
-void SkipRestOfLine(QFile& file) {
+void skipRestOfLine(QFile& file) {
     while (!file.atEnd() && !file.readLine(kLongestLine).endsWith('\n')) {
     }
 }
 
-void SetDefaults() {
-    const QString documents = GetSpecialFolder(CSIDL_PERSONAL);
-    Language = QStringLiteral("EN");
+void setDefaults() {
+    const QString documents = getSpecialFolder(CSIDL_PERSONAL);
+    language = QStringLiteral("EN");
     if (kEngine) {
-        VUDataPath = documents + QStringLiteral("/VantrelPC/Data/VU/");
-        CardDataPath = documents + QStringLiteral("/VantrelPC/Data/Card/");
-        FileNameStyle = QStringLiteral(" ");
+        vuDataPath = documents + QStringLiteral("/VantrelPC/Data/VU/");
+        cardDataPath = documents + QStringLiteral("/VantrelPC/Data/Card/");
+        fileNameStyle = QStringLiteral(" ");
     } else {
-        VUDataPath = documents + QLatin1Char('/') + QStringLiteral("Vantrel PC/Data/VU");
-        CardDataPath = documents + QLatin1Char('/') + QStringLiteral("Vantrel PC/Data/Card");
-        FileNameStyle = QStringLiteral("LD");
+        vuDataPath = documents + QLatin1Char('/') + QStringLiteral("Vantrel PC/Data/VU");
+        cardDataPath = documents + QLatin1Char('/') + QStringLiteral("Vantrel PC/Data/Card");
+        fileNameStyle = QStringLiteral("LD");
     }
-    DiagnosticsWindow = false;
-    CloseDiagnosticsWindow = true;
-    Log = true;
-    RXTIMEOUT = kDefaultRxTimeout;
-    InterBytePause = kDefaultInterBytePause;
-    InterMessagePause = kMinInterMessagePause;
+    diagnosticsWindow = false;
+    closeDiagnosticsWindow = true;
+    logging = true;
+    rxTimeout = kDefaultRxTimeout;
+    interBytePause = kDefaultInterBytePause;
+    interMessagePause = kMinInterMessagePause;
 }
 
 } // namespace
 
-QString PathValue(const QString& text) {
-    QString path = TrimSpaces(text);
+QString pathValue(const QString& text) {
+    QString path = trimSpaces(text);
     if (path.size() >= 2 && path.startsWith(QLatin1Char('"')) && path.endsWith(QLatin1Char('"')))
         path = path.mid(1, path.size() - 2);
     if (path.isEmpty() || QDir::isAbsolutePath(path)) return path;
     return QDir::cleanPath(QDir::currentPath() + QLatin1Char('/') + path);
 }
 
-bool IsEngineVariant() {
+bool isEngineVariant() {
     return kEngine;
 }
 
-void LoadSettings(const QString& dataFolder) {
-    SettingsFile = dataFolder + QStringLiteral("/Settings.ini");
-    SetDefaults();
-    if (QFileInfo(SettingsFile).isFile())
-        ReadSettingsFile();
+void loadSettings(const QString& dataFolder) {
+    settingsFile = dataFolder + QStringLiteral("/Settings.ini");
+    setDefaults();
+    if (QFileInfo(settingsFile).isFile())
+        readSettingsFile();
     else
-        WriteDefaultSettings();
+        writeDefaultSettings();
     // The headless command's --style: a naming style for one engine run, never written.
     if (kEngine)
-        ReadFileNameStyle(QStringLiteral("FileNameStyle=") +
+        readFileNameStyle(QStringLiteral("FileNameStyle=") +
                           qEnvironmentVariable("VANTREL_FILE_NAME_STYLE"));
 }
 
-void ReadSettingsFile() {
-    QFile file(SettingsFile);
+void readSettingsFile() {
+    QFile file(settingsFile);
     if (!file.open(QIODevice::ReadOnly)) return;
     while (!file.atEnd()) {
         QByteArray line = file.readLine(kLongestLine + 2);
         if (!line.endsWith('\n') && !file.atEnd()) {
-            SkipRestOfLine(file);
+            skipRestOfLine(file);
             continue;
         }
         if (line.endsWith('\n')) line.chop(1);
         if (line.endsWith('\r')) line.chop(1);
-        ReadLine(QString::fromUtf8(line));
+        readSettingsLine(QString::fromUtf8(line));
     }
 }
 
-void WriteDefaultSettings() {
+void writeDefaultSettings() {
     QStringList lines = {QString::fromLatin1(kFirstLine),
                          QString(),
                          QStringLiteral("[InstallSettings]"),
-                         QStringLiteral("Language=") + Language,
-                         QStringLiteral("VUDataPath=") + VUDataPath,
-                         QStringLiteral("CardDataPath=") + CardDataPath,
+                         QStringLiteral("Language=") + language,
+                         QStringLiteral("VUDataPath=") + vuDataPath,
+                         QStringLiteral("CardDataPath=") + cardDataPath,
                          QString(),
                          QStringLiteral("[Options]")};
-    if (!kEngine) lines << QStringLiteral("FileNameStyle=") + FileNameStyle;
+    if (!kEngine) lines << QStringLiteral("FileNameStyle=") + fileNameStyle;
     // NewOnly: a file another program wrote in the meantime is never replaced.
-    QFile file(SettingsFile);
+    QFile file(settingsFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return;
     file.write((lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
 }

@@ -12,7 +12,7 @@
 
 namespace {
 
-QString WithoutTrailingSeparator(const QString& path) {
+QString withoutTrailingSeparator(const QString& path) {
     QString result = path;
     while (result.endsWith(QLatin1Char('/')))
         result.chop(1);
@@ -21,7 +21,7 @@ QString WithoutTrailingSeparator(const QString& path) {
 
 // mkdir, with "the name is taken already" counted as success: the caller only needs the
 // levels to be there, and a name held by a file cannot become a folder anyway.
-bool MakeOneFolder(const QString& folder, QString* error) {
+bool makeOneFolder(const QString& folder, QString* error) {
     const QByteArray name = QFile::encodeName(folder);
     if (::mkdir(name.constData(), 0777) == 0) return true;
     const int reason = errno;
@@ -35,7 +35,7 @@ bool MakeOneFolder(const QString& folder, QString* error) {
 
 } // namespace
 
-QString GetSpecialFolder(int folderId) {
+QString getSpecialFolder(int folderId) {
     QStandardPaths::StandardLocation location;
     switch (folderId) {
     case CSIDL_PERSONAL:
@@ -47,20 +47,20 @@ QString GetSpecialFolder(int folderId) {
     default:
         return QString();
     }
-    return WithoutTrailingSeparator(QStandardPaths::writableLocation(location));
+    return withoutTrailingSeparator(QStandardPaths::writableLocation(location));
 }
 
-QString DataFolderPath() {
-    return GetSpecialFolder(CSIDL_COMMON_APPDATA) + QStringLiteral("/Fenwright/Vantrel PC");
+QString dataFolderPath() {
+    return getSpecialFolder(CSIDL_COMMON_APPDATA) + QStringLiteral("/Fenwright/Vantrel PC");
 }
 
-bool MakeFolderPath(const QString& path, QString* error) {
+bool makeFolderPath(const QString& path, QString* error) {
     const QString walked = path + QLatin1Char('/');
     for (qsizetype position = walked.indexOf(QLatin1Char('/')); position >= 0;
          position = walked.indexOf(QLatin1Char('/'), position + 1)) {
         // The first level of an absolute path is the empty name before the root.
         if (position == 0) continue;
-        if (!MakeOneFolder(walked.left(position), error)) return false;
+        if (!makeOneFolder(walked.left(position), error)) return false;
     }
     return true;
 }
@@ -69,20 +69,20 @@ namespace {
 
 constexpr int kLockTries = 10; // 200 ms
 
-int OpenFolder(const QString& folder, bool inheritable) {
+int openFolder(const QString& folder, bool inheritable) {
     return ::open(QFile::encodeName(folder).constData(),
                   O_RDONLY | O_DIRECTORY | O_NONBLOCK | (inheritable ? 0 : O_CLOEXEC));
 }
 
-bool NoSuchFolder(int error) {
+bool noSuchFolder(int error) {
     return error == ENOENT || error == ENOTDIR;
 }
 
 } // namespace
 
-FolderLock LockDataFolder(const QString& folder, bool inheritable, int* fd) {
-    const int held = OpenFolder(folder, inheritable);
-    if (held < 0) return NoSuchFolder(errno) ? FolderLock::NoFolder : FolderLock::Unlockable;
+FolderLock lockDataFolder(const QString& folder, bool inheritable, int* fd) {
+    const int held = openFolder(folder, inheritable);
+    if (held < 0) return noSuchFolder(errno) ? FolderLock::NoFolder : FolderLock::Unlockable;
     // A program that only looks holds the lock for a moment.
     for (int tries = kLockTries; ::flock(held, LOCK_EX | LOCK_NB) != 0;) {
         if (errno != EWOULDBLOCK || --tries == 0) {
@@ -97,16 +97,16 @@ FolderLock LockDataFolder(const QString& folder, bool inheritable, int* fd) {
 }
 
 DataFolderClaim::DataFolderClaim(const QString& folder) {
-    result_ = LockDataFolder(folder, true, &fd_);
+    result_ = lockDataFolder(folder, true, &fd_);
 }
 
 DataFolderClaim::~DataFolderClaim() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool EngineHoldsDataFolder(const QString& dataFolder) {
-    const int fd = OpenFolder(dataFolder, false);
-    if (fd < 0) return !NoSuchFolder(errno);
+bool engineHoldsDataFolder(const QString& dataFolder) {
+    const int fd = openFolder(dataFolder, false);
+    if (fd < 0) return !noSuchFolder(errno);
     const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd); // drops the probe's own lock at once
     return held;

@@ -9,15 +9,15 @@ enum SpecialFolderId {
 };
 
 // Path of a special folder ("/" separated, no trailing "/"), empty when unknown.
-QString GetSpecialFolder(int folderId);
+QString getSpecialFolder(int folderId);
 
 // The data folder of both programs: settings, log, status, Latest VU file, archive.
-QString DataFolderPath();
+QString dataFolderPath();
 
 // Creates every missing level of path. Levels that exist already (or cannot be
 // folders because they exist as something else) are passed over; any other failure
 // stops the walk, returns false and leaves the reason in *error.
-bool MakeFolderPath(const QString& path, QString* error = nullptr);
+bool makeFolderPath(const QString& path, QString* error = nullptr);
 
 // One engine at a time per data folder: two would share its log and status file. The folder
 // itself is locked (flock on a descriptor of the folder): no lock file is needed that another
@@ -34,7 +34,7 @@ enum class FolderLock {
 // Takes the lock on the folder, waiting briefly for a program that only looks. *fd gets the
 // descriptor that holds it (Taken only); an inheritable one passes to the programs started
 // next, which then hold the same lock.
-FolderLock LockDataFolder(const QString& folder, bool inheritable, int* fd);
+FolderLock lockDataFolder(const QString& folder, bool inheritable, int* fd);
 
 // A program that starts an engine claims the data folder before it touches the status file,
 // and its engine takes the claim over (it inherits the descriptor), so that no other program
@@ -56,4 +56,4 @@ private:
 
 // Whether an engine (this user's window, a headless download) or a program starting one
 // holds the data folder now. A folder that cannot be looked at counts as held.
-bool EngineHoldsDataFolder(const QString& dataFolder);
+bool engineHoldsDataFolder(const QString& dataFolder);

@@ -22,11 +22,11 @@ QString oneLine(QString text) {
 }
 } // namespace
 
-void SetMessageBoxHandler(MessageBoxHandler h) {
+void setMessageBoxHandler(MessageBoxHandler h) {
     handler() = std::move(h);
 }
 
-void ShowMessageBox(const QString& text, const QString& title) {
+void showMessageBox(const QString& text, const QString& title) {
     if (handler()) {
         handler()(text, title);
         return;

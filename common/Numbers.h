@@ -9,8 +9,8 @@
 
 // The leading decimal number after spaces: an optional sign, digits with an optional
 // decimal point, an optional exponent. No number at all is 0.
-double LeadingNumber(const QString& text);
+double leadingNumber(const QString& text);
 
 // The leading number rounded half to even and held to the 32-bit range instead of
 // overflowing.
-qint32 RoundedNumber(const QString& text);
+qint32 roundedNumber(const QString& text);

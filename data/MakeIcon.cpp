@@ -12,7 +12,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: MakeIcon <size 16-1024> <file.png>\n");
         return 2;
     }
-    if (!Artwork::AppIcon(size).save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    if (!Artwork::appIcon(size).save(QString::fromLocal8Bit(argv[2]), "PNG")) {
         std::fprintf(stderr, "MakeIcon: cannot write %s\n", argv[2]);
         return 1;
     }

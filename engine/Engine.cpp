@@ -15,29 +15,29 @@
 namespace {
 constexpr int kKeepAwakeIntervalMs = 32000;
 
-bool German() {
-    return DownloadSettings::Language == QLatin1String("DE");
+bool german() {
+    return DownloadSettings::language == QLatin1String("DE");
 }
 
 } // namespace
 
 Engine::Engine(EngineView* view, QObject* parent) : QObject(parent), view_(view) {
     cable_.closed = [this] { return ended_; };
-    tmrStopPowerSaving_.setInterval(kKeepAwakeIntervalMs);
-    connect(&tmrStopPowerSaving_, &QTimer::timeout, this, &Engine::tmrStopPowerSaving_Timer);
+    keepAwakeTimer_.setInterval(kKeepAwakeIntervalMs);
+    connect(&keepAwakeTimer_, &QTimer::timeout, this, &Engine::keepAwake);
 }
 
 Engine::~Engine() {
     session_.reset(); // before the link it uses
-    KeepAwake::Release();
+    KeepAwake::release();
 }
 
-QString Engine::VersionText() {
+QString Engine::versionText() {
     return QStringLiteral(VANTREL_VERSION);
 }
 
-QString Engine::RevisionCaption() {
-    return QStringLiteral("\u00A9 Fenwright Ltd.    Version ") + VersionText();
+QString Engine::revisionCaption() {
+    return QStringLiteral("\u00A9 Fenwright Ltd.    Version ") + versionText();
 }
 
 void Engine::setWindowPosition(qint32 topTwips, qint32 leftTwips) {
@@ -48,7 +48,7 @@ void Engine::setWindowPosition(qint32 topTwips, qint32 leftTwips) {
 // Every start-up box: the window may be closed (SIGTERM too) while it is open, and then
 // nothing more happens, not even a status line.
 bool Engine::showBox(const QString& text) {
-    ShowMessageBox(text);
+    showMessageBox(text);
     return !ended_;
 }
 
@@ -57,71 +57,71 @@ bool Engine::showBox(const QString& text) {
 void Engine::removeLeftovers() {
     int removed = 0;
     for (const QString& folder :
-         {appDataPath_, DownloadSettings::VUDataPath, DownloadSettings::CardDataPath})
-        removed += RemoveLeftoverTemporaries(folder);
+         {appDataPath_, DownloadSettings::vuDataPath, DownloadSettings::cardDataPath})
+        removed += removeLeftoverTemporaries(folder);
     if (removed > 0)
-        log_.sShowText(QStringLiteral("Unfinished temporary files removed - %1").arg(removed));
+        log_.line(QStringLiteral("Unfinished temporary files removed - %1").arg(removed));
 }
 
-void Engine::Form_Load(const QString& commandLineText) {
+void Engine::load(const QString& commandLineText) {
     commandLineText_ = commandLineText;
-    appDataPath_ = DataFolderPath();
-    const bool folderMade = MakeFolderPath(appDataPath_);
+    appDataPath_ = dataFolderPath();
+    const bool folderMade = makeFolderPath(appDataPath_);
     const FolderLock lock = instanceLock_.take(appDataPath_);
     if (lock == FolderLock::Held || lock == FolderLock::Unlockable) {
         // The other engine's log and status stay as they are: it is still writing them.
-        ShowMessageBox(lock == FolderLock::Held
+        showMessageBox(lock == FolderLock::Held
                            ? QStringLiteral("A download is already running")
                            : QStringLiteral("Can't lock the data folder\r\n") + appDataPath_);
-        EndProgram();
+        endRun();
         return;
     }
     const bool folderReady = prepareLog() && folderMade;
-    SetDateLimits();
-    DownloadSettings::LoadSettings(appDataPath_);
-    log_.setLoggingOn(DownloadSettings::Log);
+    setDateLimits();
+    DownloadSettings::loadSettings(appDataPath_);
+    log_.setLoggingOn(DownloadSettings::logging);
     logHeader(commandLineText);
     removeLeftovers();
     if (!folderReady && !showBox(QStringLiteral("Can't write the log file\r\n") + log_.filePath()))
         return;
 
     if (commandLineText.isEmpty()) {
-        if (!showBox(German() ? QStringLiteral("Führen Sie diese Anwendung nicht einzeln aus")
+        if (!showBox(german() ? QStringLiteral("Führen Sie diese Anwendung nicht einzeln aus")
                               : QStringLiteral("Do not run this application alone")))
             return;
-        status_.WriteStatus(QStringLiteral("Failed"));
-        EndProgram();
+        status_.writeStatus(QStringLiteral("Failed"));
+        endRun();
         return;
     }
     if (view_) {
-        view_->setRevision(RevisionCaption());
-        view_->setShown(DownloadSettings::DiagnosticsWindow);
+        view_->setRevision(revisionCaption());
+        view_->setShown(DownloadSettings::diagnosticsWindow);
     }
-    FillNationAlpha();
-    tmrStopPowerSaving_.start();
-    tmrStopPowerSaving_Timer();
+    fillNationAlpha();
+    keepAwakeTimer_.start();
+    keepAwake();
 
-    if (FindCable(log_, status_, cable_) != 0) {
+    if (locateCable(log_, status_, cable_) != 0) {
         if (!cable_.engineMustEnd && !ended_) {
-            log_.sShowText(QStringLiteral("No VantrelPC cable"));
-            if (showBox(NoCableText())) status_.WriteStatus(QStringLiteral("Failed"));
+            log_.line(QStringLiteral("No VantrelPC cable"));
+            if (showBox(noCableText())) status_.writeStatus(QStringLiteral("Failed"));
         }
-        EndProgram();
+        endRun();
         return;
     }
 
-    const CommandLine command = ParseCommandLine(commandLineText);
-    DownloadSettings::ComPort = qint16(cable_.ComPortNumber);
+    const CommandLine command = parseCommandLine(commandLineText);
+    DownloadSettings::comPort = qint16(cable_.comPortNumber);
     applyCommandLine(command);
-    if (command.downloadType == QLatin1Char('L') && !IsUsableTrepList(command.trepList)) {
+    if (command.downloadType == QLatin1Char('L') && !isUsableTrepList(command.trepList)) {
         // The front end waits for a final status, so say "Failed" before the box.
-        status_.WriteStatus(QStringLiteral("Failed"));
-        ShowMessageBox(QStringLiteral("Invalid TREP list"));
-        EndProgram();
+        status_.writeStatus(QStringLiteral("Failed"));
+        showMessageBox(QStringLiteral("Invalid TREP list"));
+        endRun();
         return;
     }
     logOptions();
-    if (view_) view_->setShown(DownloadSettings::DiagnosticsWindow);
+    if (view_) view_->setShown(DownloadSettings::diagnosticsWindow);
     startDownload(command);
 }
 
@@ -132,16 +132,16 @@ bool Engine::prepareLog() {
 }
 
 void Engine::logHeader(const QString& commandLineText) {
-    log_.sShowText(commandLineText + QStringLiteral("\r\nVantrelPC Version ") + VersionText() +
-                   QStringLiteral("\r\nLog Folder ") + appDataPath_);
+    log_.line(commandLineText + QStringLiteral("\r\nVantrelPC Version ") + versionText() +
+              QStringLiteral("\r\nLog Folder ") + appDataPath_);
 }
 
 void Engine::applyCommandLine(const CommandLine& command) {
-    DownloadSettings::DownloadType = command.downloadType;
-    DownloadSettings::TrepList = command.trepList;
-    DownloadSettings::LatestDays = command.latestDays;
-    if (command.showWindow) DownloadSettings::DiagnosticsWindow = true;
-    if (command.stayOpen) DownloadSettings::CloseDiagnosticsWindow = false;
+    DownloadSettings::downloadType = command.downloadType;
+    DownloadSettings::trepList = command.trepList;
+    DownloadSettings::latestDays = command.latestDays;
+    if (command.showWindow) DownloadSettings::diagnosticsWindow = true;
+    if (command.stayOpen) DownloadSettings::closeDiagnosticsWindow = false;
     if (command.top || command.left) {
         setWindowPosition(command.top.value_or(windowTop_), command.left.value_or(windowLeft_));
         if (view_) view_->placeAt(windowTop_, windowLeft_);
@@ -149,51 +149,48 @@ void Engine::applyCommandLine(const CommandLine& command) {
 }
 
 void Engine::logOptions() {
-    log_.sShowText(QStringLiteral("Language: ") + DownloadSettings::Language);
-    log_.sShowText(QStringLiteral("FileNameStyle: %1\r\nDiagnosticsWindow: %2\r\n"
-                                  "CloseDiagnosticsWindow: %3\r\nPositon: {%4,%5}")
-                       .arg(DownloadSettings::FileNameStyle,
-                            BoolText(DownloadSettings::DiagnosticsWindow),
-                            BoolText(DownloadSettings::CloseDiagnosticsWindow))
-                       .arg(windowTop_)
-                       .arg(windowLeft_));
+    log_.line(QStringLiteral("Language: ") + DownloadSettings::language);
+    log_.line(QStringLiteral("FileNameStyle: %1\r\nDiagnosticsWindow: %2\r\n"
+                             "CloseDiagnosticsWindow: %3\r\nPositon: {%4,%5}")
+                  .arg(DownloadSettings::fileNameStyle,
+                       boolText(DownloadSettings::diagnosticsWindow),
+                       boolText(DownloadSettings::closeDiagnosticsWindow))
+                  .arg(windowTop_)
+                  .arg(windowLeft_));
 }
 
 void Engine::startDownload(const CommandLine& command) {
-    trepSequence_ = BuildTrepSequence(command);
-    if (command.downloadType == QLatin1Char('C')) status_.BlocksExpected = 28;
-    if (command.downloadType == QLatin1Char('L')) sessionDays_ = DownloadSettings::LatestDays;
+    trepSequence_ = buildTrepSequence(command);
+    if (command.downloadType == QLatin1Char('C')) status_.blocksExpected = 28;
+    if (command.downloadType == QLatin1Char('L')) sessionDays_ = DownloadSettings::latestDays;
     if (command.downloadType == QLatin1Char('Z')) {
-        status_.WriteStatus(QStringLiteral("Complete"));
-        if (DownloadSettings::CloseDiagnosticsWindow) EndProgram();
+        status_.writeStatus(QStringLiteral("Complete"));
+        if (DownloadSettings::closeDiagnosticsWindow) endRun();
         return;
     }
-    StartSession();
+    start();
 }
 
-void Engine::StartSession() {
-    latencyTimer_.lower(cable_.ComPortNumber, log_);
-    link_ = std::make_unique<SerialLinkQt>(cable_.ComPortNumber);
+void Engine::start() {
+    latencyTimer_.lower(cable_.comPortNumber, log_);
+    link_ = std::make_unique<SerialLinkQt>(cable_.comPortNumber);
     session_ = std::make_unique<Session>(log_, status_, *link_);
-    session_->trepSequence = trepSequence_;
-    session_->SessionDays = sessionDays_;
-    session_->commandLineText = commandLineText_;
-    session_->endProgram = [this] { EndProgram(); };
-    session_->StartSession();
+    session_->endProgram = [this] { endRun(); };
+    session_->start({trepSequence_, sessionDays_, commandLineText_});
 }
 
-void Engine::tmrStopPowerSaving_Timer() {
-    KeepAwake::Hold();
+void Engine::keepAwake() {
+    KeepAwake::hold();
 }
 
-void Engine::Form_Unload() {
+void Engine::closedByUser() {
     if (ended_) return;
-    if (cable_.CableHandle) {
-        FT_Close(cable_.CableHandle);
-        cable_.CableHandle = nullptr;
+    if (cable_.cableHandle) {
+        FT_Close(cable_.cableHandle);
+        cable_.cableHandle = nullptr;
     }
-    tmrStopPowerSaving_.stop();
-    KeepAwake::Release();
+    keepAwakeTimer_.stop();
+    KeepAwake::release();
     if (session_) session_->stop();
     // The port first: the latency timer is put back through it.
     if (link_) link_->close();
@@ -202,7 +199,7 @@ void Engine::Form_Unload() {
     QCoreApplication::exit(0);
 }
 
-void Engine::EndProgram() {
-    if (view_) view_->UnloadAllForms();
-    Form_Unload();
+void Engine::endRun() {
+    if (view_) view_->closeAll();
+    closedByUser();
 }

@@ -23,7 +23,7 @@ public:
     virtual void placeAt(qint32 topTwips, qint32 leftTwips) = 0;
     virtual void setRevision(const QString& text) = 0;
     // Closes every window of the engine.
-    virtual void UnloadAllForms() = 0;
+    virtual void closeAll() = 0;
 };
 
 // The download engine of one run: start-up, the download parameters, the log and the
@@ -35,24 +35,24 @@ public:
     ~Engine() override;
 
     // The start-up. When it returns, ended() tells whether the program is already over.
-    void Form_Load(const QString& commandLineText);
+    void load(const QString& commandLineText);
     // The user closed the window (or asked the process to end): no status is written.
-    void Form_Unload();
+    void closedByUser();
 
     bool ended() const { return ended_; }
 
     MessageLog& log() { return log_; }
     StatusFile& status() { return status_; }
-    const QString& AppDataPath() const { return appDataPath_; }
+    const QString& appDataPath() const { return appDataPath_; }
     const TrepSequence& trepSequence() const { return trepSequence_; }
     Session* session() const { return session_.get(); }
-    qint32 SessionDays() const { return sessionDays_; }
+    qint32 sessionDays() const { return sessionDays_; }
     qint32 windowTop() const { return windowTop_; }
     qint32 windowLeft() const { return windowLeft_; }
     void setWindowPosition(qint32 topTwips, qint32 leftTwips);
 
-    static QString VersionText();
-    static QString RevisionCaption();
+    static QString versionText();
+    static QString revisionCaption();
 
 private:
     bool prepareLog();
@@ -62,9 +62,9 @@ private:
     void logOptions();
     void applyCommandLine(const CommandLine& command);
     void startDownload(const CommandLine& command);
-    void StartSession();
-    void EndProgram();
-    void tmrStopPowerSaving_Timer();
+    void start();
+    void endRun();
+    void keepAwake();
 
     EngineView* view_;
     MessageLog log_;
@@ -76,7 +76,7 @@ private:
     qint32 sessionDays_ = 0;
     qint32 windowTop_ = 0;
     qint32 windowLeft_ = 0;
-    QTimer tmrStopPowerSaving_;
+    QTimer keepAwakeTimer_;
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<Session> session_;
     LatencyTimer latencyTimer_;

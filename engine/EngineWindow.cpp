@@ -11,91 +11,91 @@
 namespace {
 using namespace DiagnosticsDesign;
 
-constexpr int Px(int twips) {
+constexpr int toPixels(int twips) {
     return twips / kTwipsPerPixel;
 }
-constexpr int Twips(int px) {
+constexpr int toTwips(int px) {
     return px * kTwipsPerPixel;
 }
 
-QRect DesignRect(int left, int top, int width, int height) {
-    return QRect(Px(left), Px(top), Px(width), Px(height));
+QRect designRect(int left, int top, int width, int height) {
+    return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
 }
 } // namespace
 
-frmDiagnostics::frmDiagnostics()
-    : tbMessages_(new QPlainTextEdit(this)),
-      lblStatus_(new QLabel(QStringLiteral("Waiting..."), this)),
-      lblRev_(new QLabel(QStringLiteral("Rev..."), this)) {
+EngineWindow::EngineWindow()
+    : messages_(new QPlainTextEdit(this)),
+      statusLabel_(new QLabel(QStringLiteral("Waiting..."), this)),
+      versionLabel_(new QLabel(QStringLiteral("Rev..."), this)) {
     setWindowTitle(QStringLiteral("VantrelPC - Diagnostics"));
-    resize(Px(kInnerWidth), Px(kInnerHeight));
+    resize(toPixels(kInnerWidth), toPixels(kInnerHeight));
 
-    tbMessages_->setObjectName(QStringLiteral("tbMessages"));
-    lblStatus_->setObjectName(QStringLiteral("lblStatus"));
-    lblRev_->setObjectName(QStringLiteral("lblRev"));
-    tbMessages_->setReadOnly(true);
-    tbMessages_->setFont(QFont(QStringLiteral("Arial"), 8));
-    tbMessages_->setGeometry(DesignRect(240, 240, 8175, 4455));
+    messages_->setObjectName(QStringLiteral("tbMessages"));
+    statusLabel_->setObjectName(QStringLiteral("lblStatus"));
+    versionLabel_->setObjectName(QStringLiteral("lblRev"));
+    messages_->setReadOnly(true);
+    messages_->setFont(QFont(QStringLiteral("Arial"), 8));
+    messages_->setGeometry(designRect(240, 240, 8175, 4455));
     QFont statusFont(QStringLiteral("Sans Serif"), 12);
-    lblStatus_->setFont(statusFont);
-    lblStatus_->setGeometry(DesignRect(240, 4680, 5175, 375));
-    lblRev_->setGeometry(DesignRect(3600, 4800, 4935, 375));
-    lblRev_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statusLabel_->setFont(statusFont);
+    statusLabel_->setGeometry(designRect(240, 4680, 5175, 375));
+    versionLabel_->setGeometry(designRect(3600, 4800, 4935, 375));
+    versionLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // Laying out 32000 characters costs milliseconds: a download writes many lines a
     // second, so the view catches up at most ten times a second, and only when it is seen.
     areaRefresh_.setSingleShot(true);
     areaRefresh_.setInterval(100);
-    connect(&areaRefresh_, &QTimer::timeout, this, &frmDiagnostics::showMessages);
+    connect(&areaRefresh_, &QTimer::timeout, this, &EngineWindow::showMessages);
     engine_.log().onAreaChanged = [this](const QString&) {
         if (isVisible() && !areaRefresh_.isActive()) areaRefresh_.start();
     };
-    engine_.status().onStatusChanged = [this](const QString& text) { lblStatus_->setText(text); };
+    engine_.status().onStatusChanged = [this](const QString& text) { statusLabel_->setText(text); };
 }
 
-void frmDiagnostics::setShown(bool shown) {
+void EngineWindow::setShown(bool shown) {
     setVisible(shown);
     if (shown) showMessages();
 }
 
-void frmDiagnostics::showMessages() {
-    tbMessages_->setPlainText(engine_.log().area());
-    tbMessages_->verticalScrollBar()->setValue(tbMessages_->verticalScrollBar()->maximum());
+void EngineWindow::showMessages() {
+    messages_->setPlainText(engine_.log().area());
+    messages_->verticalScrollBar()->setValue(messages_->verticalScrollBar()->maximum());
 }
 
-void frmDiagnostics::placeAt(qint32 topTwips, qint32 leftTwips) {
+void EngineWindow::placeAt(qint32 topTwips, qint32 leftTwips) {
     move(leftTwips / kTwipsPerPixel, topTwips / kTwipsPerPixel);
 }
 
-void frmDiagnostics::setRevision(const QString& text) {
-    lblRev_->setText(text);
+void EngineWindow::setRevision(const QString& text) {
+    versionLabel_->setText(text);
 }
 
-void frmDiagnostics::UnloadAllForms() {
+void EngineWindow::closeAll() {
     for (QWidget* window : QApplication::topLevelWidgets())
         window->close();
 }
 
-void frmDiagnostics::resizeEvent(QResizeEvent* event) {
+void EngineWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    Form_Resize();
+    layOut();
 }
 
-void frmDiagnostics::moveEvent(QMoveEvent* event) {
+void EngineWindow::moveEvent(QMoveEvent* event) {
     QWidget::moveEvent(event);
-    engine_.setWindowPosition(Twips(y()), Twips(x()));
+    engine_.setWindowPosition(toTwips(y()), toTwips(x()));
 }
 
-void frmDiagnostics::Form_Resize() {
+void EngineWindow::layOut() {
     const QSize outer = frameGeometry().size();
     const DiagnosticsLayout layout =
-        LayoutForOuterSize(Twips(outer.width()), Twips(outer.height()));
-    tbMessages_->resize(Px(layout.messagesWidth), Px(layout.messagesHeight));
-    lblStatus_->move(lblStatus_->x(), Px(layout.statusTop));
-    lblRev_->move(lblRev_->x(), Px(layout.revTop));
+        layoutForOuterSize(toTwips(outer.width()), toTwips(outer.height()));
+    messages_->resize(toPixels(layout.messagesWidth), toPixels(layout.messagesHeight));
+    statusLabel_->move(statusLabel_->x(), toPixels(layout.statusTop));
+    versionLabel_->move(versionLabel_->x(), toPixels(layout.revTop));
 }
 
-void frmDiagnostics::closeEvent(QCloseEvent* event) {
-    engine_.Form_Unload();
+void EngineWindow::closeEvent(QCloseEvent* event) {
+    engine_.closedByUser();
     event->accept();
 }

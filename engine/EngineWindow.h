@@ -9,17 +9,17 @@ class QLabel;
 class QPlainTextEdit;
 
 // The engine's own window: its message area, status and version. Hidden unless asked for.
-class frmDiagnostics : public QWidget, public EngineView {
+class EngineWindow : public QWidget, public EngineView {
     Q_OBJECT
 public:
-    frmDiagnostics();
+    EngineWindow();
 
     Engine& engine() { return engine_; }
 
     void setShown(bool shown) override;
     void placeAt(qint32 topTwips, qint32 leftTwips) override;
     void setRevision(const QString& text) override;
-    void UnloadAllForms() override;
+    void closeAll() override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -27,12 +27,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void Form_Resize();
+    void layOut();
     void showMessages();
 
-    QPlainTextEdit* tbMessages_;
-    QLabel* lblStatus_;
-    QLabel* lblRev_;
+    QPlainTextEdit* messages_;
+    QLabel* statusLabel_;
+    QLabel* versionLabel_;
     QTimer areaRefresh_;
     Engine engine_{this};
 };

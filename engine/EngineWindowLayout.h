@@ -17,7 +17,7 @@ struct DiagnosticsLayout {
 };
 
 // Where the message area and the two labels go for an outer window size, all in twips.
-constexpr DiagnosticsLayout LayoutForOuterSize(int outerWidth, int outerHeight) {
+constexpr DiagnosticsLayout layoutForOuterSize(int outerWidth, int outerHeight) {
     const int statusTop = outerHeight - 970;
     return {outerWidth - 600, outerHeight - 1380, statusTop, statusTop};
 }

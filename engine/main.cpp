@@ -1,12 +1,12 @@
+#include "EngineWindow.h"
 #include "InstanceLock.h"
 #include "TerminationSignal.h"
-#include "EngineWindow.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
-    KeepInheritedDescriptorsHere();
-    IgnoreClosedPipes();
+    keepInheritedDescriptorsHere();
+    ignoreClosedPipes();
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
 
@@ -15,9 +15,9 @@ int main(int argc, char* argv[]) {
     arguments.removeFirst();
     const QString commandLineText = arguments.join(QLatin1Char(' '));
 
-    frmDiagnostics window;
-    OnTerminationRequest([&window] { window.engine().Form_Unload(); });
-    window.engine().Form_Load(commandLineText);
+    EngineWindow window;
+    onTerminationRequest([&window] { window.engine().closedByUser(); });
+    window.engine().load(commandLineText);
     if (window.engine().ended()) return 0;
     return app.exec();
 }

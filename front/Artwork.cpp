@@ -25,22 +25,22 @@ const QPoint kButtonFaces[3] = {{80, 174}, {80, 246}, {80, 318}};
 const int kPanelTop = 160;
 const int kPanelBottom = 392;
 
-QFont Font(int pixelSize, bool bold) {
+QFont artFont(int pixelSize, bool bold) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
 }
 
-QImage Blank(int width, int height, const QColor& colour) {
+QImage blank(int width, int height, const QColor& colour) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(colour);
     return image;
 }
 
 // A window body shaded from top to bottom.
-QImage ShadedBody(int width, int height) {
-    QImage body = Blank(width, height, kBodyBottom);
+QImage shadedBody(int width, int height) {
+    QImage body = blank(width, height, kBodyBottom);
     QPainter p(&body);
     QLinearGradient shade(0, 0, 0, height);
     shade.setColorAt(0, kBodyTop);
@@ -51,8 +51,8 @@ QImage ShadedBody(int width, int height) {
 
 // The skin: the body inside its outline, the key colour outside. Cut without antialiasing,
 // so every pixel is either the key or the body.
-QImage CutOut(const QImage& body, const QPainterPath& outline) {
-    QImage skin = Blank(body.width(), body.height(), kKeyColour);
+QImage cutOut(const QImage& body, const QPainterPath& outline) {
+    QImage skin = blank(body.width(), body.height(), kKeyColour);
     QPainter p(&skin);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(QPen(kOutline, 1));
@@ -61,7 +61,7 @@ QImage CutOut(const QImage& body, const QPainterPath& outline) {
     return skin;
 }
 
-void PaintTruck(QPainter& p, QPointF at, double scale) {
+void paintTruck(QPainter& p, QPointF at, double scale) {
     p.save();
     p.translate(at);
     p.scale(scale, scale);
@@ -98,7 +98,7 @@ void PaintTruck(QPainter& p, QPointF at, double scale) {
     p.restore();
 }
 
-void PaintClockBadge(QPainter& p, QPointF centre, double radius) {
+void paintClockBadge(QPainter& p, QPointF centre, double radius) {
     p.setPen(QPen(kAccent, 2.2));
     p.setBrush(QColor(250, 250, 248));
     p.drawEllipse(centre, radius, radius);
@@ -107,7 +107,7 @@ void PaintClockBadge(QPainter& p, QPointF centre, double radius) {
     p.drawLine(centre, centre + QPointF(radius * 0.5, radius * 0.12));
 }
 
-void PaintCard(QPainter& p, QPointF at) {
+void paintCard(QPainter& p, QPointF at) {
     p.save();
     p.translate(at);
     p.setPen(QPen(kInk, 1.4));
@@ -130,17 +130,17 @@ void PaintCard(QPainter& p, QPointF at) {
     p.restore();
 }
 
-void PaintIcon(QPainter& p, int kind, QPointF shift) {
+void paintIcon(QPainter& p, int kind, QPointF shift) {
     switch (kind) {
     case 0:
-        PaintTruck(p, QPointF(10, 17) + shift, 1.0);
+        paintTruck(p, QPointF(10, 17) + shift, 1.0);
         break;
     case 1:
-        PaintTruck(p, QPointF(7, 22) + shift, 0.88);
-        PaintClockBadge(p, QPointF(40, 17) + shift, 8.5);
+        paintTruck(p, QPointF(7, 22) + shift, 0.88);
+        paintClockBadge(p, QPointF(40, 17) + shift, 8.5);
         break;
     default:
-        PaintCard(p, QPointF(11, 16) + shift);
+        paintCard(p, QPointF(11, 16) + shift);
         break;
     }
 }
@@ -148,7 +148,7 @@ void PaintIcon(QPainter& p, int kind, QPointF shift) {
 const QRectF kButtonFace(1.5, 1.5, 54, 54); // in a button's 57 x 57 picture
 
 // One 57 x 57 button face at origin; the face itself leaves a 1 pixel margin.
-void PaintButtonFace(QPainter& p, QPoint origin, int kind, bool pressed) {
+void paintButtonFace(QPainter& p, QPoint origin, int kind, bool pressed) {
     p.save();
     p.translate(origin);
     p.setRenderHint(QPainter::Antialiasing);
@@ -163,11 +163,11 @@ void PaintButtonFace(QPainter& p, QPoint origin, int kind, bool pressed) {
     p.setPen(QPen(pressed ? QColor(0, 0, 0, 70) : QColor(255, 255, 255, 170), 1.2));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(face.adjusted(1.5, 1.5, -1.5, -1.5), 9.5, 9.5);
-    PaintIcon(p, kind, pressed ? QPointF(0.8, 1.2) : QPointF(0, 0));
+    paintIcon(p, kind, pressed ? QPointF(0.8, 1.2) : QPointF(0, 0));
     p.restore();
 }
 
-void PaintDial(QPainter& p, QPointF c, double r) {
+void paintDial(QPainter& p, QPointF c, double r) {
     p.setPen(QPen(QColor(80, 90, 102), 3));
     p.setBrush(Qt::NoBrush);
     const QRectF arcBox(c.x() - r, c.y() - r, 2 * r, 2 * r);
@@ -188,13 +188,13 @@ void PaintDial(QPainter& p, QPointF c, double r) {
     p.drawEllipse(c, 3.5, 3.5);
 }
 
-void PaintHeader(QPainter& p) {
+void paintHeader(QPainter& p) {
     const QRectF screen(12, 12, 191, 138);
     p.setPen(QPen(QColor(8, 9, 11), 1));
     p.setBrush(kScreen);
     p.drawRoundedRect(screen, 10, 10);
-    PaintDial(p, QPointF(107.5, 62), 30);
-    p.setFont(Font(21, true));
+    paintDial(p, QPointF(107.5, 62), 30);
+    p.setFont(artFont(21, true));
     p.setPen(QColor(236, 239, 243));
     const QRectF title(12, 92, 191, 28);
     const QFontMetricsF fm(p.font());
@@ -205,12 +205,12 @@ void PaintHeader(QPainter& p) {
     p.drawText(QPointF(left, title.bottom() - 6), name);
     p.setPen(kAccent);
     p.drawText(QPointF(left + fm.horizontalAdvance(name), title.bottom() - 6), pc);
-    p.setFont(Font(9, false));
+    p.setFont(artFont(9, false));
     p.setPen(kCaption);
     p.drawText(QRectF(12, 122, 191, 16), Qt::AlignCenter, QStringLiteral("TACHOGRAPH  DOWNLOAD"));
 }
 
-void PaintPanel(QPainter& p) {
+void paintPanel(QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(kPanel);
     p.drawRect(QRect(0, kPanelTop, 216, kPanelBottom - kPanelTop));
@@ -220,16 +220,16 @@ void PaintPanel(QPainter& p) {
     p.drawLine(0, kPanelBottom, 215, kPanelBottom);
     p.setRenderHint(QPainter::Antialiasing);
     const char* captions[3] = {"ALL VU", "LATEST VU", "CARD"};
-    p.setFont(Font(8, true));
+    p.setFont(artFont(8, true));
     for (int kind = 0; kind < 3; ++kind) {
-        PaintButtonFace(p, kButtonFaces[kind], kind, false);
+        paintButtonFace(p, kButtonFaces[kind], kind, false);
         p.setPen(kCaption);
         p.drawText(QRectF(70, kButtonFaces[kind].y() + 58, 77, 12), Qt::AlignCenter,
                    QString::fromLatin1(captions[kind]));
     }
 }
 
-void PaintFooter(QPainter& p) {
+void paintFooter(QPainter& p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     for (int i = 0; i < 5; ++i) {
@@ -245,7 +245,7 @@ void PaintFooter(QPainter& p) {
     }
 }
 
-QPainterPath Outline() {
+QPainterPath outlinePath() {
     QPainterPath path;
     path.addRoundedRect(QRectF(0, 0, 215, 450), 22, 22);
     return path;
@@ -255,14 +255,14 @@ QPainterPath Outline() {
 
 namespace Artwork {
 
-QImage Skin() {
-    QImage body = ShadedBody(216, 450);
+QImage skinImage() {
+    QImage body = shadedBody(216, 450);
     {
         QPainter p(&body);
         p.setRenderHint(QPainter::Antialiasing);
-        PaintHeader(p);
-        PaintPanel(p);
-        PaintFooter(p);
+        paintHeader(p);
+        paintPanel(p);
+        paintFooter(p);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(255, 255, 255, 45), 1));
         p.setBrush(Qt::NoBrush);
@@ -270,11 +270,11 @@ QImage Skin() {
         rim.addRoundedRect(QRectF(2.5, 2.5, 210, 445), 20, 20);
         p.drawPath(rim);
     }
-    return CutOut(body, Outline());
+    return cutOut(body, outlinePath());
 }
 
-QImage AppIcon(int size) {
-    QImage skin = Skin().convertToFormat(QImage::Format_ARGB32);
+QImage appIcon(int size) {
+    QImage skin = skinImage().convertToFormat(QImage::Format_ARGB32);
     const QRgb key = kKeyColour.rgb();
     for (int y = 0; y < skin.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(skin.scanLine(y));
@@ -289,30 +289,30 @@ QImage AppIcon(int size) {
     return icon;
 }
 
-QIcon WindowIcon() {
+QIcon windowIcon() {
     static const QIcon icon = [] {
         QIcon painted;
         for (int size : {16, 32, 48, 64, 128, 256})
-            painted.addPixmap(QPixmap::fromImage(AppIcon(size)));
+            painted.addPixmap(QPixmap::fromImage(appIcon(size)));
         return QIcon::fromTheme(kIconName, painted);
     }();
     return icon;
 }
 
-QImage ButtonPressed(int kind) {
-    QImage image = Blank(57, 57, kPanel);
+QImage pressedButtonImage(int kind) {
+    QImage image = blank(57, 57, kPanel);
     QPainter p(&image);
     // The card's pressed picture lies one pixel left of its button.
     const int shift = kind == 2 ? kButtonFaces[2].x() - 79 : 0;
-    PaintButtonFace(p, QPoint(shift, 0), kind, true);
+    paintButtonFace(p, QPoint(shift, 0), kind, true);
     return image;
 }
 
 namespace {
 enum class Dome { Dark, Lit, Failed };
 
-QImage Lamp(int width, int height, Dome look) {
-    QImage image = Blank(width, height, kPanel);
+QImage lamp(int width, int height, Dome look) {
+    QImage image = blank(width, height, kPanel);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const QPointF c(12, 12);
@@ -346,8 +346,8 @@ QImage Lamp(int width, int height, Dome look) {
     return image;
 }
 
-QImage Bar(bool full) {
-    QImage image = Blank(64, 211, kPanel);
+QImage barImage(bool full) {
+    QImage image = blank(64, 211, kPanel);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(84, 93, 104), 1));
@@ -372,24 +372,24 @@ QImage Bar(bool full) {
 }
 } // namespace
 
-QImage LedOn() {
-    return Lamp(24, 24, Dome::Lit);
+QImage ledOn() {
+    return lamp(24, 24, Dome::Lit);
 }
-QImage LedFailed() {
-    return Lamp(24, 24, Dome::Failed);
+QImage ledFailed() {
+    return lamp(24, 24, Dome::Failed);
 }
-QImage LedOff() {
-    return Lamp(26, 25, Dome::Dark);
+QImage ledOff() {
+    return lamp(26, 25, Dome::Dark);
 }
-QImage BarFull() {
-    return Bar(true);
+QImage barFull() {
+    return barImage(true);
 }
-QImage BarEmpty() {
-    return Bar(false);
+QImage barEmpty() {
+    return barImage(false);
 }
 
-QImage CloseImage() {
-    QImage image = Blank(16, 16, kScreen);
+QImage closeImage() {
+    QImage image = blank(16, 16, kScreen);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(120, 30, 24), 1));
@@ -401,14 +401,14 @@ QImage CloseImage() {
     return image;
 }
 
-QImage DemoMark() {
-    QImage image = Blank(38, 15, kScreen);
+QImage demoMark() {
+    QImage image = blank(38, 15, kScreen);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(kAccent);
     p.drawRoundedRect(QRectF(0, 0, 38, 15), 3, 3);
-    p.setFont(Font(10, true));
+    p.setFont(artFont(10, true));
     p.setPen(kScreen);
     p.drawText(QRectF(0, 0, 38, 15), Qt::AlignCenter, QStringLiteral("DEMO"));
     return image;
@@ -418,7 +418,7 @@ QImage DemoMark() {
 
 namespace {
 // A 33 x 33 button of the selection window: a steel face with a cross (Cancel) or a tick.
-void PaintSmallButton(QPainter& p, QPoint origin, bool tick) {
+void paintSmallButton(QPainter& p, QPoint origin, bool tick) {
     p.save();
     p.translate(origin);
     p.setRenderHint(QPainter::Antialiasing);
@@ -445,8 +445,8 @@ void PaintSmallButton(QPainter& p, QPoint origin, bool tick) {
 
 namespace Artwork {
 
-QImage LatestSettingsSkin() {
-    QImage body = ShadedBody(184, 364);
+QImage latestSettingsSkin() {
+    QImage body = shadedBody(184, 364);
     {
         QPainter p(&body);
         p.setRenderHint(QPainter::Antialiasing);
@@ -456,15 +456,15 @@ QImage LatestSettingsSkin() {
         p.setPen(QPen(QColor(255, 255, 255, 45), 1));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(QRectF(2.5, 2.5, 178, 358), 12, 12);
-        PaintSmallButton(p, QPoint(48, 312), false); // Cancel
-        PaintSmallButton(p, QPoint(128, 312), true); // Save
+        paintSmallButton(p, QPoint(48, 312), false); // Cancel
+        paintSmallButton(p, QPoint(128, 312), true); // Save
     }
     QPainterPath outline;
     outline.addRoundedRect(QRectF(0, 0, 183, 363), 14, 14);
-    return CutOut(body, outline);
+    return cutOut(body, outline);
 }
 
-void PaintFocusMark(QPainter& p) {
+void paintFocusMark(QPainter& p) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(kAccent, 2));
@@ -475,7 +475,7 @@ void PaintFocusMark(QPainter& p) {
 
 } // namespace Artwork
 
-QRegion FaceOutline(const QImage& face) {
+QRegion faceOutline(const QImage& face) {
     const QImage image = face.convertToFormat(QImage::Format_RGB32);
     const QRgb key = kKeyColour.rgb();
     QRegion outline;
@@ -495,7 +495,7 @@ QRegion FaceOutline(const QImage& face) {
     return outline;
 }
 
-QImage FaceForDrawing(const QImage& face) {
+QImage faceForDrawing(const QImage& face) {
     const QImage image = face.convertToFormat(QImage::Format_RGB32);
     QImage drawn = image;
     const QRgb key = kKeyColour.rgb();

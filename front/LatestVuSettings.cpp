@@ -13,11 +13,11 @@ namespace {
 // The file's code for each box; box (0) has none.
 const std::array<int, kCheckCount> kBoxCodes = {0, 2, 3, 4, 5, 6, 18, 17, 25};
 
-QString Code(int box) {
+QString boxCode(int box) {
     return QStringLiteral("%1").arg(kBoxCodes[box], 3, 10, QLatin1Char('0'));
 }
 
-int BoxForCode(double code) {
+int boxForCode(double code) {
     for (int box = 1; box < kCheckCount; ++box) {
         if (kBoxCodes[box] == code) return box;
     }
@@ -25,47 +25,47 @@ int BoxForCode(double code) {
 }
 } // namespace
 
-CheckStates DefaultChecks() {
+CheckStates defaultChecks() {
     CheckStates checks{};
     checks[1] = checks[2] = checks[4] = true;
     return checks;
 }
 
-void Check1_Click(CheckStates& checks, int index) {
+void checkClicked(CheckStates& checks, int index) {
     if (index == 5 && checks[5]) checks[6] = false;
     if (index == 6 && checks[6]) checks[5] = false;
 }
 
-QString TrepLine(const CheckStates& checks) {
+QString trepLineFor(const CheckStates& checks) {
     QString line;
     QString groupA;
     for (int box = 1; box <= 4; ++box) {
-        if (checks[box]) groupA += Code(box);
+        if (checks[box]) groupA += boxCode(box);
     }
     if (!groupA.isEmpty()) line += QStringLiteral("001") + groupA;
-    if (checks[5]) line += Code(5);
+    if (checks[5]) line += boxCode(5);
     QString groupB;
-    if (checks[7]) groupB += Code(7);
-    if (checks[6]) groupB += Code(6);
+    if (checks[7]) groupB += boxCode(7);
+    if (checks[6]) groupB += boxCode(6);
     // Other VDO data together with 4 Hz speed data brings the rest of the VDO blocks.
     if (groupB.size() > 5) groupB += QStringLiteral("019020021022024");
     if (!groupB.isEmpty()) line += QStringLiteral("001") + groupB;
-    if (checks[8]) line += QStringLiteral("001") + Code(8);
+    if (checks[8]) line += QStringLiteral("001") + boxCode(8);
     return line;
 }
 
-CheckStates ChecksFromTrepLine(const QString& line, CheckStates checks) {
+CheckStates checksFromTrepLine(const QString& line, CheckStates checks) {
     std::fill(checks.begin() + 1, checks.end(), false);
     for (qsizetype k = 0; line.size() > 3 * k + 2; ++k) {
-        const int box = BoxForCode(LeadingNumber(line.mid(3 * k, 3)));
+        const int box = boxForCode(leadingNumber(line.mid(3 * k, 3)));
         if (box == 0 || checks[box]) continue;
         checks[box] = true;
-        Check1_Click(checks, box);
+        checkClicked(checks, box);
     }
     return checks;
 }
 
-DaysProblem CheckDays(const QString& text) {
+DaysProblem checkDays(const QString& text) {
     static const QRegularExpression number(
         QStringLiteral("^\\s*[+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?\\s*$"));
     if (!number.match(text).hasMatch()) return DaysProblem::NotNumber;
@@ -77,7 +77,7 @@ DaysProblem CheckDays(const QString& text) {
     return DaysProblem::None;
 }
 
-QString DaysMessage(DaysProblem problem) {
+QString daysMessage(DaysProblem problem) {
     switch (problem) {
     case DaysProblem::NotNumber:
         return QStringLiteral("The number of days must be a number");
@@ -89,16 +89,16 @@ QString DaysMessage(DaysProblem problem) {
     return QString();
 }
 
-std::optional<LatestVuFileLines> ReadLatestVuFile(const QString& path) {
+std::optional<LatestVuFileLines> readLatestVuFile(const QString& path) {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return std::nullopt;
     LatestVuFileLines lines;
-    lines.trepLine = ReadLine(file);
-    if (!file.atEnd()) lines.days = ReadLine(file).trimmed();
+    lines.trepLine = readSettingsLine(file);
+    if (!file.atEnd()) lines.days = readSettingsLine(file).trimmed();
     return lines;
 }
 
-bool WriteLatestVuFile(const QString& path, const QString& trepLine, const QString& days) {
+bool writeLatestVuFile(const QString& path, const QString& trepLine, const QString& days) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
     const QByteArray text =
@@ -106,53 +106,53 @@ bool WriteLatestVuFile(const QString& path, const QString& trepLine, const QStri
     return file.write(text) == text.size() && file.flush();
 }
 
-void LatestVuSelection::Load(const QString& filePath) {
-    checks = DefaultChecks();
+void LatestVuSelection::load(const QString& filePath) {
+    checks = defaultChecks();
     days = kDefaultDays;
-    const std::optional<LatestVuFileLines> lines = ReadLatestVuFile(filePath);
+    const std::optional<LatestVuFileLines> lines = readLatestVuFile(filePath);
     if (!lines) return;
-    checks = ChecksFromTrepLine(lines->trepLine, checks);
+    checks = checksFromTrepLine(lines->trepLine, checks);
     if (lines->days) days = *lines->days;
 }
 
-bool LatestVuSelection::Save(const QString& filePath) {
-    const DaysProblem problem = CheckDays(days);
+bool LatestVuSelection::save(const QString& filePath) {
+    const DaysProblem problem = checkDays(days);
     if (problem != DaysProblem::None) {
-        ShowMessageBox(DaysMessage(problem));
+        showMessageBox(daysMessage(problem));
         return false;
     }
-    days = QString::number(RoundedNumber(days.trimmed()));
-    if (!WriteLatestVuFile(filePath, TrepLine(checks), days)) {
-        ShowMessageBox(QStringLiteral("The 'Latest VU' settings could not be saved in\n") +
+    days = QString::number(roundedNumber(days.trimmed()));
+    if (!writeLatestVuFile(filePath, trepLineFor(checks), days)) {
+        showMessageBox(QStringLiteral("The 'Latest VU' settings could not be saved in\n") +
                        filePath);
         return false;
     }
     return true;
 }
 
-DaysProblem LatestVuSelection::ValidateDays() {
-    const DaysProblem problem = CheckDays(days);
-    days = QString::number(RoundedNumber(days.trimmed()));
+DaysProblem LatestVuSelection::validateDays() {
+    const DaysProblem problem = checkDays(days);
+    days = QString::number(roundedNumber(days.trimmed()));
     return problem;
 }
 
-QString CheckName(int index) {
+QString checkName(int index) {
     return QStringLiteral("Check1(%1)").arg(index);
 }
 
-const std::vector<DesignControl>& LatestSettingsDesign() {
+const std::vector<DesignControl>& latestSettingsDesign() {
     // The face picture is 184 x 364 pixels.
     static const std::vector<DesignControl> design = {
         {kLatestWindowName, QRectF(0, 0, 2760, 5460), kWidth | kHeight},
-        {CheckName(0), QRectF(360, 240, 1800, 240), kAll},
-        {CheckName(1), QRectF(375, 600, 1800, 240), kAll},
-        {CheckName(2), QRectF(510, 1320, 1695, 360), kAll},
-        {CheckName(3), QRectF(570, 1800, 1695, 360), kAll},
-        {CheckName(4), QRectF(600, 2280, 1575, 360), kAll},
-        {CheckName(5), QRectF(630, 2760, 1830, 480), kAll},
-        {CheckName(6), QRectF(660, 3240, 1830, 480), kAll},
-        {CheckName(7), QRectF(675, 3720, 1815, 360), kAll},
-        {CheckName(8), QRectF(675, 4200, 1815, 360), kAll},
+        {checkName(0), QRectF(360, 240, 1800, 240), kAll},
+        {checkName(1), QRectF(375, 600, 1800, 240), kAll},
+        {checkName(2), QRectF(510, 1320, 1695, 360), kAll},
+        {checkName(3), QRectF(570, 1800, 1695, 360), kAll},
+        {checkName(4), QRectF(600, 2280, 1575, 360), kAll},
+        {checkName(5), QRectF(630, 2760, 1830, 480), kAll},
+        {checkName(6), QRectF(660, 3240, 1830, 480), kAll},
+        {checkName(7), QRectF(675, 3720, 1815, 360), kAll},
+        {checkName(8), QRectF(675, 4200, 1815, 360), kAll},
         {QStringLiteral("tbDays"), QRectF(480, 840, 495, 285), kAll},
         {QStringLiteral("lblDaysActivities"), QRectF(1080, 840, 975, 375), kAll},
         {QStringLiteral("cmdCancel"), QRectF(720, 4680, 495, 495), kAll},
@@ -161,20 +161,20 @@ const std::vector<DesignControl>& LatestSettingsDesign() {
     return design;
 }
 
-QRectF* FindControl(std::vector<DesignControl>& layout, const QString& name) {
+QRectF* findControl(std::vector<DesignControl>& layout, const QString& name) {
     for (DesignControl& control : layout) {
         if (control.name == name) return &control.twips;
     }
     return nullptr;
 }
 
-std::vector<DesignControl> LatestSettingsLayout(double twipsPerPixel) {
-    std::vector<DesignControl> layout = ConvertDesign(LatestSettingsDesign(), twipsPerPixel);
+std::vector<DesignControl> latestSettingsLayout(double twipsPerPixel) {
+    std::vector<DesignControl> layout = convertDesign(latestSettingsDesign(), twipsPerPixel);
     // Check boxes draw taller on such displays; these two would cut their captions. The
     // 100 twips are the running display's, not converted.
     if (twipsPerPixel < kDesignTwipsPerPixel) {
         for (int index : {0, 1}) {
-            QRectF* box = FindControl(layout, CheckName(index));
+            QRectF* box = findControl(layout, checkName(index));
             box->setTop(box->top() - 100);
         }
     }
@@ -182,7 +182,7 @@ std::vector<DesignControl> LatestSettingsLayout(double twipsPerPixel) {
 }
 
 namespace {
-LatestVuTexts EnglishTexts() {
+LatestVuTexts englishTexts() {
     return {QStringLiteral("'Latest VU' Settings"),
             // A no-break space keeps "TREP" with its number, should a caption ever wrap.
             {QStringLiteral("Overview (TREP\u00A01)"), QStringLiteral("Activities (TREP\u00A02)"),
@@ -194,10 +194,10 @@ LatestVuTexts EnglishTexts() {
             QStringLiteral("Days of Activities")};
 }
 
-void GermanLayout(std::vector<DesignControl>& layout, double px) {
+void germanLayout(std::vector<DesignControl>& layout, double px) {
     QRectF* box[kCheckCount];
     for (int index = 0; index < kCheckCount; ++index)
-        box[index] = FindControl(layout, CheckName(index));
+        box[index] = findControl(layout, checkName(index));
     box[3]->setHeight(box[3]->height() + 5 * px);
     box[3]->setWidth(box[3]->width() + 10 * px);
     box[4]->moveTop(box[3]->top() + 32 * px);
@@ -211,9 +211,9 @@ void GermanLayout(std::vector<DesignControl>& layout, double px) {
 }
 } // namespace
 
-LatestVuTexts LanguageStrings(const QString& language, std::vector<DesignControl>& layout,
+LatestVuTexts languageStrings(const QString& language, std::vector<DesignControl>& layout,
                               double twipsPerPixel) {
-    LatestVuTexts texts = EnglishTexts();
+    LatestVuTexts texts = englishTexts();
     if (language != QLatin1String("DE")) return texts;
     texts.windowCaption = QStringLiteral("\"Latest VU\" Einstellungen");
     texts.checkCaptions = {QStringLiteral("\u00DCberblick"),
@@ -226,6 +226,6 @@ LatestVuTexts LanguageStrings(const QString& language, std::vector<DesignControl
                            QStringLiteral("Andere VDO Spezialdaten"),
                            QStringLiteral("Detaillierte Geschwindigkeit \u00FCber 168 Stunden")};
     texts.daysCaption = QStringLiteral("Tage mit Aktivit\u00E4ten");
-    GermanLayout(layout, twipsPerPixel);
+    germanLayout(layout, twipsPerPixel);
     return texts;
 }

@@ -20,7 +20,7 @@
 namespace {
 const int kCaptionsRight = 174; // 2 pixels inside the face's panel
 
-QRect IndicatorRect(const QCheckBox& box, const QStyleOptionButton& option) {
+QRect indicatorRect(const QCheckBox& box, const QStyleOptionButton& option) {
     return box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
 }
 } // namespace
@@ -29,7 +29,7 @@ QRect CaptionCheckBox::captionArea() const {
     QStyleOptionButton option;
     initStyleOption(&option);
     QRect area = rect();
-    area.setLeft(IndicatorRect(*this, option).right() + 5);
+    area.setLeft(indicatorRect(*this, option).right() + 5);
     return area;
 }
 
@@ -37,7 +37,7 @@ void CaptionCheckBox::paintEvent(QPaintEvent*) {
     QStylePainter p(this);
     QStyleOptionButton option;
     initStyleOption(&option);
-    option.rect = IndicatorRect(*this, option);
+    option.rect = indicatorRect(*this, option);
     p.drawPrimitive(QStyle::PE_IndicatorCheckBox, option);
     const QRect textArea = captionArea();
     // A grayed box keeps a readable caption; only its box is dimmed.
@@ -51,12 +51,12 @@ void CaptionCheckBox::paintEvent(QPaintEvent*) {
     }
 }
 
-frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
+LatestVuWindow::LatestVuWindow(QWidget* mainWindow)
     : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint), mainWindow_(mainWindow),
-      outline_(FaceOutline(Artwork::LatestSettingsSkin())),
-      skin_(FaceForDrawing(Artwork::LatestSettingsSkin())) {
+      outline_(faceOutline(Artwork::latestSettingsSkin())),
+      skin_(faceForDrawing(Artwork::latestSettingsSkin())) {
     setObjectName(kLatestWindowName);
-    setWindowIcon(Artwork::WindowIcon());
+    setWindowIcon(Artwork::windowIcon());
     // The condensed face first: where Verdana is missing, a set-up may answer its name with a
     // wide face instead of trying the next name, and the captions would not fit.
     QFont font;
@@ -71,62 +71,63 @@ frmLatestSettings::frmLatestSettings(QWidget* mainWindow)
     boxPalette.setColor(QPalette::Window, Artwork::kSettingsPanel);
     boxPalette.setColor(QPalette::Button, Artwork::kSettingsPanel); // what check boxes fill with
     for (int index = 0; index < kCheckCount; ++index) {
-        Check1[index] = new CaptionCheckBox(this);
-        Check1[index]->setObjectName(CheckName(index));
-        Check1[index]->setPalette(boxPalette);
-        Check1[index]->setAutoFillBackground(true);
-        connect(Check1[index], &QCheckBox::clicked, this, [this, index] { Check1_Click(index); });
+        checkBoxes[index] = new CaptionCheckBox(this);
+        checkBoxes[index]->setObjectName(checkName(index));
+        checkBoxes[index]->setPalette(boxPalette);
+        checkBoxes[index]->setAutoFillBackground(true);
+        connect(checkBoxes[index], &QCheckBox::clicked, this,
+                [this, index] { checkClicked(index); });
     }
     // The overview is always downloaded: its box stays grayed.
-    Check1[0]->setChecked(true);
-    Check1[0]->setEnabled(false);
+    checkBoxes[0]->setChecked(true);
+    checkBoxes[0]->setEnabled(false);
 
-    tbDays = new QLineEdit(this);
-    tbDays->setObjectName(QStringLiteral("tbDays"));
-    QPalette white = tbDays->palette();
+    daysEdit = new QLineEdit(this);
+    daysEdit->setObjectName(QStringLiteral("tbDays"));
+    QPalette white = daysEdit->palette();
     white.setColor(QPalette::Base, Qt::white);
     // The frame is drawn in a shade of the window colour: the panel's, not the key colour.
     white.setColor(QPalette::Window, Artwork::kSettingsPanel);
-    tbDays->setPalette(white);
-    tbDays->installEventFilter(this);
-    lblDaysActivities = new QLabel(this);
-    lblDaysActivities->setObjectName(QStringLiteral("lblDaysActivities"));
-    lblDaysActivities->setWordWrap(true);
-    lblDaysActivities->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    cmdCancel = new SkinControl(this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdSave = new SkinControl(this);
-    cmdSave->setObjectName(QStringLiteral("cmdSave"));
-    connect(cmdCancel, &SkinControl::clicked, this, &frmLatestSettings::cmdCancel_Click);
-    connect(cmdSave, &SkinControl::clicked, this, &frmLatestSettings::cmdSave_Click);
+    daysEdit->setPalette(white);
+    daysEdit->installEventFilter(this);
+    daysLabel = new QLabel(this);
+    daysLabel->setObjectName(QStringLiteral("lblDaysActivities"));
+    daysLabel->setWordWrap(true);
+    daysLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    cancelButton = new SkinControl(this);
+    cancelButton->setObjectName(QStringLiteral("cmdCancel"));
+    saveButton = new SkinControl(this);
+    saveButton->setObjectName(QStringLiteral("cmdSave"));
+    connect(cancelButton, &SkinControl::clicked, this, &LatestVuWindow::cancel);
+    connect(saveButton, &SkinControl::clicked, this, &LatestVuWindow::save);
 
-    QWidget* order[] = {Check1[0], Check1[1], Check1[2], Check1[3], Check1[4],
-                        Check1[5], Check1[7], tbDays,    Check1[8], Check1[6]};
+    QWidget* order[] = {checkBoxes[0], checkBoxes[1], checkBoxes[2], checkBoxes[3], checkBoxes[4],
+                        checkBoxes[5], checkBoxes[7], daysEdit,      checkBoxes[8], checkBoxes[6]};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 }
 
-QString frmLatestSettings::filePath() const {
-    return DataFolderPath() + QLatin1Char('/') + kLatestVUFileName;
+QString LatestVuWindow::filePath() const {
+    return dataFolderPath() + QLatin1Char('/') + kLatestVUFileName;
 }
 
-void frmLatestSettings::Form_Load() {
+void LatestVuWindow::load() {
     // Only the skin shows: pixels of the key colour are not part of the window.
     setMask(outline_);
-    ApplyLayout();
+    applyLayout();
     if (mainWindow_) move(mainWindow_->x() + mainWindow_->width(), mainWindow_->y());
-    selection_.Load(filePath());
-    ShowChecks();
-    tbDays->setText(selection_.days);
+    selection_.load(filePath());
+    showChecks();
+    daysEdit->setText(selection_.days);
     loaded_ = true;
 }
 
-void frmLatestSettings::ApplyLayout() {
+void LatestVuWindow::applyLayout() {
     const double twipsPerPixel = kDesignTwipsPerPixel; // Qt lays out in 96 dpi pixels
-    std::vector<DesignControl> layout = LatestSettingsLayout(twipsPerPixel);
-    const LatestVuTexts texts = LanguageStrings(DownloadSettings::Language, layout, twipsPerPixel);
+    std::vector<DesignControl> layout = latestSettingsLayout(twipsPerPixel);
+    const LatestVuTexts texts = languageStrings(DownloadSettings::language, layout, twipsPerPixel);
     for (const DesignControl& control : layout) {
-        const QRect r = TwipsToPixels(control.twips, twipsPerPixel);
+        const QRect r = twipsToPixels(control.twips, twipsPerPixel);
         if (control.name == kLatestWindowName)
             setFixedSize(r.size());
         else if (QWidget* child = findChild<QWidget*>(control.name))
@@ -136,90 +137,90 @@ void frmLatestSettings::ApplyLayout() {
     for (int index = 0; index < kCheckCount; ++index) {
         // Each box reaches to the panel's right edge: at the designed widths most captions
         // would wrap onto a second line.
-        CaptionCheckBox* box = Check1[index];
+        CaptionCheckBox* box = checkBoxes[index];
         box->resize(qMax(box->width(), kCaptionsRight - box->x()), box->height());
         box->setText(texts.checkCaptions[index]);
     }
-    lblDaysActivities->setText(texts.daysCaption);
+    daysLabel->setText(texts.daysCaption);
 }
 
-void frmLatestSettings::ShowChecks() {
+void LatestVuWindow::showChecks() {
     for (int index = 1; index < kCheckCount; ++index)
-        Check1[index]->setChecked(selection_.checks[index]);
+        checkBoxes[index]->setChecked(selection_.checks[index]);
 }
 
-void frmLatestSettings::Check1_Click(int index) {
-    selection_.checks[index] = Check1[index]->isChecked();
-    ::Check1_Click(selection_.checks, index);
-    ShowChecks(); // the days box keeps what was typed
+void LatestVuWindow::checkClicked(int index) {
+    selection_.checks[index] = checkBoxes[index]->isChecked();
+    ::checkClicked(selection_.checks, index);
+    showChecks(); // the days box keeps what was typed
 }
 
-void frmLatestSettings::tbDays_Validate() {
-    selection_.days = tbDays->text();
-    const DaysProblem problem = selection_.ValidateDays();
-    tbDays->setText(selection_.days);
+void LatestVuWindow::checkDaysEntry() {
+    selection_.days = daysEdit->text();
+    const DaysProblem problem = selection_.validateDays();
+    daysEdit->setText(selection_.days);
     if (problem == DaysProblem::None) return;
     // The message and the focus wait until the focus change and the click that caused it are
     // over: a modal box opened in their middle would take the click's release.
     QTimer::singleShot(0, this, [this, problem] {
-        ShowMessageBox(DaysMessage(problem));
-        tbDays->setFocus();
+        showMessageBox(daysMessage(problem));
+        daysEdit->setFocus();
     });
 }
 
-void frmLatestSettings::cmdSave_Click() {
-    selection_.days = tbDays->text();
-    const bool saved = selection_.Save(filePath());
-    tbDays->setText(selection_.days);
-    if (saved) Unload();
+void LatestVuWindow::save() {
+    selection_.days = daysEdit->text();
+    const bool saved = selection_.save(filePath());
+    daysEdit->setText(selection_.days);
+    if (saved) unload();
 }
 
-void frmLatestSettings::cmdCancel_Click() {
-    Unload();
+void LatestVuWindow::cancel() {
+    unload();
 }
 
-void frmLatestSettings::Unload() {
+void LatestVuWindow::unload() {
     loaded_ = false;
     hide();
 }
 
-void frmLatestSettings::paintEvent(QPaintEvent*) {
+void LatestVuWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.drawImage(0, 0, skin_);
 }
 
-void frmLatestSettings::showEvent(QShowEvent* event) {
+void LatestVuWindow::showEvent(QShowEvent* event) {
     // Opened again after Save or Cancel: show the file's state, not the last edits.
-    if (!loaded_) Form_Load();
+    if (!loaded_) load();
     QWidget::showEvent(event);
 }
 
-void frmLatestSettings::closeEvent(QCloseEvent* event) {
+void LatestVuWindow::closeEvent(QCloseEvent* event) {
     loaded_ = false;
     event->accept();
 }
 
-void frmLatestSettings::keyPressEvent(QKeyEvent* event) {
+void LatestVuWindow::keyPressEvent(QKeyEvent* event) {
     // Reaches here from any control: none of them takes Enter or Escape for itself.
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        cmdSave_Click();
+        save();
         break;
     case Qt::Key_Escape:
-        cmdCancel_Click();
+        cancel();
         break;
     default:
         QWidget::keyPressEvent(event);
     }
 }
 
-bool frmLatestSettings::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == tbDays && event->type() == QEvent::FocusOut) {
+bool LatestVuWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == daysEdit && event->type() == QEvent::FocusOut) {
         // Only leaving for another control of this window checks the days, at once: the
         // control taking the focus may be clicked next, and nothing may see the days before.
         QWidget* next = QApplication::focusWidget();
-        if (next && next != tbDays && isAncestorOf(next)) tbDays_Validate();
+        if (next && next != daysEdit && isAncestorOf(next)) checkDaysEntry();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -32,23 +32,23 @@ protected:
 // beside the main window. It shows the saved selection each time it is opened; Save writes
 // it, Cancel drops the changes (Enter and Escape too). Modeless, and a tool window of the main
 // window: it goes with it and has no task-bar entry of its own.
-class frmLatestSettings : public QWidget {
+class LatestVuWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit frmLatestSettings(QWidget* mainWindow = nullptr);
+    explicit LatestVuWindow(QWidget* mainWindow = nullptr);
 
-    void Form_Load();
-    void Check1_Click(int index);
-    void tbDays_Validate();
-    void cmdSave_Click();
-    void cmdCancel_Click();
+    void load();
+    void checkClicked(int index);
+    void checkDaysEntry();
+    void save();
+    void cancel();
     QString filePath() const;
 
-    std::array<CaptionCheckBox*, kCheckCount> Check1;
-    QLineEdit* tbDays;
-    QLabel* lblDaysActivities;
-    SkinControl* cmdCancel;
-    SkinControl* cmdSave;
+    std::array<CaptionCheckBox*, kCheckCount> checkBoxes;
+    QLineEdit* daysEdit;
+    QLabel* daysLabel;
+    SkinControl* cancelButton;
+    SkinControl* saveButton;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -58,9 +58,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void ApplyLayout();
-    void ShowChecks();
-    void Unload();
+    void applyLayout();
+    void showChecks();
+    void unload();
 
     QPointer<QWidget> mainWindow_;
     LatestVuSelection selection_;

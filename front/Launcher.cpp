@@ -13,21 +13,21 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
-QString PositionText(qint64 topTwips, qint64 leftTwips) {
+QString positionText(qint64 topTwips, qint64 leftTwips) {
     return QStringLiteral(" {%1,%2}").arg(topTwips + 600).arg(leftTwips + 3300);
 }
 
-QString DaysText(const QString& secondLine) {
-    const qint32 days = RoundedNumber(secondLine);
+QString daysText(const QString& secondLine) {
+    const qint32 days = roundedNumber(secondLine);
     const QString digits = QString::number(days);
     return days < 0 ? digits : QLatin1Char(' ') + digits;
 }
 
-QString LatestTrepTextFromLines(const QString& firstLine, const QString& secondLine) {
-    return QLatin1Char('[') + firstLine + QLatin1Char(']') + DaysText(secondLine);
+QString latestTrepTextFromLines(const QString& firstLine, const QString& secondLine) {
+    return QLatin1Char('[') + firstLine + QLatin1Char(']') + daysText(secondLine);
 }
 
-QString ReadLine(QFile& file) {
+QString readSettingsLine(QFile& file) {
     QByteArray line;
     char c = 0;
     // A file without line ends (a broken disk, a hostile file) must not hold the window.
@@ -42,13 +42,13 @@ QString ReadLine(QFile& file) {
     return QString::fromUtf8(line);
 }
 
-std::optional<QString> ReadLatestTrepText(const QString& filePath) {
-    const std::optional<LatestVuFileLines> lines = ReadLatestVuFile(filePath);
+std::optional<QString> readLatestTrepText(const QString& filePath) {
+    const std::optional<LatestVuFileLines> lines = readLatestVuFile(filePath);
     if (!lines) return std::nullopt;
-    return LatestTrepTextFromLines(lines->trepLine, lines->days.value_or(QString()));
+    return latestTrepTextFromLines(lines->trepLine, lines->days.value_or(QString()));
 }
 
-QString ArgumentText(int downloadKind, const QString& latestTrepText, const QString& position) {
+QString argumentText(int downloadKind, const QString& latestTrepText, const QString& position) {
     switch (downloadKind) {
     case kLatestVU:
         return QStringLiteral("\"L ") + latestTrepText + QStringLiteral(" E") + position +
@@ -60,7 +60,7 @@ QString ArgumentText(int downloadKind, const QString& latestTrepText, const QStr
     }
 }
 
-MessageText LatestSettingsMissingMessage(const QString& language) {
+MessageText latestSettingsMissingMessage(const QString& language) {
     if (language == QLatin1String("DE"))
         return {
             QStringLiteral("Einstellungen f\u00FCr \"Latest VU:\"\n"
@@ -73,7 +73,7 @@ MessageText LatestSettingsMissingMessage(const QString& language) {
             QStringLiteral("VantrelPC - Latest VU Settings")};
 }
 
-QString FindEngine(const QString& folder) {
+QString findEngine(const QString& folder) {
     // The exact name first, so that a stray second copy in other letters cannot win.
     const QFileInfo exact(QDir(folder).filePath(kEngineName));
     if (exact.isFile() && exact.isExecutable()) return exact.absoluteFilePath();
@@ -88,7 +88,7 @@ QString FindEngine(const QString& folder) {
 
 namespace {
 // The fields of /proc/<pid>/stat after the command name, from the state (field 3) on.
-QList<QByteArray> StatFields(pid_t pid) {
+QList<QByteArray> statFields(pid_t pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly)) return {};
     const QByteArray text = stat.readAll();
@@ -99,17 +99,17 @@ QList<QByteArray> StatFields(pid_t pid) {
 
 // A detached engine is normally reparented to init, which reaps it; if this process is its
 // parent after all (a subreaper), reap it here. A zombie left for someone else is gone too.
-bool ProcessAlive(pid_t pid) {
+bool processAlive(pid_t pid) {
     int status = 0;
     if (::waitpid(pid, &status, WNOHANG) == pid) return false;
     if (::kill(pid, 0) != 0 && errno == ESRCH) return false;
-    const QList<QByteArray> fields = StatFields(pid);
+    const QList<QByteArray> fields = statFields(pid);
     return fields.isEmpty() || fields.at(0) != "Z";
 }
 } // namespace
 
-qint64 ProcessStartTime(qint64 pid) {
-    const QList<QByteArray> fields = StatFields(pid_t(pid));
+qint64 processStartTime(qint64 pid) {
+    const QList<QByteArray> fields = statFields(pid_t(pid));
     constexpr int startTimeIndex = 22 - 3;
     bool ok = false;
     const qint64 ticks =
@@ -117,23 +117,23 @@ qint64 ProcessStartTime(qint64 pid) {
     return ok ? ticks : -1;
 }
 
-qint64 StartEngine(const QString& program, const QString& argument, qint64* startTime) {
+qint64 startEngine(const QString& program, const QString& argument, qint64* startTime) {
     qint64 pid = 0;
     if (!QProcess::startDetached(program, {argument}, QString(), &pid)) return 0;
-    *startTime = ProcessStartTime(pid);
+    *startTime = processStartTime(pid);
     // Already gone before it could be looked at: a start time of 0 matches no later process.
     if (*startTime < 0 && QFile::exists(QStringLiteral("/proc/self/stat"))) *startTime = 0;
     return pid;
 }
 
-bool EngineRunning(qint64 pid, qint64 startTime) {
-    if (pid <= 0 || !ProcessAlive(pid_t(pid))) return false;
-    return startTime < 0 || ProcessStartTime(pid) == startTime;
+bool engineRunning(qint64 pid, qint64 startTime) {
+    if (pid <= 0 || !processAlive(pid_t(pid))) return false;
+    return startTime < 0 || processStartTime(pid) == startTime;
 }
 
-void CloseEngineWindows(qint64 pid, qint64 startTime, std::chrono::milliseconds wait) {
-    if (!EngineRunning(pid, startTime) || ::kill(pid_t(pid), SIGTERM) != 0) return;
+void closeEngineWindows(qint64 pid, qint64 startTime, std::chrono::milliseconds wait) {
+    if (!engineRunning(pid, startTime) || ::kill(pid_t(pid), SIGTERM) != 0) return;
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (ProcessAlive(pid_t(pid)) && std::chrono::steady_clock::now() < deadline)
+    while (processAlive(pid_t(pid)) && std::chrono::steady_clock::now() < deadline)
         QThread::msleep(10);
 }

@@ -1,29 +1,29 @@
 #include "Leds.h"
 
-LedStep LedAnimator::Tick() {
-    const bool lit = LedIndex == LitLed;
+LedStep LedAnimator::tick() {
+    const bool lit = index == litLamp;
     LedStep step;
-    switch (LedMode) {
+    switch (mode) {
     case kLedIdle:
         if (lit) {
-            step = {LedIndex, false, 1100};
+            step = {index, false, 1100};
         } else {
-            LedIndex = (LedIndex + 1) % 3;
-            step = {LedIndex, true, 150};
+            index = (index + 1) % 3;
+            step = {index, true, 150};
         }
         break;
     case kLedRunning:
-        step = {LedIndex, !lit, 250};
+        step = {index, !lit, 250};
         break;
     case kLedComplete:
-        step = lit ? LedStep{LedIndex, false, 1250} : LedStep{LedIndex, true, 50};
+        step = lit ? LedStep{index, false, 1250} : LedStep{index, true, 50};
         break;
     case kLedFailed:
-        step = {LedIndex, true, 0, true, true};
+        step = {index, true, 0, true, true};
         break;
     default:
         return step;
     }
-    LitLed = step.lit ? step.lamp : -1;
+    litLamp = step.lit ? step.lamp : -1;
     return step;
 }

@@ -18,9 +18,9 @@ struct LedStep {
 // The lamp state machine driven by the window's lamp timer.
 class LedAnimator {
 public:
-    LedStep Tick();
+    LedStep tick();
 
-    qint16 LedMode = kLedIdle;
-    qint32 LedIndex = 0;
-    qint32 LitLed = -1;
+    qint16 mode = kLedIdle;
+    qint32 index = 0;
+    qint32 litLamp = -1;
 };

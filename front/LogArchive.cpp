@@ -4,24 +4,24 @@
 
 #include <QFile>
 
-void ArchiveLog(const QString& dataFolder, const QString& fileName) {
+void archiveLog(const QString& dataFolder, const QString& fileName) {
     if (dataFolder.isEmpty()) return;
-    LogArchivePath = dataFolder + QLatin1Char('/') + kLogArchiveName;
+    logArchivePath = dataFolder + QLatin1Char('/') + kLogArchiveName;
     const QString logPath = dataFolder + QLatin1Char('/') + fileName;
-    if (!ZipArchive().Pack(logPath, LogArchivePath, 9)) return;
-    if (ArchiveContains(fileName)) QFile::remove(logPath);
+    if (!ZipArchive().pack(logPath, logArchivePath, 9)) return;
+    if (archiveContains(fileName)) QFile::remove(logPath);
 }
 
-bool ArchiveContains(const QString& name) {
+bool archiveContains(const QString& name) {
     // From index 1: index 0 is the list's empty placeholder, not an entry.
-    return ListArchiveEntries().indexOf(name, 1) >= 0;
+    return listArchiveEntries().indexOf(name, 1) >= 0;
 }
 
-QStringList ListArchiveEntries() {
+QStringList listArchiveEntries() {
     QStringList entries{QString()};
-    const std::optional<QList<ZipEntry>> contents = ZipArchive().Contents(LogArchivePath);
+    const std::optional<QList<ZipEntry>> contents = ZipArchive().list(logArchivePath);
     if (!contents) return entries;
     for (const ZipEntry& entry : *contents)
-        entries.append(entry.Name());
+        entries.append(entry.name());
     return entries;
 }

@@ -27,7 +27,7 @@ const QString kCopyrightNotice = QStringLiteral("\u00A9 Fenwright Ltd. ");
 const QRect kBarBlock(0, 0, 61, 208);
 const QRect kLampBlock(0, 0, 24, 24);
 
-QLabel* SmallLabel(QWidget* parent) {
+QLabel* smallLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     QFont font(QStringLiteral("DejaVu Sans Condensed"));
     font.setPointSizeF(8.25);
@@ -43,73 +43,74 @@ QLabel* SmallLabel(QWidget* parent) {
 }
 } // namespace
 
-Form1::Form1(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), PictureLEDOnBuffer(Artwork::LedOn()),
-      PictureLEDFailedBuffer(Artwork::LedFailed()), PictureLEDOffBuffer(Artwork::LedOff()),
-      PictureProgBarBuffer(Artwork::BarFull()), PictureProgBgBuffer(Artwork::BarEmpty()),
-      skin_(Artwork::Skin()), face_(skin_), engineFolder_(QCoreApplication::applicationDirPath()) {
+MainWindow::MainWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), lampOnImage(Artwork::ledOn()),
+      lampFailedImage(Artwork::ledFailed()), lampOffImage(Artwork::ledOff()),
+      progressBarImage(Artwork::barFull()), progressBackgroundImage(Artwork::barEmpty()),
+      skin_(Artwork::skinImage()), face_(skin_),
+      engineFolder_(QCoreApplication::applicationDirPath()) {
     setWindowTitle(kProgramTitle);
-    setWindowIcon(Artwork::WindowIcon());
+    setWindowIcon(Artwork::windowIcon());
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, kKeyColour);
     setPalette(palette);
     setAutoFillBackground(true);
 
     for (int kind = 0; kind < 3; ++kind) {
-        ButtonPressed[kind] = new SkinControl(this, Artwork::ButtonPressed(kind));
-        ButtonPressed[kind]->setAttribute(Qt::WA_TransparentForMouseEvents);
-        ButtonPressed[kind]->hide();
-        PictureLED[kind] = new PictureBox(kLampBlock.size(), this);
+        pressedButtons[kind] = new SkinControl(this, Artwork::pressedButtonImage(kind));
+        pressedButtons[kind]->setAttribute(Qt::WA_TransparentForMouseEvents);
+        pressedButtons[kind]->hide();
+        lamps[kind] = new ImageBox(kLampBlock.size(), this);
     }
-    cmdAllVU = new SkinControl(this);
-    cmdLatestVU = new SkinControl(this);
-    cmdCard = new SkinControl(this);
-    PictureProgBar = new PictureBox(kBarBlock.size(), this);
-    Close = new SkinControl(this, Artwork::CloseImage());
-    lblRev = SmallLabel(this);
-    lblCopyright = SmallLabel(this);
-    lblCopyright->setWordWrap(true);
+    allVuButton = new SkinControl(this);
+    latestVuButton = new SkinControl(this);
+    cardButton = new SkinControl(this);
+    progressBar = new ImageBox(kBarBlock.size(), this);
+    closeButton = new SkinControl(this, Artwork::closeImage());
+    versionLabel = smallLabel(this);
+    copyrightLabel = smallLabel(this);
+    copyrightLabel->setWordWrap(true);
     // The two labels overlap by design: keep the version clear of the notice.
-    lblRev->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    // Their text is drawn as part of the face (ApplySkinMask), not over it.
-    lblRev->hide();
-    lblCopyright->hide();
+    versionLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    // Their text is drawn as part of the face (applySkinMask), not over it.
+    versionLabel->hide();
+    copyrightLabel->hide();
 
-    cmdAllVU->setObjectName(QStringLiteral("cmdAllVU"));
-    cmdLatestVU->setObjectName(QStringLiteral("cmdLatestVU"));
-    cmdCard->setObjectName(QStringLiteral("cmdCard"));
-    PictureProgBar->setObjectName(QStringLiteral("PictureProgBar"));
-    Close->setObjectName(QStringLiteral("Close"));
-    lblRev->setObjectName(QStringLiteral("lblRev"));
-    lblCopyright->setObjectName(QStringLiteral("lblCopyright"));
+    allVuButton->setObjectName(QStringLiteral("cmdAllVU"));
+    latestVuButton->setObjectName(QStringLiteral("cmdLatestVU"));
+    cardButton->setObjectName(QStringLiteral("cmdCard"));
+    progressBar->setObjectName(QStringLiteral("PictureProgBar"));
+    closeButton->setObjectName(QStringLiteral("Close"));
+    versionLabel->setObjectName(QStringLiteral("lblRev"));
+    copyrightLabel->setObjectName(QStringLiteral("lblCopyright"));
     for (int index = 0; index < 3; ++index) {
-        ButtonPressed[index]->setObjectName(QStringLiteral("Button%1Pressed").arg(index));
-        PictureLED[index]->setObjectName(QStringLiteral("PictureLED%1").arg(index));
+        pressedButtons[index]->setObjectName(QStringLiteral("Button%1Pressed").arg(index));
+        lamps[index]->setObjectName(QStringLiteral("PictureLED%1").arg(index));
     }
 
-    timerActivity.setInterval(1000);
-    tmrLEDs.setInterval(1000);
-    connect(cmdAllVU, &SkinControl::clicked, this, &Form1::cmdAllVU_Click);
-    connect(cmdCard, &SkinControl::clicked, this, &Form1::cmdCard_Click);
-    connect(cmdLatestVU, &SkinControl::mouseDown, this, &Form1::cmdLatestVU_MouseDown);
-    connect(Close, &SkinControl::clicked, this, &QWidget::close);
-    connect(&timerActivity, &QTimer::timeout, this, &Form1::timerActivity_Timer);
-    connect(&tmrLEDs, &QTimer::timeout, this, &Form1::tmrLEDs_Timer);
-    SetUpKeyboard();
+    activityTimer.setInterval(1000);
+    lampTimer.setInterval(1000);
+    connect(allVuButton, &SkinControl::clicked, this, &MainWindow::startAllVu);
+    connect(cardButton, &SkinControl::clicked, this, &MainWindow::startCard);
+    connect(latestVuButton, &SkinControl::mouseDown, this, &MainWindow::latestVuPressed);
+    connect(closeButton, &SkinControl::clicked, this, &QWidget::close);
+    connect(&activityTimer, &QTimer::timeout, this, &MainWindow::pollActivity);
+    connect(&lampTimer, &QTimer::timeout, this, &MainWindow::stepLamps);
+    setUpKeyboard();
 }
 
-void Form1::SetUpKeyboard() {
+void MainWindow::setUpKeyboard() {
     // Tab goes round the three buttons. The window holds the focus until then, and takes it
     // back on a click, so that no button is pressed by Enter or Space without its mark.
     setFocusPolicy(Qt::ClickFocus);
     setFocus();
-    for (SkinControl* button : {cmdAllVU, cmdLatestVU, cmdCard})
+    for (SkinControl* button : {allVuButton, latestVuButton, cardButton})
         button->setFocusPolicy(Qt::TabFocus);
     // The letters of the engine's downloads; not in the selection window, a window of this one.
     const std::pair<Qt::Key, std::function<void()>> letters[] = {
-        {Qt::Key_A, [this] { cmdAllVU_Click(); }},
-        {Qt::Key_L, [this] { cmdLatestVU_MouseDown(Qt::LeftButton); }},
-        {Qt::Key_C, [this] { cmdCard_Click(); }}};
+        {Qt::Key_A, [this] { startAllVu(); }},
+        {Qt::Key_L, [this] { latestVuPressed(Qt::LeftButton); }},
+        {Qt::Key_C, [this] { startCard(); }}};
     for (const auto& [key, start] : letters) {
         auto* shortcut = new QShortcut(key, this);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
@@ -117,241 +118,239 @@ void Form1::SetUpKeyboard() {
     }
 }
 
-Form1::~Form1() {
-    CloseEngineWindows(EngineProcessId, EngineStartTime);
+MainWindow::~MainWindow() {
+    closeEngineWindows(engineProcessId, engineStartTime);
 }
 
-void Form1::Form_Load() {
+void MainWindow::load() {
     // Set by the demo script: a simulated download must not pass for a real one.
     demo_ = qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1");
     if (demo_) setWindowTitle(kProgramTitle + QStringLiteral(" - simulated unit"));
-    ApplyLayout();
-    AppDataFolder = DataFolderPath();
-    MakeFolderPath(AppDataFolder);
-    DownloadSettings::LoadSettings(AppDataFolder);
+    applyLayout();
+    appDataFolder = dataFolderPath();
+    makeFolderPath(appDataFolder);
+    DownloadSettings::loadSettings(appDataFolder);
     show();
-    ClearProgressBar();
-    lblRev->setText(QStringLiteral("Version ") + QStringLiteral(VANTREL_VERSION));
-    lblCopyright->setText(kCopyrightNotice + QString::number(QDate::currentDate().year()));
+    clearProgressBar();
+    versionLabel->setText(QStringLiteral("Version ") + QStringLiteral(VANTREL_VERSION));
+    copyrightLabel->setText(kCopyrightNotice + QString::number(QDate::currentDate().year()));
     // The label text below the skin is part of the window's outline too.
-    ApplySkinMask();
-    Leds.LedMode = kLedIdle;
-    DarkenLamps();
-    tmrLEDs.start();
+    applySkinMask();
+    leds.mode = kLedIdle;
+    darkenLamps();
+    lampTimer.start();
 }
 
-void Form1::ApplyLayout() {
+void MainWindow::applyLayout() {
     const double twipsPerPixel = kDesignTwipsPerPixel; // Qt lays out in 96 dpi pixels
     for (const DesignControl& control : setLargeDPICompatibleDimensions(twipsPerPixel)) {
-        const QRect r = TwipsToPixels(control.twips, twipsPerPixel);
+        const QRect r = twipsToPixels(control.twips, twipsPerPixel);
         const QString& name = control.name;
         if (name == QLatin1String("Form1"))
             setFixedSize(r.size());
         else if (name == QLatin1String("lblCopyright"))
-            lblCopyright->setGeometry(r);
+            copyrightLabel->setGeometry(r);
         else if (name == QLatin1String("lblRev"))
-            lblRev->setGeometry(r);
+            versionLabel->setGeometry(r);
         else if (name == QLatin1String("Close"))
-            Close->setGeometry(QRect(r.topLeft(), QSize(16, 16)));
+            closeButton->setGeometry(QRect(r.topLeft(), QSize(16, 16)));
         else if (name.startsWith(QLatin1String("PictureLED")))
-            PictureLED[name.back().digitValue()]->setGeometry(r);
+            lamps[name.back().digitValue()]->setGeometry(r);
         else if (name == QLatin1String("PictureProgBar"))
-            PictureProgBar->setGeometry(r);
+            progressBar->setGeometry(r);
         else if (name == QLatin1String("cmdAllVU"))
-            cmdAllVU->setGeometry(r);
+            allVuButton->setGeometry(r);
         else if (name == QLatin1String("cmdLatestVU"))
-            cmdLatestVU->setGeometry(r);
+            latestVuButton->setGeometry(r);
         else if (name == QLatin1String("cmdCard"))
-            cmdCard->setGeometry(r);
+            cardButton->setGeometry(r);
         else if (name.startsWith(QLatin1String("Button")))
-            ButtonPressed[name.at(6).digitValue()]->setGeometry(QRect(r.topLeft(), QSize(57, 57)));
+            pressedButtons[name.at(6).digitValue()]->setGeometry(QRect(r.topLeft(), QSize(57, 57)));
     }
     // The hit areas lie over the pressed pictures.
-    cmdAllVU->raise();
-    cmdLatestVU->raise();
-    cmdCard->raise();
+    allVuButton->raise();
+    latestVuButton->raise();
+    cardButton->raise();
 }
 
-void Form1::ApplySkinMask() {
+void MainWindow::applySkinMask() {
     // The skin and the label lines below it, composed in logical pixels: the outline and what
     // is drawn come from one image, so that they agree at every display scale.
     QImage face(size(), QImage::Format_RGB32);
     face.fill(kKeyColour);
     QPainter p(&face);
     p.drawImage(0, 0, skin_);
-    if (demo_) p.drawImage(Artwork::kDemoMarkPlace, Artwork::DemoMark());
+    if (demo_) p.drawImage(Artwork::kDemoMarkPlace, Artwork::demoMark());
     p.end();
-    for (QLabel* label : {lblRev, lblCopyright})
+    for (QLabel* label : {versionLabel, copyrightLabel})
         label->render(&face, label->pos(), QRegion(), QWidget::DrawChildren);
-    face_ = FaceForDrawing(face);
-    setMask(FaceOutline(face));
+    face_ = faceForDrawing(face);
+    setMask(faceOutline(face));
     update();
 }
 
-void Form1::paintEvent(QPaintEvent*) {
+void MainWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.drawImage(0, 0, face_);
 }
 
-QString Form1::statusFilePath() const {
-    return AppDataFolder + QLatin1Char('/') + kStatusFileName;
+QString MainWindow::statusFilePath() const {
+    return appDataFolder + QLatin1Char('/') + kStatusFileName;
 }
 
-void Form1::ClearProgressBar() {
-    PictureProgBar->CopyFrom(PictureProgBgBuffer, kBarBlock, QPoint(0, 0));
-    PictureProgBar->repaint();
+void MainWindow::clearProgressBar() {
+    progressBar->copyFrom(progressBackgroundImage, kBarBlock, QPoint(0, 0));
+    progressBar->repaint();
 }
 
-void Form1::SetLamp(int index, bool lit, bool failed) {
+void MainWindow::setLamp(int index, bool lit, bool failed) {
     if (index < 0 || index > 2) return;
-    const QImage& look = !lit     ? PictureLEDOffBuffer
-                         : failed ? PictureLEDFailedBuffer
-                                  : PictureLEDOnBuffer;
-    PictureLED[index]->CopyFrom(look, kLampBlock, QPoint(0, 0));
-    PictureLED[index]->repaint();
+    const QImage& look = !lit ? lampOffImage : failed ? lampFailedImage : lampOnImage;
+    lamps[index]->copyFrom(look, kLampBlock, QPoint(0, 0));
+    lamps[index]->repaint();
 }
 
-void Form1::DarkenLamps() {
+void MainWindow::darkenLamps() {
     for (int index = 0; index < 3; ++index)
-        SetLamp(index, false);
-    Leds.LitLed = -1;
+        setLamp(index, false);
+    leds.litLamp = -1;
 }
 
-void Form1::cmdAllVU_Click() {
-    StartFromButton(kAllVU);
+void MainWindow::startAllVu() {
+    startFromButton(kAllVU);
 }
 
-void Form1::cmdCard_Click() {
-    StartFromButton(kCard);
+void MainWindow::startCard() {
+    startFromButton(kCard);
 }
 
-void Form1::StartFromButton(int kind) {
-    ButtonPressed[kind]->show();
-    ButtonPressed[kind]->repaint();
-    ClearProgressBar();
-    Launch(kind);
+void MainWindow::startFromButton(int kind) {
+    pressedButtons[kind]->show();
+    pressedButtons[kind]->repaint();
+    clearProgressBar();
+    launch(kind);
 }
 
 // Starts the download of kind while its pressed picture shows, then lets the button go.
-void Form1::Launch(int kind) {
-    if (frmLatestSettings) frmLatestSettings->hide();
-    DownloadKind = kind;
-    Leds.LedIndex = kind;
-    StartMessages();
-    ButtonPressed[kind]->hide();
-    ButtonPressed[kind]->repaint();
+void MainWindow::launch(int kind) {
+    if (LatestVuWindow) LatestVuWindow->hide();
+    downloadKind = kind;
+    leds.index = kind;
+    startMessages();
+    pressedButtons[kind]->hide();
+    pressedButtons[kind]->repaint();
 }
 
-void Form1::cmdLatestVU_MouseDown(Qt::MouseButtons buttons) {
+void MainWindow::latestVuPressed(Qt::MouseButtons buttons) {
     if (buttons == Qt::RightButton) {
-        ShowLatestSettings();
+        showLatestSettings();
         return;
     }
-    SkinControl* pressed = ButtonPressed[kLatestVU];
+    SkinControl* pressed = pressedButtons[kLatestVU];
     pressed->show();
     pressed->repaint();
-    ClearProgressBar();
+    clearProgressBar();
     const std::optional<QString> selection =
-        ReadLatestTrepText(AppDataFolder + QLatin1Char('/') + kLatestVUFileName);
+        readLatestTrepText(appDataFolder + QLatin1Char('/') + kLatestVUFileName);
     if (!selection) {
-        const MessageText message = LatestSettingsMissingMessage(DownloadSettings::Language);
-        ShowMessageBox(message.text, message.title);
+        const MessageText message = latestSettingsMissingMessage(DownloadSettings::language);
+        showMessageBox(message.text, message.title);
         pressed->hide();
         return;
     }
-    LatestTrepText = *selection;
-    Launch(kLatestVU);
+    latestTrepText = *selection;
+    launch(kLatestVU);
 }
 
-QPoint Form1::LatestSettingsPosition() const {
+QPoint MainWindow::latestVuWindowPosition() const {
     // 2630 and 1220 twips right of and below the main window's corner.
     return pos() + QPoint(int(std::lround(2630 / kDesignTwipsPerPixel)),
                           int(std::lround(1220 / kDesignTwipsPerPixel)));
 }
 
-void Form1::ShowLatestSettings() {
-    if (!frmLatestSettings) return;
+void MainWindow::showLatestSettings() {
+    if (!LatestVuWindow) return;
     // Showing loads the window, which places itself; it goes where the main window wants it.
-    frmLatestSettings->show();
-    frmLatestSettings->move(LatestSettingsPosition());
+    LatestVuWindow->show();
+    LatestVuWindow->move(latestVuWindowPosition());
     // Already open, it may lie under the main window.
-    frmLatestSettings->raise();
-    frmLatestSettings->activateWindow();
+    LatestVuWindow->raise();
+    LatestVuWindow->activateWindow();
 }
 
-void Form1::moveEvent(QMoveEvent* event) {
+void MainWindow::moveEvent(QMoveEvent* event) {
     // Some window managers end their move after the release that ended the drag: the
     // selection window follows the window wherever it lands.
-    if (frmLatestSettings && frmLatestSettings->isVisible())
-        frmLatestSettings->move(LatestSettingsPosition());
+    if (LatestVuWindow && LatestVuWindow->isVisible())
+        LatestVuWindow->move(latestVuWindowPosition());
     QWidget::moveEvent(event);
 }
 
-void Form1::StartMessages() {
+void MainWindow::startMessages() {
     const auto twips = [](int pixels) {
         return qint64(std::lround(pixels * kDesignTwipsPerPixel));
     };
-    const QString position = PositionText(twips(y()), twips(x()));
-    CloseEngineWindows(EngineProcessId, EngineStartTime);
+    const QString position = positionText(twips(y()), twips(x()));
+    closeEngineWindows(engineProcessId, engineStartTime);
     // Claimed before the status file is touched and handed to the engine started below.
-    const DataFolderClaim claim(AppDataFolder);
+    const DataFolderClaim claim(appDataFolder);
     if (!claim.taken()) {
         // Another program's download (a headless one, say): its status file is not ours. The
         // button pressed shows the refusal, not the look the last download left.
-        DarkenLamps();
-        ShowEnd(kLedFailed, QStringLiteral("Failed - another download is running"));
-        tmrLEDs_Timer();
-        ShowMessageBox(QStringLiteral("A download is already running"));
+        darkenLamps();
+        showEnd(kLedFailed, QStringLiteral("Failed - another download is running"));
+        stepLamps();
+        showMessageBox(QStringLiteral("A download is already running"));
         return;
     }
-    const QString argument = ArgumentText(DownloadKind, LatestTrepText, position);
-    const QString engine = FindEngine(engineFolder_);
+    const QString argument = argumentText(downloadKind, latestTrepText, position);
+    const QString engine = findEngine(engineFolder_);
     qint64 startTime = -1;
     qint64 pid = 0;
     if (!engine.isEmpty()) {
         // The old engine has ended: its last status must not be taken for the new one's.
         QFile::remove(statusFilePath());
-        pid = StartEngine(engine, argument, &startTime);
+        pid = startEngine(engine, argument, &startTime);
     }
     if (pid == 0) {
         // Found but not startable (no permission, broken file) is as unusable as missing.
         // The engine of a running download was closed above: nothing is left to poll. The
         // failure shows before the box, under which the lamps would otherwise go on moving.
-        DarkenLamps();
-        ShowEnd(kLedFailed, QStringLiteral("Failed - ") + kEngineMissingText);
-        tmrLEDs_Timer();
-        ShowMessageBox(kEngineMissingText);
+        darkenLamps();
+        showEnd(kLedFailed, QStringLiteral("Failed - ") + kEngineMissingText);
+        stepLamps();
+        showMessageBox(kEngineMissingText);
         return;
     }
-    EngineProcessId = pid;
-    EngineStartTime = startTime;
+    engineProcessId = pid;
+    engineStartTime = startTime;
     setToolTip(QString());
-    timerActivity.start();
-    DarkenLamps();
-    Leds.LedMode = kLedRunning;
+    activityTimer.start();
+    darkenLamps();
+    leds.mode = kLedRunning;
     // A running blink keeps its beat; only a timer that the failure pattern stopped restarts.
-    if (!tmrLEDs.isActive()) tmrLEDs.start();
+    if (!lampTimer.isActive()) lampTimer.start();
 }
 
-void Form1::timerActivity_Timer() {
+void MainWindow::pollActivity() {
     // Asked before the read: an engine gone by then has written its last line.
-    const bool engineEnded = !EngineRunning(EngineProcessId, EngineStartTime);
-    const QString line = ReadStatusLine(statusFilePath());
-    switch (InterpretPoll(line, engineEnded)) {
+    const bool engineEnded = !engineRunning(engineProcessId, engineStartTime);
+    const QString line = readStatusLine(statusFilePath());
+    switch (interpretPoll(line, engineEnded)) {
     case PollAction::Complete:
-        ShowEnd(kLedComplete, line);
+        showEnd(kLedComplete, line);
         QCoreApplication::processEvents();
-        ShowProgress(QStringLiteral("0001/0001"));
+        showProgress(QStringLiteral("0001/0001"));
         break;
     case PollAction::Failed:
-        ShowEnd(kLedFailed, line);
+        showEnd(kLedFailed, line);
         break;
     case PollAction::EngineEnded:
-        if (InterpretStatusLine(line) == PollAction::Progress) ShowProgress(line);
-        ShowEnd(kLedFailed, kEngineEndedText);
+        if (interpretStatusLine(line) == PollAction::Progress) showProgress(line);
+        showEnd(kLedFailed, kEngineEndedText);
         break;
     case PollAction::Progress:
-        ShowProgress(line);
+        showProgress(line);
         break;
     case PollAction::Continue:
         break;
@@ -359,88 +358,88 @@ void Form1::timerActivity_Timer() {
 }
 
 // The poll ends; the lamps change at their next beat, and the face says how it ended.
-void Form1::ShowEnd(qint16 ledMode, const QString& text) {
-    Leds.LedMode = ledMode;
-    timerActivity.stop();
+void MainWindow::showEnd(qint16 ledMode, const QString& text) {
+    leds.mode = ledMode;
+    activityTimer.stop();
     setToolTip(text);
 }
 
-void Form1::ShowProgress(const QString& sProgress) {
-    const int height = PictureProgBar->height();
-    const int width = PictureProgBar->width();
-    const BarFill fill = ComputeBarFill(sProgress, height);
+void MainWindow::showProgress(const QString& progress) {
+    const int height = progressBar->height();
+    const int width = progressBar->width();
+    const BarFill fill = computeBarFill(progress, height);
     switch (fill.kind) {
     case BarFill::Empty:
-        PictureProgBar->CopyFrom(PictureProgBgBuffer, QRect(0, 0, width, height), QPoint(0, 0));
+        progressBar->copyFrom(progressBackgroundImage, QRect(0, 0, width, height), QPoint(0, 0));
         break;
     case BarFill::Full:
-        PictureProgBar->CopyFrom(PictureProgBarBuffer, QRect(0, 0, width, height), QPoint(0, 0));
+        progressBar->copyFrom(progressBarImage, QRect(0, 0, width, height), QPoint(0, 0));
         break;
     case BarFill::Strip:
-        PictureProgBar->CopyFrom(PictureProgBarBuffer,
-                                 QRect(0, fill.firstRow, width, height - fill.firstRow),
-                                 QPoint(0, fill.firstRow));
+        progressBar->copyFrom(progressBarImage,
+                              QRect(0, fill.firstRow, width, height - fill.firstRow),
+                              QPoint(0, fill.firstRow));
         break;
     }
-    PictureProgBar->repaint();
+    progressBar->repaint();
 }
 
-void Form1::tmrLEDs_Timer() {
-    const LedStep step = Leds.Tick();
-    if (step.stopTimer) tmrLEDs.stop();
-    if (step.interval > 0) tmrLEDs.setInterval(step.interval);
-    SetLamp(step.lamp, step.lit, step.failed); // ignores -1, a step without a lamp
+void MainWindow::stepLamps() {
+    const LedStep step = leds.tick();
+    if (step.stopTimer) lampTimer.stop();
+    if (step.interval > 0) lampTimer.setInterval(step.interval);
+    setLamp(step.lamp, step.lit, step.failed); // ignores -1, a step without a lamp
 }
 
-void Form1::mousePressEvent(QMouseEvent* event) {
+void MainWindow::mousePressEvent(QMouseEvent* event) {
     if (event->buttons() != Qt::LeftButton) return;
     // The label lines are drawn with the face but have no part in dragging it.
     const QPoint at = event->position().toPoint();
-    if (lblRev->geometry().contains(at) || lblCopyright->geometry().contains(at)) return;
-    settingsHiddenForDrag_ = frmLatestSettings && frmLatestSettings->isVisible();
-    if (settingsHiddenForDrag_) frmLatestSettings->hide();
+    if (versionLabel->geometry().contains(at) || copyrightLabel->geometry().contains(at)) return;
+    settingsHiddenForDrag_ = LatestVuWindow && LatestVuWindow->isVisible();
+    if (settingsHiddenForDrag_) LatestVuWindow->hide();
     setCursor(Qt::SizeAllCursor);
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - pos();
     // The system moves the window where it can, and under Wayland only it can; elsewhere the
     // window follows the mouse here. The system may swallow the release that ends its move:
     // then the first move of the mouse with no button held tells.
-    systemMove_ = StartSystemMove();
+    systemMove_ = beginSystemMove();
     if (systemMove_) setMouseTracking(true);
 }
 
-bool Form1::StartSystemMove() {
+bool MainWindow::beginSystemMove() {
     return windowHandle() && windowHandle()->startSystemMove();
 }
 
-void Form1::mouseMoveEvent(QMouseEvent* event) {
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     if (!dragging_) return;
     if (!systemMove_)
         move(event->globalPosition().toPoint() - dragOffset_);
     else if (event->buttons() == Qt::NoButton)
-        EndDrag();
+        endDrag();
 }
 
-void Form1::mouseReleaseEvent(QMouseEvent*) {
-    EndDrag();
+void MainWindow::mouseReleaseEvent(QMouseEvent*) {
+    endDrag();
 }
 
-void Form1::EndDrag() {
+void MainWindow::endDrag() {
     if (!dragging_) return;
     dragging_ = false;
     systemMove_ = false;
     setMouseTracking(false);
     unsetCursor();
-    if (settingsHiddenForDrag_) ShowLatestSettings();
+    if (settingsHiddenForDrag_) showLatestSettings();
     settingsHiddenForDrag_ = false;
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     // Our engine ends first, so its last lines reach the archive; another program's engine
     // is still writing its log.
-    CloseEngineWindows(EngineProcessId, EngineStartTime);
-    if (!EngineHoldsDataFolder(AppDataFolder))
-        ArchiveLog(AppDataFolder, QStringLiteral("VNPC.log"));
-    if (frmLatestSettings) frmLatestSettings->close();
+    closeEngineWindows(engineProcessId, engineStartTime);
+    if (!engineHoldsDataFolder(appDataFolder))
+        archiveLog(appDataFolder, QStringLiteral("VNPC.log"));
+    if (LatestVuWindow) LatestVuWindow->close();
     event->accept();
 }

@@ -5,13 +5,13 @@
 #include <QFile>
 #include <cmath>
 
-QString ReadStatusLine(const QString& filePath) {
+QString readStatusLine(const QString& filePath) {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) return QString();
-    return ReadLine(file);
+    return readSettingsLine(file);
 }
 
-PollAction InterpretStatusLine(const QString& line) {
+PollAction interpretStatusLine(const QString& line) {
     const QString head = line.left(6);
     if (head == QLatin1String("Comple")) return PollAction::Complete;
     // "Aborted" is final too: the engine gave up and will not write again.
@@ -23,16 +23,16 @@ PollAction InterpretStatusLine(const QString& line) {
     return PollAction::Continue;
 }
 
-PollAction InterpretPoll(const QString& line, bool engineEnded) {
-    const PollAction action = InterpretStatusLine(line);
+PollAction interpretPoll(const QString& line, bool engineEnded) {
+    const PollAction action = interpretStatusLine(line);
     const bool final = action == PollAction::Complete || action == PollAction::Failed;
     return engineEnded && !final ? PollAction::EngineEnded : action;
 }
 
-BarFill ComputeBarFill(const QString& sProgress, int barHeight) {
-    const double done = LeadingNumber(sProgress.left(4));
+BarFill computeBarFill(const QString& progress, int barHeight) {
+    const double done = leadingNumber(progress.left(4));
     if (done <= 0) return {BarFill::Empty};
-    const double total = LeadingNumber(sProgress.mid(5, 4));
+    const double total = leadingNumber(progress.mid(5, 4));
     // The engine never writes a total of 0 with progress above it; show such a line as
     // done rather than dividing by zero. A negative total comes out below as an empty bar.
     if (total == 0) return {BarFill::Full};

@@ -7,7 +7,7 @@ inline const QString kStatusFileName = QStringLiteral("VNPCstatus.txt");
 // The first line of the engine's status file, without its line end. A file that is
 // missing, unreadable or empty at this moment gives empty text: the engine truncates the
 // file before each write, so an empty read only means "no news yet".
-QString ReadStatusLine(const QString& filePath);
+QString readStatusLine(const QString& filePath);
 
 // What one poll of the status file does.
 enum class PollAction {
@@ -17,11 +17,11 @@ enum class PollAction {
     Failed,      // failed lamp, the poll stops (also when the engine aborted)
     EngineEnded, // as Failed: the engine ended without a final line and will write none
 };
-PollAction InterpretStatusLine(const QString& line);
+PollAction interpretStatusLine(const QString& line);
 
 // The action for a line read after asking whether the engine had ended: an engine gone
 // before the read has written its last line, so a line that is not final stays so.
-PollAction InterpretPoll(const QString& line, bool engineEnded);
+PollAction interpretPoll(const QString& line, bool engineEnded);
 inline const QString kEngineEndedText =
     QStringLiteral("Failed - the engine ended without a result");
 
@@ -30,4 +30,4 @@ struct BarFill {
     enum Kind { Empty, Full, Strip } kind;
     int firstRow = 0; // Strip: rows firstRow .. barHeight-1 come from the full bar
 };
-BarFill ComputeBarFill(const QString& sProgress, int barHeight);
+BarFill computeBarFill(const QString& progress, int barHeight);

@@ -19,21 +19,21 @@ struct DesignControl {
 
 // Every control of the main window whose geometry the conversion knows, plus the window
 // itself ("Form1", size only).
-const std::vector<DesignControl>& MainWindowDesign();
+const std::vector<DesignControl>& mainWindowDesign();
 
 // One design value (twips at 15 per pixel) as twips of a display with twipsPerPixel.
-double ConvertTwips(double designTwips, double twipsPerPixel);
+double convertTwips(double designTwips, double twipsPerPixel);
 
 // The design (twips at 15 per pixel) as twips of a display with twipsPerPixel: the parts
 // each control scales are converted, the others kept as designed.
-std::vector<DesignControl> ConvertDesign(std::vector<DesignControl> design, double twipsPerPixel);
+std::vector<DesignControl> convertDesign(std::vector<DesignControl> design, double twipsPerPixel);
 
 // The main window's geometry in twips after the conversion for a display, as the
 // original load step leaves it: converted parts scaled, the others kept as designed.
 std::vector<DesignControl> setLargeDPICompatibleDimensions(double twipsPerPixel);
 
 // Twips of a display to whole pixels of it.
-QRect TwipsToPixels(const QRectF& twips, double twipsPerPixel);
+QRect twipsToPixels(const QRectF& twips, double twipsPerPixel);
 
 // The pixel rectangle of one named control at the design scale (empty when unknown).
-QRect DesignPixels(const QString& name);
+QRect designPixels(const QString& name);

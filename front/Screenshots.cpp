@@ -6,9 +6,9 @@
 // five) and latest-vu-de (German captions, for checking them by eye). Under QT_SCALE_FACTOR the
 // files are named with the scale, such as latest-vu@2x.png.
 #include "DownloadSettings.h"
+#include "LatestVuWindow.h"
 #include "MainWindow.h"
 #include "Progress.h"
-#include "LatestVuWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -22,7 +22,7 @@
 
 namespace {
 // Until the windows are on the screen and painted.
-void Settle(const QWidget& window) {
+void settle(const QWidget& window) {
     for (int i = 0; i < 100 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QEventLoop loop;
@@ -30,7 +30,7 @@ void Settle(const QWidget& window) {
     loop.exec();
 }
 
-bool Save(const QRect& area, const QString& folder, const QString& name) {
+bool save(const QRect& area, const QString& folder, const QString& name) {
     QScreen* screen = QGuiApplication::primaryScreen();
     const QPixmap shot = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     const qreal scale = screen->devicePixelRatio();
@@ -45,20 +45,20 @@ bool Save(const QRect& area, const QString& folder, const QString& name) {
 }
 
 // The selection window opened by a right click on Latest VU, beside the main window.
-bool ShootSelection(const QString& folder, const QString& name, const QString& language) {
-    Form1 window;
+bool shootSelection(const QString& folder, const QString& name, const QString& language) {
+    MainWindow window;
     window.move(24, 24);
-    window.Form_Load();
-    DownloadSettings::Language = language;
-    auto* selection = new frmLatestSettings(&window);
-    window.setLatestSettingsWindow(selection);
-    window.cmdLatestVU_MouseDown(Qt::RightButton);
-    Settle(*selection);
+    window.load();
+    DownloadSettings::language = language;
+    auto* selection = new LatestVuWindow(&window);
+    window.setLatestVuWindow(selection);
+    window.latestVuPressed(Qt::RightButton);
+    settle(*selection);
     const QRect both = window.frameGeometry().united(selection->frameGeometry());
-    return Save(both.adjusted(-24, -24, 24, 24), folder, name);
+    return save(both.adjusted(-24, -24, 24, 24), folder, name);
 }
 
-void WriteStatus(const Form1& window, const QByteArray& line) {
+void writeStatus(const MainWindow& window, const QByteArray& line) {
     QFile file(window.statusFilePath());
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(line + "\r\n");
 }
@@ -66,33 +66,33 @@ void WriteStatus(const Form1& window, const QByteArray& line) {
 // Lamps and bar come from the window's own poll and lamp ticks, with the timers held. No
 // engine runs: the download under way is drawn as its poll would draw it, and only a final
 // status line goes through the poll.
-void Prepare(Form1& window, const QString& state) {
-    window.tmrLEDs.stop();
+void prepare(MainWindow& window, const QString& state) {
+    window.lampTimer.stop();
     if (state == QLatin1String("idle")) {
-        window.tmrLEDs_Timer(); // the idle scan lights lamp 1 first
+        window.stepLamps(); // the idle scan lights lamp 1 first
         return;
     }
-    window.Leds.LedMode = kLedRunning;
-    window.Leds.LedIndex = state == QLatin1String("running")  ? 0
-                           : state == QLatin1String("failed") ? 1
-                                                              : 2;
-    window.ShowProgress(QStringLiteral("0014/0028"));
+    window.leds.mode = kLedRunning;
+    window.leds.index = state == QLatin1String("running")  ? 0
+                        : state == QLatin1String("failed") ? 1
+                                                           : 2;
+    window.showProgress(QStringLiteral("0014/0028"));
     if (state != QLatin1String("running")) {
-        WriteStatus(window,
+        writeStatus(window,
                     state == QLatin1String("failed") ? "Failed - Receive timeout" : "Complete");
-        window.timerActivity_Timer();
+        window.pollActivity();
     }
-    window.tmrLEDs_Timer();
+    window.stepLamps();
 }
 
-bool ShootMain(const QString& folder, const QString& state) {
-    Form1 window;
+bool shootMain(const QString& folder, const QString& state) {
+    MainWindow window;
     window.move(24, 24);
-    window.Form_Load();
-    Prepare(window, state);
-    Settle(window);
+    window.load();
+    prepare(window, state);
+    settle(window);
     const QRect area = window.frameGeometry().adjusted(-24, -24, 24, 24);
-    return Save(area, folder, QStringLiteral("front-") + state);
+    return save(area, folder, QStringLiteral("front-") + state);
 }
 } // namespace
 
@@ -122,11 +122,11 @@ int main(int argc, char* argv[]) {
             QStringList{QStringLiteral("idle"), QStringLiteral("running"),
                         QStringLiteral("complete"), QStringLiteral("failed")}
                 .contains(state))
-            saved = ShootMain(folder, state);
+            saved = shootMain(folder, state);
         else if (picture == QLatin1String("latest-vu"))
-            saved = ShootSelection(folder, picture, QStringLiteral("EN"));
+            saved = shootSelection(folder, picture, QStringLiteral("EN"));
         else if (picture == QLatin1String("latest-vu-de"))
-            saved = ShootSelection(folder, picture, QStringLiteral("DE"));
+            saved = shootSelection(folder, picture, QStringLiteral("DE"));
         else
             std::fprintf(stderr, "unknown picture %s\n", qPrintable(picture));
         if (!saved) return 1;

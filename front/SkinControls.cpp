@@ -6,19 +6,19 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-PictureBox::PictureBox(QSize size, QWidget* parent)
+ImageBox::ImageBox(QSize size, QWidget* parent)
     : QWidget(parent), image_(size, QImage::Format_RGB32) {
     image_.fill(Qt::black);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PictureBox::CopyFrom(const QImage& source, const QRect& sourceRect, const QPoint& to) {
+void ImageBox::copyFrom(const QImage& source, const QRect& sourceRect, const QPoint& to) {
     QPainter p(&image_);
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.drawImage(to, source, sourceRect);
 }
 
-void PictureBox::paintEvent(QPaintEvent*) {
+void ImageBox::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.drawImage(0, 0, image_);
 }
@@ -31,7 +31,7 @@ void SkinControl::paintEvent(QPaintEvent*) {
     if (!picture_.isNull()) p.drawImage(0, 0, picture_);
     // Only a focus the keyboard moved is marked: the face looks as designed until Tab.
     if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange))
-        Artwork::PaintFocusMark(p);
+        Artwork::paintFocusMark(p);
 }
 
 void SkinControl::mousePressEvent(QMouseEvent* event) {

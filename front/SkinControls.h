@@ -6,13 +6,13 @@
 
 // A picture box that keeps whatever was last copied into it, like a persistent bitmap:
 // it is never redrawn from its sources, only from its own image.
-class PictureBox : public QWidget {
+class ImageBox : public QWidget {
     Q_OBJECT
 public:
-    PictureBox(QSize size, QWidget* parent);
+    ImageBox(QSize size, QWidget* parent);
 
     // Copies a block of source to position to of this picture (plain copy, no blending).
-    void CopyFrom(const QImage& source, const QRect& sourceRect, const QPoint& to);
+    void copyFrom(const QImage& source, const QRect& sourceRect, const QPoint& to);
     const QImage& image() const { return image_; }
 
 protected:

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <zip.h>
 
-bool ZipArchive::Pack(const QString& filePath, const QString& archivePath, int compressionLevel) {
+bool ZipArchive::pack(const QString& filePath, const QString& archivePath, int compressionLevel) {
     const QFileInfo file(filePath);
     // libzip reads the file only when the archive is written: look before changing anything.
     if (!file.isFile() || !file.isReadable()) return false;
@@ -40,7 +40,7 @@ bool ZipArchive::Pack(const QString& filePath, const QString& archivePath, int c
     return true;
 }
 
-std::optional<QList<ZipEntry>> ZipArchive::Contents(const QString& archivePath) {
+std::optional<QList<ZipEntry>> ZipArchive::list(const QString& archivePath) {
     int error = 0;
     zip_t* archive = zip_open(QFile::encodeName(archivePath).constData(), ZIP_RDONLY, &error);
     if (!archive) return std::nullopt;

@@ -8,7 +8,7 @@
 class ZipEntry {
 public:
     explicit ZipEntry(const QString& name) : name_(name) {}
-    QString Name() const { return name_; }
+    QString name() const { return name_; }
 
 private:
     QString name_;
@@ -21,8 +21,8 @@ public:
     // Adds the file to the archive (created when missing) under its file name alone,
     // deflated at the level given (1 to 9); an entry of that name is replaced. False when
     // nothing was added; a read-only archive is never changed.
-    bool Pack(const QString& filePath, const QString& archivePath, int compressionLevel = 9);
+    bool pack(const QString& filePath, const QString& archivePath, int compressionLevel = 9);
 
     // The archive's entries in their stored order; nothing when it cannot be read.
-    std::optional<QList<ZipEntry>> Contents(const QString& archivePath);
+    std::optional<QList<ZipEntry>> list(const QString& archivePath);
 };

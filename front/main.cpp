@@ -1,5 +1,5 @@
-#include "MainWindow.h"
 #include "LatestVuWindow.h"
+#include "MainWindow.h"
 
 #include <QApplication>
 
@@ -10,8 +10,8 @@ int main(int argc, char* argv[]) {
     // The desktop shows the window under its launcher: by this entry name on Wayland, by the
     // window class (the application name, StartupWMClass in the entry) on X11.
     QGuiApplication::setDesktopFileName(QStringLiteral("vantrel-pc"));
-    Form1 window;
-    window.setLatestSettingsWindow(new frmLatestSettings(&window));
-    window.Form_Load();
+    MainWindow window;
+    window.setLatestVuWindow(new LatestVuWindow(&window));
+    window.load();
     return app.exec();
 }

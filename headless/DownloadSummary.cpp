@@ -12,7 +12,7 @@ namespace {
 
 // Bytes from the unit as text: Latin-1, control characters shown as "?", outer spaces gone.
 // Zero bytes and 0xFF at either end, among the spaces, are a unit's filling: not text.
-QString Text(QByteArray bytes) {
+QString textOf(QByteArray bytes) {
     const auto filling = [](char c) { return c == '\0' || c == '\xFF' || c == ' '; };
     while (!bytes.isEmpty() && filling(bytes.back()))
         bytes.chop(1);
@@ -24,82 +24,82 @@ QString Text(QByteArray bytes) {
     return text.trimmed();
 }
 
-void SetText(QJsonObject& fields, const char* key, const QByteArray& bytes) {
-    const QString text = Text(bytes);
+void setTextField(QJsonObject& fields, const char* key, const QByteArray& bytes) {
+    const QString text = textOf(bytes);
     if (!text.isEmpty()) fields.insert(QLatin1String(key), text);
 }
 
 // 0 is "no information"; the distinguishing letters otherwise.
-void SetNation(QJsonObject& fields, std::optional<quint8> nation) {
+void setNation(QJsonObject& fields, std::optional<quint8> nation) {
     if (nation && *nation != 0)
-        fields.insert(QStringLiteral("nation"), NationAlpha(*nation).trimmed());
+        fields.insert(QStringLiteral("nation"), nationLetters(*nation).trimmed());
 }
 
 // A time of four bytes as its day; nothing for a time the unit does not know.
-QDate DayOf(const QByteArray& time) {
+QDate dayOf(const QByteArray& time) {
     if (time.size() != 4 || time == QByteArray(4, '\0') || time == QByteArray(4, '\xFF'))
         return QDate();
     return QDateTime::fromSecsSinceEpoch(qFromBigEndian<quint32>(time.constData()), Qt::UTC).date();
 }
 
-void SetPeriod(QJsonObject& fields, const QByteArray& oldest, const QByteArray& latest,
+void setPeriod(QJsonObject& fields, const QByteArray& oldest, const QByteArray& latest,
                const QDate& firstDay) {
-    const QDate from = firstDay.isValid() ? firstDay : DayOf(oldest);
-    const QDate to = DayOf(latest);
+    const QDate from = firstDay.isValid() ? firstDay : dayOf(oldest);
+    const QDate to = dayOf(latest);
     if (from.isValid()) fields.insert(QStringLiteral("oldest_day"), from.toString(Qt::ISODate));
     if (to.isValid()) fields.insert(QStringLiteral("latest_day"), to.toString(Qt::ISODate));
 }
 
 // count bytes from the 1-based position, or nothing where the file is shorter.
-QByteArray Bytes(const QByteArray& data, qsizetype at, qsizetype count) {
+QByteArray bytesAt(const QByteArray& data, qsizetype at, qsizetype count) {
     return at - 1 + count <= data.size() ? data.mid(at - 1, count) : QByteArray();
 }
 
-QJsonObject FirstGeneration(const QByteArray& file, const QDate& firstDay) {
+QJsonObject firstGeneration(const QByteArray& file, const QDate& firstDay) {
     QJsonObject fields;
     using namespace Gen1Overview;
-    SetText(fields, "vin", Bytes(file, kVinAt, kVinSize));
-    SetText(fields, "registration", Bytes(file, kVrnAt, kVrnSize));
-    const QByteArray nation = Bytes(file, kNationAt, 1);
-    SetNation(fields, nation.isEmpty() ? std::nullopt : std::optional(quint8(nation[0])));
+    setTextField(fields, "vin", bytesAt(file, kVinAt, kVinSize));
+    setTextField(fields, "registration", bytesAt(file, kVrnAt, kVrnSize));
+    const QByteArray nation = bytesAt(file, kNationAt, 1);
+    setNation(fields, nation.isEmpty() ? std::nullopt : std::optional(quint8(nation[0])));
     fields.insert(QStringLiteral("generation"), 1);
-    SetPeriod(fields, Bytes(file, kOldestTimeAt, kTimeSize), Bytes(file, kLatestTimeAt, kTimeSize),
-              firstDay);
+    setPeriod(fields, bytesAt(file, kOldestTimeAt, kTimeSize),
+              bytesAt(file, kLatestTimeAt, kTimeSize), firstDay);
     return fields;
 }
 
-QJsonObject SecondGeneration(const QByteArray& file, int version, const QDate& firstDay) {
-    const SecondGenOverview overview = ReadSecondGenOverview(file);
+QJsonObject secondGeneration(const QByteArray& file, int version, const QDate& firstDay) {
+    const SecondGenOverview overview = readSecondGenOverview(file);
     QJsonObject fields;
-    SetText(fields, "vin", overview.Vin);
-    SetText(fields, "registration", overview.Vrn);
-    SetNation(fields, overview.Nation);
+    setTextField(fields, "vin", overview.vin);
+    setTextField(fields, "registration", overview.vrn);
+    setNation(fields, overview.nation);
     fields.insert(QStringLiteral("generation"), 2);
     fields.insert(QStringLiteral("interface_version"), version);
-    SetPeriod(fields, overview.OldestTime, overview.LatestTime, firstDay);
+    setPeriod(fields, overview.oldestTime, overview.latestTime, firstDay);
     return fields;
 }
 
 } // namespace
 
-DownloadSummary SummaryOf(const QByteArray& file, const QDate& firstDay) {
+DownloadSummary summaryOf(const QByteArray& file, const QDate& firstDay) {
     if (file.size() < 2) return {};
     if (quint8(file[0]) != 0x76) {
-        const CardIdentification card = ScanCardIdentification(file);
+        const CardIdentification card = scanCardIdentification(file);
         if (!card.found) return {};
         QJsonObject fields;
-        SetText(fields, "number", card.cardNumber);
-        SetNation(fields, card.nation);
+        setTextField(fields, "number", card.cardNumber);
+        setNation(fields, card.nation);
         return {QStringLiteral("card"), fields};
     }
     // The overview's TREP says the unit's generation and download interface version.
     switch (quint8(file[1])) {
     case 0x01:
-        return {QStringLiteral("vehicle"), FirstGeneration(file, firstDay)};
+        return {QStringLiteral("vehicle"), firstGeneration(file, firstDay)};
     case 0x21:
-        return {QStringLiteral("vehicle"), SecondGeneration(file, 1, firstDay)};
+        return {QStringLiteral("vehicle"), secondGeneration(file, 1, firstDay)};
     case 0x31:
-        return {QStringLiteral("vehicle"), SecondGeneration(file, 2, firstDay)};
+        return {QStringLiteral("vehicle"), secondGeneration(file, 2, firstDay)};
     default:
         return {};
     }

@@ -21,4 +21,4 @@ struct DownloadSummary {
 
 // firstDay: the first day of activities the engine asked for, when it asked for fewer than
 // the unit holds (a download of the latest days).
-DownloadSummary SummaryOf(const QByteArray& file, const QDate& firstDay = QDate());
+DownloadSummary summaryOf(const QByteArray& file, const QDate& firstDay = QDate());

@@ -104,7 +104,7 @@ struct UsageError {
 };
 
 // 001002005 (the window's form), 1,2,5 or a single number; each 1 to 254, at most 19.
-std::optional<QList<int>> ReadTrepList(QString text) {
+std::optional<QList<int>> readTrepList(QString text) {
     if (text.startsWith('[') && text.endsWith(']')) text = text.mid(1, text.size() - 2);
     QStringList entries;
     if (text.contains(',')) {
@@ -127,8 +127,8 @@ std::optional<QList<int>> ReadTrepList(QString text) {
     return treps;
 }
 
-void SetLatest(Options& options, const QString& list, const QString& daysText) {
-    const auto treps = ReadTrepList(list.trimmed());
+void setLatest(Options& options, const QString& list, const QString& daysText) {
+    const auto treps = readTrepList(list.trimmed());
     if (!treps)
         throw UsageError{QStringLiteral("the TREP list '%1' is not 1 to 19 numbers from 1 to 254 "
                                         "(such as 1,2,5 or 001002005)")
@@ -150,7 +150,7 @@ void SetLatest(Options& options, const QString& list, const QString& daysText) {
         QStringLiteral("blocks %1 with %2 days").arg(shown.join(QStringLiteral(", "))).arg(days);
 }
 
-void SetChoice(Options& options, const QString& choice, const QStringList& latest = {}) {
+void setChoice(Options& options, const QString& choice, const QStringList& latest = {}) {
     if (!options.command.isEmpty())
         throw UsageError{
             QStringLiteral("one download per run: %1 was asked for already").arg(options.what)};
@@ -161,11 +161,11 @@ void SetChoice(Options& options, const QString& choice, const QStringList& lates
         options.command = QStringLiteral("C E");
         options.what = QStringLiteral("the driver card");
     } else {
-        SetLatest(options, latest.value(0), latest.value(1));
+        setLatest(options, latest.value(0), latest.value(1));
     }
 }
 
-Options ParseArguments(const QStringList& arguments) {
+Options parseArguments(const QStringList& arguments) {
     Options options;
     QStringList positional;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -184,12 +184,12 @@ Options ParseArguments(const QStringList& arguments) {
         } else if (argument == QLatin1String("--demo")) {
             // The wrapper has started the simulated unit already.
         } else if (argument == QLatin1String("--all")) {
-            SetChoice(options, QStringLiteral("A"));
+            setChoice(options, QStringLiteral("A"));
         } else if (argument == QLatin1String("--card")) {
-            SetChoice(options, QStringLiteral("C"));
+            setChoice(options, QStringLiteral("C"));
         } else if (argument == QLatin1String("--latest")) {
             const QString list = value(argument);
-            SetChoice(options, QStringLiteral("L"), {list, value(argument)});
+            setChoice(options, QStringLiteral("L"), {list, value(argument)});
         } else if (argument == QLatin1String("--style") || argument.startsWith("--style=")) {
             const QString style =
                 (argument.contains('=') ? argument.section('=', 1) : value(argument)).toUpper();
@@ -207,14 +207,14 @@ Options ParseArguments(const QStringList& arguments) {
     const QString text = positional.join(QLatin1Char(' ')).trimmed();
     static const QRegularExpression latest("^L\\s*(\\[[^\\]]*\\])\\s*(\\S+)$");
     if (text == QLatin1String("A") || text == QLatin1String("C")) {
-        SetChoice(options, text);
+        setChoice(options, text);
     } else if (const auto m = latest.match(text); m.hasMatch()) {
-        SetChoice(options, QStringLiteral("L"), {m.captured(1), m.captured(2)});
+        setChoice(options, QStringLiteral("L"), {m.captured(1), m.captured(2)});
     } else if (!text.isEmpty()) {
         throw UsageError{
             QStringLiteral("unknown download '%1' (A, C or \"L [LIST] DAYS\")").arg(text)};
     }
-    if (options.command.isEmpty()) SetChoice(options, QStringLiteral("A"));
+    if (options.command.isEmpty()) setChoice(options, QStringLiteral("A"));
     return options;
 }
 
@@ -222,7 +222,7 @@ Options ParseArguments(const QStringList& arguments) {
 // is written there, and the run ends as on SIGHUP.
 bool outputLost = false;
 
-void Print(FILE* stream, const QString& text) {
+void printText(FILE* stream, const QString& text) {
     if (stream == stdout && outputLost) return;
     const QByteArray bytes = text.toUtf8();
     const bool written =
@@ -232,17 +232,17 @@ void Print(FILE* stream, const QString& text) {
     std::clearerr(stream);
 }
 
-void PrintJson(const QJsonObject& result) {
-    Print(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) +
-                      QLatin1Char('\n'));
+void printJson(const QJsonObject& result) {
+    printText(stdout, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)) +
+                          QLatin1Char('\n'));
 }
 
 // A run refused before the engine starts: the reason on standard error and, with --json,
 // the result object as well.
-int Refuse(const Options& options, int code, const QString& status, const QString& reason) {
-    Print(stderr, QStringLiteral("vantrel-download: ") + reason + QLatin1Char('\n'));
+int refuse(const Options& options, int code, const QString& status, const QString& reason) {
+    printText(stderr, QStringLiteral("vantrel-download: ") + reason + QLatin1Char('\n'));
     if (options.json)
-        PrintJson({{"status", status},
+        printJson({{"status", status},
                    {"exit_code", code},
                    {"files", QJsonArray()},
                    {"messages", QJsonArray{reason}}});
@@ -251,26 +251,26 @@ int Refuse(const Options& options, int code, const QString& status, const QStrin
 
 // Signals arrive through a socket pair, so that the event loop handles them.
 int signalPair[2] = {-1, -1};
-void ForwardSignal(int number) {
+void forwardSignal(int number) {
     const char byte = char(number);
     [[maybe_unused]] const auto written = ::write(signalPair[1], &byte, 1);
 }
 
 // A terminal line of at most width characters whose end (the percentage, the time) always
 // shows: the text before it is cut first.
-QString Fitted(const QString& text, const QString& end, int width) {
+QString fitted(const QString& text, const QString& end, int width) {
     const qsizetype room = width - end.size();
     if (room <= 0) return end.right(width);
     return text.left(room) + end;
 }
 
 // The download line: the bar takes the room that is left, and goes when that is too little.
-QString FittedLine(const QString& text, int percent, const QString& time, int width) {
+QString fittedLine(const QString& text, int percent, const QString& time, int width) {
     const QString end = QStringLiteral(" %1%  %2").arg(percent).arg(time);
     constexpr qsizetype kWidestBar = 24;
     constexpr qsizetype kNarrowestBar = 5;
     const qsizetype bar = qMin(kWidestBar, width - text.size() - end.size() - 3); // " [", "]"
-    if (bar < kNarrowestBar) return Fitted(text, end, width);
+    if (bar < kNarrowestBar) return fitted(text, end, width);
     const qsizetype filled = percent * bar / 100;
     return text + QStringLiteral(" [") + QString(filled, QLatin1Char('#')) +
            QString(bar - filled, QLatin1Char('.')) + QLatin1Char(']') + end;
@@ -283,9 +283,9 @@ struct SavedFile {
 
 // Where the engine may save a download: the folders the settings name, its own defaults for
 // a setting the file leaves out, and the data folder it falls back into.
-QStringList SaveFolders(const QString& dataFolder) {
-    const QString documents = GetSpecialFolder(CSIDL_PERSONAL);
-    QStringList folders = {DownloadSettings::VUDataPath, DownloadSettings::CardDataPath,
+QStringList saveFolders(const QString& dataFolder) {
+    const QString documents = getSpecialFolder(CSIDL_PERSONAL);
+    QStringList folders = {DownloadSettings::vuDataPath, DownloadSettings::cardDataPath,
                            documents + QStringLiteral("/VantrelPC/Data/VU"),
                            documents + QStringLiteral("/VantrelPC/Data/Card"), dataFolder};
     for (QString& folder : folders)
@@ -296,7 +296,7 @@ QStringList SaveFolders(const QString& dataFolder) {
 
 // The files in those folders, but for the programs' own; the engine writes a download under a
 // hidden temporary name first and never replaces a file, so a new path is a new download.
-QSet<QString> FilesIn(const QStringList& folders) {
+QSet<QString> filesIn(const QStringList& folders) {
     static const QStringList own = {"VNPC.log",      "VNPCstatus.txt",        "VNPCstatus.txt.new",
                                     "VNPCBase.lock", "vantrel-download.lock", "Settings.ini"};
     QSet<QString> files;
@@ -310,22 +310,23 @@ class Download : public QObject {
 public:
     Download(const Options& options, const QString& dataFolder)
         : options_(options), statusPath_(dataFolder + QStringLiteral("/VNPCstatus.txt")),
-          logPath_(dataFolder + QStringLiteral("/VNPC.log")), saveFolders_(SaveFolders(dataFolder)),
+          logPath_(dataFolder + QStringLiteral("/VNPC.log")), saveFolders_(saveFolders(dataFolder)),
           terminal_(!options.quiet && !options.json && ::isatty(STDOUT_FILENO)),
           plain_(!options.quiet && !options.json && !terminal_) {}
 
     int exec() {
         clock_.start();
         logBefore_ = QFileInfo(logPath_).lastModified();
-        filesBefore_ = FilesIn(saveFolders_);
+        filesBefore_ = filesIn(saveFolders_);
         // The last run's status must not pass for this one's.
         if (QFile::exists(statusPath_) && !QFile::remove(statusPath_)) {
             error(QStringLiteral("cannot remove the last status file %1").arg(statusPath_));
             return finish(QStringLiteral("Failed - the last status could not be removed"));
         }
         if (qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1") && (plain_ || terminal_))
-            Print(stdout, QStringLiteral("demo: downloading from the simulated vehicle unit into "
-                                         "the demo folder\n"));
+            printText(stdout,
+                      QStringLiteral("demo: downloading from the simulated vehicle unit into "
+                                     "the demo folder\n"));
         watchSignals();
         startEngine();
         return QCoreApplication::exec();
@@ -340,7 +341,7 @@ private:
             if (::read(signalPair[0], &number, 1) == 1) interrupt(number);
         });
         struct sigaction action {};
-        action.sa_handler = ForwardSignal;
+        action.sa_handler = forwardSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         for (int number : {SIGINT, SIGTERM, SIGHUP})
@@ -363,8 +364,9 @@ private:
         engine_.setProgram(program);
         engine_.setArguments({options_.command});
         connect(&engine_, &QProcess::readyReadStandardError, this, &Download::readEngineErrors);
-        connect(&engine_, &QProcess::readyReadStandardOutput, this,
-                [this] { Print(stderr, QString::fromLocal8Bit(engine_.readAllStandardOutput())); });
+        connect(&engine_, &QProcess::readyReadStandardOutput, this, [this] {
+            printText(stderr, QString::fromLocal8Bit(engine_.readAllStandardOutput()));
+        });
         connect(&engine_, &QProcess::errorOccurred, this,
                 [this, program](QProcess::ProcessError e) {
                     if (e != QProcess::FailedToStart) return;
@@ -425,8 +427,8 @@ private:
             progress(QStringLiteral("downloading ") + options_.what);
         }
         if (counter) {
-            const double done = LeadingNumber(status.left(4));
-            const double total = LeadingNumber(status.mid(5));
+            const double done = leadingNumber(status.left(4));
+            const double total = leadingNumber(status.mid(5));
             percent_ = total > 0 ? qBound(0, int(100 * done / total), 100) : 0;
             reachQuarter(percent_ / 25);
         }
@@ -456,24 +458,24 @@ private:
                               : 79;
         const QString line =
             downloading_
-                ? FittedLine(QStringLiteral("Downloading ") + options_.what, percent_, elapsed(),
+                ? fittedLine(QStringLiteral("Downloading ") + options_.what, percent_, elapsed(),
                              width)
-                : Fitted(QStringLiteral("Waiting for the vehicle unit: %1").arg(options_.what),
+                : fitted(QStringLiteral("Waiting for the vehicle unit: %1").arg(options_.what),
                          QStringLiteral("  ") + elapsed(), width);
         if (lineShown_ && line == shownLine_) return;
-        Print(stdout, QStringLiteral("\r\033[K") + line);
+        printText(stdout, QStringLiteral("\r\033[K") + line);
         shownLine_ = line;
         lineShown_ = true;
         endIfOutputLost();
     }
 
     void clearLine() {
-        if (lineShown_) Print(stdout, QStringLiteral("\r\033[K"));
+        if (lineShown_) printText(stdout, QStringLiteral("\r\033[K"));
         lineShown_ = false;
     }
 
     void progress(const QString& text) {
-        if (plain_) Print(stdout, QStringLiteral("progress: ") + text + QLatin1Char('\n'));
+        if (plain_) printText(stdout, QStringLiteral("progress: ") + text + QLatin1Char('\n'));
         endIfOutputLost();
     }
 
@@ -484,8 +486,8 @@ private:
 
     void error(const QString& text, bool named = true) {
         clearLine();
-        Print(stderr, (named ? QStringLiteral("vantrel-download: ") : QString()) + text +
-                          QLatin1Char('\n'));
+        printText(stderr, (named ? QStringLiteral("vantrel-download: ") : QString()) + text +
+                              QLatin1Char('\n'));
         drawLine();
     }
 
@@ -557,7 +559,7 @@ private:
         QList<SavedFile> saved = loggedFiles();
         if (!saved.isEmpty()) return saved;
         QList<QFileInfo> appeared;
-        for (const QString& path : FilesIn(saveFolders_) - filesBefore_)
+        for (const QString& path : filesIn(saveFolders_) - filesBefore_)
             appeared << QFileInfo(path);
         std::sort(appeared.begin(), appeared.end(), [](const QFileInfo& a, const QFileInfo& b) {
             return std::pair(a.lastModified(), a.filePath()) <
@@ -583,7 +585,7 @@ private:
                                      .remove(QLatin1Char('\r'))
                                      .remove(QLatin1Char('\n'));
             if (const auto m = pathLine.match(line); m.hasMatch()) {
-                path = DownloadSettings::PathValue(m.captured(1));
+                path = DownloadSettings::pathValue(m.captured(1));
             } else if (line == QLatin1String("File saved") && !path.isEmpty()) {
                 saved << SavedFile{path, QFileInfo(path).size()};
                 path.clear();
@@ -617,7 +619,7 @@ private:
         for (const SavedFile& file : savedFiles_) {
             QFile saved(file.path);
             if (!saved.open(QIODevice::ReadOnly)) continue;
-            const DownloadSummary found = SummaryOf(saved.readAll(), firstDay_);
+            const DownloadSummary found = summaryOf(saved.readAll(), firstDay_);
             if (!found.isEmpty()) return found;
         }
         return {};
@@ -636,13 +638,13 @@ private:
                 {"files", files},   {"duration_seconds", clock_.elapsed() / 1000.0},
                 {"log", logPath_},  {"messages", QJsonArray::fromStringList(messages_)}};
             if (!what.isEmpty()) result.insert(what.kind, what.fields);
-            PrintJson(result);
+            printJson(result);
         } else {
             for (const SavedFile& file : savedFiles_)
-                Print(stdout,
-                      QStringLiteral("saved: %1 (%2 bytes)\n").arg(file.path).arg(file.size));
-            if (!what.isEmpty()) Print(stdout, what.line() + QLatin1Char('\n'));
-            Print(stdout, QStringLiteral("status: ") + status + QLatin1Char('\n'));
+                printText(stdout,
+                          QStringLiteral("saved: %1 (%2 bytes)\n").arg(file.path).arg(file.size));
+            if (!what.isEmpty()) printText(stdout, what.line() + QLatin1Char('\n'));
+            printText(stdout, QStringLiteral("status: ") + status + QLatin1Char('\n'));
         }
         return code;
     }
@@ -679,20 +681,20 @@ int main(int argc, char* argv[]) {
     ::signal(SIGPIPE, SIG_IGN);
     Options options;
     try {
-        options = ParseArguments(app.arguments().mid(1));
+        options = parseArguments(app.arguments().mid(1));
     } catch (const UsageError& usage) {
-        Print(stderr, QStringLiteral("vantrel-download: %1\nTry 'vantrel-download --help'.\n")
-                          .arg(usage.text));
+        printText(stderr, QStringLiteral("vantrel-download: %1\nTry 'vantrel-download --help'.\n")
+                              .arg(usage.text));
         // A script that asked for JSON gets it, whatever else it got wrong.
         if (app.arguments().contains(QLatin1String("--json")))
-            PrintJson({{"status", QStringLiteral("Failed - bad usage")},
+            printJson({{"status", QStringLiteral("Failed - bad usage")},
                        {"exit_code", kBadUsage},
                        {"files", QJsonArray()},
                        {"messages", QJsonArray{usage.text}}});
         return kBadUsage;
     }
     if (options.help) {
-        Print(stdout, QString::fromUtf8(kHelp));
+        printText(stdout, QString::fromUtf8(kHelp));
         return kComplete;
     }
 
@@ -700,13 +702,13 @@ int main(int argc, char* argv[]) {
     // demo's data folder comes in XDG_DATA_HOME (scripts/download.sh sets it).
     const bool demo = qEnvironmentVariable("VANTREL_DEMO") == QLatin1String("1");
     if (qEnvironmentVariableIsEmpty(demo ? "XDG_DATA_HOME" : "HOME"))
-        return Refuse(options, kFailed, QStringLiteral("Failed - no data folder"),
+        return refuse(options, kFailed, QStringLiteral("Failed - no data folder"),
                       QStringLiteral("no data folder can be found: HOME is not set"));
 
-    const QString dataFolder = DataFolderPath();
+    const QString dataFolder = dataFolderPath();
     QString folderError;
-    if (!MakeFolderPath(dataFolder, &folderError))
-        return Refuse(options, kFailed, QStringLiteral("Failed - the data folder is unusable"),
+    if (!makeFolderPath(dataFolder, &folderError))
+        return refuse(options, kFailed, QStringLiteral("Failed - the data folder is unusable"),
                       folderError);
     // One download at a time: a second one would fight over the port and the status file.
     // The lock ends with this process.
@@ -714,11 +716,11 @@ int main(int argc, char* argv[]) {
     const int lock =
         ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lock < 0)
-        return Refuse(options, kFailed, QStringLiteral("Failed - the lock file cannot be opened"),
+        return refuse(options, kFailed, QStringLiteral("Failed - the lock file cannot be opened"),
                       QStringLiteral("cannot open the lock file %1").arg(lockPath));
     const QString running = QStringLiteral("Failed - another download is running");
     if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
-        return Refuse(options, kNoCable, running,
+        return refuse(options, kNoCable, running,
                       QStringLiteral("another download is already running in %1; try again "
                                      "when it has ended")
                           .arg(dataFolder));
@@ -727,13 +729,13 @@ int main(int argc, char* argv[]) {
     // this command start one while the window's runs.
     const DataFolderClaim claim(dataFolder);
     if (!claim.taken())
-        return Refuse(options, kNoCable, running,
+        return refuse(options, kNoCable, running,
                       QStringLiteral("A download is already running in %1; try again when it "
                                      "has ended")
                           .arg(dataFolder));
     // The window's settings when there are none yet (its folders, its naming style), so
     // both save to the same place under the same names; an existing file is only read.
-    DownloadSettings::LoadSettings(dataFolder);
+    DownloadSettings::loadSettings(dataFolder);
 
     Download download(options, dataFolder);
     return download.exec();

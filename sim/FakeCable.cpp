@@ -22,7 +22,7 @@ bool writeAttribute(const QString& path, const QString& value, QString* error) {
 
 } // namespace
 
-bool AddFakeUsbSerialDevice(const QString& sysfsRoot, const FakeUsbDevice& device, QString* error) {
+bool addFakeUsbSerialDevice(const QString& sysfsRoot, const FakeUsbDevice& device, QString* error) {
     const QString tty = QStringLiteral("ttyUSB%1").arg(device.port);
     // One root hub port per device, named after the tty so that devices never share a folder.
     const QString usbDevice =

@@ -15,5 +15,5 @@ struct FakeUsbDevice {
 // idProduct, product, serial; an interface folder below it; the port folder ttyUSB<N> below
 // that; bus/usb-serial/devices/ttyUSB<N> as a relative link to the port folder).
 // An empty description or serial leaves that file out, as for a device without the string.
-bool AddFakeUsbSerialDevice(const QString& sysfsRoot, const FakeUsbDevice& device,
+bool addFakeUsbSerialDevice(const QString& sysfsRoot, const FakeUsbDevice& device,
                             QString* error = nullptr);

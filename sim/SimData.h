@@ -20,21 +20,21 @@ struct Block {
 // Blocks of a vehicle-unit file (chained 0x76, TREP, value). First-generation values end
 // where their record counts say; second-generation values are record arrays up to the next
 // 0x76 (no record type has that value). Empty list and *error set on a malformed file.
-QList<Block> SplitVuFile(const QByteArray& file, QString* error);
+QList<Block> splitVuFile(const QByteArray& file, QString* error);
 // Length of a first-generation value starting at `at`; -1 when the counts run past the end.
-qsizetype Gen1ValueLength(quint8 trep, const QByteArray& file, qsizetype at);
+qsizetype gen1ValueLength(quint8 trep, const QByteArray& file, qsizetype at);
 // Length of a second-generation value (record arrays) starting at `at`; -1 when malformed.
-qsizetype Gen2ValueLength(const QByteArray& file, qsizetype at);
+qsizetype gen2ValueLength(const QByteArray& file, qsizetype at);
 
-bool IsGen2Trep(quint8 trep);
+bool isGen2Trep(quint8 trep);
 // TREP 2 of either numbering: the day is in the request and in the block.
-bool IsActivitiesTrep(quint8 trep);
+bool isActivitiesTrep(quint8 trep);
 // TREP 6 or 0x17: the driver card, which a tester stores bare (without 0x76 and TREP).
-bool IsCardTrep(quint8 trep);
+bool isCardTrep(quint8 trep);
 // Start of the day an activities block holds (seconds since 1970), if readable.
-std::optional<quint32> BlockDay(const Block& block);
+std::optional<quint32> blockDay(const Block& block);
 // Four bytes at `at`, most significant first.
-std::optional<quint32> ReadTime(const QByteArray& bytes, qsizetype at);
+std::optional<quint32> readTime(const QByteArray& bytes, qsizetype at);
 
 // Card files of the chain (file id 2, appendix 1, length 2, data); -1 entries on overrun.
 struct CardFile {
@@ -42,7 +42,7 @@ struct CardFile {
     quint8 appendix = 0;
     QByteArray data;
 };
-QList<CardFile> SplitCardChain(const QByteArray& chain, QString* error);
+QList<CardFile> splitCardChain(const QByteArray& chain, QString* error);
 
 struct GenerateOptions {
     int days = 28;
@@ -65,8 +65,8 @@ public:
         QByteArray data;
     };
 
-    static VuData FromFile(const QByteArray& file, QString* error);
-    static VuData Generate(const GenerateOptions& options);
+    static VuData fromFile(const QByteArray& file, QString* error);
+    static VuData generate(const GenerateOptions& options);
 
     bool gen2() const { return gen2_; }
     bool version2() const { return version2_; }
@@ -99,14 +99,14 @@ private:
 };
 
 // Generated values, one per block kind.
-QByteArray Gen1Overview(const GenerateOptions& o, quint32 oldest, quint32 latest);
-QByteArray Gen1Activities(quint32 day, quint32 odometer, int seed);
-QByteArray Gen1EmptyDay(quint32 day, quint32 odometer);
-QByteArray Gen1EventsFaults(quint32 oldest, quint32 latest);
-QByteArray Gen1DetailedSpeed(quint32 start, int blocks);
-QByteArray Gen1TechnicalData(quint8 maker, quint32 now);
-QByteArray Gen2EmptyDay(quint32 day, quint32 odometer);
+QByteArray gen1Overview(const GenerateOptions& o, quint32 oldest, quint32 latest);
+QByteArray gen1Activities(quint32 day, quint32 odometer, int seed);
+QByteArray gen1EmptyDay(quint32 day, quint32 odometer);
+QByteArray gen1EventsFaults(quint32 oldest, quint32 latest);
+QByteArray gen1DetailedSpeed(quint32 start, int blocks);
+QByteArray gen1TechnicalData(quint8 maker, quint32 now);
+QByteArray gen2EmptyDay(quint32 day, quint32 odometer);
 // A first-generation driver card as a chain of card files, identification file included.
-QByteArray GenerateCardChain(quint32 now, quint8 nation);
+QByteArray generateCardChain(quint32 now, quint8 nation);
 
 } // namespace sim

@@ -6,7 +6,7 @@ namespace sim {
 
 namespace {
 
-const QMap<QString, Fault::Kind>& Kinds() {
+const QMap<QString, Fault::Kind>& faultKinds() {
     static const QMap<QString, Fault::Kind> kinds{
         {"silent", Fault::Kind::Silent},       {"noise", Fault::Kind::Noise},
         {"split", Fault::Kind::Split},         {"checksum", Fault::Kind::Checksum},
@@ -18,7 +18,7 @@ const QMap<QString, Fault::Kind>& Kinds() {
     return kinds;
 }
 
-const QMap<QString, int>& Services() {
+const QMap<QString, int>& serviceNames() {
     static const QMap<QString, int> services{
         {"startcomm", 0x81},   {"diag", 0x10},   {"verify", 0x87},
         {"transition", 0x187}, {"upload", 0x35}, {"data", 0x36},
@@ -26,12 +26,12 @@ const QMap<QString, int>& Services() {
     return services;
 }
 
-bool SetParameter(Fault& f, const QString& name, const QString& value, QString* error) {
-    auto hex = [&](int max) { return ParseNumber(value, 16, max); };
-    auto dec = [&](int max) { return ParseNumber(value, 10, max); };
+bool setParameter(Fault& f, const QString& name, const QString& value, QString* error) {
+    auto hex = [&](int max) { return parseNumber(value, 16, max); };
+    auto dec = [&](int max) { return parseNumber(value, 10, max); };
     std::optional<int> n;
     if (name == "on") {
-        n = Services().contains(value) ? std::optional<int>(Services()[value]) : hex(0xFF);
+        n = serviceNames().contains(value) ? std::optional<int>(serviceNames()[value]) : hex(0xFF);
         if (n) f.sid = *n;
     } else if (name == "trep" && (n = hex(0xFF))) {
         f.trep = *n;
@@ -67,7 +67,7 @@ bool SetParameter(Fault& f, const QString& name, const QString& value, QString* 
 
 } // namespace
 
-std::optional<int> ParseNumber(const QString& text, int base, int max) {
+std::optional<int> parseNumber(const QString& text, int base, int max) {
     QString digits = text.trimmed();
     if (base == 16 && digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
         digits = digits.mid(2);
@@ -88,15 +88,15 @@ bool Fault::take(int requestSid, int requestTrep, int answerPart) {
     return true;
 }
 
-std::optional<Fault> Fault::Parse(const QString& spec, QString* error) {
+std::optional<Fault> Fault::parse(const QString& spec, QString* error) {
     const qsizetype colon = spec.indexOf(QLatin1Char(':'));
     const QString kindName = spec.left(colon).trimmed().toLower();
-    if (!Kinds().contains(kindName)) {
+    if (!faultKinds().contains(kindName)) {
         *error = QStringLiteral("unknown fault '%1'").arg(kindName);
         return std::nullopt;
     }
     Fault f;
-    f.kind = Kinds()[kindName];
+    f.kind = faultKinds()[kindName];
     if (f.kind == Kind::Delay) f.delayMs = 0;
     if (f.kind == Kind::Late) f.delayMs = 20;
     if (colon >= 0) {
@@ -106,7 +106,7 @@ std::optional<Fault> Fault::Parse(const QString& spec, QString* error) {
                 *error = QStringLiteral("'%1' is not NAME=VALUE").arg(item);
                 return std::nullopt;
             }
-            if (!SetParameter(f, item.left(eq).trimmed().toLower(), item.mid(eq + 1).trimmed(),
+            if (!setParameter(f, item.left(eq).trimmed().toLower(), item.mid(eq + 1).trimmed(),
                               error))
                 return std::nullopt;
         }
@@ -120,7 +120,7 @@ std::optional<Fault> Fault::Parse(const QString& spec, QString* error) {
     return f;
 }
 
-QString FaultHelp() {
+QString faultHelp() {
     return QStringLiteral(
         "Faults: --fault KIND[:NAME=VALUE[,NAME=VALUE]...], repeatable.\n"
         "  Selectors: on=SERVICE (startcomm diag verify transition upload data ack exit stop,\n"

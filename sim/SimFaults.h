@@ -51,7 +51,7 @@ struct Fault {
     // requestSid is 0x187 for Transition Baud Rate (link control, stage 2).
     bool take(int requestSid, int requestTrep, int answerPart);
 
-    static std::optional<Fault> Parse(const QString& spec, QString* error);
+    static std::optional<Fault> parse(const QString& spec, QString* error);
 
 private:
     int seen_ = 0;
@@ -59,10 +59,10 @@ private:
 };
 
 // The grammar as shown by --help.
-QString FaultHelp();
+QString faultHelp();
 
 // TEXT as a number from 0 to max in base 10 or 16 (hex with an optional 0x); nothing when it
 // is not one.
-std::optional<int> ParseNumber(const QString& text, int base, int max);
+std::optional<int> parseNumber(const QString& text, int base, int max);
 
 } // namespace sim

@@ -2,31 +2,31 @@
 
 namespace sim {
 
-quint8 Checksum(const QByteArray& bytes) {
+quint8 checksum(const QByteArray& bytes) {
     unsigned sum = 0;
     for (char c : bytes)
         sum += static_cast<quint8>(c);
     return static_cast<quint8>(sum & 0xFF);
 }
 
-QByteArray Response(const QByteArray& dataField) {
+QByteArray responseFrame(const QByteArray& dataField) {
     QByteArray message;
     message.append(char(0x80));
     message.append(char(kTester));
     message.append(char(kVehicleUnit));
     message.append(char(dataField.size() & 0xFF));
     message.append(dataField);
-    message.append(char(Checksum(message)));
+    message.append(char(checksum(message)));
     return message;
 }
 
-QByteArray NegativeResponse(quint8 requestSid, quint8 code) {
-    return Response(QByteArray{"\x7F", 1} + char(requestSid) + char(code));
+QByteArray negativeResponse(quint8 requestSid, quint8 code) {
+    return responseFrame(QByteArray{"\x7F", 1} + char(requestSid) + char(code));
 }
 
-QList<QByteArray> TransferDataMessages(quint8 trep, const QByteArray& data) {
+QList<QByteArray> transferDataMessages(quint8 trep, const QByteArray& data) {
     const QByteArray head = QByteArray{"\x76", 1} + char(trep);
-    if (data.size() + head.size() < kMaxDataField) return {Response(head + data)};
+    if (data.size() + head.size() < kMaxDataField) return {responseFrame(head + data)};
     QList<QByteArray> parts;
     qsizetype offset = 0;
     int number = 1;
@@ -34,7 +34,7 @@ QList<QByteArray> TransferDataMessages(quint8 trep, const QByteArray& data) {
         const QByteArray chunk = data.mid(offset, kSubMessageData);
         QByteArray field = head;
         field.append(char((number >> 8) & 0xFF)).append(char(number & 0xFF)).append(chunk);
-        parts.append(Response(field));
+        parts.append(responseFrame(field));
         offset += chunk.size();
         if (chunk.size() < kSubMessageData) break;
         ++number;
@@ -42,7 +42,7 @@ QList<QByteArray> TransferDataMessages(quint8 trep, const QByteArray& data) {
     return parts;
 }
 
-QString Hex(const QByteArray& bytes) {
+QString spacedHex(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
@@ -58,7 +58,7 @@ QByteArray Request::params() const {
 }
 
 bool Request::checksumOk() const {
-    return !bytes.isEmpty() && Checksum(bytes.left(bytes.size() - 1)) == quint8(bytes.back());
+    return !bytes.isEmpty() && checksum(bytes.left(bytes.size() - 1)) == quint8(bytes.back());
 }
 
 bool Request::addressOk() const {

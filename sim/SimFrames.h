@@ -14,19 +14,19 @@ constexpr int kMaxDataField = 255;
 // Data bytes of one sub-message: the data field less SID, TREP and the 2-byte counter.
 constexpr int kSubMessageData = kMaxDataField - 4;
 
-quint8 Checksum(const QByteArray& bytes);
+quint8 checksum(const QByteArray& bytes);
 
 // 80 F0 EE, the length of the data field, the data field (SID first) and the checksum.
-QByteArray Response(const QByteArray& dataField);
-QByteArray NegativeResponse(quint8 requestSid, quint8 code);
+QByteArray responseFrame(const QByteArray& dataField);
+QByteArray negativeResponse(quint8 requestSid, quint8 code);
 
 // Positive Transfer Data answers for one TREP. Up to 252 data bytes go in one message
 // without a counter (its length byte stays below 255, so the tester can tell it from a
 // sub-message); longer data goes in sub-messages numbered from 1, each 76, TREP, counter,
 // up to 251 bytes. When the last one is full, an empty one follows to mark the end.
-QList<QByteArray> TransferDataMessages(quint8 trep, const QByteArray& data);
+QList<QByteArray> transferDataMessages(quint8 trep, const QByteArray& data);
 
-QString Hex(const QByteArray& bytes);
+QString spacedHex(const QByteArray& bytes);
 
 // A request as received: complete, from its format byte to its checksum.
 struct Request {

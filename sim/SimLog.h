@@ -21,7 +21,7 @@ struct SimLine {
 };
 
 // "  2222.106 RX 9600 81 EE F0 81 E0 [gaps ...]", "  2222.306 TX 80 F0 ... (noise)".
-inline QList<SimLine> ParseSimLog(const QByteArray& log) {
+inline QList<SimLine> parseSimLog(const QByteArray& log) {
     QList<SimLine> lines;
     for (const QByteArray& raw : log.split('\n')) {
         const QByteArray text = raw.trimmed();

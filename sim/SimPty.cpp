@@ -13,7 +13,7 @@ namespace sim {
 
 namespace {
 
-QString SystemError(const char* what) {
+QString systemError(const char* what) {
     return QStringLiteral("%1: %2").arg(QLatin1String(what),
                                         QString::fromLocal8Bit(strerror(errno)));
 }
@@ -27,7 +27,7 @@ Pty::~Pty() {
 bool Pty::open(QString* error) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        *error = SystemError("pseudo-terminal");
+        *error = systemError("pseudo-terminal");
         return false;
     }
     slave_ = QString::fromLocal8Bit(ptsname(master_));
@@ -35,7 +35,7 @@ bool Pty::open(QString* error) {
     // tester's even parity must not make the driver drop bytes.
     const int slave = ::open(slave_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     if (slave < 0) {
-        *error = SystemError("open pty slave");
+        *error = systemError("open pty slave");
         return false;
     }
     termios t{};
@@ -45,7 +45,7 @@ bool Pty::open(QString* error) {
     cfsetispeed(&t, B9600);
     cfsetospeed(&t, B9600);
     const bool ok = tcsetattr(slave, TCSANOW, &t) == 0;
-    if (!ok) *error = SystemError("set pty raw");
+    if (!ok) *error = systemError("set pty raw");
     ::close(slave);
     return ok;
 }

@@ -12,22 +12,22 @@ constexpr quint8 kServiceNotSupported = 0x11, kIncorrectLength = 0x13, kConditio
 // scheduler on our own side of the line.
 constexpr double kP4MinMs = 4.0, kP4MaxMs = 20.0;
 
-QByteArray Positive(std::initializer_list<int> bytes) {
+QByteArray positive(std::initializer_list<int> bytes) {
     QByteArray field;
     for (int b : bytes)
         field.append(char(b));
-    return Response(field);
+    return responseFrame(field);
 }
 
 // Stage 2 of the link control is told apart from stage 1 for the fault selectors.
-int ServiceKey(const Request& r) {
+int serviceKey(const Request& r) {
     const QByteArray p = r.params();
     return r.sid() == 0x87 && p.size() >= 1 && quint8(p[0]) == 0x02 ? 0x187 : r.sid();
 }
 
 } // namespace
 
-int BaudOfCode(int code) {
+int baudOfCode(int code) {
     static const int bauds[] = {9600, 19200, 38400, 57600, 115200};
     return code >= 1 && code <= 5 ? bauds[code - 1] : 0;
 }
@@ -70,7 +70,7 @@ void VuSession::checkLine(const Request& r) {
     if (r.maxGapMs > kP4MaxMs)
         note(QStringLiteral("VIOLATION inter-byte pause %1 ms above 20 ms")
                  .arg(r.maxGapMs, 0, 'f', 2));
-    if (r.baud > 0 && r.baud != expectedBaud_ && ServiceKey(r) != 0x187)
+    if (r.baud > 0 && r.baud != expectedBaud_ && serviceKey(r) != 0x187)
         note(QStringLiteral("VIOLATION request at %1 baud, unit listens at %2")
                  .arg(r.baud)
                  .arg(expectedBaud_));
@@ -90,7 +90,7 @@ QList<Output> VuSession::handle(const Request& r) {
         return {};
     }
     const Answer a = answer(r);
-    const QList<Output> out = applyFaults(ServiceKey(r), a);
+    const QList<Output> out = applyFaults(serviceKey(r), a);
     for (const Output& o : out)
         lastActivityMs_ = qMax(lastActivityMs_, r.firstByteMs + o.atMs);
     return out;
@@ -98,7 +98,7 @@ QList<Output> VuSession::handle(const Request& r) {
 
 VuSession::Answer VuSession::refuseOutOfSequence(quint8 sid) {
     note(QStringLiteral("VIOLATION service %1 out of sequence").arg(sid, 2, 16, QLatin1Char('0')));
-    return {NegativeResponse(sid, kConditionsNotCorrect)};
+    return {negativeResponse(sid, kConditionsNotCorrect)};
 }
 
 VuSession::Answer VuSession::answer(const Request& r) {
@@ -110,20 +110,20 @@ VuSession::Answer VuSession::answer(const Request& r) {
         stopped_ = false;
         sessionSeen_ = true;
         parts_.clear();
-        return {Positive({0xC1, 0xEA, 0x8F})};
+        return {positive({0xC1, 0xEA, 0x8F})};
     case 0x10:
         if (phase_ == Phase::Idle) return refuseOutOfSequence(sid);
-        if (p != QByteArray(1, char(0x81))) return {NegativeResponse(sid, 0x12)};
+        if (p != QByteArray(1, char(0x81))) return {negativeResponse(sid, 0x12)};
         phase_ = Phase::Diagnostic;
-        return {Positive({0x50, 0x81})};
+        return {positive({0x50, 0x81})};
     case 0x87:
         if (phase_ < Phase::Diagnostic) return refuseOutOfSequence(sid);
         return linkControl(p);
     case 0x35:
         if (phase_ < Phase::Diagnostic) return refuseOutOfSequence(sid);
-        if (p.size() != 9) return {NegativeResponse(sid, kIncorrectLength)};
+        if (p.size() != 9) return {negativeResponse(sid, kIncorrectLength)};
         phase_ = Phase::Upload;
-        return {Positive({0x75, 0x00, 0xFF})}; // at most 0x00FF bytes per message
+        return {positive({0x75, 0x00, 0xFF})}; // at most 0x00FF bytes per message
     case 0x36:
         if (phase_ < Phase::Upload) return refuseOutOfSequence(sid);
         return transferData(p);
@@ -132,15 +132,15 @@ VuSession::Answer VuSession::answer(const Request& r) {
     case 0x37:
         if (phase_ < Phase::Upload) return refuseOutOfSequence(sid);
         parts_.clear();
-        return {Positive({0x77})};
+        return {positive({0x77})};
     case 0x82:
         phase_ = Phase::Idle;
         stopped_ = true;
         verifiedBaud_ = 0;
         expectedBaud_ = 9600;
-        return {Positive({0xC2})};
+        return {positive({0xC2})};
     default:
-        return {NegativeResponse(sid, kServiceNotSupported)};
+        return {negativeResponse(sid, kServiceNotSupported)};
     }
 }
 
@@ -155,33 +155,33 @@ VuSession::Answer VuSession::linkControl(const QByteArray& p) {
         return {};
     }
     if (p.size() != 3 || quint8(p[0]) != 0x01 || quint8(p[1]) != 0x01)
-        return {NegativeResponse(0x87, 0x12)};
+        return {negativeResponse(0x87, 0x12)};
     const int code = quint8(p[2]);
-    if (BaudOfCode(code) == 0) return {NegativeResponse(0x87, kOutOfRange)};
+    if (baudOfCode(code) == 0) return {negativeResponse(0x87, kOutOfRange)};
     for (Fault& f : faults_)
         if (f.kind == Fault::Kind::MaxBaud && code > f.code && f.take(0x87, -1, 1))
-            return {NegativeResponse(0x87, quint8(f.reply))};
-    verifiedBaud_ = BaudOfCode(code);
-    return {Positive({0xC7, 0x01})};
+            return {negativeResponse(0x87, quint8(f.reply))};
+    verifiedBaud_ = baudOfCode(code);
+    return {positive({0xC7, 0x01})};
 }
 
 VuSession::Answer VuSession::transferData(const QByteArray& p) {
-    if (p.isEmpty()) return {NegativeResponse(0x36, kIncorrectLength)};
+    if (p.isEmpty()) return {negativeResponse(0x36, kIncorrectLength)};
     const quint8 trtp = quint8(p[0]);
     const QByteArray rest = p.mid(1);
-    const bool lengthOk = IsActivitiesTrep(trtp) ? rest.size() == 4
-                          : IsCardTrep(trtp)     ? rest.size() <= 1
+    const bool lengthOk = isActivitiesTrep(trtp) ? rest.size() == 4
+                          : isCardTrep(trtp)     ? rest.size() <= 1
                                                  : rest.isEmpty();
-    if (!lengthOk) return {NegativeResponse(0x36, kIncorrectLength), trtp};
+    if (!lengthOk) return {negativeResponse(0x36, kIncorrectLength), trtp};
     const VuData::Answer a = data_.answer(trtp, rest);
-    if (a.negativeCode != 0) return {NegativeResponse(0x36, a.negativeCode), trtp};
-    parts_ = TransferDataMessages(a.trep, a.data);
+    if (a.negativeCode != 0) return {negativeResponse(0x36, a.negativeCode), trtp};
+    parts_ = transferDataMessages(a.trep, a.data);
     partsTrep_ = trtp;
     lastData_ = parts_.first();
     // What a tester stores: card data bare, every other block with its 0x76 and TREP; the
     // interface version is no data.
     block_ = trtp == 0x00       ? QByteArray()
-             : IsCardTrep(trtp) ? a.data
+             : isCardTrep(trtp) ? a.data
                                 : QByteArray(1, '\x76') + char(a.trep) + a.data;
     if (parts_.size() > 1)
         note(QStringLiteral("TREP %1: %2 bytes in %3 sub-messages")
@@ -192,17 +192,17 @@ VuSession::Answer VuSession::transferData(const QByteArray& p) {
 }
 
 VuSession::Answer VuSession::acknowledge(const QByteArray& p) {
-    if (p.size() != 3 || quint8(p[0]) != 0x76) return {NegativeResponse(0x83, kIncorrectLength)};
+    if (p.size() != 3 || quint8(p[0]) != 0x76) return {negativeResponse(0x83, kIncorrectLength)};
     if (parts_.isEmpty()) {
         note(QStringLiteral("VIOLATION Acknowledge Sub Message with no answer in sub-messages"));
-        return {NegativeResponse(0x83, kConditionsNotCorrect)};
+        return {negativeResponse(0x83, kConditionsNotCorrect)};
     }
     const int number = quint8(p[1]) * 256 + quint8(p[2]);
     if (number == 0xFFFF) { // the tester ends the message
         parts_.clear();
         return {};
     }
-    if (number == 0) return {NegativeResponse(0x83, kOutOfRange), partsTrep_};
+    if (number == 0) return {negativeResponse(0x83, kOutOfRange), partsTrep_};
     if (number > parts_.size()) { // acknowledging the last part needs no answer
         parts_.clear();
         return {};
@@ -228,14 +228,14 @@ QList<Output> VuSession::applyFaults(int sid, const Answer& a) {
             note(QStringLiteral("fault: no answer"));
             return {};
         case Fault::Kind::Reject:
-            message = NegativeResponse(quint8(sid & 0xFF), quint8(f.code));
+            message = negativeResponse(quint8(sid & 0xFF), quint8(f.code));
             break;
         case Fault::Kind::LateData:
             if (!lastData_.isEmpty()) message = lastData_;
             break;
         case Fault::Kind::Pending:
             for (int i = 0; i < f.count; ++i) {
-                pre.append({at, NegativeResponse(quint8(sid & 0xFF), kPending), false,
+                pre.append({at, negativeResponse(quint8(sid & 0xFF), kPending), false,
                             QStringLiteral("pending")});
                 at += f.everyMs;
             }
@@ -256,7 +256,7 @@ QList<Output> VuSession::applyFaults(int sid, const Answer& a) {
                 const int wrong = f.value >= 0 ? f.value : a.part - 1;
                 message[6] = char((wrong >> 8) & 0xFF);
                 message[7] = char(wrong & 0xFF);
-                message.back() = char(Checksum(message.left(message.size() - 1)));
+                message.back() = char(checksum(message.left(message.size() - 1)));
             }
             break;
         default:

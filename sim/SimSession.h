@@ -19,7 +19,7 @@ struct Output {
     bool unasked = false;          // beside the answers the tester waits for (a duplicate)
 };
 
-int BaudOfCode(int code); // 1..5 to 9600..115200; 0 otherwise
+int baudOfCode(int code); // 1..5 to 9600..115200; 0 otherwise
 
 // The vehicle unit's protocol side: one request in, what to send out. No I/O and no clock,
 // so every rule can be tried without a line.

@@ -26,7 +26,7 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void OnSignal(int) {
+void onSignal(int) {
     const char c = 1;
     [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
 }
@@ -127,7 +127,7 @@ private:
                        .arg(r.minGapMs, 0, 'f', 2)
                        .arg(r.maxGapMs, 0, 'f', 2);
         logLine(QStringLiteral("RX"),
-                QStringLiteral("%1 %2%3").arg(r.baud).arg(Hex(r.bytes), gaps));
+                QStringLiteral("%1 %2%3").arg(r.baud).arg(spacedHex(r.bytes), gaps));
         const QList<Output> outputs = session_.handle(r);
         for (const QString& note : session_.takeNotes()) {
             const bool violation = note.startsWith(QLatin1String("VIOLATION"));
@@ -165,7 +165,7 @@ private:
                 return;
             }
             logLine(QStringLiteral("TX"),
-                    Hex(o.bytes) +
+                    spacedHex(o.bytes) +
                         (o.label.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(o.label)));
             pending_.append(o.bytes);
             lastOutput_ = o;
@@ -211,7 +211,7 @@ private:
     bool stopSeen_ = false;
 };
 
-int Fail(const QString& text) {
+int fail(const QString& text) {
     fprintf(stderr, "VantrelVuSim: %s\n", qPrintable(text));
     return 2;
 }
@@ -224,7 +224,7 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A simulated tachograph vehicle unit on a pseudo-terminal.\n\n") +
-        FaultHelp());
+        faultHelp());
     parser.addHelpOption();
     const QCommandLineOption root(
         "root", "Folder for the fake sysfs (DIR/sys) and devices (DIR/dev).", "DIR");
@@ -256,19 +256,19 @@ int main(int argc, char* argv[]) {
                        vrn, maker, delay, fault, once, log, served});
     parser.process(app);
 
-    if (!parser.isSet(root)) return Fail(QStringLiteral("--root DIR is required"));
+    if (!parser.isSet(root)) return fail(QStringLiteral("--root DIR is required"));
     const QDir rootDir(parser.value(root));
     constexpr int kNoLimit = std::numeric_limits<int>::max();
-    const auto portNumber = ParseNumber(parser.value(port), 10, kNoLimit);
-    if (!portNumber) return Fail(QStringLiteral("bad --port"));
-    const auto delayMs = ParseNumber(parser.value(delay), 10, kNoLimit);
-    if (!delayMs) return Fail(QStringLiteral("bad --delay"));
+    const auto portNumber = parseNumber(parser.value(port), 10, kNoLimit);
+    if (!portNumber) return fail(QStringLiteral("bad --port"));
+    const auto delayMs = parseNumber(parser.value(delay), 10, kNoLimit);
+    if (!delayMs) return fail(QStringLiteral("bad --delay"));
 
     QList<Fault> faults;
     for (const QString& spec : parser.values(fault)) {
         QString error;
-        const auto f = Fault::Parse(spec, &error);
-        if (!f) return Fail(QStringLiteral("--fault %1: %2").arg(spec, error));
+        const auto f = Fault::parse(spec, &error);
+        if (!f) return fail(QStringLiteral("--fault %1: %2").arg(spec, error));
         faults.append(*f);
     }
 
@@ -276,53 +276,53 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(ddd)) {
         QFile file(parser.value(ddd));
         if (!file.open(QIODevice::ReadOnly))
-            return Fail(QStringLiteral("cannot read %1").arg(file.fileName()));
+            return fail(QStringLiteral("cannot read %1").arg(file.fileName()));
         QString error;
-        data = VuData::FromFile(file.readAll(), &error);
+        data = VuData::fromFile(file.readAll(), &error);
         if (data.blocks().isEmpty())
-            return Fail(QStringLiteral("%1: %2").arg(file.fileName(), error));
-        data.setCard(GenerateCardChain(data.latestTime(), 0x0D));
+            return fail(QStringLiteral("%1: %2").arg(file.fileName(), error));
+        data.setCard(generateCardChain(data.latestTime(), 0x0D));
     } else {
         GenerateOptions o;
-        const auto dayCount = ParseNumber(parser.value(days), 10, 3650);
-        if (!dayCount || *dayCount < 1) return Fail(QStringLiteral("bad --days"));
+        const auto dayCount = parseNumber(parser.value(days), 10, 3650);
+        if (!dayCount || *dayCount < 1) return fail(QStringLiteral("bad --days"));
         o.days = *dayCount;
-        const auto speedBlocks = ParseNumber(parser.value(speed), 10, 65535);
-        if (!speedBlocks) return Fail(QStringLiteral("bad --speed-blocks"));
+        const auto speedBlocks = parseNumber(parser.value(speed), 10, 65535);
+        if (!speedBlocks) return fail(QStringLiteral("bad --speed-blocks"));
         o.speedBlocks = *speedBlocks;
-        const auto code = ParseNumber(parser.value(maker), 16, 0xFF);
-        if (!code) return Fail(QStringLiteral("bad --maker"));
+        const auto code = parseNumber(parser.value(maker), 16, 0xFF);
+        if (!code) return fail(QStringLiteral("bad --maker"));
         o.maker = quint8(*code);
         o.gen2 = parser.isSet(gen2);
         o.version2 = parser.isSet(gen2v2);
         o.vrn = parser.value(vrn).toLatin1();
-        if (o.vrn.size() > 13) return Fail(QStringLiteral("bad --vrn (13 characters at most)"));
+        if (o.vrn.size() > 13) return fail(QStringLiteral("bad --vrn (13 characters at most)"));
         o.now = QDateTime::currentDateTimeUtc();
         if (parser.isSet(today)) {
             const QDate date = QDate::fromString(parser.value(today), Qt::ISODate);
-            if (!date.isValid()) return Fail(QStringLiteral("bad --today"));
+            if (!date.isValid()) return fail(QStringLiteral("bad --today"));
             o.now = QDateTime(date, QTime(12, 0), Qt::UTC);
         }
-        data = VuData::Generate(o);
+        data = VuData::generate(o);
     }
     if (parser.isSet(card)) {
         QFile file(parser.value(card));
         if (!file.open(QIODevice::ReadOnly))
-            return Fail(QStringLiteral("cannot read %1").arg(file.fileName()));
+            return fail(QStringLiteral("cannot read %1").arg(file.fileName()));
         QString error;
         const QByteArray chain = file.readAll();
-        if (SplitCardChain(chain, &error).isEmpty())
-            return Fail(
+        if (splitCardChain(chain, &error).isEmpty())
+            return fail(
                 QStringLiteral("%1: %2").arg(file.fileName(), error.isEmpty() ? "empty" : error));
         data.setCard(chain);
     }
 
     QFile logFile(parser.value(log));
     if (parser.isSet(log) && !logFile.open(QIODevice::WriteOnly | QIODevice::Append))
-        return Fail(QStringLiteral("cannot write %1").arg(logFile.fileName()));
+        return fail(QStringLiteral("cannot write %1").arg(logFile.fileName()));
     QFile servedFile(parser.value(served));
     if (parser.isSet(served) && !servedFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return Fail(QStringLiteral("cannot write %1").arg(servedFile.fileName()));
+        return fail(QStringLiteral("cannot write %1").arg(servedFile.fileName()));
 
     const QString sysRoot = rootDir.filePath(QStringLiteral("sys"));
     const QString devRoot = rootDir.filePath(QStringLiteral("dev"));
@@ -331,14 +331,14 @@ int main(int argc, char* argv[]) {
     device.serial = parser.value(serial);
     device.port = *portNumber;
     QString error;
-    if (!AddFakeUsbSerialDevice(sysRoot, device, &error))
-        return Fail(QStringLiteral("fake sysfs: %1").arg(error));
+    if (!addFakeUsbSerialDevice(sysRoot, device, &error))
+        return fail(QStringLiteral("fake sysfs: %1").arg(error));
     Pty pty;
-    if (!pty.open(&error) || !pty.link(devRoot, *portNumber, &error)) return Fail(error);
+    if (!pty.open(&error) || !pty.link(devRoot, *portNumber, &error)) return fail(error);
 
-    if (::pipe(signalPipe) != 0) return Fail(QStringLiteral("pipe"));
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGINT, OnSignal);
+    if (::pipe(signalPipe) != 0) return fail(QStringLiteral("pipe"));
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
 

@@ -16,7 +16,7 @@ struct TracedWrite {
 
 // The traced bytes cut into requests by their length (format 0x81: none, the request is five
 // bytes; 0x80: the fourth byte); an unfinished last request is left out.
-inline QList<QList<TracedWrite>> TracedRequests(const QByteArray& trace) {
+inline QList<QList<TracedWrite>> tracedRequests(const QByteArray& trace) {
     QList<QList<TracedWrite>> requests;
     QList<TracedWrite> current;
     for (const QByteArray& line : trace.split('\n')) {

@@ -32,10 +32,10 @@ public:
 
     QString dataFolder() const { return home.filePath("data/Fenwright/Vantrel PC"); }
     QString documents() const { return home.filePath("Documents"); }
-    QByteArray log() const { return ReadAll(dataFolder() + "/VNPC.log"); }
-    QByteArray status() const { return ReadAll(dataFolder() + "/VNPCstatus.txt"); }
-    QByteArray settings() const { return ReadAll(dataFolder() + "/Settings.ini"); }
-    // Download folders for the settings file to name (VUDataPath, CardDataPath).
+    QByteArray log() const { return readWhole(dataFolder() + "/VNPC.log"); }
+    QByteArray status() const { return readWhole(dataFolder() + "/VNPCstatus.txt"); }
+    QByteArray settings() const { return readWhole(dataFolder() + "/Settings.ini"); }
+    // Download folders for the settings file to name (vuDataPath, cardDataPath).
     QString vuFolder() const { return home.filePath("VU"); }
     QString cardFolder() const { return home.filePath("Card"); }
 
@@ -98,13 +98,13 @@ public:
 };
 
 // Writes the engine's settings file before a run; the lines end CR LF as the engine writes.
-inline bool WriteEngineSettings(const EngineHome& home, const QStringList& lines) {
+inline bool writeEngineSettings(const EngineHome& home, const QStringList& lines) {
     return QDir().mkpath(home.dataFolder()) &&
-           WriteFile(home.dataFolder() + "/Settings.ini", (lines.join("\r\n") + "\r\n").toUtf8());
+           writeFile(home.dataFolder() + "/Settings.ini", (lines.join("\r\n") + "\r\n").toUtf8());
 }
 
 // The log's lines without their CR LF ends.
-inline QList<QByteArray> LogLines(const QByteArray& log) {
+inline QList<QByteArray> logLines(const QByteArray& log) {
     QList<QByteArray> lines = log.split('\n');
     for (QByteArray& line : lines)
         if (line.endsWith('\r')) line.chop(1);
@@ -112,6 +112,6 @@ inline QList<QByteArray> LogLines(const QByteArray& log) {
 }
 
 // The names of the files in a folder, sorted.
-inline QStringList FilesIn(const QString& folder) {
+inline QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files, QDir::Name);
 }

@@ -106,15 +106,15 @@ private:
     qint64 lastWriteMs_ = 0;
 };
 
-inline QByteArray Hex(const char* hex) {
+inline QByteArray spacedHex(const char* hex) {
     return QByteArray::fromHex(hex);
 }
 
 // A response of the vehicle unit with its header and checksum.
-inline QByteArray Response(const QByteArray& body) {
-    return WithChecksum(kResponseHeader + char(body.size()) + body);
+inline QByteArray responseFrame(const QByteArray& body) {
+    return withChecksum(kResponseHeader + char(body.size()) + body);
 }
 
-inline QByteArray Negative(quint8 sid, quint8 code) {
-    return Response(QByteArray{"\x7F"} + char(sid) + char(code));
+inline QByteArray negative(quint8 sid, quint8 code) {
+    return responseFrame(QByteArray{"\x7F"} + char(sid) + char(code));
 }

@@ -45,7 +45,7 @@ public:
     QString devRoot() const { return root_.filePath("dev"); }
     QString logPath() const { return root_.filePath("simulator.log"); }
     QString servedPath() const { return root_.filePath("served.bin"); }
-    QByteArray served() const { return ReadAll(servedPath()); }
+    QByteArray served() const { return readWhole(servedPath()); }
 
     // Points an engine home at this unit's cable and tty.
     void connect(EngineHome& home) const {
@@ -57,7 +57,7 @@ public:
 
     // The log's lines of a kind: RX, TX, NOTE, VIOLATION.
     QList<SimLine> lines(const QByteArray& kind) const {
-        QList<SimLine> found = sim::ParseSimLog(ReadAll(logPath()));
+        QList<SimLine> found = sim::parseSimLog(readWhole(logPath()));
         found.removeIf([&kind](const SimLine& line) { return line.kind != kind; });
         return found;
     }
@@ -135,7 +135,7 @@ private:
             if (startOutput_.contains("READY\n")) return true;
             if (process_.state() == QProcess::NotRunning) break;
         }
-        startOutput_ += ReadAll(root_.filePath("stderr.txt"));
+        startOutput_ += readWhole(root_.filePath("stderr.txt"));
         return false;
     }
 
@@ -160,7 +160,7 @@ struct Download {
         sim.connect(home);
         const QStringList folders{"VUDataPath=" + home.vuFolder(),
                                   "CardDataPath=" + home.cardFolder()};
-        if (sim.ready() && WriteEngineSettings(home, folders + settings) && !command.isEmpty())
+        if (sim.ready() && writeEngineSettings(home, folders + settings) && !command.isEmpty())
             start(command);
     }
     void start(const QString& command) {
@@ -184,8 +184,8 @@ struct Download {
     }
     // The one file a folder holds; empty when it holds none or several.
     static QByteArray onlyFile(const QString& folder) {
-        const QStringList files = FilesIn(folder);
-        return files.size() == 1 ? ReadAll(folder + "/" + files.first()) : QByteArray();
+        const QStringList files = filesIn(folder);
+        return files.size() == 1 ? readWhole(folder + "/" + files.first()) : QByteArray();
     }
 
     SimulatorRun sim;

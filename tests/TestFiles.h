@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 // Writes a file whole and gives it the permissions; false when any step fails.
-inline bool WriteFile(const QString& path, const QByteArray& bytes,
+inline bool writeFile(const QString& path, const QByteArray& bytes,
                       QFileDevice::Permissions permissions = QFileDevice::ReadOwner |
                                                              QFileDevice::WriteOwner) {
     QFile file(path);
@@ -29,7 +29,7 @@ inline const QFileDevice::Permissions kExecutable =
 
 // A file's bytes, or `missing` when it cannot be read: a test that must tell a missing file
 // from an empty one passes a marker.
-inline QByteArray ReadAll(const QString& path, const QByteArray& missing = QByteArray()) {
+inline QByteArray readWhole(const QString& path, const QByteArray& missing = QByteArray()) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : missing;
 }
@@ -41,14 +41,14 @@ struct OtherUser {
     explicit operator bool() const { return uid != 0; }
 };
 
-inline OtherUser FindOtherUser() {
+inline OtherUser findOtherUser() {
     const passwd* user = ::getpwnam("nobody");
     return user ? OtherUser{user->pw_uid, user->pw_gid} : OtherUser{};
 }
 
 // Makes the process run as that user; false (and unchanged) when there is none.
-inline bool RunAsOtherUser(QProcess& process) {
-    const OtherUser user = FindOtherUser();
+inline bool runAsOtherUser(QProcess& process) {
+    const OtherUser user = findOtherUser();
     if (!user) return false;
     process.setChildProcessModifier([user] {
         if (::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0)

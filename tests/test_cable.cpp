@@ -31,7 +31,7 @@ const QString kCable = "Vantrel PC Cable", kOther = "FT232R USB UART",
 
 // Ports from 40 up: low numbers are what the simulator and end-to-end tests use, and lock
 // files are named by port alone.
-FakeUsbDevice Device(int port, const QString& name = kCable, const QString& vendor = "0403") {
+FakeUsbDevice device(int port, const QString& name = kCable, const QString& vendor = "0403") {
     return {.description = name, .vendorId = vendor, .port = port};
 }
 
@@ -45,15 +45,15 @@ class TestCable : public QObject {
     QStringList locks_, boxes_;
     std::vector<std::unique_ptr<QProcess>> holders_;
 
-    QString Node(int port) const { return dev_ + QStringLiteral("/ttyUSB%1").arg(port); }
+    QString node(int port) const { return dev_ + QStringLiteral("/ttyUSB%1").arg(port); }
 
     // The node is a plain file: a link to /dev/null would count as held open by every daemon.
-    bool AddDevice(const FakeUsbDevice& d, bool withNode = true) {
-        return AddFakeUsbSerialDevice(sysfs_, d) && (!withNode || WriteFile(Node(d.port), {}));
+    bool addDevice(const FakeUsbDevice& d, bool withNode = true) {
+        return addFakeUsbSerialDevice(sysfs_, d) && (!withNode || writeFile(node(d.port), {}));
     }
 
     // A live child process, holding the file open as its standard input when one is given.
-    qint64 StartHolder(const QString& file = {}) {
+    qint64 startHolder(const QString& file = {}) {
         auto& holder = holders_.emplace_back(std::make_unique<QProcess>());
         if (!file.isEmpty()) holder->setStandardInputFile(file);
         holder->start("sleep", {"60"});
@@ -69,7 +69,7 @@ private slots:
         qputenv("VANTREL_SYSFS_ROOT", sysfs_.toLocal8Bit());
         qputenv("VANTREL_DEV_ROOT", dev_.toLocal8Bit());
         // A box is told by its first words: the rest of its text is a constant.
-        SetMessageBoxHandler([this](const QString& text, const QString& title) {
+        setMessageBoxHandler([this](const QString& text, const QString& title) {
             boxes_ << title + ": " + text.section(' ', 0, 2);
         });
     }
@@ -95,51 +95,51 @@ private slots:
         // Descriptions match whole and case-sensitively; a non-FTDI chip is not listed, and
         // another device that is held open does not matter.
         QTest::newRow("near names, a non-FTDI cable, another device held: no cable, German") << Search{
-            .devices = {Device(42, "VANTREL PC CABLE"), Device(43, kCable + " "),
-                        Device(44, "USB Tacho Download Adapter (B)"), Device(45, kCable, "067b"),
-                        Device(46, kOther)},
+            .devices = {device(42, "VANTREL PC CABLE"), device(43, kCable + " "),
+                        device(44, "USB Tacho Download Adapter (B)"), device(45, kCable, "067b"),
+                        device(46, kOther)},
             .held = 46, .language = "DE", .result = "2 port 0 end",
             .log = count + "4|VANTREL PC CABLE|" + kCable + " |USB Tacho Download Adapter (B)|" +
                    kOther + "|" + kNoCable,
             .outcome = "VantrelPC: Kein VantrelPC-Kabel angeschlossen / Failed\r\n"};
         // The later cable in port order (numeric) is used.
         QTest::newRow("other devices and two cables") << Search{
-            .devices = {Device(39, kOther, "10c4"), Device(40, kOther),
-                        Device(100, "USB Tacho Download Adapter"), Device(49)},
+            .devices = {device(39, kOther, "10c4"), device(40, kOther),
+                        device(100, "USB Tacho Download Adapter"), device(49)},
             .driver = "v2.14-rc1\n", .result = "0 port 100",
             .log = count + "3|" + kOther + "|VantrelPC cable at index 1 - Closed|VantrelPC cable "
                    "at index 2 - Closed|FT_Open succeeded|Driver Version - 20E00|Com port - 100"};
         QTest::newRow("cable held open by another program: re-plug") << Search{
-            .devices = {Device(44, kOther), Device(45)}, .held = 45, .result = "3 port 0 end",
+            .devices = {device(44, kOther), device(45)}, .held = 45, .result = "3 port 0 end",
             .log = count + "2|" + kOther + "|VantrelPC cable at index 1 - Open|ttyUSB45 is held "
                    "by sleep (pid %1)",
             .outcome = "VantrelPC: Please disconnect your / Failed - maybe USB device is open\r\n"};
         QTest::newRow("cable without its device node") << Search{
-            .devices = {Device(48)}, .noNode = 48, .result = "3 port 0",
+            .devices = {device(48)}, .noNode = 48, .result = "3 port 0",
             .log = count + "1|VantrelPC cable at index 0 - Closed|Open Failed"};
         // clang-format on
     }
 
     void discovery() {
         QFETCH(Search, search);
-        QVERIFY(WriteFile(sysfs_ + "/module/ftdi_sio/version", search.driver));
+        QVERIFY(writeFile(sysfs_ + "/module/ftdi_sio/version", search.driver));
         for (const FakeUsbDevice& d : search.devices)
-            QVERIFY(AddDevice(d, d.port != search.noNode));
+            QVERIFY(addDevice(d, d.port != search.noNode));
         if (search.held >= 0)
-            search.log.replace("%1", QString::number(StartHolder(Node(search.held))));
-        DownloadSettings::Language = search.language;
+            search.log.replace("%1", QString::number(startHolder(node(search.held))));
+        DownloadSettings::language = search.language;
 
         MessageLog messages;
         StatusFile statusFile(messages);
         statusFile.setFilePath(dir_->filePath("VNPCstatus.txt"));
         CableState cable;
-        const qint32 returned = FindCable(messages, statusFile, cable);
+        const qint32 returned = locateCable(messages, statusFile, cable);
         // After the library's version line:
         QCOMPARE(messages.area().section("\r\n", 1).replace("\r\n", "|"), search.log + '|');
-        QCOMPARE(QStringLiteral("%1 port %2").arg(returned).arg(cable.ComPortNumber) +
-                     (cable.engineMustEnd ? " end" : "") + (cable.CableHandle ? " open" : ""),
+        QCOMPARE(QStringLiteral("%1 port %2").arg(returned).arg(cable.comPortNumber) +
+                     (cable.engineMustEnd ? " end" : "") + (cable.cableHandle ? " open" : ""),
                  search.result);
-        const QByteArray status = ReadAll(dir_->filePath("VNPCstatus.txt"));
+        const QByteArray status = readWhole(dir_->filePath("VNPCstatus.txt"));
         QCOMPARE(boxes_.isEmpty() && status.isEmpty() ? QString()
                                                       : boxes_.join('+') + " / " + status,
                  search.outcome);
@@ -149,7 +149,7 @@ private slots:
     // same vendor and product names on both of its lines, and each name found as a cable.
     void udevRuleNamesTheCables() {
         const QString rule =
-            QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/data/70-vantrel-pc.rules"));
+            QString::fromUtf8(readWhole(VANTREL_SOURCE_DIR "/data/70-vantrel-pc.rules"));
         static const QRegularExpression attrs("ATTRS\\{(idVendor|product)\\}==\"([^\"]*)\"");
         QSet<QString> vendors, products;
         for (const QRegularExpressionMatch& m : attrs.globalMatch(rule))
@@ -161,13 +161,13 @@ private slots:
         for (const QString& name : names) {
             cleanup();
             init();
-            QVERIFY(AddDevice(Device(60, name, *vendors.begin())));
+            QVERIFY(addDevice(device(60, name, *vendors.begin())));
             MessageLog messages;
             StatusFile statusFile(messages);
             statusFile.setFilePath(dir_->filePath("VNPCstatus.txt"));
             CableState cable;
-            QCOMPARE(FindCable(messages, statusFile, cable), 0);
-            QCOMPARE(cable.ComPortNumber, 60);
+            QCOMPARE(locateCable(messages, statusFile, cable), 0);
+            QCOMPARE(cable.comPortNumber, 60);
         }
     }
 
@@ -178,40 +178,40 @@ private slots:
     // FIFO under a lock's name (it would block a read); a lock of an ended process; a lock of
     // this process; a lock of a process that has the port open.
     void heldPortsAreFlaggedOpen() {
-        QFile own(Node(82));
-        const qint64 endedPid = StartHolder(); // names nobody once it has ended
+        QFile own(node(82));
+        const qint64 endedPid = startHolder(); // names nobody once it has ended
         holders_.back()->kill();
         QVERIFY(holders_.back()->waitForFinished());
-        QVERIFY(WriteFile(Node(89), {}));
+        QVERIFY(writeFile(node(89), {}));
         // clang-format off
         const std::pair<QString, qint64> locks[] = {
-            {"/run/lock/LCK..ttyUSB83", StartHolder()}, {"/tmp/LCK..ttyUSB84", StartHolder()},
-            {"/tmp/LCK..ttyUSB85", StartHolder()}, {"/tmp/LCK..ttyUSB87", endedPid},
+            {"/run/lock/LCK..ttyUSB83", startHolder()}, {"/tmp/LCK..ttyUSB84", startHolder()},
+            {"/tmp/LCK..ttyUSB85", startHolder()}, {"/tmp/LCK..ttyUSB87", endedPid},
             {"/run/lock/LCK..ttyUSB88", QCoreApplication::applicationPid()},
-            {"/run/lock/LCK..ttyUSB89", StartHolder(Node(89))}};
+            {"/run/lock/LCK..ttyUSB89", startHolder(node(89))}};
         // clang-format on
         for (int port = 80; port <= 89; ++port)
-            QVERIFY(AddDevice(Device(port)));
+            QVERIFY(addDevice(device(port)));
         for (const auto& [lock, pid] : locks) {
             if (QFileInfo::exists(lock)) QSKIP("a lock file is in the way");
             locks_ << lock;
-            QVERIFY(pid > 0 && WriteFile(lock, QByteArray::number(pid).rightJustified(10, ' ') +
+            QVERIFY(pid > 0 && writeFile(lock, QByteArray::number(pid).rightJustified(10, ' ') +
                                                    "\nminicom\n"));
         }
-        const OtherUser other = FindOtherUser();
+        const OtherUser other = findOtherUser();
         if (!other || ::chown(QFile::encodeName(locks_[2]).constData(), other.uid, other.gid) != 0)
             QVERIFY(QFile::remove(locks_[2])); // without another user, nothing is planted
         QVERIFY(!QFileInfo::exists("/tmp/LCK..ttyUSB86") &&
                 ::mkfifo("/tmp/LCK..ttyUSB86", 0666) == 0);
         locks_ << "/tmp/LCK..ttyUSB86";
-        QVERIFY(WriteFile(Node(81) + ".x", {}) && StartHolder(Node(80)) > 0 &&
-                StartHolder(Node(81) + ".x") > 0 && own.open(QIODevice::ReadWrite));
+        QVERIFY(writeFile(node(81) + ".x", {}) && startHolder(node(80)) > 0 &&
+                startHolder(node(81) + ".x") > 0 && own.open(QIODevice::ReadWrite));
 
         quint32 count = 0;
         QCOMPARE(FT_CreateDeviceInfoList(&count), FT_OK);
         QString open;
         for (quint32 index = 0; index < count; ++index)
-            open += HolderOfDevice(index).isEmpty() ? "0" : "1";
+            open += holderOfDevice(index).isEmpty() ? "0" : "1";
         QCOMPARE(open, QString("1000000001")); // ports 80 to 89
     }
 
@@ -219,15 +219,15 @@ private slots:
     // folder still counts, told as a lock ("locked by") rather than the port held open; one
     // in /tmp does not count.
     void locksOfProcessesNotSeen() {
-        const OtherUser other = FindOtherUser();
+        const OtherUser other = findOtherUser();
         if (::getuid() != 0 || !other) QSKIP("needs root and a second user");
-        const std::pair<QString, qint64> locks[] = {{"/run/lock/LCK..ttyUSB91", StartHolder()},
-                                                    {"/tmp/LCK..ttyUSB92", StartHolder()}};
-        QVERIFY(AddDevice(Device(91)) && AddDevice(Device(92)));
+        const std::pair<QString, qint64> locks[] = {{"/run/lock/LCK..ttyUSB91", startHolder()},
+                                                    {"/tmp/LCK..ttyUSB92", startHolder()}};
+        QVERIFY(addDevice(device(91)) && addDevice(device(92)));
         for (const auto& [lock, pid] : locks) {
             if (QFileInfo::exists(lock)) QSKIP("a lock file is in the way");
             locks_ << lock;
-            QVERIFY(WriteFile(lock, QByteArray::number(pid).rightJustified(10, ' ') + "\n",
+            QVERIFY(writeFile(lock, QByteArray::number(pid).rightJustified(10, ' ') + "\n",
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                   QFileDevice::ReadOther));
         }
@@ -242,8 +242,8 @@ private slots:
                 ::_exit(1);
             quint32 count = 0;
             FT_CreateDeviceInfoList(&count);
-            const QByteArray seen = (HolderOfDevice(0) + '|' + HolderOfDevice(1) + '|' +
-                                     QString::number(DeviceOnlyLocked(0)))
+            const QByteArray seen = (holderOfDevice(0) + '|' + holderOfDevice(1) + '|' +
+                                     QString::number(deviceOnlyLocked(0)))
                                         .toUtf8();
             ::_exit(::write(pipe[1], seen.constData(), size_t(seen.size())) == seen.size() ? 0 : 1);
         }
@@ -266,7 +266,7 @@ private slots:
                                       .port = 61};
         const FakeUsbDevice noStrings{
             .description = {}, .productId = "6010", .serial = {}, .port = 60};
-        QVERIFY(AddDevice(longNames) && AddDevice(noStrings));
+        QVERIFY(addDevice(longNames) && addDevice(noStrings));
         const QString usb60 = sysfs_ + "/devices/pci0000:00/0000:00:14.0/usb1/1-60/";
         QVERIFY(QFile::link("/dev/zero", usb60 + "product"));
         QFile huge(usb60 + "serial");
@@ -280,7 +280,7 @@ private slots:
         rlimit old{};
         QVERIFY(::getrlimit(RLIMIT_AS, &old) == 0);
         const rlim_t used =
-            ReadAll("/proc/self/statm").split(' ').value(0).toULongLong() * ::getpagesize();
+            readWhole("/proc/self/statm").split(' ').value(0).toULongLong() * ::getpagesize();
         rlimit bounded = old;
         bounded.rlim_cur = std::min<rlim_t>(old.rlim_cur, used + (rlim_t(512) << 20));
         QVERIFY(::setrlimit(RLIMIT_AS, &bounded) == 0);

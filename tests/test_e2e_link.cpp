@@ -19,7 +19,7 @@ const QByteArray kVerifyBaudRate = QByteArray::fromHex("80EEF004870101");
 const QByteArray kTransitionBaudRate = QByteArray::fromHex("80EEF003870203");
 const QByteArray kRequestUpload = QByteArray::fromHex("80EEF00A35");
 
-QStringList Faults(const QString& faults) {
+QStringList faultList(const QString& faults) {
     QStringList options;
     for (const QString& fault : faults.split(' '))
         options << "--fault" << fault;
@@ -33,8 +33,8 @@ struct LineRow {
     const char* faults;
     const char* label;  // of an answer the fault changed
     const char* resent; // the request answered during its resend, hex
-    int pauseMs;        // the InterBytePause setting
-    int messagePauseMs; // the InterMessagePause setting
+    int pauseMs;        // the interBytePause setting
+    int messagePauseMs; // the interMessagePause setting
     const char* verifyCodes;
     int sessionBaud;
 };
@@ -69,7 +69,7 @@ class TestE2eLink : public QObject {
     Download& add(const QString& faults, const QString& command, const QStringList& settings,
                   const QString& name = {}) {
         auto& download = downloads_[name.isEmpty() ? faults : name];
-        download = std::make_unique<Download>(port_, Faults(faults), command, settings);
+        download = std::make_unique<Download>(port_, faultList(faults), command, settings);
         port_ = port_ == 119 ? 150 : port_ + 1; // 120 on are another program's
         return *download;
     }
@@ -155,8 +155,8 @@ private slots:
         const QList<ServedBlock> blocks = sim.servedBlocks();
         QVERIFY(blocks.size() >= 5);
         QCOMPARE(blocks.first().trep, 5);
-        QCOMPARE(FilesIn(download.home.vuFolder()), QStringList{"saved.ddd"});
-        QVERIFY(ReadAll(download.home.vuFolder() + "/saved.ddd") ==
+        QCOMPARE(filesIn(download.home.vuFolder()), QStringList{"saved.ddd"});
+        QVERIFY(readWhole(download.home.vuFolder() + "/saved.ddd") ==
                 SimulatorRun::join(blocks.mid(1)));
 
         const QList<SimLine> requests = sim.requests();
@@ -188,7 +188,7 @@ private slots:
                                     .arg(copies[1].ms)));
         }
         const QList<QList<TracedWrite>> written =
-            TracedRequests(ReadAll(download.home.home.filePath("writes.txt")));
+            tracedRequests(readWhole(download.home.home.filePath("writes.txt")));
         QCOMPARE(written.size(), requests.size());
         // Every request but the one after Transition Baud Rate follows an answer (or a
         // time-out) to the request before it, so at least the pause lies between the two,
@@ -227,7 +227,7 @@ private slots:
         QVERIFY(download.result(5000).finished);
         QCOMPARE(download.result().exitStatus, QProcess::NormalExit);
         QCOMPARE(download.home.status(), status);
-        QCOMPARE(FilesIn(download.home.vuFolder()).size(), status == "Complete\r\n" ? 1 : 0);
+        QCOMPARE(filesIn(download.home.vuFolder()).size(), status == "Complete\r\n" ? 1 : 0);
     }
 
     // The unit goes away in the middle of an answer: the engine reports it once and ends,
@@ -236,13 +236,13 @@ private slots:
         rusage before{}, after{};
         getrusage(RUSAGE_CHILDREN, &before);
         {
-            Download download(156, Faults("hangup:trep=1,part=2"), "A E {0,0}");
+            Download download(156, faultList("hangup:trep=1,part=2"), "A E {0,0}");
             QVERIFY(download.sim.waitForEnd(30000));
             QVERIFY(download.result(5000).finished); // soon after the unit
             QCOMPARE(download.result().exitStatus, QProcess::NormalExit);
             const QByteArray status = download.home.status();
             QVERIFY2(status.startsWith("Failed - ") && status.size() > 11, status.constData());
-            QCOMPARE(FilesIn(download.home.vuFolder()), QStringList{});
+            QCOMPARE(filesIn(download.home.vuFolder()), QStringList{});
         }
         getrusage(RUSAGE_CHILDREN, &after);
         // A whole download takes well under half a second of CPU; a spin takes all there is.

@@ -18,7 +18,7 @@ const QByteArray kTransferDataDated = QByteArray::fromHex("80EEF00636");
 const QString kSamples = QStringLiteral(VANTREL_SAMPLES_DIR "/");
 
 // The TREP byte of every Transfer Data request, in order.
-QByteArray RequestedTreps(const SimulatorRun& sim) {
+QByteArray requestedTreps(const SimulatorRun& sim) {
     QByteArray treps;
     for (const SimLine& r : sim.requests())
         if ((r.bytes.startsWith(kTransferData) || r.bytes.startsWith(kTransferDataDated)) &&
@@ -28,7 +28,7 @@ QByteArray RequestedTreps(const SimulatorRun& sim) {
 }
 
 // "00 35 31", then the activities TREP once for each day, then the rest.
-QByteArray Treps(const char* before, int days, const char* activities, const char* after) {
+QByteArray trepsWith(const char* before, int days, const char* activities, const char* after) {
     QByteArray list = QByteArray::fromHex(before);
     for (int day = 0; day < days; ++day)
         list += QByteArray::fromHex(activities);
@@ -41,7 +41,7 @@ const QString kVin = QStringLiteral("WDB9066331S123456");
 
 // The names a pattern gives for every minute from the start of a download until now; {D8}
 // and {T4} stand for the local date and time.
-QStringList NamesSince(const QString& pattern, const QDateTime& from) {
+QStringList namesSince(const QString& pattern, const QDateTime& from) {
     QStringList names;
     QDateTime minute(from.date(), QTime(from.time().hour(), from.time().minute()));
     for (; minute <= QDateTime::currentDateTime(); minute = minute.addSecs(60))
@@ -54,7 +54,7 @@ QStringList NamesSince(const QString& pattern, const QDateTime& from) {
 // How many days back from the last downloadable day a Latest VU download must reach to
 // ask for exactly the days a first-generation file holds: from its overview's latest time
 // and its first activities block (layout in the samples' README).
-int DaysHeld(const QByteArray& file) {
+int daysHeld(const QByteArray& file) {
     constexpr qsizetype kOverviewFixed = 2 + 491;
     if (file.size() < kOverviewFixed + 1 || file.left(2) != QByteArray("\x76\x01")) return -1;
     qsizetype at = kOverviewFixed;
@@ -79,7 +79,7 @@ const std::pair<const char*, const char*> kMisplaced[] = {
     {"duplicated last sub-message", "duplicate:trep=1,part=3,delay=30"},
     {"duplicated answer", "duplicate:trep=3,delay=45"}};
 
-QStringList Samples() {
+QStringList samples() {
     return QDir(VANTREL_SAMPLES_DIR).entryList({"vu_gen1_*.DDD"}, QDir::Files);
 }
 
@@ -99,10 +99,10 @@ private slots:
         };
         add("LD", 130, {}, "\"L [001002006] 2 E {0,0}\"", "LD");
         int port = 135;
-        for (const QString& sample : Samples())
+        for (const QString& sample : samples())
             add(sample, port++, {"--ddd", kSamples + sample},
                 QStringLiteral("\"L [001002003004005] %1 E {0,0}\"")
-                    .arg(DaysHeld(ReadAll(kSamples + sample))));
+                    .arg(daysHeld(readWhole(kSamples + sample))));
         add("first generation", 120, {"--days", "3"}, "A E {0,0}");
         add("second generation", 123, {"--days", "3", "--gen2", "--vrn", "GEN2-REG-0013"},
             "A E {0,0}");
@@ -130,16 +130,16 @@ private slots:
         QTest::addColumn<QString>("nameEnd");
         const QString vin = "_WDB9066331S123456.DDD";
         QTest::newRow("first generation")
-            << 0x05 << Treps("000501", 3, "02", "0304") << 0 << "_VT-SIM 42    " + vin;
+            << 0x05 << trepsWith("000501", 3, "02", "0304") << 0 << "_VT-SIM 42    " + vin;
         // Three refusals of the first-generation number, then second-generation numbers. The
         // technical data is asked for again at its place: only TREP 5 itself counts as read.
         // Every character of the registration differs, so a shifted read would show.
         QTest::newRow("second generation")
-            << 0x25 << Treps("0005050525 21", 3, "22", "232425") << 0 << "_GEN2-REG-0013" + vin;
+            << 0x25 << trepsWith("0005050525 21", 3, "22", "232425") << 0 << "_GEN2-REG-0013" + vin;
         // The sample's period holds 104 days; the days beyond the file's own three blocks are
         // served as days without activities.
         QTest::newRow("version 2 sample")
-            << 0x35 << Treps("003531", 104, "32", "3324") << 3
+            << 0x35 << trepsWith("003531", 104, "32", "3324") << 3
             << "_" + QString(13, '*') + "_" + QString(17, '*') + ".DDD";
     }
     void allVu() {
@@ -152,7 +152,7 @@ private slots:
         Download* download = downloads_.at(name).get();
         QCOMPARE(download->problem(), QString());
         const SimulatorRun& sim = download->sim;
-        QCOMPARE(RequestedTreps(sim), treps);
+        QCOMPARE(requestedTreps(sim), treps);
         const QList<ServedBlock> served = sim.servedBlocks();
         QVERIFY(!served.isEmpty());
         QCOMPARE(served.first().trep, technicalTrep);
@@ -161,16 +161,16 @@ private slots:
         const bool moved = technicalTrep != 0x25;
         const QList<ServedBlock> saved = moved ? served.mid(1) + served.mid(0, 1) : served.mid(1);
         QVERIFY(Download::onlyFile(download->home.vuFolder()) == SimulatorRun::join(saved));
-        const QList<QByteArray> log = LogLines(download->home.log());
+        const QList<QByteArray> log = logLines(download->home.log());
         QCOMPARE(log.contains("TREP5 read previously"), moved);
         QCOMPARE(log.contains("VU download interface version 2.2 - version 2 TREPs"),
                  technicalTrep == 0x35);
-        QVERIFY2(FilesIn(download->home.vuFolder()).value(0).endsWith(nameEnd),
-                 qPrintable(FilesIn(download->home.vuFolder()).value(0)));
+        QVERIFY2(filesIn(download->home.vuFolder()).value(0).endsWith(nameEnd),
+                 qPrintable(filesIn(download->home.vuFolder()).value(0)));
         if (sampleDays == 0) return;
         // Without the days the unit added, and with the one day the sample gives all its
         // blocks (after 0x76 0x32 and the array header), the file is the sample, byte for byte.
-        const QByteArray sample = ReadAll(kSamples + "vu_gen2v2_004-anonymized.DDD");
+        const QByteArray sample = readWhole(kSamples + "vu_gen2v2_004-anonymized.DDD");
         constexpr qsizetype kDayAt = 7;
         const QByteArray sampleDay = sample.mid(sample.indexOf("\x76\x32") + kDayAt, 4);
         QList<ServedBlock> sampleBlocks;
@@ -189,7 +189,7 @@ private slots:
         Download* download = downloads_.at("latest").get();
         QCOMPARE(download->problem(), QString());
         const SimulatorRun& sim = download->sim;
-        QCOMPARE(RequestedTreps(sim), Treps("003531", 8, "32", "33"));
+        QCOMPARE(requestedTreps(sim), trepsWith("003531", 8, "32", "33"));
         QStringList days, expected;
         for (const SimLine& r : sim.requestsStartingWith(kTransferDataDated + '\x32')) {
             QCOMPARE(r.bytes.size(), 11);
@@ -232,10 +232,10 @@ private slots:
             QSKIP("sample files (../shared/samples) are not here");
         Download* download = downloads_.at("0x17 refused").get();
         QCOMPARE(download->problem(), QString());
-        QCOMPARE(RequestedTreps(download->sim), QByteArray("00 05 17 06"));
-        QCOMPARE(FilesIn(download->home.vuFolder()), QStringList{});
+        QCOMPARE(requestedTreps(download->sim), QByteArray("00 05 17 06"));
+        QCOMPARE(filesIn(download->home.vuFolder()), QStringList{});
         QVERIFY(Download::onlyFile(download->home.cardFolder()) ==
-                ReadAll(kSamples + "card_gen2_004-anonymized.DDD"));
+                readWhole(kSamples + "card_gen2_004-anonymized.DDD"));
     }
     // A vehicle-unit file and a card file from one session, named from the data downloaded,
     // holding what the unit served; the card of a VDO unit is asked for as TREP 0x17.
@@ -246,17 +246,17 @@ private slots:
         Download& download = *downloads_.at("LD");
         QCOMPARE(download.problem(), QString());
         const EngineHome& home = download.home;
-        const QString vuFile = FilesIn(home.vuFolder()).value(0);
-        const QString cardFile = FilesIn(home.cardFolder()).value(0);
-        QVERIFY2(NamesSince(vuName, download.startedAt).contains(vuFile), qPrintable(vuFile));
-        QVERIFY2(NamesSince(cardName, download.startedAt).contains(cardFile), qPrintable(cardFile));
+        const QString vuFile = filesIn(home.vuFolder()).value(0);
+        const QString cardFile = filesIn(home.cardFolder()).value(0);
+        QVERIFY2(namesSince(vuName, download.startedAt).contains(vuFile), qPrintable(vuFile));
+        QVERIFY2(namesSince(cardName, download.startedAt).contains(cardFile), qPrintable(cardFile));
         // Technical data, overview, three days, card.
         const QList<ServedBlock> served = download.sim.servedBlocks();
         QCOMPARE(served.size(), 6);
         QCOMPARE(served.last().trep, 0x17);
         QCOMPARE(SimulatorRun::join(served), download.sim.served());
-        QVERIFY(ReadAll(home.vuFolder() + "/" + vuFile) == SimulatorRun::join(served.mid(1, 4)));
-        QVERIFY(ReadAll(home.cardFolder() + "/" + cardFile) == served.last().bytes);
+        QVERIFY(readWhole(home.vuFolder() + "/" + vuFile) == SimulatorRun::join(served.mid(1, 4)));
+        QVERIFY(readWhole(home.cardFolder() + "/" + cardFile) == served.last().bytes);
     }
 
     // The engine downloads each real first-generation file from a unit that serves it, and
@@ -265,16 +265,16 @@ private slots:
     // download reaching back to its first day) rather than for all of them.
     void realSamples_data() {
         QTest::addColumn<QString>("sample");
-        for (const QString& name : Samples())
+        for (const QString& name : samples())
             QTest::newRow(qPrintable(name)) << name;
-        if (Samples().isEmpty()) QTest::newRow("none") << QString();
+        if (samples().isEmpty()) QTest::newRow("none") << QString();
     }
     void realSamples() {
         QFETCH(QString, sample);
         if (sample.isEmpty()) QSKIP("sample files (../shared/samples) are not here");
         Download& download = *downloads_.at(sample);
         QCOMPARE(download.problem(), QString());
-        QVERIFY(Download::onlyFile(download.home.vuFolder()) == ReadAll(kSamples + sample));
+        QVERIFY(Download::onlyFile(download.home.vuFolder()) == readWhole(kSamples + sample));
     }
 };
 

@@ -15,12 +15,12 @@
 
 namespace {
 // Positive Start Communication with its two key bytes EA 8F, and a response pending.
-const QByteArray kStartCommOk = Hex("80F0EE03C1EA8F9B");
-const QByteArray kPending = Hex("80F0EE037F36788E");
+const QByteArray kStartCommOk = spacedHex("80F0EE03C1EA8F9B");
+const QByteArray kPending = spacedHex("80F0EE037F36788E");
 
 // Feeds the pieces (hex, split at spaces) to one assembler: each response found as "piece
 // index:hex ", then "|" and what is left in the buffer.
-QByteArray Assemble(const QByteArray& pieces) {
+QByteArray assemble(const QByteArray& pieces) {
     FrameAssembler assembler;
     QByteArray result;
     int index = 0;
@@ -29,17 +29,17 @@ QByteArray Assemble(const QByteArray& pieces) {
             result += QByteArray::number(index) + ':' + frame.toHex().toUpper() + ' ';
         ++index;
     }
-    return result + '|' + assembler.RxBuffer().toHex().toUpper();
+    return result + '|' + assembler.rxBuffer().toHex().toUpper();
 }
 
 // Two bytes, most significant first.
-inline QByteArray Word(int value) {
+inline QByteArray word(int value) {
     return QByteArray(1, char(value >> 8)) + char(value & 0xFF);
 }
 
 // A card file as a chain holds it: identifier, appendix, length, data.
-inline QByteArray CardFile(int id, int appendix, const QByteArray& data) {
-    return Word(id) + char(appendix) + Word(int(data.size())) + data;
+inline QByteArray cardFile(int id, int appendix, const QByteArray& data) {
+    return word(id) + char(appendix) + word(int(data.size())) + data;
 }
 
 const QDateTime kDec5 = QDateTime(QDate(2026, 12, 5), QTime(9, 7, 59));
@@ -47,8 +47,8 @@ const QByteArray kVin = "WDB9066351S123456";
 const QByteArray kVrn = "AB123CD      "; // seven characters and six spaces
 
 // One record array of a second-generation overview.
-QByteArray Array(int type, int size, int count, const QByteArray& records) {
-    return QByteArray(1, char(type)) + Word(size) + Word(count) + records;
+QByteArray array(int type, int size, int count, const QByteArray& records) {
+    return QByteArray(1, char(type)) + word(size) + word(count) + records;
 }
 
 // Two certificate arrays, VIN, registration, current time, downloadable period, then a
@@ -56,22 +56,22 @@ QByteArray Array(int type, int size, int count, const QByteArray& records) {
 QByteArray Overview(int certificateSize = 194, int certificates = 1,
                     const QByteArray& registration = "\x0D\x01" + kVrn, int registrations = 1) {
     return QByteArray::fromHex("7621") +
-           Array(0x0B, certificateSize, certificates,
+           array(0x0B, certificateSize, certificates,
                  QByteArray(certificateSize * certificates, '\xC1')) +
-           Array(0x0C, 194, 1, QByteArray(194, '\xC2')) + Array(0x0A, 17, 1, kVin) +
-           Array(0x0E, int(registration.size()), registrations,
+           array(0x0C, 194, 1, QByteArray(194, '\xC2')) + array(0x0A, 17, 1, kVin) +
+           array(0x0E, int(registration.size()), registrations,
                  registration.repeated(registrations)) +
-           Array(0x12, 4, 1, QByteArray::fromHex("5F5E1000")) +
-           Array(0x13, 8, 1, QByteArray::fromHex("5E0BE1005F5E0F00")) +
-           Array(0x14, 1, 1, QByteArray(1, '\0'));
+           array(0x12, 4, 1, QByteArray::fromHex("5F5E1000")) +
+           array(0x13, 8, 1, QByteArray::fromHex("5E0BE1005F5E0F00")) +
+           array(0x14, 1, 1, QByteArray(1, '\0'));
 }
 constexpr qsizetype kPeriodEnd = 2 + 199 * 2 + 22 + 20 + 9 + 13;
 
 // What was read, as "VIN|VRN|current|oldest latest", and "+" when the period was reached.
-QByteArray Read(const QByteArray& overview) {
-    const SecondGenOverview read = ReadSecondGenOverview(overview);
-    return read.Vin + '|' + read.Vrn + '|' + read.CurrentTime.toHex() + '|' +
-           read.OldestTime.toHex() + ' ' + read.LatestTime.toHex() + (read.complete ? "+" : "");
+QByteArray parseOverview(const QByteArray& overview) {
+    const SecondGenOverview read = readSecondGenOverview(overview);
+    return read.vin + '|' + read.vrn + '|' + read.currentTime.toHex() + '|' +
+           read.oldestTime.toHex() + ' ' + read.latestTime.toHex() + (read.complete ? "+" : "");
 }
 const QByteArray kWhole = kVin + '|' + kVrn + "|5f5e1000|5e0be100 5f5e0f00+";
 
@@ -87,18 +87,18 @@ QByteArray Identification(quint8 nation, const QByteArray& number, const QByteAr
 }
 const QByteArray kSmith = Identification(0x15, "DB12345678901234", "SMITH", "JOHN");
 
-QByteArray CardChain(const QByteArray& identification) {
-    return CardFile(0x0002, 0, QByteArray(25, '\x11')) + CardFile(0x0501, 0, QByteArray()) +
-           CardFile(0x0520, 0, identification) + CardFile(0x0520, 1, QByteArray(128, '\x05')) +
-           CardFile(0x0502, 0, QByteArray(300, '\x20'));
+QByteArray cardChain(const QByteArray& identification) {
+    return cardFile(0x0002, 0, QByteArray(25, '\x11')) + cardFile(0x0501, 0, QByteArray()) +
+           cardFile(0x0520, 0, identification) + cardFile(0x0520, 1, QByteArray(128, '\x05')) +
+           cardFile(0x0502, 0, QByteArray(300, '\x20'));
 }
 
 // Everything a command line decides, in one line: type, TREPs up to the end mark, days, the
 // D and V flags and the window position ("-" where there is none).
-QString Summary(const QString& text) {
-    const CommandLine command = ParseCommandLine(text);
+QString summaryOf(const QString& text) {
+    const CommandLine command = parseCommandLine(text);
     QStringList treps;
-    for (const quint8 trep : BuildTrepSequence(command)) {
+    for (const quint8 trep : buildTrepSequence(command)) {
         treps << QString::number(trep);
         if (trep == kTrepEnd) break;
     }
@@ -118,7 +118,7 @@ private slots:
         // A zone far from UTC, so that any local-time shift shows.
         qputenv("TZ", "XYZ-3");
         tzset();
-        SetDateLimits();
+        setDateLimits();
     }
 
     // The unit's 32-bit second counts: from 1970 on, past 2038 as negative numbers, wrapping
@@ -147,45 +147,45 @@ private slots:
         // clang-format on
         for (const auto& row : rows) {
             const QByteArray bytes = QByteArray::fromHex(row.hex);
-            QCOMPARE(SecondsToBytes(DateToSeconds(row.date)), bytes);
-            QCOMPARE(SecondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), row.text);
-            QCOMPARE(BytesToDateText(bytes + '\xFF'),
+            QCOMPARE(secondsToBytes(dateToSeconds(row.date)), bytes);
+            QCOMPARE(secondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), row.text);
+            QCOMPARE(bytesToDateText(bytes + '\xFF'),
                      bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : row.text);
         }
-        QCOMPARE(BytesToDateText(QByteArray::fromHex("FFFFFF")) + BytesToDateText({}),
+        QCOMPARE(bytesToDateText(QByteArray::fromHex("FFFFFF")) + bytesToDateText({}),
                  "No info.No info.");                                // too short
-        QCOMPARE(TimeBase.secsTo(TimeSignedLimit), qint64(INT_MAX)); // for other code
+        QCOMPARE(timeBase.secsTo(timeSignedLimit), qint64(INT_MAX)); // for other code
     }
 
     // Listed nations in order, then reserved numbers, then the three group codes; always
     // three characters, as file names use them.
     void nationAlpha() {
-        FillNationAlpha();
+        fillNationAlpha();
         QString codes;
         for (const int nation : {0x00, 0x0D, 0x15, 0x33, 0x34, 0xFC, 0xFD, 0xFE, 0xFF})
-            codes += NationAlpha(quint8(nation));
+            codes += nationLetters(quint8(nation));
         QCOMPARE(codes, QString("UNKD  UK YU RFURFUEC EURWLD"));
         for (int n = 0; n < 256; ++n)
-            QCOMPARE(NationAlpha(quint8(n)).size(), 3);
+            QCOMPARE(nationLetters(quint8(n)).size(), 3);
     }
 
     void requestCatalogue() {
         // clang-format off
         const std::pair<QByteArray, const char*> rows[] = {
-            {StartCommunication(), "81EEF081E0"}, {StartDiagnosticSession(), "80EEF0021081F1"},
-            {VerifyBaudRate(1), "80EEF00487010101EC"}, {VerifyBaudRate(5), "80EEF00487010105F0"},
-            {TransitionBaudRate(), "80EEF003870203ED"},
-            {RequestUpload(), "80EEF00A350000000000FFFFFFFF99"},
-            {TransferData(1), "80EEF002360197"}, {TransferData(6), "80EEF00236069C"},
-            {TransferData(TransferPrefix, 0x25), "80EEF0023625BB"},
-            {TransferDataDated(2, 1709251200), "80EEF006360265E11A807C"},
-            {TransferDataDated(2, INT_MIN), "80EEF0063602800000001C"},
-            {TransferExit(), "80EEF0013796"}, {StopCommunication(), "80EEF00182E1"},
-            {AcknowledgeSubMessage(0x0102), "80EEF004837601025E"},
-            {AcknowledgeSubMessage(0xFFFF), "80EEF0048376FFFF59"}};
+            {startCommunication(), "81EEF081E0"}, {startDiagnosticSession(), "80EEF0021081F1"},
+            {verifyBaudRate(1), "80EEF00487010101EC"}, {verifyBaudRate(5), "80EEF00487010105F0"},
+            {transitionBaudRate(), "80EEF003870203ED"},
+            {requestUpload(), "80EEF00A350000000000FFFFFFFF99"},
+            {transferData(1), "80EEF002360197"}, {transferData(6), "80EEF00236069C"},
+            {transferData(transferPrefix, 0x25), "80EEF0023625BB"},
+            {transferDataDated(2, 1709251200), "80EEF006360265E11A807C"},
+            {transferDataDated(2, INT_MIN), "80EEF0063602800000001C"},
+            {transferExit(), "80EEF0013796"}, {stopCommunication(), "80EEF00182E1"},
+            {acknowledgeSubMessage(0x0102), "80EEF004837601025E"},
+            {acknowledgeSubMessage(0xFFFF), "80EEF0048376FFFF59"}};
         // clang-format on
         for (const auto& [request, hex] : rows)
-            QCOMPARE(WithChecksum(request).toHex().toUpper(), QByteArray(hex));
+            QCOMPARE(withChecksum(request).toHex().toUpper(), QByteArray(hex));
     }
 
     // Positive answers by their SID, negative ones by their response code, then messages
@@ -193,12 +193,12 @@ private slots:
     void messageIds() {
         for (const QByteArray& row :
              QByteArray("C1:1 50:2 C7:3 75:5 76:6 77:7 C2:8 85:9 36:8191 00:8191").split(' '))
-            QCOMPARE(lCheckMessage(Response(QByteArray::fromHex(row.left(2)) + "\x01\x02")),
+            QCOMPARE(messageIdOf(responseFrame(QByteArray::fromHex(row.left(2)) + "\x01\x02")),
                      row.mid(3).toInt());
         for (const QByteArray& row :
              QByteArray("10:10 11:11 12:12 13:13 22:14 31:15 50:16 78:17 FA:18 33:8190 00:8190")
                  .split(' '))
-            QCOMPARE(lCheckMessage(Negative(0x36, quint8(row.left(2).toUInt(nullptr, 16)))),
+            QCOMPARE(messageIdOf(negative(0x36, quint8(row.left(2).toUInt(nullptr, 16)))),
                      row.mid(3).toInt());
         // clang-format off
         const QByteArray damaged("80F0EE03C1EA8F9C:4096 80F0EE037F36788F:4096 80F0EE02C1EA8F:4096 "
@@ -206,7 +206,7 @@ private slots:
             "80F0EE005E:8191 80F0EE017FDE:8190 80F0EE027F3615:8190 80F0EE057F3678AABBF5:17");
         // clang-format on
         for (const QByteArray& row : damaged.split(' '))
-            QVERIFY2(lCheckMessage(QByteArray::fromHex(row.split(':')[0])) ==
+            QVERIFY2(messageIdOf(QByteArray::fromHex(row.split(':')[0])) ==
                          row.split(':')[1].toInt(),
                      row.constData());
     }
@@ -223,28 +223,28 @@ private slots:
         // A response: its hex head, then a time value when one is given.
         const auto r = [](const char* head, std::optional<quint32> time = {}) {
             const QByteArray t = time ? QByteArray::number(*time, 16).rightJustified(8, '0') : "";
-            return Response(Hex(head + t));
+            return responseFrame(spacedHex(head + t));
         };
         const auto part = [](const char* head) {
-            return Response(Hex(head) + QByteArray(251, 'x'));
+            return responseFrame(spacedHex(head) + QByteArray(251, 'x'));
         };
-        const auto day = [](quint8 trep, quint32 t) { return TransferDataDated(trep, qint32(t)); };
-        const QByteArray ack3 = AcknowledgeSubMessage(3), trep5 = TransferData(5);
+        const auto day = [](quint8 trep, quint32 t) { return transferDataDated(trep, qint32(t)); };
+        const QByteArray ack3 = acknowledgeSubMessage(3), trep5 = transferData(5);
         // clang-format off
         const std::tuple<const char*, QByteArray, QByteArray, int, bool> rows[] = {
-            {"start communication", StartCommunication(), kStartCommOk, 0, true},
-            {"start communication refused", StartCommunication(), Negative(0x81, 0x10), 0, true},
-            {"another request refused", StartCommunication(), Negative(0x36, 0x12), 0, false},
-            {"data for start communication", StartCommunication(), r("7605AA"), 0, false},
-            {"diagnostic session", StartDiagnosticSession(), r("5081"), 0, true},
-            {"baud rate", VerifyBaudRate(4), r("C701"), 0, true},
-            {"baud rate refused", VerifyBaudRate(4), Negative(0x87, 0x12), 0, true},
-            {"upload", RequestUpload(), r("7500FF"), 0, true},
-            {"exit answer to upload", RequestUpload(), r("77"), 0, false},
+            {"start communication", startCommunication(), kStartCommOk, 0, true},
+            {"start communication refused", startCommunication(), negative(0x81, 0x10), 0, true},
+            {"another request refused", startCommunication(), negative(0x36, 0x12), 0, false},
+            {"data for start communication", startCommunication(), r("7605AA"), 0, false},
+            {"diagnostic session", startDiagnosticSession(), r("5081"), 0, true},
+            {"baud rate", verifyBaudRate(4), r("C701"), 0, true},
+            {"baud rate refused", verifyBaudRate(4), negative(0x87, 0x12), 0, true},
+            {"upload", requestUpload(), r("7500FF"), 0, true},
+            {"exit answer to upload", requestUpload(), r("77"), 0, false},
             {"data", trep5, r("7605AA"), 0, true},
             {"data of another TREP", trep5, r("7601AA"), 5, false},
-            {"data pending", trep5, Negative(0x36, 0x78), 0, true},
-            {"acknowledgement answer to data", trep5, Negative(0x83, 0x22), 5, false},
+            {"data pending", trep5, negative(0x36, 0x78), 0, true},
+            {"acknowledgement answer to data", trep5, negative(0x83, 0x22), 5, false},
             {"first sub-message", trep5, part("7605 0001"), 0, true},
             {"later sub-message for a request", trep5, part("7605 0002"), 0, false},
             {"activities of the day", day(2, d), r("7602", d), 0, true},
@@ -255,7 +255,7 @@ private slots:
             {"activities in sub-messages", day(2, d), part("76020001"), 0, false},
             // The first of many sub-messages holds the day after its number.
             {"activities in sub-messages, their day", day(2, d),
-                Response(r("76020001", d).mid(4, 8) + QByteArray(247, 'x')), 0, true},
+                responseFrame(r("76020001", d).mid(4, 8) + QByteArray(247, 'x')), 0, true},
             {"version 2 activities", day(0x32, d), r("76320600040001", d), 0, true},
             {"version 2 activities, other record type", day(0x32, d), r("76320100040001", d), 0,
                 true},
@@ -263,19 +263,19 @@ private slots:
             {"version 2 activities of another day", day(0x32, d), r("76320600040001", d + 86400),
                 0, false},
             {"version 2 activities without the day array", day(0x32, d), r("7632", d), 0, false},
-            {"activities refused", day(0x22, d), Negative(0x36, 0xFA), 0, true},
+            {"activities refused", day(0x22, d), negative(0x36, 0xFA), 0, true},
             {"sub-message asked for", ack3, part("7604 0003"), 4, true},
             {"last sub-message asked for", ack3, r("76040003AA"), 4, true},
             {"sub-message before", ack3, part("7604 0002"), 4, false},
             {"sub-message after", ack3, part("7604 0004"), 4, false},
             {"sub-message of another TREP", ack3, part("7605 0003"), 4, false},
-            {"acknowledgement refused", ack3, Negative(0x83, 0xFA), 4, true},
-            {"sub-message refused as data", ack3, Negative(0x36, 0x22), 4, true},
-            {"exit", TransferExit(), r("77"), 0, true},
-            {"late data after exit", TransferExit(), r("7605AA"), 5, false},
-            {"stop", StopCommunication(), r("C2"), 0, true},
-            {"exit answer to stop", StopCommunication(), r("77"), 0, false},
-            {"no service", StopCommunication(), Response({}), 0, false}};
+            {"acknowledgement refused", ack3, negative(0x83, 0xFA), 4, true},
+            {"sub-message refused as data", ack3, negative(0x36, 0x22), 4, true},
+            {"exit", transferExit(), r("77"), 0, true},
+            {"late data after exit", transferExit(), r("7605AA"), 5, false},
+            {"stop", stopCommunication(), r("C2"), 0, true},
+            {"exit answer to stop", stopCommunication(), r("77"), 0, false},
+            {"no service", stopCommunication(), responseFrame({}), 0, false}};
         // clang-format on
         for (const auto& [name, request, response, trep, answers] : rows)
             QTest::newRow(name) << request << response << trep << answers;
@@ -285,14 +285,14 @@ private slots:
         QFETCH(QByteArray, response);
         QFETCH(int, trepBeingRead);
         QFETCH(bool, answers);
-        QCOMPARE(AnswersRequest(response, request, quint8(trepBeingRead)), answers);
+        QCOMPARE(answersRequest(response, request, quint8(trepBeingRead)), answers);
     }
 
     // Responses assembled from pieces by their length byte, noise before a start byte
     // dropped; a response cut short waits for the next piece.
     void assembly() {
         const QByteArray s = kStartCommOk.toHex().toUpper(), p = kPending.toHex().toUpper();
-        const QByteArray longest = Response(QByteArray(255, '\x76')).toHex().toUpper();
+        const QByteArray longest = responseFrame(QByteArray(255, '\x76')).toHex().toUpper();
         const std::pair<QByteArray, QByteArray> rows[] = {
             // clang-format off
             {s, "0:" + s + " |"},
@@ -306,10 +306,10 @@ private slots:
             {"0011FF7F", "|"}};
         // clang-format on
         for (const auto& [pieces, frames] : rows)
-            QCOMPARE(Assemble(pieces), frames);
+            QCOMPARE(assemble(pieces), frames);
         // Without a clear the repeated answer would be appended to the stale bytes.
         FrameAssembler assembler;
-        QVERIFY(assembler.feed(kPending.left(5)).isEmpty() && assembler.ExpectedLength() == 8);
+        QVERIFY(assembler.feed(kPending.left(5)).isEmpty() && assembler.expectedLength() == 8);
         assembler.clear();
         QCOMPARE(assembler.feed(kStartCommOk), QByteArrayList{kStartCommOk});
     }
@@ -328,7 +328,7 @@ private slots:
             QByteArrayList sent;
             QByteArray stream;
             for (int r = rng.bounded(1, 6); r > 0; --r) {
-                sent << Response(bytes(rng.bounded(1, 256), 256));
+                sent << responseFrame(bytes(rng.bounded(1, 256), 256));
                 stream += bytes(rng.bounded(0, 4), 0x80) + sent.last(); // noise below 0x80
             }
             FrameAssembler assembler;
@@ -336,7 +336,7 @@ private slots:
             for (qsizetype at = 0, n = 0; at < stream.size(); at += n)
                 got += assembler.feed(stream.mid(at, n = rng.bounded(1, 40)));
             QCOMPARE(got, sent);
-            QVERIFY(assembler.RxBuffer().isEmpty());
+            QVERIFY(assembler.rxBuffer().isEmpty());
         }
     }
 
@@ -354,10 +354,10 @@ private slots:
              QString::fromUtf8("MÜLLER ÉTé_D_20261205_0907.TGD")},
         };
         for (const auto& [style, vrn, nation, now, name] : rows)
-            QCOMPARE(VuFileNameFor(style, kVin, vrn, nation, now), name);
+            QCOMPARE(vuFileNameFor(style, kVin, vrn, nation, now), name);
         // The prefix of a VU download's name: none in France, V_ in Spain, else the kind.
-        QCOMPARE(VuNamePrefix("M", "FR") + '|' + VuNamePrefix("M", "ES") + '|' +
-                     VuNamePrefix("C", "FR"),
+        QCOMPARE(vuNamePrefix("M", "FR") + '|' + vuNamePrefix("M", "ES") + '|' +
+                     vuNamePrefix("C", "FR"),
                  "|V_|C_");
     }
 
@@ -365,9 +365,9 @@ private slots:
     void hostileVuFields() {
         const QByteArray vin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL..
         const QByteArray vrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
-        QCOMPARE(VuFileNameFor("EU", vin, vrn, "F  ", kDec5),
+        QCOMPARE(vuFileNameFor("EU", vin, vrn, "F  ", kDec5),
                  "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD");
-        QCOMPARE(VuFileNameFor("ES", vin, vrn, "F  ", kDec5),
+        QCOMPARE(vuFileNameFor("ES", vin, vrn, "F  ", kDec5),
                  ".._.._etc_x_y_z__F_20261205_0907.TGD");
     }
 
@@ -396,22 +396,22 @@ private slots:
             {patched(kPeriodEnd - 12, "00040002"), kVin + '|' + kVrn + "|5f5e1000| "},
             {QByteArray(600, '\xFF'), "||| "}};
         for (const auto& [overview, read] : rows)
-            QCOMPARE(Read(overview), read);
+            QCOMPARE(parseOverview(overview), read);
         for (qsizetype length = 0; length < whole.size(); ++length) {
-            const SecondGenOverview read = ReadSecondGenOverview(whole.left(length));
+            const SecondGenOverview read = readSecondGenOverview(whole.left(length));
             QCOMPARE(read.complete, length >= kPeriodEnd);
-            QCOMPARE(read.LatestTime.isEmpty(), !read.complete);
+            QCOMPARE(read.latestTime.isEmpty(), !read.complete);
         }
     }
 
     void cardNames() {
-        const QByteArray chain = CardChain(kSmith);
-        QCOMPARE(sGetCardFileName("EU", chain, kDec5), "C_20261205_0907_J_" +
-                                                           QString("SMITH").leftJustified(35) +
-                                                           "_DB12345678901234.DDD");
-        QCOMPARE(sGetCardFileName("XX", chain, kDec5), QString());
+        const QByteArray chain = cardChain(kSmith);
+        QCOMPARE(cardFileNameFor("EU", chain, kDec5), "C_20261205_0907_J_" +
+                                                          QString("SMITH").leftJustified(35) +
+                                                          "_DB12345678901234.DDD");
+        QCOMPARE(cardFileNameFor("XX", chain, kDec5), QString());
         const QByteArray hostile = Identification(0x11, "12/4", "O/\x01N\xE9", "/ean");
-        QCOMPARE(sGetCardFileName("EU", CardFile(0x0520, 0, hostile), kDec5),
+        QCOMPARE(cardFileNameFor("EU", cardFile(0x0520, 0, hostile), kDec5),
                  "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
                      "_12_4            .DDD");
     }
@@ -419,23 +419,23 @@ private slots:
     // The identification file is found by walking the chain's headers, the last one wins.
     void cardScan() {
         const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
-        const QByteArray id = CardFile(0x0520, 0, kSmith);
+        const QByteArray id = cardFile(0x0520, 0, kSmith);
         const std::pair<QByteArray, QString> rows[] = {
-            {CardChain(kSmith), smith},
+            {cardChain(kSmith), smith},
             // Bytes that look like a header inside another file's data are not a header.
-            {CardFile(0x0501, 0,
+            {cardFile(0x0501, 0,
                       "\x05\x20" + QByteArray(1, '\0') + Identification(0x11, "X", "X", "X")) +
                  id,
              smith},
-            {CardFile(0x0520, 0, Identification(0x11, "FIRST", "A", "B")) + CardChain(kSmith),
+            {cardFile(0x0520, 0, Identification(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
              smith},
-            {CardFile(0x0520, 0, Identification(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
+            {cardFile(0x0520, 0, Identification(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
              "C_.._x___y        _D_20261205_0907.TGD"},
             {id.left(107), ""},
             {QByteArray::fromHex("0520"), ""},
             {QByteArray::fromHex("050100FFFF") + id, ""}};
         for (const auto& [card, name] : rows)
-            QCOMPARE(sGetCardFileName("ES", card, kDec5), name);
+            QCOMPARE(cardFileNameFor("ES", card, kDec5), name);
     }
 
     void parse() {
@@ -479,15 +479,15 @@ private slots:
             {"5,6}", "Z 255 0 -- {-,-}"},
         };
         for (const auto& [text, summary] : rows)
-            QCOMPARE(Summary(text), summary);
+            QCOMPARE(summaryOf(text), summary);
     }
 
     void usableTrepListAndQuotes() {
         const QString one = "001";
-        QVERIFY(!IsUsableTrepList("") && !IsUsableTrepList("01"));
-        QVERIFY(IsUsableTrepList(one) && IsUsableTrepList(one.repeated(19)));
-        QVERIFY(!IsUsableTrepList(one.repeated(19) + "1") && !IsUsableTrepList(one.repeated(20)));
-        QCOMPARE(StripQuotes("\"\"L [1]\"\"") + StripQuotes("|\"a\"b\"") + StripQuotes("\"\"\""),
+        QVERIFY(!isUsableTrepList("") && !isUsableTrepList("01"));
+        QVERIFY(isUsableTrepList(one) && isUsableTrepList(one.repeated(19)));
+        QVERIFY(!isUsableTrepList(one.repeated(19) + "1") && !isUsableTrepList(one.repeated(20)));
+        QCOMPARE(stripQuotes("\"\"L [1]\"\"") + stripQuotes("|\"a\"b\"") + stripQuotes("\"\"\""),
                  QString("L [1]|\"a\"b"));
     }
 };

@@ -1,12 +1,12 @@
 // The engine's start-up, run as the real program in a private home folder, and its window
 // loaded offscreen.
 
-#include "EngineWindowLayout.h"
 #include "EngineRun.h"
+#include "EngineWindow.h"
+#include "EngineWindowLayout.h"
 #include "FakeCable.h"
 #include "Folders.h"
 #include "MessageBox.h"
-#include "EngineWindow.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -22,9 +22,9 @@ namespace {
 
 // A minor number of the misc character devices that no driver has taken: opening a node
 // with it fails with "No such device".
-int UnusedMiscMinor() {
+int unusedMiscMinor() {
     QList<int> taken;
-    for (const QByteArray& line : ReadAll("/proc/misc").split('\n'))
+    for (const QByteArray& line : readWhole("/proc/misc").split('\n'))
         taken << line.trimmed().split(' ').first().toInt();
     for (int minor = 254; minor > 130; --minor)
         if (!taken.contains(minor)) return minor;
@@ -33,11 +33,11 @@ int UnusedMiscMinor() {
 
 // The cable at ttyUSB3 and, as asked, its node: "file" (a plain file stands in), "dead" (a
 // node left behind by an adapter that is gone: the kernel has no device for it) or "".
-bool AddCable(const EngineHome& home, const QString& node) {
+bool addCable(const EngineHome& home, const QString& node) {
     const QByteArray path = (home.devRoot + "/ttyUSB3").toLocal8Bit();
-    if (!AddFakeUsbSerialDevice(home.sysfsRoot, FakeUsbDevice{})) return false;
+    if (!addFakeUsbSerialDevice(home.sysfsRoot, FakeUsbDevice{})) return false;
     if (node == "file") return QFile(path).open(QIODevice::WriteOnly);
-    const int minor = UnusedMiscMinor();
+    const int minor = unusedMiscMinor();
     return node != "dead" ||
            (minor && ::mknod(path.constData(), S_IFCHR | 0600, makedev(10, minor)) == 0);
 }
@@ -47,7 +47,7 @@ bool AddCable(const EngineHome& home, const QString& node) {
 struct StartRow {
     const char* name;
     QStringList arguments;
-    const char* cable;    // its node, as AddCable takes it; "none": no cable
+    const char* cable;    // its node, as addCable takes it; "none": no cable
     const char* language; // in the settings before the run; "": no settings
     const char* status;   // what the status file starts with
     QStringList boxes;
@@ -105,9 +105,9 @@ private slots:
         const StartRow& r = kStartRows[row];
         const QByteArray status = r.status;
         EngineHome home;
-        if (QString(r.cable) != "none" && !AddCable(home, r.cable))
+        if (QString(r.cable) != "none" && !addCable(home, r.cable))
             QSKIP("the cable cannot be made here");
-        if (*r.language) QVERIFY(WriteEngineSettings(home, {QString("Language=") + r.language}));
+        if (*r.language) QVERIFY(writeEngineSettings(home, {QString("Language=") + r.language}));
         QProcess engine;
         home.start(engine, r.arguments);
         // Whether the engine ends by itself or waits to be closed, closing it ends it.
@@ -124,7 +124,7 @@ private slots:
                                 "\r\nVantrelPC Version " VANTREL_VERSION_TEXT "\r\nLog Folder " +
                                 home.dataFolder().toUtf8() + "\r\n"),
                  log.constData());
-        const QList<QByteArray> lines = LogLines(log);
+        const QList<QByteArray> lines = logLines(log);
         qsizetype at = 0;
         for (const QByteArray& expected : r.log) {
             at = lines.indexOf(expected, at);
@@ -139,7 +139,7 @@ private slots:
     // A data folder that cannot be made: the engine says so once and goes on with its work.
     void unwritableDataFolder() {
         EngineHome home;
-        QVERIFY(WriteFile(home.home.filePath("data"), {})); // a file where the folder should be
+        QVERIFY(writeFile(home.home.filePath("data"), {})); // a file where the folder should be
         const EngineResult result = home.run({"A E {0,0}"});
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QCOMPARE(result.messageBoxes.size(), 3);
@@ -152,17 +152,17 @@ private slots:
     // locked: the engine says so and does nothing, for another engine may be using it.
     void unreadableDataFolder() {
         EngineHome home;
-        QVERIFY(QDir().mkpath(home.dataFolder()) && WriteFile(home.dataFolder() + "/x", {}));
+        QVERIFY(QDir().mkpath(home.dataFolder()) && writeFile(home.dataFolder() + "/x", {}));
         QVERIFY(::chmod(QFile::encodeName(home.home.path()).constData(), 0755) == 0 &&
                 ::chmod(QFile::encodeName(home.dataFolder()).constData(), 0700) == 0);
         QProcess engine;
-        if (::getuid() != 0 || !RunAsOtherUser(engine)) QSKIP("needs root and a second user");
+        if (::getuid() != 0 || !runAsOtherUser(engine)) QSKIP("needs root and a second user");
         home.start(engine, {"A E"});
         const EngineResult result = EngineHome::finish(engine, 10000);
         QVERIFY(result.finished);
         QCOMPARE(result.messageBoxes,
                  QStringList{"Can't lock the data folder\\n" + home.dataFolder()});
-        QCOMPARE(FilesIn(home.dataFolder()), QStringList{"x"});
+        QCOMPARE(filesIn(home.dataFolder()), QStringList{"x"});
     }
 
     // A request to end (the front end's SIGTERM, a closed terminal's SIGHUP) ends the engine
@@ -180,7 +180,7 @@ private slots:
         const QByteArray waitForLog = r.waitForLog, status = r.status;
         EngineHome home;
         QProcess holder;
-        if (!cable.isEmpty()) QVERIFY(AddCable(home, "file"));
+        if (!cable.isEmpty()) QVERIFY(addCable(home, "file"));
         if (cable == "held") {
             holder.setStandardInputFile(home.devRoot + "/ttyUSB3");
             holder.start("sleep", {"30"});
@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(result.exitStatus, QProcess::NormalExit);
         QCOMPARE(home.status(), status);
         // Nothing was logged after the line before the box.
-        const QList<QByteArray> lines = LogLines(home.log().trimmed());
+        const QList<QByteArray> lines = logLines(home.log().trimmed());
         QVERIFY2(lines.last().contains(waitForLog.trimmed()), home.log().constData());
     }
 
@@ -235,20 +235,20 @@ private slots:
             claim = ::open(QFile::encodeName(home.dataFolder()).constData(),
                            O_RDONLY | O_DIRECTORY | (handedOver ? 0 : O_CLOEXEC));
             QVERIFY(claim >= 0 && ::flock(claim, LOCK_EX | LOCK_NB) == 0);
-            QVERIFY(AddCable(home, "file"));
-            QVERIFY(WriteFile(home.dataFolder() + "/VNPC.log", "first\r\n"));
-            QVERIFY(WriteFile(home.dataFolder() + "/VNPCstatus.txt", "0001/0028\r\n"));
+            QVERIFY(addCable(home, "file"));
+            QVERIFY(writeFile(home.dataFolder() + "/VNPC.log", "first\r\n"));
+            QVERIFY(writeFile(home.dataFolder() + "/VNPCstatus.txt", "0001/0028\r\n"));
         }
         const QByteArray lock = QFile::encodeName(home.dataFolder() + "/VNPCBase.lock");
         ::unlink(lock.constData());
         if (lockFile == "fifo") QVERIFY(::mkfifo(lock.constData(), 0666) == 0);
         if (lockFile == "dangling link") QVERIFY(::symlink("gone", lock.constData()) == 0);
         if (lockFile == "other user's") {
-            const OtherUser other = FindOtherUser();
-            QVERIFY(WriteFile(lock, {}));
+            const OtherUser other = findOtherUser();
+            QVERIFY(writeFile(lock, {}));
             if (other) QVERIFY(::chown(lock.constData(), other.uid, other.gid) == 0);
         }
-        QVERIFY(EngineHoldsDataFolder(home.dataFolder()));
+        QVERIFY(engineHoldsDataFolder(home.dataFolder()));
         const QByteArray log = home.log(), status = home.status();
 
         const EngineResult second = home.run({"E"}, 10000);
@@ -271,13 +271,13 @@ private slots:
     // locked, nor a new one, nor anything that is not a regular file, nor a download.
     void leftoverTemporariesRemoved() {
         EngineHome home;
-        QVERIFY(AddCable(home, "file") && QDir().mkpath(home.vuFolder()));
-        QVERIFY(WriteEngineSettings(home, {"VUDataPath=" + home.vuFolder() + "/"}));
+        QVERIFY(addCable(home, "file") && QDir().mkpath(home.vuFolder()));
+        QVERIFY(writeEngineSettings(home, {"VUDataPath=" + home.vuFolder() + "/"}));
         const QString vu = home.vuFolder() + "/", data = home.dataFolder() + "/";
         const QStringList old = {vu + ".VNPC-a1.part", vu + ".VNPC-b2.part", vu + "M_X.DDD",
                                  data + ".VNPC-c3.part"};
         for (const QString& path : old + QStringList{vu + ".VNPC-d4.part"})
-            QVERIFY(WriteFile(path, "data"));
+            QVERIFY(writeFile(path, "data"));
         QVERIFY(::mkfifo(QFile::encodeName(vu + ".VNPC-e5.part").constData(), 0666) == 0);
         const timespec aMinuteAgo[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
         for (const QString& path : old + QStringList{vu + ".VNPC-e5.part"})
@@ -298,13 +298,13 @@ private slots:
     // outer size, and the message area catches up with the log once, not over and over.
     void windowShownAndLaidOut() {
         EngineHome home;
-        QVERIFY(AddCable(home, "file"));
+        QVERIFY(addCable(home, "file"));
         home.exportEnvironment();
         QStringList boxes;
-        SetMessageBoxHandler([&boxes](const QString& text, const QString&) { boxes << text; });
+        setMessageBoxHandler([&boxes](const QString& text, const QString&) { boxes << text; });
 
-        frmDiagnostics window;
-        window.engine().Form_Load("D V E {1500,3000}");
+        EngineWindow window;
+        window.engine().load("D V E {1500,3000}");
         QVERIFY(boxes.isEmpty());
         QVERIFY(window.isVisible());
         QVERIFY(!window.engine().ended());
@@ -314,7 +314,7 @@ private slots:
         QCOMPARE(window.findChild<QLabel*>("lblStatus")->text(), QString("Complete"));
         auto* messages = window.findChild<QPlainTextEdit*>("tbMessages");
         QTRY_VERIFY(messages->toPlainText().contains("Positon: {1500,3000}"));
-        window.engine().log().sShowText("a line while the window is seen");
+        window.engine().log().line("a line while the window is seen");
         QTRY_VERIFY(messages->toPlainText().contains("a line while the window is seen"));
         // With the log still, the area is left alone: a reader may scroll it.
         QSignalSpy refreshed(messages->document(), &QTextDocument::contentsChanged);
@@ -329,7 +329,7 @@ private slots:
         QCOMPARE(messages->pos(), QPoint(240 / 15, 240 / 15));
         window.close();
         QVERIFY(window.engine().ended());
-        SetMessageBoxHandler({});
+        setMessageBoxHandler({});
     }
 };
 

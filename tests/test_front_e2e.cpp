@@ -2,8 +2,8 @@
 // the engine that is still downloading, and the poll follows the new one's status file to
 // the end; a download that fails ends the poll in the failed state.
 #include "DownloadSettings.h"
-#include "MainWindow.h"
 #include "Launcher.h"
+#include "MainWindow.h"
 #include "MessageBox.h"
 #include "Progress.h"
 #include "SimulatorRun.h"
@@ -21,16 +21,16 @@ struct Session {
         if (!simulator.ready()) return false;
         simulator.connect(home);
         home.exportEnvironment();
-        SetMessageBoxHandler([this](const QString& text, const QString&) { boxes << text; });
+        setMessageBoxHandler([this](const QString& text, const QString&) { boxes << text; });
         window.setEngineFolder(VANTREL_BIN_DIR);
-        window.Form_Load();
+        window.load();
         return true;
     }
 
     EngineHome home;
     SimulatorRun simulator;
     QStringList boxes;
-    Form1 window;
+    MainWindow window;
 };
 } // namespace
 
@@ -41,27 +41,27 @@ private slots:
     void cardStartedOverAllVu() {
         Session session({});
         QVERIFY2(session.load(), session.simulator.startOutput().constData());
-        Form1& window = session.window;
-        QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
-        const qint64 first = window.EngineProcessId;
-        const qint64 firstStart = window.EngineStartTime;
-        QVERIFY(EngineRunning(first, firstStart));
+        MainWindow& window = session.window;
+        QTest::mouseClick(window.allVuButton, Qt::LeftButton);
+        const qint64 first = window.engineProcessId;
+        const qint64 firstStart = window.engineStartTime;
+        QVERIFY(engineRunning(first, firstStart));
         // Once the first engine is downloading, start the card download over it.
-        QTRY_VERIFY_WITH_TIMEOUT(InterpretStatusLine(ReadStatusLine(window.statusFilePath())) ==
+        QTRY_VERIFY_WITH_TIMEOUT(interpretStatusLine(readStatusLine(window.statusFilePath())) ==
                                      PollAction::Progress,
                                  20000);
-        QTest::mouseClick(window.cmdCard, Qt::LeftButton);
-        QVERIFY(!EngineRunning(first, firstStart) && window.EngineProcessId != first);
-        QTRY_VERIFY_WITH_TIMEOUT(window.Leds.LedMode != kLedRunning, 90000);
-        QCOMPARE(window.Leds.LedMode + 100 * window.Leds.LedIndex, kLedComplete + 100 * kCard);
+        QTest::mouseClick(window.cardButton, Qt::LeftButton);
+        QVERIFY(!engineRunning(first, firstStart) && window.engineProcessId != first);
+        QTRY_VERIFY_WITH_TIMEOUT(window.leds.mode != kLedRunning, 90000);
+        QCOMPARE(window.leds.mode + 100 * window.leds.index, kLedComplete + 100 * kCard);
         QVERIFY2(session.boxes.isEmpty(), qPrintable(session.boxes.join(" | ")));
-        QCOMPARE(window.PictureProgBar->image(), window.PictureProgBarBuffer.copy(0, 0, 61, 208));
-        QTRY_VERIFY_WITH_TIMEOUT(!EngineRunning(window.EngineProcessId, window.EngineStartTime),
+        QCOMPARE(window.progressBar->image(), window.progressBarImage.copy(0, 0, 61, 208));
+        QTRY_VERIFY_WITH_TIMEOUT(!engineRunning(window.engineProcessId, window.engineStartTime),
                                  10000);
         // The card's file as the unit served it; nothing of the stopped download.
-        QVERIFY(FilesIn(DownloadSettings::VUDataPath).isEmpty());
-        const QStringList saved = FilesIn(DownloadSettings::CardDataPath);
-        QVERIFY(saved.size() == 1 && ReadAll(DownloadSettings::CardDataPath + "/" + saved[0]) ==
+        QVERIFY(filesIn(DownloadSettings::vuDataPath).isEmpty());
+        const QStringList saved = filesIn(DownloadSettings::cardDataPath);
+        QVERIFY(saved.size() == 1 && readWhole(DownloadSettings::cardDataPath + "/" + saved[0]) ==
                                          session.simulator.servedBlocks().last().bytes);
     }
 
@@ -71,14 +71,14 @@ private slots:
     void failedDownload() {
         Session session({"--fault", "silent:on=data,trep=2"});
         QVERIFY2(session.load(), session.simulator.startOutput().constData());
-        Form1& window = session.window;
-        QTest::mouseClick(window.cmdAllVU, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.timerActivity.isActive(), 60000);
-        QCOMPARE(window.Leds.LedMode, qint16(kLedFailed));
+        MainWindow& window = session.window;
+        QTest::mouseClick(window.allVuButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.activityTimer.isActive(), 60000);
+        QCOMPARE(window.leds.mode, qint16(kLedFailed));
         QCOMPARE(window.toolTip(), "Failed - Receive timeout");
-        QTRY_VERIFY(!window.tmrLEDs.isActive()); // lit for good
-        QVERIFY(window.PictureLED[kAllVU]->image() != window.PictureLEDOnBuffer);
-        QVERIFY(window.PictureProgBar->image() != window.PictureProgBarBuffer.copy(0, 0, 61, 208));
+        QTRY_VERIFY(!window.lampTimer.isActive()); // lit for good
+        QVERIFY(window.lamps[kAllVU]->image() != window.lampOnImage);
+        QVERIFY(window.progressBar->image() != window.progressBarImage.copy(0, 0, 61, 208));
         QVERIFY2(session.boxes.isEmpty(), qPrintable(session.boxes.join(" | ")));
     }
 };

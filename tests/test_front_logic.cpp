@@ -16,7 +16,7 @@ class TestFrontLogic : public QObject {
     Q_OBJECT
 
     // A process of ours that the front end did not start; the caller kills it.
-    static qint64 OtherProcess(const QString& script) {
+    static qint64 otherProcess(const QString& script) {
         qint64 pid = 0;
         if (!QProcess::startDetached("/bin/sh", {"-c", script}, QString(), &pid)) return 0;
         // Wait for the exec, so that the start time read later is the one it keeps.
@@ -31,30 +31,30 @@ private slots:
     // The pid alone does not make a process the engine: one with another start time, or any
     // when the engine was gone before its start time could be read (0), is left alone.
     void closeLeavesAProcessWithTheSamePid() {
-        const qint64 pid = OtherProcess("exec sleep 30");
+        const qint64 pid = otherProcess("exec sleep 30");
         QVERIFY(pid > 0);
-        const qint64 startTime = ProcessStartTime(pid);
+        const qint64 startTime = processStartTime(pid);
         QVERIFY(startTime > 0);
         for (qint64 other : {startTime + 1, qint64(0)}) {
-            QVERIFY(!EngineRunning(pid, other));
-            CloseEngineWindows(pid, other);
+            QVERIFY(!engineRunning(pid, other));
+            closeEngineWindows(pid, other);
         }
-        QVERIFY(EngineRunning(pid, startTime));
+        QVERIFY(engineRunning(pid, startTime));
         ::kill(pid_t(pid), SIGKILL);
-        QTRY_VERIFY(!EngineRunning(pid, startTime));
+        QTRY_VERIFY(!engineRunning(pid, startTime));
     }
 
     void closeWaitIsBounded() {
-        const qint64 pid = OtherProcess("trap '' TERM; exec sleep 30");
+        const qint64 pid = otherProcess("trap '' TERM; exec sleep 30");
         QVERIFY(pid > 0);
         QElapsedTimer clock;
         clock.start();
-        CloseEngineWindows(pid, -1, std::chrono::milliseconds(300));
+        closeEngineWindows(pid, -1, std::chrono::milliseconds(300));
         QVERIFY(clock.elapsed() >= 300);
         QVERIFY(clock.elapsed() < 2000);
-        QVERIFY(EngineRunning(pid));
+        QVERIFY(engineRunning(pid));
         ::kill(pid_t(pid), SIGKILL);
-        QTRY_VERIFY(!EngineRunning(pid));
+        QTRY_VERIFY(!engineRunning(pid));
     }
 
     // run.sh opens the window where there is a display to show it on; without one it says so,
@@ -78,10 +78,10 @@ private slots:
             QVERIFY(QFile::copy(VANTREL_SOURCE_DIR "/scripts/" + QString(script),
                                 scripts + "/" + script));
         const QString opened = tree.filePath("opened");
-        QVERIFY(WriteFile(scripts + "/build.sh", "#!/bin/sh\n", kExecutable));
-        QVERIFY(WriteFile(bin + "/VantrelVuSim", "#!/bin/sh\necho READY\nexec sleep 30\n",
+        QVERIFY(writeFile(scripts + "/build.sh", "#!/bin/sh\n", kExecutable));
+        QVERIFY(writeFile(bin + "/VantrelVuSim", "#!/bin/sh\necho READY\nexec sleep 30\n",
                           kExecutable));
-        QVERIFY(WriteFile(bin + "/VantrelPC", "#!/bin/sh\ntouch '" + opened.toUtf8() + "'\n",
+        QVERIFY(writeFile(bin + "/VantrelPC", "#!/bin/sh\ntouch '" + opened.toUtf8() + "'\n",
                           kExecutable));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "VANTREL_SIM_ARGS"})

@@ -2,12 +2,12 @@
 // dragging, and the launcher driven by clicks, with a small stand-in for the engine that
 // records the argument it was given.
 #include "Artwork.h"
-#include "MainWindow.h"
+#include "LatestVuWindow.h"
 #include "Launcher.h"
+#include "MainWindow.h"
 #include "MessageBox.h"
 #include "Progress.h"
 #include "SkinControls.h"
-#include "LatestVuWindow.h"
 
 #include "TestFiles.h"
 
@@ -24,29 +24,30 @@
 namespace {
 // A window whose drag the system takes over, as under Wayland or a window manager, and which
 // may never deliver the release that ends it.
-class SystemMovedForm : public Form1 {
-    bool StartSystemMove() override { return true; }
+class SystemMovedForm : public MainWindow {
+    bool beginSystemMove() override { return true; }
 };
 
 enum Stand { kNone, kEnds, kStays }; // the stand-in engine: missing, ends at once, stays busy
 
-QImage Bar(const QImage& buffer) {
+QImage barImage(const QImage& buffer) {
     return buffer.copy(0, 0, 61, 208);
 }
 
-QWidget* Button(const Form1& window, int kind) {
-    return std::array<QWidget*, 3>{window.cmdAllVU, window.cmdLatestVU, window.cmdCard}[kind];
+QWidget* buttonOf(const MainWindow& window, int kind) {
+    return std::array<QWidget*, 3>{window.allVuButton, window.latestVuButton,
+                                   window.cardButton}[kind];
 }
 
 // The lamp as the window draws it.
-QImage Look(Form1& window, int lamp) {
-    return window.grab(window.PictureLED[lamp]->geometry())
+QImage lookOf(MainWindow& window, int lamp) {
+    return window.grab(window.lamps[lamp]->geometry())
         .toImage()
         .convertToFormat(QImage::Format_RGB32);
 }
 
 // Where two images of one size differ.
-QList<QPoint> Changes(const QImage& a, const QImage& b) {
+QList<QPoint> changedPixels(const QImage& a, const QImage& b) {
     QList<QPoint> changes;
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x)
@@ -55,15 +56,15 @@ QList<QPoint> Changes(const QImage& a, const QImage& b) {
 }
 
 // Waits until the engine the window started has ended.
-bool EngineGone(const Form1& window) {
+bool engineGone(const MainWindow& window) {
     return QTest::qWaitFor(
-        [&] { return !EngineRunning(window.EngineProcessId, window.EngineStartTime); }, 20000);
+        [&] { return !engineRunning(window.engineProcessId, window.engineStartTime); }, 20000);
 }
 
 // Ends the engine as a crash would.
-bool KillEngine(const Form1& window) {
-    ::kill(pid_t(window.EngineProcessId), SIGKILL);
-    return EngineGone(window);
+bool killEngine(const MainWindow& window) {
+    ::kill(pid_t(window.engineProcessId), SIGKILL);
+    return engineGone(window);
 }
 } // namespace
 
@@ -80,28 +81,28 @@ class TestFrontWindow : public QObject {
 
     // A stand-in engine that records the number of its arguments and the first one, then
     // ends or stays (exec sleep) like an engine still busy with a download.
-    void StandIn(Stand stand, const QString& name) {
+    void standIn(Stand stand, const QString& name) {
         if (stand != kNone)
-            QVERIFY(WriteFile(
+            QVERIFY(writeFile(
                 engineDir_.filePath(name),
                 "#!/bin/sh\nprintf '%s:%s' \"$#\" \"$1\" > \"$0.tmp\"\nmv \"$0.tmp\" \"" +
                     argsFile_.toUtf8() + "\"\n" + (stand == kStays ? "exec sleep 30\n" : ""),
                 kExecutable));
     }
 
-    std::unique_ptr<Form1> Window(Stand stand, const QString& name = "VNPCBase",
-                                  Form1* form = new Form1) {
-        StandIn(stand, name);
+    std::unique_ptr<MainWindow> makeWindow(Stand stand, const QString& name = "VNPCBase",
+                                           MainWindow* form = new MainWindow) {
+        standIn(stand, name);
         form->setEngineFolder(engineDir_.path());
-        form->Form_Load();
-        WriteFile(form->AppDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n");
-        return std::unique_ptr<Form1>(form);
+        form->load();
+        writeFile(form->appDataFolder + "/" + kLatestVUFileName, "001002005\r\n7\r\n");
+        return std::unique_ptr<MainWindow>(form);
     }
 
     // What the stand-in received, once it has run: "count:first argument".
-    QString ReceivedArgument() {
+    QString receivedArgument() {
         if (!QTest::qWaitFor([&] { return QFile::exists(argsFile_); }, 5000)) return "(none)";
-        const QString received = QString::fromUtf8(ReadAll(argsFile_));
+        const QString received = QString::fromUtf8(readWhole(argsFile_));
         QFile::remove(argsFile_);
         return received;
     }
@@ -110,7 +111,7 @@ private slots:
     void initTestCase() {
         qputenv("HOME", home_.path().toUtf8());
         qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
-        SetMessageBoxHandler([this](const QString& text, const QString& title) {
+        setMessageBoxHandler([this](const QString& text, const QString& title) {
             boxes_ << title + ": " + text;
             if (underBox_) underBox_();
         });
@@ -136,10 +137,10 @@ private slots:
     // As it opens: every control at its place, the version line below the skin inside the
     // outline, the lamps dark until the idle scan lights one, the bar empty.
     void openedWindow() {
-        const std::unique_ptr<Form1> window = Window(kNone);
+        const std::unique_ptr<MainWindow> window = makeWindow(kNone);
         QCOMPARE(window->size(), QSize(215, 479));
         QCOMPARE(window->windowIcon().pixmap(48).toImage(), // the desktop entry's icon
-                 Artwork::AppIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
+                 Artwork::appIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
         const std::pair<const char*, QRect> places[] = {
             {"cmdAllVU", {80, 174, 57, 57}},       {"cmdLatestVU", {80, 246, 57, 57}},
             {"cmdCard", {80, 318, 57, 57}},        {"Button0Pressed", {80, 174, 57, 57}},
@@ -151,12 +152,12 @@ private slots:
         for (const auto& [name, geometry] : places)
             QCOMPARE(window->findChild<QWidget*>(name)->geometry(), geometry);
         QVERIFY(window->mask().intersects(QRect(120, 451, 89, 14)));
-        for (PictureBox* lamp : window->PictureLED)
-            QCOMPARE(lamp->image(), window->PictureLEDOffBuffer.copy(0, 0, 24, 24));
-        QCOMPARE(window->PictureProgBar->image(), Bar(window->PictureProgBgBuffer));
-        window->tmrLEDs_Timer();
-        QCOMPARE(window->PictureLED[1]->image(), window->PictureLEDOnBuffer);
-        QCOMPARE(window->tmrLEDs.interval(), 150);
+        for (ImageBox* lamp : window->lamps)
+            QCOMPARE(lamp->image(), window->lampOffImage.copy(0, 0, 24, 24));
+        QCOMPARE(window->progressBar->image(), barImage(window->progressBackgroundImage));
+        window->stepLamps();
+        QCOMPARE(window->lamps[1]->image(), window->lampOnImage);
+        QCOMPARE(window->lampTimer.interval(), 150);
     }
 
     // On a real display at every scale, the screen around each window shows the skin and the
@@ -217,11 +218,11 @@ private slots:
     void demoMark() {
         QFETCH(QByteArray, demo);
         QFETCH(bool, marked);
-        const QImage plain = Window(kNone)->grab().toImage();
+        const QImage plain = makeWindow(kNone)->grab().toImage();
         if (!demo.isNull()) qputenv("VANTREL_DEMO", demo);
-        const std::unique_ptr<Form1> window = Window(kNone);
+        const std::unique_ptr<MainWindow> window = makeWindow(kNone);
         qunsetenv("VANTREL_DEMO");
-        const int changed = Changes(window->grab().toImage(), plain).size();
+        const int changed = changedPixels(window->grab().toImage(), plain).size();
         const int face = plain.width() * plain.height();
         // Plain to see, and small beside the face.
         QVERIFY2(marked ? changed > 150 && changed < face / 20 : changed == 0,
@@ -270,32 +271,31 @@ private slots:
         QFETCH(int, ledMode);
         QFETCH(QString, bar);
         QFETCH(QString, toolTip);
-        const std::unique_ptr<Form1> window = Window(kStays);
-        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
-        window->tmrLEDs.stop();
-        QVERIFY(window->timerActivity.isActive());
-        window->ShowProgress("0001/0028");
-        const QImage before = window->PictureProgBar->image();
-        if (!content.isNull()) QVERIFY(WriteFile(window->statusFilePath(), content));
-        if (engineEnded) QVERIFY(KillEngine(*window));
-        window->timerActivity_Timer();
-        QCOMPARE(int(window->Leds.LedMode), ledMode);
-        QCOMPARE(window->timerActivity.isActive(), ledMode == kLedRunning);
+        const std::unique_ptr<MainWindow> window = makeWindow(kStays);
+        QTest::mouseClick(window->allVuButton, Qt::LeftButton);
+        window->lampTimer.stop();
+        QVERIFY(window->activityTimer.isActive());
+        window->showProgress("0001/0028");
+        const QImage before = window->progressBar->image();
+        if (!content.isNull()) QVERIFY(writeFile(window->statusFilePath(), content));
+        if (engineEnded) QVERIFY(killEngine(*window));
+        window->pollActivity();
+        QCOMPARE(int(window->leds.mode), ledMode);
+        QCOMPARE(window->activityTimer.isActive(), ledMode == kLedRunning);
         QCOMPARE(window->toolTip(), toolTip);
-        window->tmrLEDs_Timer(); // the first beat of the lamp pattern: lit for 250 or 50 ms
-        QCOMPARE(window->PictureLED[0]->image(), ledMode == kLedFailed
-                                                     ? window->PictureLEDFailedBuffer
-                                                     : window->PictureLEDOnBuffer);
-        QCOMPARE(window->tmrLEDs.interval(), ledMode == kLedRunning    ? 250
-                                             : ledMode == kLedComplete ? 50
-                                                                       : 1000);
-        const QImage full = Bar(window->PictureProgBarBuffer);
+        window->stepLamps(); // the first beat of the lamp pattern: lit for 250 or 50 ms
+        QCOMPARE(window->lamps[0]->image(),
+                 ledMode == kLedFailed ? window->lampFailedImage : window->lampOnImage);
+        QCOMPARE(window->lampTimer.interval(), ledMode == kLedRunning    ? 250
+                                               : ledMode == kLedComplete ? 50
+                                                                         : 1000);
+        const QImage full = barImage(window->progressBarImage);
         const int row = bar.toInt(); // rows from there down from the full bar, those above kept
         QImage expected = bar == "kept" || row > 0 ? before
                           : bar == "full"          ? full
-                                                   : Bar(window->PictureProgBgBuffer);
+                                                   : barImage(window->progressBackgroundImage);
         if (row > 0) QPainter(&expected).drawImage(0, row, full, 0, row);
-        QCOMPARE(window->PictureProgBar->image(), expected);
+        QCOMPARE(window->progressBar->image(), expected);
         QFile::remove(window->statusFilePath());
     }
 
@@ -321,47 +321,47 @@ private slots:
         QFETCH(QString, toolTip);
         QList<QImage> completeLooks; // running lit and dark, complete lit and dark
         {
-            const std::unique_ptr<Form1> window = Window(kStays);
-            QTest::mouseClick(Button(*window, kind), Qt::LeftButton);
-            window->tmrLEDs.stop();
+            const std::unique_ptr<MainWindow> window = makeWindow(kStays);
+            QTest::mouseClick(buttonOf(*window, kind), Qt::LeftButton);
+            window->lampTimer.stop();
             for (const char* status : {"0003/0028", "Complete"}) {
-                QVERIFY(WriteFile(window->statusFilePath(), status));
-                window->timerActivity_Timer();
+                QVERIFY(writeFile(window->statusFilePath(), status));
+                window->pollActivity();
                 for (int beat = 0; beat < 2; ++beat) {
-                    window->tmrLEDs_Timer();
-                    completeLooks << Look(*window, kind);
+                    window->stepLamps();
+                    completeLooks << lookOf(*window, kind);
                 }
             }
             QCOMPARE(window->toolTip(), "Complete");
         }
         if (cause == "missing") QVERIFY(QFile::remove(engineDir_.filePath("VNPCBase")));
         const bool ends = cause == "progress, then ends";
-        const std::unique_ptr<Form1> window = Window(cause == "missing" ? kNone
-                                                     : ends             ? kEnds
-                                                                        : kStays);
-        const QImage dark = Look(*window, kind);
+        const std::unique_ptr<MainWindow> window = makeWindow(cause == "missing" ? kNone
+                                                              : ends             ? kEnds
+                                                                                 : kStays);
+        const QImage dark = lookOf(*window, kind);
         const QString status = window->statusFilePath();
         underBox_ = [&] {
             for (int beat = 0; beat < 3; ++beat)
-                window->tmrLEDs_Timer();
+                window->stepLamps();
         };
-        QTest::mouseClick(Button(*window, kind), Qt::LeftButton);
-        if (ends) QVERIFY(WriteFile(status, "0003/0028\r\n") && EngineGone(*window));
-        if (cause != "missing") window->timerActivity_Timer();
-        window->tmrLEDs_Timer();
-        QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
-        QVERIFY(!window->timerActivity.isActive() && !window->tmrLEDs.isActive());
+        QTest::mouseClick(buttonOf(*window, kind), Qt::LeftButton);
+        if (ends) QVERIFY(writeFile(status, "0003/0028\r\n") && engineGone(*window));
+        if (cause != "missing") window->pollActivity();
+        window->stepLamps();
+        QCOMPARE(window->leds.mode, qint16(kLedFailed));
+        QVERIFY(!window->activityTimer.isActive() && !window->lampTimer.isActive());
         // Shown with the pointer on the lamp, or anywhere on the face.
-        QWidget* lamp = window->PictureLED[kind];
+        QWidget* lamp = window->lamps[kind];
         QHelpEvent help(QEvent::ToolTip, QPoint(12, 12), lamp->mapToGlobal(QPoint(12, 12)));
         QApplication::sendEvent(lamp, &help);
         QTRY_COMPARE(QToolTip::text(), toolTip);
         QToolTip::hideText();
-        const QImage failed = Look(*window, kind);
+        const QImage failed = lookOf(*window, kind);
         for (const QImage& look : completeLooks) // a whole part of the lamp, not a few pixels
-            QVERIFY(Changes(failed, look).size() > failed.width() * failed.height() / 4);
+            QVERIFY(changedPixels(failed, look).size() > failed.width() * failed.height() / 4);
         for (int other : {(kind + 1) % 3, (kind + 2) % 3})
-            QCOMPARE(Look(*window, other), dark);
+            QCOMPARE(lookOf(*window, other), dark);
     }
 
     // Another program's engine (a headless download) holds the data folder: a start and a
@@ -375,32 +375,32 @@ private slots:
     }
     void otherEngineRunning() {
         QFETCH(QString, before);
-        const std::unique_ptr<Form1> window = Window(kEnds);
-        const QString folder = window->AppDataFolder;
-        const QImage darkAll = Look(*window, kAllVU), darkLatest = Look(*window, kLatestVU);
+        const std::unique_ptr<MainWindow> window = makeWindow(kEnds);
+        const QString folder = window->appDataFolder;
+        const QImage darkAll = lookOf(*window, kAllVU), darkLatest = lookOf(*window, kLatestVU);
         if (!before.isEmpty()) {
-            QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
-            QVERIFY(EngineGone(*window));
-            QVERIFY(WriteFile(window->statusFilePath(), before.toUtf8() + "\r\n"));
-            window->timerActivity_Timer();
-            window->tmrLEDs_Timer();
+            QTest::mouseClick(window->allVuButton, Qt::LeftButton);
+            QVERIFY(engineGone(*window));
+            QVERIFY(writeFile(window->statusFilePath(), before.toUtf8() + "\r\n"));
+            window->pollActivity();
+            window->stepLamps();
         }
-        QVERIFY(WriteFile(folder + "/VNPCstatus.txt", "0003/0010\r\n"));
-        QVERIFY(WriteFile(folder + "/VNPC.log", "other engine's log\r\n"));
+        QVERIFY(writeFile(folder + "/VNPCstatus.txt", "0003/0010\r\n"));
+        QVERIFY(writeFile(folder + "/VNPC.log", "other engine's log\r\n"));
         // The folder itself is what an engine, or the command starting one, locks.
         const int lock = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
         const auto unlock = qScopeGuard([lock] { ::close(lock); });
         QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0);
-        QTest::mouseClick(window->cmdCard, Qt::LeftButton);
-        QVERIFY(!EngineRunning(window->EngineProcessId, window->EngineStartTime));
+        QTest::mouseClick(window->cardButton, Qt::LeftButton);
+        QVERIFY(!engineRunning(window->engineProcessId, window->engineStartTime));
         QCOMPARE(boxes_, QStringList{"VantrelPC: A download is already running"});
-        QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
+        QCOMPARE(window->leds.mode, qint16(kLedFailed));
         QCOMPARE(window->toolTip(), "Failed - another download is running");
-        window->tmrLEDs_Timer();
-        QCOMPARE(window->PictureLED[kCard]->image(), window->PictureLEDFailedBuffer);
-        QVERIFY(Look(*window, kAllVU) == darkAll && Look(*window, kLatestVU) == darkLatest);
+        window->stepLamps();
+        QCOMPARE(window->lamps[kCard]->image(), window->lampFailedImage);
+        QVERIFY(lookOf(*window, kAllVU) == darkAll && lookOf(*window, kLatestVU) == darkLatest);
         window->close();
-        QCOMPARE(ReadAll(folder + "/VNPCstatus.txt") + ReadAll(folder + "/VNPC.log"),
+        QCOMPARE(readWhole(folder + "/VNPCstatus.txt") + readWhole(folder + "/VNPC.log"),
                  QByteArray("0003/0010\r\nother engine's log\r\n"));
     }
 
@@ -423,12 +423,12 @@ private slots:
         QFETCH(QString, part);
         QFETCH(bool, bySystem);
         QFETCH(bool, released);
-        const std::unique_ptr<Form1> window =
-            Window(kEnds, "VNPCBase", bySystem ? new SystemMovedForm : new Form1);
+        const std::unique_ptr<MainWindow> window =
+            makeWindow(kEnds, "VNPCBase", bySystem ? new SystemMovedForm : new MainWindow);
         QWidget selection;
-        window->setLatestSettingsWindow(&selection);
+        window->setLatestVuWindow(&selection);
         window->move(100, 50);
-        QTest::mouseClick(window->cmdLatestVU, Qt::RightButton); // opens it, starts nothing
+        QTest::mouseClick(window->latestVuButton, Qt::RightButton); // opens it, starts nothing
         QVERIFY(selection.isVisible());
         const bool drags = part.isEmpty();
         const QPoint at =
@@ -462,20 +462,20 @@ private slots:
     // time. It belongs to the main window (goes with it, no task-bar entry of its own), and the
     // main window's letters do nothing in it.
     void selectionWindowComesForward() {
-        const std::unique_ptr<Form1> window = Window(kEnds);
-        auto* selection = new frmLatestSettings(window.get());
-        window->setLatestSettingsWindow(selection);
+        const std::unique_ptr<MainWindow> window = makeWindow(kEnds);
+        auto* selection = new LatestVuWindow(window.get());
+        window->setLatestVuWindow(selection);
         // Not qWaitForWindowActive(): it counts a window of the active one's as active too.
         for (int click = 0; click < 2; ++click) {
             window->activateWindow();
             QTRY_COMPARE(QGuiApplication::focusWindow(), window->windowHandle());
-            QTest::mouseClick(window->cmdLatestVU, Qt::RightButton);
+            QTest::mouseClick(window->latestVuButton, Qt::RightButton);
             QTRY_COMPARE(QGuiApplication::focusWindow(), selection->windowHandle());
         }
         QCOMPARE(selection->windowType(), Qt::Tool);
         QCOMPARE(selection->windowHandle()->transientParent(), window->windowHandle());
         QTest::keyClick(selection->windowHandle(), Qt::Key_A);
-        QCOMPARE(window->EngineProcessId, 0);
+        QCOMPARE(window->engineProcessId, 0);
     }
 
     // Without a mouse: Tab goes round the three buttons (none has the focus before), Enter or
@@ -501,31 +501,31 @@ private slots:
     void keyboard() {
         QFETCH(QString, keys);
         QFETCH(QString, argument);
-        const std::unique_ptr<Form1> window = Window(kStays);
+        const std::unique_ptr<MainWindow> window = makeWindow(kStays);
         window->move(320, 160);
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         for (const QString& key : keys.split(' '))
             QTest::keyClick(window->windowHandle(), Qt::Key(QKeySequence(key)[0].key()));
         if (argument.isEmpty())
-            QCOMPARE(window->EngineProcessId, 0);
+            QCOMPARE(window->engineProcessId, 0);
         else
-            QCOMPARE(ReceivedArgument(), argument);
+            QCOMPARE(receivedArgument(), argument);
         // The key held down repeats: that starts nothing more.
-        const qint64 engine = window->EngineProcessId;
+        const qint64 engine = window->engineProcessId;
         QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
         QApplication::sendEvent(QApplication::focusWidget(), &held);
-        QCOMPARE(window->EngineProcessId, engine);
+        QCOMPARE(window->engineProcessId, engine);
         QVERIFY(window->isVisible());
-        QCOMPARE(EngineRunning(window->EngineProcessId, window->EngineStartTime),
+        QCOMPARE(engineRunning(window->engineProcessId, window->engineStartTime),
                  !argument.isEmpty());
     }
 
     // The focus mark shows on the button Tab reached, in the face's orange, and nowhere else;
     // before the first Tab and after a click on the face the window looks as it did.
     void focusMark() {
-        const std::unique_ptr<Form1> window = Window(kNone);
-        window->tmrLEDs.stop();
+        const std::unique_ptr<MainWindow> window = makeWindow(kNone);
+        window->lampTimer.stop();
         const QImage plain = window->grab().toImage();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
@@ -533,9 +533,9 @@ private slots:
         for (int kind : {kAllVU, kLatestVU, kCard}) {
             QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
             const QImage marked = window->grab().toImage();
-            const QRect button = Button(*window, kind)->geometry();
+            const QRect button = buttonOf(*window, kind)->geometry();
             int orange = 0;
-            for (const QPoint& at : Changes(marked, plain)) {
+            for (const QPoint& at : changedPixels(marked, plain)) {
                 QVERIFY2(button.contains(at),
                          qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
                 const QRgb p = marked.pixel(at);
@@ -551,9 +551,9 @@ private slots:
     // it hides the selection window, darkens the lamps and clears the bar and the status left
     // from the run before.
     void startsInTurn() {
-        std::unique_ptr<Form1> window = Window(kStays, "vnpcBASE"); // any letter case
+        std::unique_ptr<MainWindow> window = makeWindow(kStays, "vnpcBASE"); // any letter case
         QWidget selection;
-        window->setLatestSettingsWindow(&selection);
+        window->setLatestVuWindow(&selection);
         const std::tuple<int, Qt::MouseButton, QPoint, QString> starts[] = {
             {kAllVU, Qt::LeftButton, {320, 160}, "A E {3000,8100}"},
             {kCard, Qt::LeftButton, {320, 160}, "C E {3000,8100}"},
@@ -563,63 +563,63 @@ private slots:
         qint64 previousStart = -1;
         for (const auto& [kind, mouseButton, position, argument] : starts) {
             window->move(position);
-            QVERIFY(WriteFile(window->statusFilePath(), "Complete\r\n"));
-            window->ShowProgress("0028/0028");
+            QVERIFY(writeFile(window->statusFilePath(), "Complete\r\n"));
+            window->showProgress("0028/0028");
             selection.show();
-            window->tmrLEDs_Timer(); // a lamp lit
-            window->tmrLEDs.start(1000);
+            window->stepLamps(); // a lamp lit
+            window->lampTimer.start(1000);
             QTest::qWait(50);
-            const int beat = window->tmrLEDs.remainingTime();
-            QTest::mouseClick(Button(*window, kind), mouseButton);
-            const int left = window->tmrLEDs.remainingTime(); // the lamps keep their beat
+            const int beat = window->lampTimer.remainingTime();
+            QTest::mouseClick(buttonOf(*window, kind), mouseButton);
+            const int left = window->lampTimer.remainingTime(); // the lamps keep their beat
             QVERIFY(left >= 0 && left <= beat);
-            QCOMPARE(window->Leds.LedIndex, kind);
-            QCOMPARE(window->Leds.LedMode, qint16(kLedRunning));
-            QCOMPARE(window->Leds.LitLed, -1);
-            QVERIFY(window->timerActivity.isActive() && !selection.isVisible());
+            QCOMPARE(window->leds.index, kind);
+            QCOMPARE(window->leds.mode, qint16(kLedRunning));
+            QCOMPARE(window->leds.litLamp, -1);
+            QVERIFY(window->activityTimer.isActive() && !selection.isVisible());
             QVERIFY(!QFile::exists(window->statusFilePath()));
-            QCOMPARE(window->PictureProgBar->image(), Bar(window->PictureProgBgBuffer));
-            QVERIFY(window->ButtonPressed[kind]->isHidden());
-            QVERIFY(!EngineRunning(previous, previousStart));
-            QCOMPARE(ReceivedArgument(), "1:" + argument);
-            previous = window->EngineProcessId;
-            previousStart = window->EngineStartTime;
-            QVERIFY(EngineRunning(previous, previousStart));
+            QCOMPARE(window->progressBar->image(), barImage(window->progressBackgroundImage));
+            QVERIFY(window->pressedButtons[kind]->isHidden());
+            QVERIFY(!engineRunning(previous, previousStart));
+            QCOMPARE(receivedArgument(), "1:" + argument);
+            previous = window->engineProcessId;
+            previousStart = window->engineStartTime;
+            QVERIFY(engineRunning(previous, previousStart));
         }
         // Without a selection file Latest VU asks for one and leaves the download running.
-        QFile::remove(window->AppDataFolder + "/" + kLatestVUFileName);
-        QTest::mouseClick(window->cmdLatestVU, Qt::LeftButton);
+        QFile::remove(window->appDataFolder + "/" + kLatestVUFileName);
+        QTest::mouseClick(window->latestVuButton, Qt::LeftButton);
         QCOMPARE(boxes_.size(), 1);
         QVERIFY(boxes_.takeFirst().startsWith("VantrelPC - Latest VU Settings: Please set"));
-        QVERIFY(window->ButtonPressed[kLatestVU]->isHidden());
-        QVERIFY(EngineRunning(previous, previousStart));
+        QVERIFY(window->pressedButtons[kLatestVU]->isHidden());
+        QVERIFY(engineRunning(previous, previousStart));
         // Without an engine a start ends the running one, says so and shows the failure; a
         // quick double-click, as the system delivers it (a click, then a double-click), is one
         // start.
         QFile::remove(engineDir_.filePath("vnpcBASE"));
-        QVERIFY(WriteFile(window->AppDataFolder + "/" + kLatestVUFileName, "001\r\n1\r\n"));
+        QVERIFY(writeFile(window->appDataFolder + "/" + kLatestVUFileName, "001\r\n1\r\n"));
         for (int kind : {kCard, kLatestVU}) {
-            window->tmrLEDs.start(1000);
+            window->lampTimer.start(1000);
             QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
-                               Button(*window, kind)->geometry().center());
+                               buttonOf(*window, kind)->geometry().center());
             QCOMPARE(boxes_,
                      QStringList{"VantrelPC: Download application missing from 'deps' folder"});
             boxes_.clear();
-            QVERIFY(!EngineRunning(previous, previousStart));
-            QCOMPARE(window->Leds.LedMode, qint16(kLedFailed));
-            QVERIFY(!window->timerActivity.isActive() && window->ButtonPressed[kind]->isHidden());
-            window->tmrLEDs_Timer();
-            QVERIFY(!window->tmrLEDs.isActive());
-            QCOMPARE(window->PictureLED[kind]->image(), window->PictureLEDFailedBuffer);
+            QVERIFY(!engineRunning(previous, previousStart));
+            QCOMPARE(window->leds.mode, qint16(kLedFailed));
+            QVERIFY(!window->activityTimer.isActive() && window->pressedButtons[kind]->isHidden());
+            window->stepLamps();
+            QVERIFY(!window->lampTimer.isActive());
+            QCOMPARE(window->lamps[kind]->image(), window->lampFailedImage);
         }
         // Closing the front end ends the engine it started last.
-        StandIn(kStays, "VNPCBase");
-        QTest::mouseClick(window->cmdAllVU, Qt::LeftButton);
-        QVERIFY(ReceivedArgument().startsWith("1:A E"));
-        previous = window->EngineProcessId;
-        previousStart = window->EngineStartTime;
+        standIn(kStays, "VNPCBase");
+        QTest::mouseClick(window->allVuButton, Qt::LeftButton);
+        QVERIFY(receivedArgument().startsWith("1:A E"));
+        previous = window->engineProcessId;
+        previousStart = window->engineStartTime;
         window.reset();
-        QVERIFY(!EngineRunning(previous, previousStart));
+        QVERIFY(!engineRunning(previous, previousStart));
     }
 };
 

@@ -26,7 +26,7 @@ const QString kLdName = R"([^/]*VT-SIM 42 *_WDB9066331S123456_\d{8}_\d{4}\.DDD)"
 const QString kEuName = R"([^/]*\d{8}_\d{4}_VT-SIM 42 *_WDB9066331S123456\.DDD)";
 const QByteArray kWindowHeader = "#============== Settings ==============#\r\n";
 
-QStringList FilesBelow(const QString& folder) {
+QStringList filesBelow(const QString& folder) {
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
@@ -35,29 +35,29 @@ QStringList FilesBelow(const QString& folder) {
 }
 
 // The files a run left anywhere in its home but for the programs' own data folder.
-QStringList SavedBelow(const DownloadHome& home) {
-    QStringList files = FilesBelow(home.home.path());
+QStringList savedBelow(const DownloadHome& home) {
+    QStringList files = filesBelow(home.home.path());
     files.removeIf([&home](const QString& file) {
         return file.startsWith(home.dataFolder() + "/") || file == home.served();
     });
     return files;
 }
 
-DownloadResult Run(const DownloadHome& home, const QStringList& arguments,
-                   const QString& bin = kBin) {
+DownloadResult runDownload(const DownloadHome& home, const QStringList& arguments,
+                           const QString& bin = kBin) {
     return home.run("bash", QStringList{kScript} + arguments, QString(), bin);
 }
 
-void Start(const DownloadHome& home, QProcess& process, const QStringList& arguments) {
+void startDownload(const DownloadHome& home, QProcess& process, const QStringList& arguments) {
     home.start(process, "bash", QStringList{kScript} + arguments, QString(), kBin);
 }
 
-QJsonObject JsonOf(const DownloadResult& result) {
+QJsonObject jsonOf(const DownloadResult& result) {
     return QJsonDocument::fromJson(result.standardOutput).object();
 }
 
 // With --json a failure is still one object: its exit code, no files, the reason first.
-bool IsFailure(const QJsonObject& object, int exitCode, const QString& reason) {
+bool isFailure(const QJsonObject& object, int exitCode, const QString& reason) {
     return object["exit_code"].toInt(-1) == exitCode && object["files"].toArray().isEmpty() &&
            object["status"].toString().startsWith("Failed") &&
            object["messages"][0].toString().contains(reason);
@@ -74,10 +74,10 @@ struct UnitHome : DownloadHome {
 };
 
 // A bin folder with the command's program and this engine (empty: none).
-QString FakeBin(const DownloadHome& home, const QByteArray& engine) {
+QString fakeBin(const DownloadHome& home, const QByteArray& engine) {
     const QString bin = home.home.filePath("bin");
     if (!QDir().mkpath(bin) || !QFile::copy(kBin + "/VantrelDownload", bin + "/VantrelDownload") ||
-        (!engine.isEmpty() && !WriteFile(bin + "/VNPCBase", engine, kExecutable)))
+        (!engine.isEmpty() && !writeFile(bin + "/VNPCBase", engine, kExecutable)))
         return QString();
     return bin;
 }
@@ -169,27 +169,27 @@ private slots:
             QString(settings).replace("$HOME", home.home.path()).toUtf8() + "\r\n";
         if (!settings.isEmpty())
             QVERIFY(QDir().mkpath(home.dataFolder()) && QDir().mkpath(home.vuFolder()) &&
-                    WriteFile(settingsFile, settingsBefore));
+                    writeFile(settingsFile, settingsBefore));
 
-        const DownloadResult result = Run(home, arguments);
+        const DownloadResult result = runDownload(home, arguments);
         const char* output = result.output.constData();
         QVERIFY2(result.finished && result.exitCode == exitCode, output);
         QVERIFY2(result.output.contains(text.toUtf8()), output);
 
         // The files on disk, the files reported, nothing else.
-        const QStringList files = SavedBelow(home);
+        const QStringList files = savedBelow(home);
         QVERIFY2(files.size() == (saved.isEmpty() ? 0 : 1), qPrintable(files.join('\n')));
         const QRegularExpression name("^" + QRegularExpression::escape(home.home.path()) + "/" +
                                       saved + "$");
         if (!saved.isEmpty()) QVERIFY2(name.match(files.first()).hasMatch(), qPrintable(files[0]));
         const bool json = arguments.contains("--json");
-        const QJsonObject object = JsonOf(result);
+        const QJsonObject object = jsonOf(result);
         // With --json, always one object, whatever went wrong.
         if (json) QCOMPARE(object["exit_code"].toInt(-1), exitCode);
         if (json && exitCode == 0)
             QCOMPARE(object["status"].toString() + object["log"].toString(),
                      "Complete" + home.dataFolder() + "/VNPC.log");
-        if (json && exitCode != 0) QVERIFY2(IsFailure(object, exitCode, text), output);
+        if (json && exitCode != 0) QVERIFY2(isFailure(object, exitCode, text), output);
         QStringList listed = result.savedPaths;
         for (const QJsonValue& file : object["files"].toArray())
             listed << file["path"].toString();
@@ -200,13 +200,13 @@ private slots:
         // The window's defaults are written before the engine runs; an existing file and a
         // refused command line leave everything as it was.
         if (!settings.isEmpty())
-            QCOMPARE(ReadAll(settingsFile), settingsBefore);
+            QCOMPARE(readWhole(settingsFile), settingsBefore);
         else if (exitCode == 3 || arguments.contains("--help"))
             QVERIFY2(!QFileInfo::exists(home.dataFolder()) && result.status.isEmpty(), output);
         else
-            QVERIFY2(ReadAll(settingsFile).startsWith(kWindowHeader) &&
-                         ReadAll(settingsFile).contains("\r\nFileNameStyle=LD\r\n"),
-                     ReadAll(settingsFile).constData());
+            QVERIFY2(readWhole(settingsFile).startsWith(kWindowHeader) &&
+                         readWhole(settingsFile).contains("\r\nFileNameStyle=LD\r\n"),
+                     readWhole(settingsFile).constData());
 
         // What was downloaded: the unit's own account, in one line or in the object.
         const QJsonObject wanted = QJsonDocument::fromJson(account.toUtf8()).object();
@@ -247,14 +247,14 @@ private slots:
         QFETCH(QByteArray, engine);
         QFETCH(QString, reason);
         DownloadHome home;
-        const QString bin = FakeBin(home, engine);
+        const QString bin = fakeBin(home, engine);
         QVERIFY(!bin.isEmpty());
         for (const bool json : {false, true}) {
-            const DownloadResult run = Run(home, {json ? "--json" : "A"}, bin);
+            const DownloadResult run = runDownload(home, {json ? "--json" : "A"}, bin);
             QVERIFY2(
                 run.exitCode == 1 && run.savedPaths.isEmpty() &&
                     run.output.contains(reason.toUtf8()) &&
-                    (json ? IsFailure(JsonOf(run), 1, reason) : run.status.startsWith("Failed")),
+                    (json ? isFailure(jsonOf(run), 1, reason) : run.status.startsWith("Failed")),
                 run.output.constData());
         }
     }
@@ -266,23 +266,23 @@ private slots:
         DownloadHome home;
         QVERIFY(QDir().mkpath(home.dataFolder()));
         const QString status = home.dataFolder() + "/VNPCstatus.txt";
-        QVERIFY(WriteFile(status, "Downloading\r\n"));
+        QVERIFY(writeFile(status, "Downloading\r\n"));
         const int held =
             ::open(QFile::encodeName(home.dataFolder()).constData(), O_RDONLY | O_DIRECTORY);
         QVERIFY(held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0);
-        const DownloadResult refused = Run(home, {"--json", "A"});
+        const DownloadResult refused = runDownload(home, {"--json", "A"});
         ::close(held);
         QVERIFY2(refused.exitCode == 2 &&
-                     JsonOf(refused)["status"].toString() == "Failed - another download is running",
+                     jsonOf(refused)["status"].toString() == "Failed - another download is running",
                  refused.output.constData());
-        QCOMPARE(ReadAll(status), QByteArray("Downloading\r\n"));
+        QCOMPARE(readWhole(status), QByteArray("Downloading\r\n"));
 
         const QString bin =
-            FakeBin(home, "#!/bin/sh\nprintf 'Downloading\\r\\n' >\"$XDG_DATA_HOME/"
+            fakeBin(home, "#!/bin/sh\nprintf 'Downloading\\r\\n' >\"$XDG_DATA_HOME/"
                           "Fenwright/Vantrel PC/VNPCstatus.txt\"\nprintf "
                           "'MSGBOX\\tVantrelPC\\tA download is already running\\n' >&2\n");
         QVERIFY(!bin.isEmpty());
-        const DownloadResult engineRefused = Run(home, {"A"}, bin);
+        const DownloadResult engineRefused = runDownload(home, {"A"}, bin);
         QVERIFY2(engineRefused.exitCode == 2 &&
                      engineRefused.status == "Failed - another download is running",
                  engineRefused.output.constData());
@@ -306,7 +306,8 @@ private slots:
                 QVERIFY(settings.open(QIODevice::Append) && settings.write("RXTIMEOUT=60000\r\n"));
             }
             QProcess first;
-            Start(home, first, closing ? QStringList{"--latest", "1", "0"} : QStringList{"A"});
+            startDownload(home, first,
+                          closing ? QStringList{"--latest", "1", "0"} : QStringList{"A"});
             if (closing) {
                 QTRY_VERIFY_WITH_TIMEOUT(
                     !simulator.requestsStartingWith(QByteArray::fromHex("80EEF00137")).isEmpty(),
@@ -316,10 +317,10 @@ private slots:
                     home.status().startsWith("Downloading") || home.status().contains('/'), 20000);
                 for (const QStringList& second :
                      {QStringList{"A"}, QStringList{"--json", "--card"}}) {
-                    const DownloadResult refused = Run(home, second);
+                    const DownloadResult refused = runDownload(home, second);
                     QVERIFY2(refused.exitCode == 2 && refused.output.contains("already running") &&
                                  (!second.contains("--json") ||
-                                  IsFailure(JsonOf(refused), 2, "already running")),
+                                  isFailure(jsonOf(refused), 2, "already running")),
                              refused.output.constData());
                 }
                 QVERIFY2(!home.status().startsWith("Failed"), home.status().constData());
@@ -329,7 +330,7 @@ private slots:
             const char* output = interrupted.output.constData();
             QVERIFY2(interrupted.exitCode == (closing ? 0 : 130), output);
             QVERIFY2((interrupted.status == "Complete") == closing, output);
-            QCOMPARE(interrupted.savedPaths, FilesBelow(home.documents()));
+            QCOMPARE(interrupted.savedPaths, filesBelow(home.documents()));
             QCOMPARE(interrupted.savedPaths.size(), closing ? 1 : 0);
             if (closing) break;
             // The engine has ended: its status no longer moves.
@@ -366,7 +367,7 @@ private slots:
         const DownloadResult result =
             home.run("bash", QStringList{"-c", pipe, kScript} + arguments, QString(), kBin);
         QVERIFY2(result.exitCode == exitCode, result.output.constData());
-        QCOMPARE(SavedBelow(home).size(), exitCode == 0 ? 1 : 0);
+        QCOMPARE(savedBelow(home).size(), exitCode == 0 ? 1 : 0);
         if (!status.isNull()) QCOMPARE(home.status(), status);
         QVERIFY2(!result.output.contains("crashed"), result.output.constData());
     }
@@ -382,7 +383,7 @@ private slots:
         ::fcntl(terminal, F_SETFL, O_NONBLOCK);
         QProcess process;
         process.setChildProcessModifier([attached] { ::dup2(attached, STDOUT_FILENO); });
-        Start(home, process, {"A"});
+        startDownload(home, process, {"A"});
         QByteArray shown;
         const auto read = [&] {
             char buffer[4096];
@@ -421,10 +422,10 @@ private slots:
         DownloadHome home;
         home.unset = {"HOME", "VANTREL_DEMO_DIR"};
         if (!dataHome) home.unset << "XDG_DATA_HOME";
-        const DownloadResult result = Run(home, arguments);
-        QVERIFY2(result.exitCode == 1 && IsFailure(JsonOf(result), 1, "HOME is not set"),
+        const DownloadResult result = runDownload(home, arguments);
+        QVERIFY2(result.exitCode == 1 && isFailure(jsonOf(result), 1, "HOME is not set"),
                  result.output.constData());
-        QCOMPARE(FilesBelow(home.home.path()), QStringList());
+        QCOMPARE(filesBelow(home.home.path()), QStringList());
         QVERIFY(!QFileInfo::exists(home.home.filePath("data")));
     }
 
@@ -432,9 +433,9 @@ private slots:
     // names every member of the JSON object.
     void helpAndManPage() {
         DownloadHome home;
-        const DownloadResult help = Run(home, {"--help"});
+        const DownloadResult help = runDownload(home, {"--help"});
         const QString page =
-            QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/data/man/vantrel-download.1"))
+            QString::fromUtf8(readWhole(VANTREL_SOURCE_DIR "/data/man/vantrel-download.1"))
                 .remove("\\f[BIRP]")
                 .replace("\\-", "-");
         for (const char* option : {"-h", "--help", "--json", "-q", "--quiet", "--demo", "--all",
@@ -453,7 +454,7 @@ private slots:
         DownloadHome home;
         const QString scripts = home.home.filePath("tree/scripts");
         QVERIFY(QDir().mkpath(scripts) && QFile::copy(kScript, scripts + "/download.sh"));
-        QVERIFY(WriteFile(scripts + "/build.sh", "#!/bin/sh\ntouch \"$HOME/built\"\nexit 1\n",
+        QVERIFY(writeFile(scripts + "/build.sh", "#!/bin/sh\ntouch \"$HOME/built\"\nexit 1\n",
                           kExecutable));
         const DownloadResult result = home.run("bash", {scripts + "/download.sh", "--all"});
         QVERIFY2(result.exitCode == 1 && result.output.contains("VANTREL_BIN_DIR"),
@@ -505,7 +506,7 @@ private slots:
     void summaryOfOddFiles() {
         QFETCH(QByteArray, file);
         QFETCH(QString, summary);
-        const DownloadSummary read = SummaryOf(file);
+        const DownloadSummary read = summaryOf(file);
         const auto compact = [](const QJsonObject& object) {
             return object.isEmpty() ? QByteArray()
                                     : QJsonDocument(object).toJson(QJsonDocument::Compact);

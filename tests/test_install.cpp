@@ -11,7 +11,7 @@
 namespace {
 using Run = DownloadResult;
 
-Run RunTool(const QString& program, const QStringList& arguments,
+Run runTool(const QString& program, const QStringList& arguments,
             const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess process;
     process.setProcessEnvironment(env);
@@ -20,7 +20,7 @@ Run RunTool(const QString& program, const QStringList& arguments,
 }
 
 // The texts of the launchable, image and modalias elements of an AppStream file, by name.
-QMultiMap<QString, QString> ElementTexts(const QByteArray& xml) {
+QMultiMap<QString, QString> elementTexts(const QByteArray& xml) {
     QMultiMap<QString, QString> texts;
     QXmlStreamReader reader(xml);
     while (!reader.atEnd()) {
@@ -44,7 +44,7 @@ class TestInstall : public QObject {
 private slots:
     void initTestCase() {
         const Run run =
-            RunTool("cmake", {"--install", VANTREL_BUILD_DIR, "--prefix", prefix_.path()});
+            runTool("cmake", {"--install", VANTREL_BUILD_DIR, "--prefix", prefix_.path()});
         QVERIFY2(run.exitCode == 0, run.output);
         for (const char* program :
              {"VNPCBase", "VantrelPC", "VantrelVuSim", "VantrelDownload", "vantrel-download"})
@@ -57,9 +57,9 @@ private slots:
         const QString file = installed("share/applications/vantrel-pc.desktop");
         const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
         QVERIFY2(!validator.isEmpty(), "desktop-file-validate is missing: run scripts/setup.sh");
-        const Run run = RunTool(validator, {file});
+        const Run run = runTool(validator, {file});
         QVERIFY2(run.exitCode == 0 && run.output.isEmpty(), run.output);
-        const QString text = QString::fromUtf8(ReadAll(file));
+        const QString text = QString::fromUtf8(readWhole(file));
         const auto value = [&text](const QString& key) {
             return QRegularExpression("^" + key + "=(\\S+)", QRegularExpression::MultilineOption)
                 .match(text)
@@ -79,9 +79,9 @@ private slots:
         const QString file = installed("share/metainfo/com.fenwright.VantrelPC.metainfo.xml");
         const QString validator = QStandardPaths::findExecutable("appstreamcli");
         QVERIFY2(!validator.isEmpty(), "appstreamcli is missing: run scripts/setup.sh");
-        const Run run = RunTool(validator, {"validate", "--no-net", file});
+        const Run run = runTool(validator, {"validate", "--no-net", file});
         QVERIFY2(run.exitCode == 0, run.output);
-        const QMultiMap<QString, QString> texts = ElementTexts(ReadAll(file));
+        const QMultiMap<QString, QString> texts = elementTexts(readWhole(file));
         QCOMPARE(texts.values("launchable"), QStringList{"vantrel-pc.desktop"});
         QVERIFY(QFile::exists(installed("share/applications/vantrel-pc.desktop")));
         const QStringList images = texts.values("image");
@@ -92,7 +92,7 @@ private slots:
                     QFile::exists(VANTREL_SOURCE_DIR "/docs/screenshots/" + image.section('/', -1)),
                 qPrintable(image));
         const QString rule =
-            QString::fromUtf8(ReadAll(VANTREL_SOURCE_DIR "/data/70-vantrel-pc.rules"));
+            QString::fromUtf8(readWhole(VANTREL_SOURCE_DIR "/data/70-vantrel-pc.rules"));
         const QString vendor =
             QRegularExpression("idVendor}==\"([0-9a-f]{4})\"").match(rule).captured(1);
         QVERIFY(!vendor.isEmpty());
@@ -144,7 +144,7 @@ private slots:
         const QString bin = dir.filePath("bin");
         QVERIFY(QDir().mkpath(bin));
         if (udev != "missing")
-            QVERIFY(WriteFile(bin + "/udevadm",
+            QVERIFY(writeFile(bin + "/udevadm",
                               "#!/bin/sh\necho \"$*\" >>\"$CALLS\"\n"
                               "[ \"$*\" = \"control --ping\" ] && exit " +
                                   QByteArray(udev == "stopped" ? "1" : "0") + "\nexit " +
@@ -154,10 +154,11 @@ private slots:
         env.insert("PATH", bin);
         env.insert("CALLS", dir.filePath("calls"));
         const Run run =
-            RunTool("/bin/sh", {VANTREL_SOURCE_DIR "/data/debian/" + script, argument}, env);
+            runTool("/bin/sh", {VANTREL_SOURCE_DIR "/data/debian/" + script, argument}, env);
         QVERIFY2(run.exitCode == 0 && run.output.isEmpty(), run.output);
-        QCOMPARE(QString::fromUtf8(ReadAll(dir.filePath("calls"))).split('\n', Qt::SkipEmptyParts),
-                 calls);
+        QCOMPARE(
+            QString::fromUtf8(readWhole(dir.filePath("calls"))).split('\n', Qt::SkipEmptyParts),
+            calls);
         QVERIFY(QFileInfo(VANTREL_SOURCE_DIR "/data/debian/" + script).isExecutable());
     }
 
@@ -211,7 +212,7 @@ private slots:
                     !(path + ' ').contains('-' + tool.fileName() + ' '))
                     QFile::link(tool.filePath(), bin + "/" + tool.fileName()); // first one wins
         for (const QString& fake : path.split(' ').filter(QRegularExpression("^\\+")))
-            QVERIFY(WriteFile(bin + "/" + fake.mid(1),
+            QVERIFY(writeFile(bin + "/" + fake.mid(1),
                               "#!/bin/sh\nprintf '%s %s [%s]\\n' \"${0##*/}\" \"$*\" "
                               "\"${DEBIAN_FRONTEND:-}\" >>\"$CALLS\"\n" +
                                   QByteArray(fake == "+sudo" ? "exec \"$@\"\n" : ""),
@@ -219,20 +220,21 @@ private slots:
         // A copy, which that user may read wherever the source lies, called through a link.
         QVERIFY(QFile::copy(VANTREL_SOURCE_DIR "/scripts/setup.sh", dir.filePath("setup.sh")));
         QVERIFY(QFile::link(dir.filePath("setup.sh"), dir.filePath("setup")));
-        QVERIFY(WriteFile(dir.filePath("calls"), "", forAll | QFile::WriteOther));
+        QVERIFY(writeFile(dir.filePath("calls"), "", forAll | QFile::WriteOther));
         QProcessEnvironment env;
         env.insert("PATH", bin);
         env.insert("CALLS", dir.filePath("calls"));
         QProcess setup;
         setup.setProcessEnvironment(env);
-        if (otherUser && !RunAsOtherUser(setup)) QSKIP("no user other than root");
+        if (otherUser && !runAsOtherUser(setup)) QSKIP("no user other than root");
         setup.start(dir.filePath("setup"),
                     argument.isEmpty() ? QStringList() : QStringList{argument});
         const Run run = DownloadHome::finish(setup);
         const QByteArray& output = run.output;
         QVERIFY2(run.exitCode == exitCode, output.constData());
-        QCOMPARE(QString::fromUtf8(ReadAll(dir.filePath("calls"))).split('\n', Qt::SkipEmptyParts),
-                 calls);
+        QCOMPARE(
+            QString::fromUtf8(readWhole(dir.filePath("calls"))).split('\n', Qt::SkipEmptyParts),
+            calls);
         // Refused for want of root: the commands to run as root are shown.
         if (exitCode != 0) QVERIFY2(output.contains(" zip"), output.constData());
     }
@@ -248,7 +250,7 @@ private slots:
         QCOMPARE(result.savedPaths.size(), 1);
         QVERIFY2(result.savedPaths.first().startsWith(home.demoFolder() + "/Data/VU/"),
                  qPrintable(result.savedPaths.first()));
-        QCOMPARE(ReadAll(result.savedPaths.first()).size(), ReadAll(home.served()).size());
+        QCOMPARE(readWhole(result.savedPaths.first()).size(), readWhole(home.served()).size());
         QVERIFY(!QFileInfo::exists(home.documents()));
         QVERIFY(!QFileInfo::exists(home.dataFolder()));
         QVERIFY(home.simulatorFolders().isEmpty());

@@ -49,17 +49,17 @@ private slots:
             simulator.sysfsRoot() + "/bus/usb-serial/devices/ttyUSB170/latency_timer";
         if (timerFile)
             QVERIFY(
-                WriteFile(timer, "16\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+                writeFile(timer, "16\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
         EngineHome home;
         simulator.connect(home);
         QProcess first;
         QProcess second;
         if (otherUser) {
-            if (!RunAsOtherUser(first) || !RunAsOtherUser(second))
+            if (!runAsOtherUser(first) || !runAsOtherUser(second))
                 QSKIP("no user other than root to run the engine as");
             // Its home, the simulator's tree and the pty become that user's; the timer
             // stays root's, as on a real system.
-            const OtherUser user = FindOtherUser();
+            const OtherUser user = findOtherUser();
             for (const QString& path :
                  {home.home.path(), QFileInfo(simulator.devRoot() + "/ttyUSB170").symLinkTarget()})
                 QVERIFY(::chown(QFile::encodeName(path).constData(), user.uid, user.gid) == 0);
@@ -81,7 +81,7 @@ private slots:
         };
         start(first, "A E {0,0}");
         QTRY_VERIFY_WITH_TIMEOUT(!home.status().isEmpty(), 20000);
-        if (timerFile) QCOMPARE(ReadAll(timer), QByteArray(otherUser ? "16\n" : "1\n"));
+        if (timerFile) QCOMPARE(readWhole(timer), QByteArray(otherUser ? "16\n" : "1\n"));
         if (otherUser) {
             start(second, "C E {15,15}");
             const EngineResult refused = EngineHome::finish(second, 10000);
@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(home.status(),
                  QByteArray(signal ? "Failed - Download stopped\r\n" : "Complete\r\n"));
-        if (timerFile) QCOMPARE(ReadAll(timer), QByteArray("16\n"));
+        if (timerFile) QCOMPARE(readWhole(timer), QByteArray("16\n"));
         const QByteArray log = home.log();
         QVERIFY2(log.startsWith("A E {0,0}\r\n"), log.constData()); // the second kept out
         QCOMPARE(log.count("Latency timer"), logged.isEmpty() ? 0 : otherUser ? 1 : 2);

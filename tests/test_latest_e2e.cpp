@@ -2,12 +2,12 @@
 // by the real engine from the simulated vehicle unit, and the engine's log archived when the
 // front end closes.
 #include "DownloadSettings.h"
-#include "MainWindow.h"
+#include "LatestVuWindow.h"
 #include "Launcher.h"
+#include "MainWindow.h"
 #include "MessageBox.h"
 #include "SimulatorRun.h"
 #include "SkinControls.h"
-#include "LatestVuWindow.h"
 
 #include <QLineEdit>
 #include <QtTest>
@@ -24,30 +24,30 @@ private slots:
         simulator.connect(home);
         home.exportEnvironment();
         QStringList boxes;
-        SetMessageBoxHandler([&boxes](const QString& text, const QString&) { boxes << text; });
+        setMessageBoxHandler([&boxes](const QString& text, const QString&) { boxes << text; });
 
-        auto* window = new Form1;
+        auto* window = new MainWindow;
         window->setEngineFolder(VANTREL_BIN_DIR);
-        window->Form_Load();
-        auto* selection = new frmLatestSettings(window);
-        window->setLatestSettingsWindow(selection);
-        const QString logFile = window->AppDataFolder + "/VNPC.log";
+        window->load();
+        auto* selection = new LatestVuWindow(window);
+        window->setLatestVuWindow(selection);
+        const QString logFile = window->appDataFolder + "/VNPC.log";
         // Chosen in the window: no events and faults, detailed speed, one and a half days.
-        QTest::mousePress(window->cmdLatestVU, Qt::RightButton);
-        QTest::mouseClick(selection->Check1[2], Qt::LeftButton);
-        QTest::mouseClick(selection->Check1[3], Qt::LeftButton);
-        selection->tbDays->setText("1.5");
-        QTest::mouseClick(selection->cmdSave, Qt::LeftButton);
-        QCOMPARE(ReadAll(window->AppDataFolder + "/" + kLatestVUFileName),
+        QTest::mousePress(window->latestVuButton, Qt::RightButton);
+        QTest::mouseClick(selection->checkBoxes[2], Qt::LeftButton);
+        QTest::mouseClick(selection->checkBoxes[3], Qt::LeftButton);
+        selection->daysEdit->setText("1.5");
+        QTest::mouseClick(selection->saveButton, Qt::LeftButton);
+        QCOMPARE(readWhole(window->appDataFolder + "/" + kLatestVUFileName),
                  QByteArray("001002004005\r\n2\r\n"));
 
-        QTest::mousePress(window->cmdLatestVU, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(window->Leds.LedMode != kLedRunning, 90000);
-        QCOMPARE(window->Leds.LedMode, qint16(kLedComplete));
+        QTest::mousePress(window->latestVuButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(window->leds.mode != kLedRunning, 90000);
+        QCOMPARE(window->leds.mode, qint16(kLedComplete));
         QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(" | ")));
-        QTRY_VERIFY_WITH_TIMEOUT(!EngineRunning(window->EngineProcessId, window->EngineStartTime),
+        QTRY_VERIFY_WITH_TIMEOUT(!engineRunning(window->engineProcessId, window->engineStartTime),
                                  10000);
-        const QByteArray log = ReadAll(logFile);
+        const QByteArray log = readWhole(logFile);
         QVERIFY2(log.startsWith("\"L [001002004005] 2 E {"), log.left(80).constData());
         // The technical data read first, then the chosen blocks: overview, three days of
         // activities, detailed speed; the saved file holds them as served, the technical data
@@ -56,10 +56,11 @@ private slots:
         for (const ServedBlock& block : simulator.servedBlocks())
             treps << block.trep;
         QCOMPARE(treps, (QList<int>{5, 1, 2, 2, 2, 4}));
-        const QStringList saved = FilesIn(DownloadSettings::VUDataPath);
+        const QStringList saved = filesIn(DownloadSettings::vuDataPath);
         const QList<ServedBlock> blocks = simulator.servedBlocks();
-        QVERIFY(saved.size() == 1 && ReadAll(DownloadSettings::VUDataPath + "/" + saved.first()) ==
-                                         SimulatorRun::join(blocks.mid(1) + blocks.mid(0, 1)));
+        QVERIFY(saved.size() == 1 &&
+                readWhole(DownloadSettings::vuDataPath + "/" + saved.first()) ==
+                    SimulatorRun::join(blocks.mid(1) + blocks.mid(0, 1)));
 
         // Closing the front end moves that log into the archive.
         window->close();

@@ -3,10 +3,10 @@
 // window itself (offscreen).
 #include "DownloadSettings.h"
 #include "LatestVuSettings.h"
+#include "LatestVuWindow.h"
 #include "Launcher.h"
 #include "MessageBox.h"
 #include "SkinControls.h"
-#include "LatestVuWindow.h"
 
 #include "TestFiles.h"
 
@@ -16,7 +16,7 @@
 
 namespace {
 // "1578" checks boxes 1, 5, 7 and 8.
-CheckStates Checks(const QString& boxes) {
+CheckStates checksOf(const QString& boxes) {
     CheckStates checks{};
     for (QChar box : boxes)
         checks[box.digitValue()] = true;
@@ -24,15 +24,15 @@ CheckStates Checks(const QString& boxes) {
 }
 
 // The boxes checked, as above; the overview (0) is always checked.
-QString Boxes(const std::function<bool(int)>& checked) {
+QString boxesText(const std::function<bool(int)>& checked) {
     QString boxes;
     for (int index = 1; index < kCheckCount; ++index)
         if (checked(index)) boxes += QString::number(index);
     return boxes;
 }
 
-QString Boxes(const frmLatestSettings& window) {
-    return Boxes([&](int index) { return window.Check1[index]->isChecked(); });
+QString boxesText(const LatestVuWindow& window) {
+    return boxesText([&](int index) { return window.checkBoxes[index]->isChecked(); });
 }
 } // namespace
 
@@ -48,14 +48,14 @@ private slots:
         qputenv("HOME", home_.path().toUtf8());
         qputenv("XDG_DATA_HOME", home_.filePath("data").toUtf8());
         QVERIFY(QDir().mkpath(QFileInfo(file_).path()));
-        SetMessageBoxHandler(
+        setMessageBoxHandler(
             [this](const QString& text, const QString& title) { boxes_ << title + ": " + text; });
     }
 
     void init() {
         boxes_.clear();
         QFile::remove(file_);
-        DownloadSettings::Language = "EN";
+        DownloadSettings::language = "EN";
     }
 
     // Line 1 holds groups led by the overview 001; the driver card stands alone; other VDO
@@ -76,12 +76,12 @@ private slots:
         QFETCH(QString, selection);
         QFETCH(QByteArray, file);
         const QString checked = selection.section('|', 0, 0);
-        LatestVuSelection saved{Checks(checked), selection.section('|', 1)};
-        QVERIFY(saved.Save(file_));
-        QCOMPARE(ReadAll(file_, kNoFile), file);
+        LatestVuSelection saved{checksOf(checked), selection.section('|', 1)};
+        QVERIFY(saved.save(file_));
+        QCOMPARE(readWhole(file_, kNoFile), file);
         LatestVuSelection loaded;
-        loaded.Load(file_);
-        QCOMPARE(Boxes([&](int index) { return loaded.checks[index]; }) + ' ' + loaded.days,
+        loaded.load(file_);
+        QCOMPARE(boxesText([&](int index) { return loaded.checks[index]; }) + ' ' + loaded.days,
                  checked + ' ' + saved.days);
     }
 
@@ -118,13 +118,13 @@ private slots:
     void oddFiles() {
         QFETCH(QByteArray, file);
         QFETCH(QString, read);
-        if (!file.isNull()) QVERIFY(WriteFile(file_, file));
-        frmLatestSettings window;
+        if (!file.isNull()) QVERIFY(writeFile(file_, file));
+        LatestVuWindow window;
         window.show();
-        QCOMPARE(Boxes(window) + ' ' + window.tbDays->text() + '|' +
-                     ReadLatestTrepText(file_).value_or("(none)"),
+        QCOMPARE(boxesText(window) + ' ' + window.daysEdit->text() + '|' +
+                     readLatestTrepText(file_).value_or("(none)"),
                  read);
-        QVERIFY(window.Check1[0]->isChecked() && !window.Check1[0]->isEnabled());
+        QVERIFY(window.checkBoxes[0]->isChecked() && !window.checkBoxes[0]->isEnabled());
     }
 
     // The days as checked on leaving the days box and on Save.
@@ -147,12 +147,12 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, message);
         QFETCH(QString, rounded);
-        LatestVuSelection validated{DefaultChecks(), text};
-        QCOMPARE(DaysMessage(validated.ValidateDays()), message);
+        LatestVuSelection validated{defaultChecks(), text};
+        QCOMPARE(daysMessage(validated.validateDays()), message);
         QCOMPARE(validated.days, rounded);
         // Save refuses what the check refuses, with its message, and leaves the days as typed.
-        LatestVuSelection saved{DefaultChecks(), text};
-        QCOMPARE(saved.Save(file_), message.isEmpty());
+        LatestVuSelection saved{defaultChecks(), text};
+        QCOMPARE(saved.save(file_), message.isEmpty());
         QCOMPARE(boxes_.join('|') + saved.days,
                  message.isEmpty() ? rounded : "VantrelPC: " + message + text);
     }
@@ -160,30 +160,30 @@ private slots:
     // Cancel drops the changes and the window shows the file when opened again; Save writes.
     // Of the exclusive pair, driver card and 4 Hz speed data, the box just checked wins.
     void saveAndCancelFromTheWindow() {
-        QVERIFY(WriteFile(file_, "001004\r\n5\r\n"));
-        frmLatestSettings window;
+        QVERIFY(writeFile(file_, "001004\r\n5\r\n"));
+        LatestVuWindow window;
         window.show();
-        QCOMPARE(Boxes(window), QStringLiteral("3"));
-        QTest::mouseClick(window.Check1[1], Qt::LeftButton);
-        window.tbDays->setText("8");
+        QCOMPARE(boxesText(window), QStringLiteral("3"));
+        QTest::mouseClick(window.checkBoxes[1], Qt::LeftButton);
+        window.daysEdit->setText("8");
         window.hide(); // as while the main window is dragged: the changes stay
         window.show();
-        QCOMPARE(Boxes(window) + window.tbDays->text(), QStringLiteral("138"));
-        QTest::mouseClick(window.cmdCancel, Qt::LeftButton);
+        QCOMPARE(boxesText(window) + window.daysEdit->text(), QStringLiteral("138"));
+        QTest::mouseClick(window.cancelButton, Qt::LeftButton);
         QVERIFY(!window.isVisible());
-        QCOMPARE(ReadAll(file_), QByteArray("001004\r\n5\r\n"));
+        QCOMPARE(readWhole(file_), QByteArray("001004\r\n5\r\n"));
         window.show();
-        QCOMPARE(Boxes(window) + window.tbDays->text(), QStringLiteral("35"));
+        QCOMPARE(boxesText(window) + window.daysEdit->text(), QStringLiteral("35"));
         // Clicked in turn, with the boxes then checked.
         const std::pair<int, const char*> clicks[] = {{6, "36"}, {5, "35"},  {6, "36"}, {7, "367"},
                                                       {6, "37"}, {5, "357"}, {5, "37"}};
         for (const auto& [box, after] : clicks) {
-            QTest::mouseClick(window.Check1[box], Qt::LeftButton);
-            QCOMPARE(Boxes(window), QString(after));
+            QTest::mouseClick(window.checkBoxes[box], Qt::LeftButton);
+            QCOMPARE(boxesText(window), QString(after));
         }
-        window.tbDays->setText("2.5");
-        QTest::mouseClick(window.cmdSave, Qt::LeftButton);
-        QCOMPARE(ReadAll(file_), QByteArray("001004001017\r\n2\r\n"));
+        window.daysEdit->setText("2.5");
+        QTest::mouseClick(window.saveButton, Qt::LeftButton);
+        QCOMPARE(readWhole(file_), QByteArray("001004001017\r\n2\r\n"));
     }
 
     // Without a mouse: the first box that can change has the focus on opening, Space checks
@@ -205,21 +205,21 @@ private slots:
         QFETCH(QString, days);
         QFETCH(int, key);
         QFETCH(QByteArray, saved);
-        frmLatestSettings window;
+        LatestVuWindow window;
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTRY_VERIFY(window.Check1[1]->hasFocus());
+        QTRY_VERIFY(window.checkBoxes[1]->hasFocus());
         if (days.isEmpty()) {
             QTest::keyClick(window.windowHandle(), Qt::Key_Space);
-            QVERIFY(!window.Check1[1]->isChecked());
+            QVERIFY(!window.checkBoxes[1]->isChecked());
         } else {
-            window.tbDays->setFocus();
-            window.tbDays->selectAll();
-            QTest::keyClicks(window.tbDays, days);
+            window.daysEdit->setFocus();
+            window.daysEdit->selectAll();
+            QTest::keyClicks(window.daysEdit, days);
         }
         QTest::keyClick(window.windowHandle(), Qt::Key(key));
-        QCOMPARE(ReadAll(file_, kNoFile), saved);
+        QCOMPARE(readWhole(file_, kNoFile), saved);
         const bool refused = key != Qt::Key_Escape && saved == kNoFile;
         QCOMPARE(window.isVisible(), refused);
         QCOMPARE(boxes_.size(), int(refused));
@@ -242,22 +242,22 @@ private slots:
         QFETCH(bool, refused);
         QFETCH(QString, shown);
         QFETCH(QByteArray, saved);
-        frmLatestSettings window;
+        LatestVuWindow window;
         window.show();
         window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        window.tbDays->setFocus();
-        window.tbDays->selectAll();
-        QTest::keyClicks(window.tbDays, text);
+        window.daysEdit->setFocus();
+        window.daysEdit->selectAll();
+        QTest::keyClicks(window.daysEdit, text);
         // Press and release in one go, as a quick click or a tap on a touchpad comes.
-        QTest::mouseClick(window.Check1[2], Qt::LeftButton);
-        QCOMPARE(window.tbDays->text(), shown);
-        QVERIFY(!window.Check1[2]->isChecked());
+        QTest::mouseClick(window.checkBoxes[2], Qt::LeftButton);
+        QCOMPARE(window.daysEdit->text(), shown);
+        QVERIFY(!window.checkBoxes[2]->isChecked());
         QTRY_COMPARE(boxes_.size(), refused ? 1 : 0);
-        QTRY_COMPARE(window.tbDays->hasFocus(), refused);
+        QTRY_COMPARE(window.daysEdit->hasFocus(), refused);
         QVERIFY(!QFile::exists(file_)); // checking is not saving
-        QTest::mouseClick(window.cmdSave, Qt::LeftButton);
-        QCOMPARE(ReadAll(file_, kNoFile), saved);
+        QTest::mouseClick(window.saveButton, Qt::LeftButton);
+        QCOMPARE(readWhole(file_, kNoFile), saved);
         QCOMPARE(window.isVisible(), saved == kNoFile); // refused: the window stays open
         QCOMPARE(boxes_.size(), refused + (saved == kNoFile));
     }
@@ -275,13 +275,13 @@ private slots:
     void captionsOnOneLine() {
         QFETCH(QString, language);
         QFETCH(double, scale);
-        DownloadSettings::Language = language;
-        frmLatestSettings window;
+        DownloadSettings::language = language;
+        LatestVuWindow window;
         window.show();
         for (int index = 0; index < kCheckCount; ++index) {
             // The German (8) has a box of two lines for its long caption.
             const int lines = language == "DE" && index == 8 ? 2 : 1;
-            const CaptionCheckBox* box = window.Check1[index];
+            const CaptionCheckBox* box = window.checkBoxes[index];
             QFont font = box->font();
             font.setPointSizeF(font.pointSizeF() * scale);
             const QFontMetricsF metrics(font);
@@ -299,8 +299,8 @@ private slots:
     void layoutAndPlacement() {
         QWidget main(nullptr, Qt::FramelessWindowHint);
         main.setGeometry(100, 50, 215, 479);
-        DownloadSettings::Language = "DE";
-        frmLatestSettings window(&main);
+        DownloadSettings::language = "DE";
+        LatestVuWindow window(&main);
         window.show();
         QCOMPARE(window.geometry(), QRect(315, 50, 184, 364));
         const QRegion face = window.mask();
@@ -310,7 +310,7 @@ private slots:
                                 {42, 176, 132, 32}, {44, 200, 130, 32}, {45, 232, 129, 24},
                                 {41, 266, 133, 40}};
         for (int index = 2; index < kCheckCount; ++index)
-            QCOMPARE(window.Check1[index]->geometry(), german[index - 2]);
+            QCOMPARE(window.checkBoxes[index]->geometry(), german[index - 2]);
     }
 };
 

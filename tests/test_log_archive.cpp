@@ -22,7 +22,7 @@ QByteArray Run(const QString& program, const QStringList& arguments) {
 
 // The archive as unzip sees it after checking it: each entry's method ("defX": deflated at
 // the highest level) and name.
-QStringList Listing(const QString& archive) {
+QStringList listing(const QString& archive) {
     if (!Run("unzip", {"-tq", archive}).startsWith("No errors")) return {"(damaged)"};
     QStringList entries;
     for (const QString& line : QString::fromUtf8(Run("unzip", {"-Z", archive})).split('\n')) {
@@ -33,7 +33,7 @@ QStringList Listing(const QString& archive) {
     return entries;
 }
 
-QByteArray LogText(int run) {
+QByteArray logText(int run) {
     return ("\"A E {600,3000}\"\r\nrun " + QByteArray::number(run) + "\r\n").repeated(200);
 }
 } // namespace
@@ -56,19 +56,19 @@ private slots:
 
     // Each close packs the log by its file name, replacing an earlier copy, and deletes it.
     void closesMoveTheLogIntoTheArchive() {
-        QVERIFY(WriteFile(log_, LogText(1)));
-        ArchiveLog(folder_, "VNPC.log");
+        QVERIFY(writeFile(log_, logText(1)));
+        archiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
-        QCOMPARE(Listing(archive_), QStringList{"defX VNPC.log"});
-        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), LogText(1));
-        QVERIFY(QFileInfo(archive_).size() < LogText(1).size() / 2);
-        QVERIFY(WriteFile(folder_ + "/other.txt", "other\r\n"));
-        QVERIFY(ZipArchive().Pack(folder_ + "/other.txt", archive_));
-        QVERIFY(WriteFile(log_, LogText(2)));
-        ArchiveLog(folder_, "VNPC.log");
+        QCOMPARE(listing(archive_), QStringList{"defX VNPC.log"});
+        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), logText(1));
+        QVERIFY(QFileInfo(archive_).size() < logText(1).size() / 2);
+        QVERIFY(writeFile(folder_ + "/other.txt", "other\r\n"));
+        QVERIFY(ZipArchive().pack(folder_ + "/other.txt", archive_));
+        QVERIFY(writeFile(log_, logText(2)));
+        archiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
-        QCOMPARE(Listing(archive_), (QStringList{"defX VNPC.log", "defX other.txt"}));
-        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), LogText(2));
+        QCOMPARE(listing(archive_), (QStringList{"defX VNPC.log", "defX other.txt"}));
+        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), logText(2));
     }
 
     // Nothing to pack or an archive it must not write: the log, the archive and the folder
@@ -90,23 +90,23 @@ private slots:
         QFETCH(QByteArray, archiveBytes);
         QFETCH(QString, readOnly);
         if (readOnly == "folder" && geteuid() == 0) QSKIP("root writes into read-only folders");
-        if (logThere) QVERIFY(WriteFile(log_, LogText(1)));
+        if (logThere) QVERIFY(writeFile(log_, logText(1)));
         if (archiveBytes == "keep") {
-            QVERIFY(WriteFile(folder_ + "/older.log", "older\r\n"));
-            QVERIFY(ZipArchive().Pack(folder_ + "/older.log", archive_));
-            archiveBytes = ReadAll(archive_);
+            QVERIFY(writeFile(folder_ + "/older.log", "older\r\n"));
+            QVERIFY(ZipArchive().pack(folder_ + "/older.log", archive_));
+            archiveBytes = readWhole(archive_);
         } else if (!archiveBytes.isNull()) {
-            QVERIFY(WriteFile(archive_, archiveBytes));
+            QVERIFY(writeFile(archive_, archiveBytes));
         }
         const QStringList before = QDir(folder_).entryList(QDir::Files);
         const auto readable = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
         if (readOnly == "archive") QVERIFY(QFile::setPermissions(archive_, QFileDevice::ReadOwner));
         if (readOnly == "folder") QVERIFY(QFile::setPermissions(folder_, readable));
-        QVERIFY(!ZipArchive().Pack(log_, archive_));
-        ArchiveLog(folder_, "VNPC.log");
+        QVERIFY(!ZipArchive().pack(log_, archive_));
+        archiveLog(folder_, "VNPC.log");
         QFile::setPermissions(folder_, readable | QFileDevice::WriteOwner);
-        if (logThere) QCOMPARE(ReadAll(log_), LogText(1));
-        QCOMPARE(ReadAll(archive_, kNoFile), archiveBytes.isNull() ? kNoFile : archiveBytes);
+        if (logThere) QCOMPARE(readWhole(log_), logText(1));
+        QCOMPARE(readWhole(archive_, kNoFile), archiveBytes.isNull() ? kNoFile : archiveBytes);
         // No temporary file left behind either.
         QCOMPARE(QDir(folder_).entryList(QDir::Files), before);
     }

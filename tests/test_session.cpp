@@ -2,6 +2,7 @@
 // retries, skips, restarts and failures, and the files the session saves.
 
 #include "Conversions.h"
+#include "DownloadFiles.h"
 #include "DownloadSettings.h"
 #include "MessageBox.h"
 #include "MessageLog.h"
@@ -29,13 +30,13 @@ constexpr quint32 kDay = 86400;
 constexpr quint32 k20240101 = 1704067200;
 constexpr quint32 kLatest = k20240101 + 27 * kDay;
 
-QByteArray Be32(quint32 value) {
-    return Hex(QByteArray::number(value, 16).rightJustified(8, '0'));
+QByteArray be32(quint32 value) {
+    return spacedHex(QByteArray::number(value, 16).rightJustified(8, '0'));
 }
 
 // First-generation technical data: the maker code at index 95 of the data (position 98 of
 // the block).
-QByteArray TechnicalData(quint8 maker) {
+QByteArray technicalData(quint8 maker) {
     return QByteArray(95, '\x11') + char(maker) + QByteArray(104, '\x11');
 }
 
@@ -43,19 +44,19 @@ QByteArray TechnicalData(quint8 maker) {
 // block, the times from 423.
 QByteArray Overview(quint32 oldest, quint32 latest) {
     return (QByteArray(388, '\0') + "WDB9634031L123456\x11\x01" + "AB-123-CD    " +
-            Be32(latest + 3600) + Be32(oldest) + Be32(latest + 7200))
+            be32(latest + 3600) + be32(oldest) + be32(latest + 7200))
         .leftJustified(500, '\0');
 }
 
 // A second-generation overview's data: two empty certificate arrays, VIN, the given
 // registration record, current time, downloadable period.
-QByteArray Gen2Overview(const QByteArray& registration) {
+QByteArray gen2Overview(const QByteArray& registration) {
     const auto array = [](char type, const QByteArray& record) {
-        return type + Be32(record.size()).mid(2) + Hex("0001") + record;
+        return type + be32(record.size()).mid(2) + spacedHex("0001") + record;
     };
-    return Hex("0B000000000C00000000") + array(0x0A, "WDB9634031L123456") +
-           array(0x0E, registration) + array(0x12, Be32(kLatest)) +
-           array(0x13, Be32(k20240101) + Be32(kLatest));
+    return spacedHex("0B000000000C00000000") + array(0x0A, "WDB9634031L123456") +
+           array(0x0E, registration) + array(0x12, be32(kLatest)) +
+           array(0x13, be32(k20240101) + be32(kLatest));
 }
 
 // The unit's data of each TREP, behind 0x76 and the TREP.
@@ -63,14 +64,14 @@ QByteArray Gen2Overview(const QByteArray& registration) {
 const QMap<quint8, QByteArray> kBlocks{
     {0x01, Overview(k20240101, kLatest)}, {0x02, QByteArray(40, '\x22')},
     {0x03, QByteArray(60, '\x33')}, {0x04, QByteArray(251 * 19 + 100, '\x44')}, // twenty parts
-    {0x05, TechnicalData(0x32)}, {0x06, QByteArray(251 * 12 + 10, '\x66')},
+    {0x05, technicalData(0x32)}, {0x06, QByteArray(251 * 12 + 10, '\x66')},
     {0x17, QByteArray(251 * 4, '\x17')}, {0x24, QByteArray(251 * 19 + 100, '\x24')},
-    {0x31, Gen2Overview("\x0D\x01GEN2-REG-0013")}, {0x32, QByteArray(40, '\x32')},
+    {0x31, gen2Overview("\x0D\x01GEN2-REG-0013")}, {0x32, QByteArray(40, '\x32')},
     {0x35, QByteArray(200, '\x35')}};
 // clang-format on
 
 // A request's service and data, without header and checksum; 0x81 for Start Communication.
-QByteArray Service(const QByteArray& request) {
+QByteArray serviceOf(const QByteArray& request) {
     return request.startsWith('\x81') ? "\x81" : request.mid(4, request.size() - 5);
 }
 
@@ -87,10 +88,10 @@ struct Scripted {
 
 // The day an activities answer starts with: alone in the first generation, in an array of
 // one record in the second.
-QByteArray DayField(quint8 trep, const QByteArray& day) {
-    return trep == 0x02 ? day : Hex("0600040001") + day;
+QByteArray dayField(quint8 trep, const QByteArray& day) {
+    return trep == 0x02 ? day : spacedHex("0600040001") + day;
 }
-qsizetype DayFieldSize(quint8 trep) {
+qsizetype dayFieldSize(quint8 trep) {
     return trep == 0x02 ? 4 : trep == 0x22 || trep == 0x32 ? 9 : 0;
 }
 
@@ -113,7 +114,7 @@ struct Case {
     bool quick = false;
 };
 
-QByteArray EveryByte(int repeats) {
+QByteArray everyByte(int repeats) {
     QByteArray data;
     for (int b = 0; b < 256; ++b)
         data += char(b);
@@ -124,7 +125,7 @@ QByteArray EveryByte(int repeats) {
 // already (a trailing "/" makes a folder), and the path logged: "VU" or "Card", then where
 // below the test folder.
 struct Save {
-    qint32 previousTrep;
+    bool card;
     QString style, name, kind;
     QByteArray data;
     QStringList existing;
@@ -142,6 +143,7 @@ class TestSession : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<MessageLog> log_;
     std::unique_ptr<StatusFile> status_;
+    std::unique_ptr<DownloadFiles> files_;
     std::unique_ptr<ScriptedLink> link_;
     std::unique_ptr<Session> session_;
     QStringList boxes_, statuses_;
@@ -157,11 +159,12 @@ class TestSession : public QObject {
     QString area() const { return log_->area(); }
 
     // The kind, then the TREP sequence: "L\x05\x02".
-    void start(const QByteArray& command) {
-        DownloadSettings::DownloadType = command[0];
-        std::copy(command.begin() + 1, command.end(), session().trepSequence.begin());
-        session().trepSequence[command.size() - 1] = kTrepEnd;
-        session().StartSession();
+    void start(const QByteArray& command, qint32 days = 0) {
+        DownloadSettings::downloadType = command[0];
+        Session::Plan plan{{}, days, {}};
+        std::copy(command.begin() + 1, command.end(), plan.treps.begin());
+        plan.treps[command.size() - 1] = kTrepEnd;
+        session().start(plan);
     }
 
     // Answers requests until the session stops asking; then lets the receive time-out pass,
@@ -171,10 +174,10 @@ class TestSession : public QObject {
             if (link_->deliverReceived()) continue;
             const QByteArray request = link_->takeRequest();
             if (!request.isEmpty())
-                for (const QByteArray& piece : answer(Service(request)))
+                for (const QByteArray& piece : answer(serviceOf(request)))
                     link_->receive(piece);
-            else if (timeouts-- > 0 && session().timerRx.isActive())
-                session().timerRx_Timer();
+            else if (timeouts-- > 0 && session().receiveTimer().isActive())
+                session().onReceiveTimeout();
             else
                 return;
         }
@@ -193,23 +196,25 @@ class TestSession : public QObject {
         }
         const char sid = service[0];
         for (const QByteArray& fixed : QByteArray("81C1EA8F 105081 3575FF 3777 82C2").split(' '))
-            if (Hex(fixed)[0] == sid) return {Response(Hex(fixed).mid(1))}; // never changes
+            if (spacedHex(fixed)[0] == sid)
+                return {responseFrame(spacedHex(fixed).mid(1))}; // never changes
         if (sid == '\x87') // Transition Baud Rate is not answered
-            return service[1] == 1 ? QList{Response(Hex("C701"))} : QList<QByteArray>{};
+            return service[1] == 1 ? QList{responseFrame(spacedHex("C701"))} : QList<QByteArray>{};
         if (sid == '\x83')
             return {unit_.parts.value(quint8(service[2]) * 256 + quint8(service[3]) - 1)};
-        if (service[1] == 0) return {Negative(0x36, 0x12)}; // no download interface version
+        if (service[1] == 0) return {negative(0x36, 0x12)}; // no download interface version
         if (service.size() == 6) unit_.dayRequests << service.mid(2);
         // A long answer comes in parts of 251 bytes, with the length byte 255; the last,
         // shorter one ends it.
         const QByteArray day = service.mid(2, 4);
-        const QByteArray data = (day.isEmpty() ? QByteArray() : DayField(quint8(service[1]), day)) +
+        const QByteArray data = (day.isEmpty() ? QByteArray() : dayField(quint8(service[1]), day)) +
                                 unit_.blocks.value(quint8(service[1])),
                          echo = "\x76" + service.mid(1, 1);
-        if (data.size() <= 253) return {Response(echo + data)};
+        if (data.size() <= 253) return {responseFrame(echo + data)};
         unit_.parts.clear();
         for (int n = 1; n <= data.size() / 251 + 1; ++n)
-            unit_.parts << Response(echo + char(n >> 8) + char(n) + data.mid(n * 251 - 251, 251));
+            unit_.parts << responseFrame(echo + char(n >> 8) + char(n) +
+                                         data.mid(n * 251 - 251, 251));
         return {unit_.parts[0]};
     }
 
@@ -217,7 +222,7 @@ class TestSession : public QObject {
     QByteArray treps() const {
         QByteArray list;
         for (const QByteArray& request : link_->requests)
-            if (Service(request).startsWith('\x36')) list += Service(request).mid(1, 1);
+            if (serviceOf(request).startsWith('\x36')) list += serviceOf(request).mid(1, 1);
         return list.toHex(' ');
     }
     // The shortest time from the last piece received before a request to that request; -1
@@ -238,15 +243,15 @@ class TestSession : public QObject {
     QByteArray filesAsBlocks() const {
         QByteArrayList files;
         for (const QString& name : savedFiles()) {
-            QByteArray file = ReadAll(dir_->filePath(name)), treps;
+            QByteArray file = readWhole(dir_->filePath(name)), treps;
             QByteArrayList days;
             while (!file.isEmpty()) {
                 const char trep = file.startsWith('\x76') ? file[1] : '\x06';
-                const QByteArray day = file.mid(2, DayFieldSize(trep));
+                const QByteArray day = file.mid(2, dayFieldSize(trep));
                 if (!day.isEmpty() && days.contains(day)) return "a day twice in " + name.toUtf8();
                 days << day;
                 const QByteArray block = (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) +
-                                         file.mid(2, DayFieldSize(trep)) + unit_.blocks[trep];
+                                         file.mid(2, dayFieldSize(trep)) + unit_.blocks[trep];
                 if (!file.startsWith(block)) return "unknown bytes in " + name.toUtf8();
                 file.remove(0, block.size());
                 treps += trep;
@@ -261,49 +266,38 @@ class TestSession : public QObject {
     QStringList files(const QString& folder) const {
         return QDir(path(folder)).entryList(QDir::Files | QDir::Hidden);
     }
-    QByteArray status() const { return ReadAll(path("status.txt")); }
+    QByteArray status() const { return readWhole(path("status.txt")); }
     // The folders of the saving tests, or a file where the VU folder (and perhaps the data
     // folder) should be.
     void folders() {
         qputenv("XDG_DATA_HOME", path("xdg").toUtf8());
         for (const char* folder : {"vu", "card", "xdg/Fenwright/Vantrel PC"})
             QVERIFY(QDir().mkpath(path(folder)));
-        DownloadSettings::VUDataPath = path("vu/");
-        DownloadSettings::CardDataPath = path("card/");
+        DownloadSettings::vuDataPath = path("vu/");
+        DownloadSettings::cardDataPath = path("card/");
     }
     void block(bool dataFolderToo) {
-        QVERIFY(WriteFile(path("blocked"), "old"));
+        QVERIFY(writeFile(path("blocked"), "old"));
         if (dataFolderToo) qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
-        DownloadSettings::VUDataPath = path("blocked/vu/");
+        DownloadSettings::vuDataPath = path("blocked/vu/");
     }
-    // Fills the session as the TREP walk leaves it before a save, and saves.
-    void save(qint32 previousTrep, const QString& name, const QString& kind, const QByteArray& data,
-              qint32 currentTrep = 255) {
-        session_->PreviousTrep = previousTrep;
-        session_->CurrentTrep = currentTrep;
-        session_->VuFileName = name;
-        session_->DataKind = kind;
-        session_->DownloadData = data;
-        session_->SaveFile();
-        QVERIFY(session_->DownloadData.isEmpty() && session_->DataKind.isEmpty());
-    }
-
 private slots:
     void initTestCase() {
-        SetDateLimits();
-        FillNationAlpha();
+        setDateLimits();
+        fillNationAlpha();
     }
 
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
-        DownloadSettings::RXTIMEOUT = 1160;
-        DownloadSettings::InterMessagePause = 10;
-        DownloadSettings::CloseDiagnosticsWindow = true;
-        DownloadSettings::FileNameStyle = "EU";
-        DownloadSettings::VUDataPath = DownloadSettings::CardDataPath = dir_->path() + "/";
-        SetMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
+        DownloadSettings::rxTimeout = 1160;
+        DownloadSettings::interMessagePause = 10;
+        DownloadSettings::closeDiagnosticsWindow = true;
+        DownloadSettings::fileNameStyle = "EU";
+        DownloadSettings::vuDataPath = DownloadSettings::cardDataPath = dir_->path() + "/";
+        setMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
         log_ = std::make_unique<MessageLog>();
         status_ = std::make_unique<StatusFile>(*log_);
+        files_ = std::make_unique<DownloadFiles>(*log_);
         log_->setFilePath(path("VNPC.log"));
         status_->setFilePath(path("status.txt"));
         status_->onStatusChanged = [this](const QString& text) { statuses_ << text; };
@@ -320,15 +314,15 @@ private slots:
     // it); "Complete" waits for the end. The unit is left the setting's pause from the end of
     // every answer to the next request, acknowledgements too.
     void allVuDownload() {
-        DownloadSettings::InterMessagePause = 250;
+        DownloadSettings::interMessagePause = 250;
         QByteArray atExit;
         unit_.onRequest = [&](const QByteArray& service) {
             if (service.startsWith('\x37'))
                 atExit = filesAsBlocks() + '|' + statuses_.last().toUtf8();
         };
         start("A\x05\x01\x02\x03\x04\x05");
-        QCOMPARE(link_->requests, QList<QByteArray>{Hex("81EEF081E0")});
-        QVERIFY(session().timerRx.isActive() && session().timerRx.interval() == 1160);
+        QCOMPARE(link_->requests, QList<QByteArray>{spacedHex("81EEF081E0")});
+        QVERIFY(session().receiveTimer().isActive() && session().receiveTimer().interval() == 1160);
         run();
         // Transition Baud Rate drained at 9600, then the port again at 57600.
         QCOMPARE(link_->openedAt, (QList<int>{1, 4}));
@@ -336,7 +330,7 @@ private slots:
         // 28 days from the oldest day on; the technical data read first is not asked again.
         QCOMPARE(treps(), "00 05 01 " + QByteArray("02 ").repeated(28) + "03 04");
         QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
-                 Be32(k20240101) + Be32(kLatest));
+                 be32(k20240101) + be32(kLatest));
         QVERIFY(area().contains("65 B5 A7 10  - 2024-01-28 01:00:00\r\n")); // the unit's time
         QCOMPARE(statuses_.mid(statuses_.size() - 2), (QStringList{"0077/0077", "Complete"}));
         QCOMPARE(filesAsBlocks(), "01 " + QByteArray("02 ").repeated(28) + "03 04 05");
@@ -349,11 +343,11 @@ private slots:
 
     void unusualAnswers_data() {
         QTest::addColumn<Case>("c");
-        const QByteArray stale = Response(Hex("76040003") + QByteArray(251, 'x'));
-        const QByteArray lateAnswer = Response("\x76\x03" + kBlocks[3]);
-        const QByteArray lastPart = Response(Hex("76040014") + kBlocks[4].mid(19 * 251));
-        const QByteArray firstDay = Response("\x76\x02" + Be32(k20240101) + kBlocks[2]);
-        const QByteArray firstPart4 = Response(Hex("76040001") + kBlocks[4].left(251));
+        const QByteArray stale = responseFrame(spacedHex("76040003") + QByteArray(251, 'x'));
+        const QByteArray lateAnswer = responseFrame("\x76\x03" + kBlocks[3]);
+        const QByteArray lastPart = responseFrame(spacedHex("76040014") + kBlocks[4].mid(19 * 251));
+        const QByteArray firstDay = responseFrame("\x76\x02" + be32(k20240101) + kBlocks[2]);
+        const QByteArray firstPart4 = responseFrame(spacedHex("76040001") + kBlocks[4].left(251));
         static const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
         // clang-format off
         // Not acknowledged again at once: the unit would send one copy more.
@@ -362,16 +356,16 @@ private slots:
             "Answer to another request - ignored|Rx Timeout - "};
         // The answer is read once more from its start, without a copy of its first parts.
         QTest::newRow("conditions not correct mid-answer") << Case{"A\x05\x01\x04",
-            {{"83760005", Negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"};
+            {{"83760005", negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"};
         QTest::newRow("slower speed when refused") << Case{"A\x05\x01",
-            {{"87010104", Negative(0x87, 0x12)}}, "00 05 01", "01", 2, "", {}, "Complete", 1, 0,
+            {{"87010104", negative(0x87, 0x12)}}, "00 05 01", "01", 2, "", {}, "Complete", 1, 0,
             {1, 3}};
         QTest::newRow("data not available skips the TREP") << Case{"L\x05\x03\x04",
-            {{"3603", Negative(0x36, 0xFA)}}, "00 05 03 04", "04", 48, "Data not available"};
+            {{"3603", negative(0x36, 0xFA)}}, "00 05 03 04", "04", 48, "Data not available"};
         // The first copy goes unanswered; its refusal comes after the resend, and the answer
         // to the resend during the second's wait: it is not taken for the third copy's.
         QTest::newRow("late refusal after a resend") << Case{"L\x05\x03\x04",
-            {{"3603", {}}, {"3603", Negative(0x36, 0x12), 1, lateAnswer}}, "00 05 03 03 03 04",
+            {{"3603", {}}, {"3603", negative(0x36, 0x12), 1, lateAnswer}}, "00 05 03 03 03 04",
             "03 04", 48, "Late answer to an earlier request - ignored"};
         // An answer counts only for the request it answers; any other is dropped and the
         // session waits on, its time-out running: the late answer to a first copy between the
@@ -390,16 +384,16 @@ private slots:
         // the unit's own answer to that request, coming after it, gives it away: the download
         // has failed, even with its file saved before the closing exchange.
         QTest::newRow("stale refusal taken for the next TREP") << Case{"A\x05\x01\x03\x04",
-            {{"3603", Negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, Negative(0x36, 0xFA)}},
+            {{"3603", negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, negative(0x36, 0xFA)}},
             "00 05 01 03 04", "01", -1, "Two different answers to one request", {},
             "Failed - two answers to one request"};
         QTest::newRow("stale refusal found in the middle") << Case{"A\x05\x01\x03\x04\x02",
-            {{"3603", Negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, Negative(0x36, 0xFA)}},
+            {{"3603", negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, negative(0x36, 0xFA)}},
             "00 05 01 03 04 02", "", -1, "Two different answers to one request", {},
             "Failed - two answers to one request"};
         QTest::newRow("own answer while the next request is written") << Case{
-            "A\x05\x01\x03\x04\x02", {{"3603", Negative(0x36, 0xFA)},
-            {"3604", Negative(0x36, 0xFA), 1, {}, {}, firstPart4}}, "00 05 01 03 04 02", "", -1,
+            "A\x05\x01\x03\x04\x02", {{"3603", negative(0x36, 0xFA)},
+            {"3604", negative(0x36, 0xFA), 1, {}, {}, firstPart4}}, "00 05 01 03 04 02", "", -1,
             "Two different answers to one request", {}, "Failed - two answers to one request"};
         QTest::newRow("answer for the day before") << Case{"A\x05\x01\x02",
             {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
@@ -407,12 +401,12 @@ private slots:
         // Answers of another TREP to every copy: none counts, none resets the count of
         // time-outs, and nothing is saved.
         QTest::newRow("only answers of another TREP") << Case{"L\x05\x03",
-            {{"3603", Response(Hex("7605AA")), -1}}, "00 05 03 03 03", "", -1,
+            {{"3603", responseFrame(spacedHex("7605AA")), -1}}, "00 05 03 03 03", "", -1,
             "Answer to another request - ignored", {}, "Failed - Receive timeout", 3};
         // Whatever comes in before a request's last byte is out is not its answer, and the
         // answer to a resend is there at once: it is taken.
         QTest::newRow("refusal again while the resend is written") << Case{"L\x05\x03\x04",
-            {{"3603", Negative(0x36, 0x12), 1, {}, {}, Negative(0x36, 0x12)}}, "00 05 03 03 04",
+            {{"3603", negative(0x36, 0x12), 1, {}, {}, negative(0x36, 0x12)}}, "00 05 03 03 04",
             "03 04", 48, "Late answer to an earlier request - ignored"};
         QTest::newRow("quick answer to a resend") << Case{"L\x05\x03\x04", {{"3603", {}}},
             "00 05 03 03 04", "03 04", 48, "Rx Timeout - ", {}, "Complete", 1, 0, {1, 4}, true};
@@ -420,7 +414,7 @@ private slots:
         // of it is left to swallow the resend's answer.
         for (const int rest : {10, 0})
             QTest::newRow(rest ? "frame finished during the wait" : "frame cut short before it")
-                << Case{"L\x05\x03\x04", {{"3603", Negative(0x36, 0x12) + lateAnswer.left(10), 1,
+                << Case{"L\x05\x03\x04", {{"3603", negative(0x36, 0x12) + lateAnswer.left(10), 1,
                 rest ? lateAnswer.mid(10) : QByteArray()}}, "00 05 03 03 04", "03 04", 48,
                 rest ? "Late answer to an earlier request - ignored" : ""};
         // Another overview or a card starts a new file.
@@ -428,7 +422,7 @@ private slots:
             "01|06", 29, ""};
         // Overviews cut short, or none at all: the session reads what is there and goes on.
         // Without a usable period one day is asked for, not every day since 1970.
-        QTest::newRow("empty overview") << Case{"A\x05\x01\x02", {{"3601", Response("\x76\x01")}},
+        QTest::newRow("empty overview") << Case{"A\x05\x01\x02", {{"3601", responseFrame("\x76\x01")}},
             "00 05 01 02", nullptr, -1, "Downloadable period not known"};
         // Activities asked for before any overview are for day zero and go to a file of their
         // own; the progress total is not counted again once data came in.
@@ -436,26 +430,26 @@ private slots:
             "00 05 02 01", "01|02", 3, "36 02 00 00 00 00 |0003/0028"};
         // A response cut off half-way must not swallow the answer to the repeated request.
         QTest::newRow("half a response, then silence") << Case{"A\x05\x01",
-            {{"81", Hex("80F0EE03C1")}}, "00 05 01", "01", 2, "80 F0 EE 03 C1 Rx Timeout - "};
+            {{"81", spacedHex("80F0EE03C1")}}, "00 05 01", "01", 2, "80 F0 EE 03 C1 Rx Timeout - "};
         // A refusal of this maker's own card TREP, to its request or a sub-message: the card
         // is asked for with TREP 6, and nothing of the refused answer is kept.
         QTest::newRow("maker's card TREP refused") << Case{"C\x05\x06",
-            {{"3617", Negative(0x36, 0x10)}}, "00 05 17 06", "06", 28, "General reject"};
+            {{"3617", negative(0x36, 0x10)}}, "00 05 17 06", "06", 28, "General reject"};
         QTest::newRow("maker's card sub-message refused") << Case{"C\x05\x06",
-            {{"83760003", Negative(0x83, 0xFA)}}, "00 05 17 06", "06", 28, "Data not available"};
+            {{"83760003", negative(0x83, 0xFA)}}, "00 05 17 06", "06", 28, "Data not available"};
         // A unit that gave its version 2 numbering counts its card as a card; one that came
         // to version 1 numbering through refusals counts it as the TREP before.
         QTest::newRow("card through a version 2 unit") << Case{"C\x05\x06",
-            {{"3600", Response(Hex("76000202"))}}, "00 35 06", "06", 28, "0002/0028"};
+            {{"3600", responseFrame(spacedHex("76000202"))}}, "00 35 06", "06", 28, "0002/0028"};
         QTest::newRow("card through a version 1 unit") << Case{"C\x05\x06",
-            {{"3605", Negative(0x36, 0x12), 3}}, "00 05 05 05 25 06", "06", 2, "version 1 TREPs"};
+            {{"3605", negative(0x36, 0x12), 3}}, "00 05 05 05 25 06", "06", 2, "version 1 TREPs"};
 
         // How a session ends when the unit answers one request wrongly, refuses it, keeps quiet
         // or goes away: a failure before everything was read, or, once it was, a saved download
         // whose log says what went wrong at the end. Answers that only make the same request go
         // out again are taken ten times, not forever; silence three times.
-        const QByteArray badChecksum = Hex("80F0EE0275FF00");
-        const QByteArray requestHeader = WithChecksum(Hex("80EEF0027605"));
+        const QByteArray badChecksum = spacedHex("80F0EE0275FF00");
+        const QByteArray requestHeader = withChecksum(spacedHex("80EEF0027605"));
         const QString exit = "Exit refused!", stop = "Can't stop communication";
         const auto ending = [](const char* service, const QByteArray& answer, int cablePulled,
                                const QStringList& boxes, const char* status, int sends,
@@ -466,23 +460,23 @@ private slots:
         };
         QTest::newRow("wrong checksum to Request Upload") << ending("35", badChecksum, 0,
             {"lResult - 4096", "Request Upload - invalid response"}, "Failed", 1, "");
-        QTest::newRow("upload not accepted") << ending("35", Negative(0x35, 0x50), 0,
+        QTest::newRow("upload not accepted") << ending("35", negative(0x35, 0x50), 0,
             {"Request Upload gone wrong"}, "Failed", 1, "");
-        QTest::newRow("diagnostic session refused") << ending("10", Negative(0x10, 0x22), 0,
+        QTest::newRow("diagnostic session refused") << ending("10", negative(0x10, 0x22), 0,
             {"Can't start diagnostic session"}, "Failed", 1, "");
-        QTest::newRow("baud rate unknown answer") << ending("8701", Response("\x99"), 0,
+        QTest::newRow("baud rate unknown answer") << ending("8701", responseFrame("\x99"), 0,
             {"lResult - 8191", "Set Baud Rate - invalid response"}, "Failed", 1, "");
         QTest::newRow("data answered with a request's header") << ending("3605", requestHeader,
             0, {"lResult - 4097", "Receive TREP data - invalid response"}, "Failed", 1, "");
-        QTest::newRow("Start Communication refused") << ending("81", Negative(0x81, 0x10), 0,
+        QTest::newRow("Start Communication refused") << ending("81", negative(0x81, 0x10), 0,
             {"No answer to Start Communication"}, "Failed", 11, "");
-        QTest::newRow("9600 baud refused") << ending("8701", Negative(0x87, 0x31), 0,
+        QTest::newRow("9600 baud refused") << ending("8701", negative(0x87, 0x31), 0,
             {"Can't set baud rate"}, "Failed", 11, "");
         QTest::newRow("no unit") << ending("81", {}, 0, {}, "Failed - Receive timeout", 3,
             "Rx Timeout - ");
         QTest::newRow("exit refused, cable pulled at the box") << ending("37",
-            Negative(0x37, 0x10), 2, {exit}, "Complete", 1, "Exit refused!");
-        QTest::newRow("second exit answer while stopping") << ending("82", Response("\x77"), 0,
+            negative(0x37, 0x10), 2, {exit}, "Complete", 1, "Exit refused!");
+        QTest::newRow("second exit answer while stopping") << ending("82", responseFrame("\x77"), 0,
             {}, "Complete", 3, "Answer to another request - ignored|No answer to Stop");
         QTest::newRow("exit never answered") << ending("37", {}, 0, {}, "Complete", 3,
             "No answer to Transfer Exit");
@@ -494,7 +488,7 @@ private slots:
     }
     void unusualAnswers() {
         QFETCH(Case, c);
-        if (c.command[0] == 'C') unit_.blocks[5] = TechnicalData(0xA1); // reads cards with 0x17
+        if (c.command[0] == 'C') unit_.blocks[5] = technicalData(0xA1); // reads cards with 0x17
         unit_.script = c.script;
         if (c.cablePulled == 1)
             unit_.onRequest = [this, c](const QByteArray& service) {
@@ -502,26 +496,26 @@ private slots:
                     link_->lose("Input/output error");
             };
         if (c.cablePulled == 2)
-            SetMessageBoxHandler([this](const QString& text, const QString&) {
+            setMessageBoxHandler([this](const QString& text, const QString&) {
                 boxes_ << text;
                 if (link_->isOpen()) link_->lose("Serial port disconnected");
             });
         if (c.quick)
             link_->answerAtOnce = [this](const QByteArray& request) {
-                return answer(Service(request)).join();
+                return answer(serviceOf(request)).join();
             };
         start(c.command);
         run();
         if (c.treps) QCOMPARE(treps(), QByteArray(c.treps));
         if (c.treps) QCOMPARE(link_->openedAt, c.opens);
         if (c.files) QCOMPARE(filesAsBlocks(), QByteArray(c.files));
-        if (c.progress >= 0) QCOMPARE(status_->BlocksReceived, c.progress);
+        if (c.progress >= 0) QCOMPARE(status_->blocksReceived, c.progress);
         for (const QString& seen : QString(c.seen).split('|'))
             QVERIFY2(area().contains(seen) || statuses_.contains(seen), qPrintable(seen));
         QCOMPARE(boxes_, c.boxes);
         QCOMPARE(statuses_.last(), QString(c.status));
         QCOMPARE(link_->requests.count(link_->requests.last()), c.sends);
-        QVERIFY(session().SessionState == 0 && !link_->isOpen() && ended_);
+        QVERIFY(session().state() == Session::State::Idle && !link_->isOpen() && ended_);
         // Whatever the answer, the pause before the next request (a resend, a restart) holds.
         QCOMPARE(shortestPause(), qint64(link_->receivedAtMs.isEmpty() ? -1 : 10));
     }
@@ -543,13 +537,13 @@ private slots:
     void integrityErrors() {
         for (const bool refuseExit : {false, true}) {
             init();
-            unit_.script = {{"3603", Negative(0x36, 0x22), 4}, {"3604", Negative(0x36, 0x22), 2}};
-            if (refuseExit) unit_.script << Scripted{"37", Negative(0x37, 0x10)};
+            unit_.script = {{"3603", negative(0x36, 0x22), 4}, {"3604", negative(0x36, 0x22), 2}};
+            if (refuseExit) unit_.script << Scripted{"37", negative(0x37, 0x10)};
             start("A\x05\x01\x03\x03\x04");
             run();
             QByteArray sids;
             for (const QByteArray& request : link_->requests)
-                sids += Service(request)[0];
+                sids += serviceOf(request)[0];
             QCOMPARE(sids.count('\x81'), 4); // the start and three restarts
             QCOMPARE(sids.count('\x87'), 2); // the speed change happens once only
             QCOMPARE(treps(), "00 05 01 03 03 03 03 04 04");
@@ -571,7 +565,7 @@ private slots:
             QByteArray lastPart;
             unit_.onRequest = [&](const QByteArray& service) {
                 if (service.size() == 6) unit_.blocks[2] = QByteArray(300, service[4]);
-                if (service != Hex("83760002")) return;
+                if (service != spacedHex("83760002")) return;
                 if (stale && !lastPart.isEmpty())
                     unit_.script = {{"83760002", unit_.parts[1], 1, {}, lastPart}};
                 lastPart = unit_.parts[1];
@@ -606,7 +600,7 @@ private slots:
             if (link_->isOpen()) link_->lose("Input/output error");
             QCOMPARE(boxes_, boxes);
             QCOMPARE(statuses_.join('|'), statuses);
-            QVERIFY(ended_ && !session().timerRx.isActive() && link_->requests.size() < 2);
+            QVERIFY(ended_ && !session().receiveTimer().isActive() && link_->requests.size() < 2);
         }
     }
 
@@ -621,12 +615,13 @@ private slots:
         // clang-format on
         for (const auto& [command, service, rxTimeout, expected] : rows) {
             init();
-            DownloadSettings::RXTIMEOUT = rxTimeout;
-            unit_.script = {{service, Negative(0x36, 0x78), -1}};
+            DownloadSettings::rxTimeout = rxTimeout;
+            unit_.script = {{service, negative(0x36, 0x78), -1}};
             start(command);
             run(0);
-            QVERIFY(Service(link_->requests.last()).toHex().startsWith(service));
-            QVERIFY(session().timerRx.isActive() && session().timerRx.interval() == expected);
+            QVERIFY(serviceOf(link_->requests.last()).toHex().startsWith(service));
+            QVERIFY(session().receiveTimer().isActive() &&
+                    session().receiveTimer().interval() == expected);
         }
     }
 
@@ -660,14 +655,14 @@ private slots:
         QFETCH(bool, silentBetween);
         const auto pending = [this](qint64 afterMs) {
             link_->clockMs += afterMs;
-            link_->receive(Negative(0x36, 0x78));
+            link_->receive(negative(0x36, 0x78));
         };
         start(command);
         int owed = 0;          // pending answers still to come before the real one
         QByteArray pendingFor; // the request kept pending
         qint64 firstPendingMs = -1;
-        for (int steps = 0; steps < 1000 && session().SessionState != 0; ++steps) {
-            const QByteArray request = Service(link_->takeRequest());
+        for (int steps = 0; steps < 1000 && session().state() != Session::State::Idle; ++steps) {
+            const QByteArray request = serviceOf(link_->takeRequest());
             if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
                 owed = pendings < 0 ? std::numeric_limits<int>::max() : pendings;
                 pendingFor = request;
@@ -686,9 +681,9 @@ private slots:
                 link_->clockMs += everyMs;
                 for (const QByteArray& piece : answer(std::exchange(pendingFor, {})))
                     link_->receive(piece);
-            } else if (session().timerRx.isActive()) {
-                link_->clockMs += session().timerRx.interval();
-                session().timerRx_Timer();
+            } else if (session().receiveTimer().isActive()) {
+                link_->clockMs += session().receiveTimer().interval();
+                session().onReceiveTimeout();
             }
         }
         QFETCH(QString, status);
@@ -698,14 +693,14 @@ private slots:
         QVERIFY2(waitedMs >= 60000 && waitedMs <= 60000 + everyMs,
                  qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
         QVERIFY(area().contains("Response pending too long"));
-        QVERIFY(ended_ && !link_->isOpen() && !session().timerRx.isActive());
+        QVERIFY(ended_ && !link_->isOpen() && !session().receiveTimer().isActive());
     }
 
     // Two resends a second after each (late) refusal, then the same TREP in second-generation
     // numbering at once, which gets its own two resends before it is skipped.
     void subFunctionRefusalsSwitchToSecondGeneration() {
         QList<qint64> refusedAt;
-        unit_.script = {{"3601", Negative(0x36, 0x12), 3}, {"3621", Negative(0x36, 0x12), 3}};
+        unit_.script = {{"3601", negative(0x36, 0x12), 3}, {"3621", negative(0x36, 0x12), 3}};
         unit_.onRequest = [this, &refusedAt](const QByteArray& service) {
             if (service == "\x36\x01" || service == "\x36\x21")
                 refusedAt << (link_->clockMs += 600);
@@ -721,7 +716,7 @@ private slots:
         QCOMPARE(gaps, (QList<qint64>{1000, 1000, 10, 1000, 1000, 10}));
         // The refused download interface version costs no wait.
         QCOMPARE(treps(), "00 05 01 01 01 21 21 21 23");
-        QCOMPARE(session().Numbering, TrepNumbering::Gen2V1);
+        QCOMPARE(session().numbering(), TrepNumbering::Gen2V1);
         QCOMPARE(area().count("Sub-function not supported"), 1);
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
@@ -736,17 +731,16 @@ private slots:
         // The answer (none: silence), the TREPs then asked for, the numbering.
         const std::tuple<QByteArray, QByteArray, QString> rows[] = {
             // clang-format off
-            {Response(Hex("76000203")), v2, "2.3 - version 2 TREPs"},
-            {Negative(0x36, 0x78) + Response(Hex("76000202")), v2, "2.2 - version 2 TREPs"},
-            {Response(Hex("76000201")), gen1, "2.1 - first-generation TREPs"},
-            {Hex("80F0EE0476000202FF"), gen1, none}, // a wrong checksum
+            {responseFrame(spacedHex("76000203")), v2, "2.3 - version 2 TREPs"},
+            {negative(0x36, 0x78) + responseFrame(spacedHex("76000202")), v2, "2.2 - version 2 TREPs"},
+            {responseFrame(spacedHex("76000201")), gen1, "2.1 - first-generation TREPs"},
+            {spacedHex("80F0EE0476000202FF"), gen1, none}, // a wrong checksum
             {QByteArray(), "00 00 " + gen1, none}};
         // clang-format on
         for (const auto& [answer, treps, mode] : rows) {
             init();
             unit_.script = {{"3600", answer, answer.isEmpty() ? 3 : 1}};
-            session().SessionDays = 7;
-            start("L\x05\x01\x02\x04\x05");
+            start("L\x05\x01\x02\x04\x05", 7);
             run();
             QCOMPARE(this->treps(), treps);
             QVERIFY(area().contains("VU download interface version " + mode + "\r\n"));
@@ -756,7 +750,7 @@ private slots:
             // The same days and progress in either numbering: seven days back from the latest,
             // that day included; 57 steps expected, one for each day, 46 for detailed speed.
             QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
-                     Be32(kLatest - 7 * kDay) + Be32(kLatest));
+                     be32(kLatest - 7 * kDay) + be32(kLatest));
             QCOMPARE(statuses_.mid(statuses_.size() - 2), (QStringList{"0056/0057", "Complete"}));
             // The blocks as asked for, the technical data read first last; the interface version
             // is not data.
@@ -772,18 +766,18 @@ private slots:
     // touched; a download without data writes nothing but logs where it would have gone.
     void saves_data() {
         QTest::addColumn<Save>("save");
-        const QByteArray vu = QByteArray::fromHex("7601") + EveryByte(3),
+        const QByteArray vu = QByteArray::fromHex("7601") + everyByte(3),
                          card = QByteArray("card data");
         const QString n = "20261205_0907_AB123CD      _WDB9066351S123456", m = "VU vu/M_" + n;
         // clang-format off
-        QTest::newRow("taken by files and a folder") << Save{1, "EU", n + ".DDD", "M", vu,
+        QTest::newRow("taken by files and a folder") << Save{false, "EU", n + ".DDD", "M", vu,
             {"M_" + n + ".DDD", "M_" + n + "_1.DDD/", "M_" + n + "_2.DDD"}, m + "_3.DDD"};
-        QTest::newRow("no overview") << Save{3, "EU", "", "M", vu, {}, "VU vu/saved.ddd"};
-        QTest::newRow("saved.ddd taken") << Save{1, " ", "saved.ddd", "M", vu,
+        QTest::newRow("no overview") << Save{false, "EU", "", "M", vu, {}, "VU vu/saved.ddd"};
+        QTest::newRow("saved.ddd taken") << Save{false, " ", "saved.ddd", "M", vu,
             {"saved.ddd", "saved_1.ddd"}, "VU vu/saved_2.ddd"};
-        QTest::newRow("no data") << Save{4, "EU", n + ".DDD", "M", {}, {"saved.ddd"},
+        QTest::newRow("no data") << Save{false, "EU", n + ".DDD", "M", {}, {"saved.ddd"},
             "VU vu/saved_1.ddd"};
-        QTest::newRow("maker's card") << Save{23, "EU", n, "M", card, {}, "Card card/saved.ddd"};
+        QTest::newRow("maker's card") << Save{true, "EU", n, "M", card, {}, "Card card/saved.ddd"};
         // clang-format on
     }
     void saves() {
@@ -791,37 +785,36 @@ private slots:
         folders();
         for (const QString& name : save.existing)
             QVERIFY(name.endsWith('/') ? QDir().mkpath(path("vu/" + name))
-                                       : WriteFile(path("vu/" + name), "old"));
-        DownloadSettings::FileNameStyle = save.style;
-        this->save(save.previousTrep, save.name, save.kind, save.data);
+                                       : writeFile(path("vu/" + name), "old"));
+        DownloadSettings::fileNameStyle = save.style;
+        files_->save(save.card, save.name, save.kind, save.data);
         const QString saved = path(save.log.mid(save.log.indexOf(' ') + 1));
         QCOMPARE(log_->area(), save.log.section(' ', 0, 0) + " Path/File Name - " + saved +
                                    (save.data.isEmpty() ? "\r\n" : "\r\nFile saved\r\n"));
-        QCOMPARE(ReadAll(saved), save.data);
+        QCOMPARE(readWhole(saved), save.data);
         QCOMPARE(files("vu").size() + files("card").size(),
                  save.existing.filter(QRegularExpression("[^/]$")).size() + !save.data.isEmpty());
         for (const QString& name : save.existing)
-            if (!name.endsWith('/')) QCOMPARE(ReadAll(path("vu/" + name)), QByteArray("old"));
-        QCOMPARE(status(), save.data.isEmpty() ? "Failed\r\n" : "Complete\r\n");
+            if (!name.endsWith('/')) QCOMPARE(readWhole(path("vu/" + name)), QByteArray("old"));
+        QCOMPARE(files_->finalStatus(), save.data.isEmpty() ? "Failed" : "Complete");
     }
 
-    // Two files of one session (VU, then the card) and the final status, written with the
-    // last: a file with data that went nowhere fails the download.
+    // Two files of one download (VU, then the card) and the final status: a file with data
+    // that went nowhere fails the download.
     void finalStatus() {
         const std::tuple<bool, bool, bool, const char*> rows[] = {
             // VU, card, VU lost, status
-            {true, false, false, "Complete\r\n"},
-            {false, true, false, "Complete\r\n"},
-            {false, false, false, "Failed\r\n"},
-            {true, true, true, "Failed - file not saved\r\n"}};
+            {true, false, false, "Complete"},
+            {false, true, false, "Complete"},
+            {false, false, false, "Failed"},
+            {true, true, true, "Failed - file not saved"}};
         for (const auto& [vu, card, vuLost, wanted] : rows) {
             init();
             folders();
             if (vuLost) block(true);
-            save(1, "N.DDD", "M", vu ? QByteArray::fromHex("760500") : QByteArray(), 6);
-            QCOMPARE(status(), QByteArray()); // not the last file yet
-            save(6, "M_N.DDD", "", card ? QByteArray("card data") : QByteArray());
-            QCOMPARE(status(), wanted);
+            files_->save(false, "N.DDD", "M", vu ? QByteArray::fromHex("760500") : QByteArray());
+            files_->save(true, "M_N.DDD", "", card ? QByteArray("card data") : QByteArray());
+            QCOMPARE(files_->finalStatus(), wanted);
             QCOMPARE(files("vu").size() + files("card").size(), int(vu && !vuLost) + int(card));
         }
     }
@@ -850,13 +843,13 @@ private slots:
             if (blocked)
                 block(blocked == 2);
             else
-                DownloadSettings::VUDataPath = path("vu/new/deeper/");
-            save(1, "N.DDD", "M", "data");
+                DownloadSettings::vuDataPath = path("vu/new/deeper/");
+            files_->save(false, "N.DDD", "M", "data");
             const QString expected = (blocked ? blockedLog : QString()) + log;
             QCOMPARE(log_->area().split("\r\n", Qt::SkipEmptyParts).join('|'),
                      QString(expected).replace('@', dir_->path()));
-            if (savedAt) QCOMPARE(ReadAll(path(savedAt + QString("M_N.DDD"))), "data");
-            QCOMPARE(status(), wanted + QByteArray("\r\n"));
+            if (savedAt) QCOMPARE(readWhole(path(savedAt + QString("M_N.DDD"))), "data");
+            QCOMPARE(files_->finalStatus(), wanted);
         }
     }
 
@@ -879,15 +872,15 @@ private slots:
         QFETCH(QString, taken);
         folders();
         const QString name = path("vu/M_N.DDD");
-        if (taken == "file") QVERIFY(WriteFile(name, "old"));
+        if (taken == "file") QVERIFY(writeFile(name, "old"));
         if (taken == "link") QVERIFY(QFile::link(path("vu/gone"), name));
         if (taken == "folder") QVERIFY(QDir().mkpath(name));
-        const int error = WriteNewFile(name, EveryByte(3), Naming(way));
+        const int error = writeNewFile(name, everyByte(3), Naming(way));
         QCOMPARE(error, taken.isEmpty() ? 0 : EEXIST);
         QCOMPARE(QFileInfo(name).isDir(), taken == "folder");
-        QCOMPARE(ReadAll(name, kNoFile), taken.isEmpty()   ? EveryByte(3)
-                                         : taken == "file" ? "old"
-                                                           : kNoFile);
+        QCOMPARE(readWhole(name, kNoFile), taken.isEmpty()   ? everyByte(3)
+                                           : taken == "file" ? "old"
+                                                             : kNoFile);
         QCOMPARE(QFileInfo::exists(path("vu/gone")), false);
         QCOMPARE(
             QDir(path("vu"))
@@ -908,7 +901,7 @@ private slots:
                 const rlimit noCore{0, 0}, fileSize{4096, 4096};
                 ::setrlimit(RLIMIT_CORE, &noCore), ::setrlimit(RLIMIT_FSIZE, &fileSize);
                 ::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
-                ::_exit(WriteNewFile(path("vu/M_N.DDD"), EveryByte(64)));
+                ::_exit(writeNewFile(path("vu/M_N.DDD"), everyByte(64)));
             }
             int result = 0;
             QCOMPARE(::waitpid(child, &result, 0), child);
@@ -924,37 +917,37 @@ private slots:
     // file follows the area, is made again when deleted, and stays empty with logging off.
     // The area keeps the newest 32000 characters, the file everything.
     void logAndStatusFiles() {
-        log_->sShowText("");
-        log_->ShowHex(QByteArray("\x00\x0a\xff", 3));
-        log_->ShowHex("\x80");
-        log_->sShowText(" - tail");
-        log_->ShowHex(QByteArray());
+        log_->line("");
+        log_->hex(QByteArray("\x00\x0a\xff", 3));
+        log_->hex("\x80");
+        log_->line(" - tail");
+        log_->hex(QByteArray());
         QCOMPARE(log_->area(), QString("\r\n00 0A FF 80  - tail\r\n"));
         QVERIFY(QFile::remove(path("VNPC.log")));
-        log_->sShowText(QString(31998, 'a'));
-        QCOMPARE(ReadAll(path("VNPC.log")), QByteArray(31998, 'a') + "\r\n");
+        log_->line(QString(31998, 'a'));
+        QCOMPARE(readWhole(path("VNPC.log")), QByteArray(31998, 'a') + "\r\n");
         QCOMPARE(log_->area(), QString(31998, 'a') + "\r\n"); // 23 characters dropped
-        log_->sShowText(QString(40000, 'b'));
+        log_->line(QString(40000, 'b'));
         QCOMPARE(log_->area(), QString(31998, 'b') + "\r\n");
-        QCOMPARE(ReadAll(path("VNPC.log")).size(), 32000 + 40002);
+        QCOMPARE(readWhole(path("VNPC.log")).size(), 32000 + 40002);
         QVERIFY(log_->createEmpty());
         log_->setLoggingOn(false);
-        log_->sShowText("line");
-        status_->WriteStatus("Failed");
-        QCOMPARE(ReadAll(path("VNPC.log"), kNoFile), QByteArray());
+        log_->line("line");
+        status_->writeStatus("Failed");
+        QCOMPARE(readWhole(path("VNPC.log"), kNoFile), QByteArray());
         QCOMPARE(status(), QByteArray("Failed\r\n"));
         // An empty status text is the progress line (the total 28 until one is set); any
         // other text is written as it is and logged. Status texts never reach the area.
         init();
-        status_->BlocksReceived = 12345;
-        status_->WriteStatus(QString());
+        status_->blocksReceived = 12345;
+        status_->writeStatus(QString());
         QCOMPARE(status() + status_->caption().toUtf8(), "12345/0028\r\n12345/0028");
-        status_->WriteStatus("Failed - Receive timeout");
-        QCOMPARE(status() + ReadAll(path("VNPC.log")),
+        status_->writeStatus("Failed - Receive timeout");
+        QCOMPARE(status() + readWhole(path("VNPC.log")),
                  QByteArray("Failed - Receive timeout\r\n").repeated(2));
         QVERIFY(log_->area().isEmpty() && boxes_.isEmpty());
         status_->setFilePath(path("missing-folder/VNPCstatus.txt"));
-        status_->WriteStatus("Failed");
+        status_->writeStatus("Failed");
         QCOMPARE(boxes_, QStringList{"Disk not available to write status"});
     }
 };

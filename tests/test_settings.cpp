@@ -12,10 +12,10 @@
 using namespace DownloadSettings;
 
 // What a file set, in one line: language, the two window flags, log, naming style, data paths.
-static QString Read() {
+static QString parseOverview() {
     const QString flags =
-        QString::asprintf("%d|%d|%d", DiagnosticsWindow, CloseDiagnosticsWindow, Log);
-    return QStringList{Language, flags, FileNameStyle, VUDataPath, CardDataPath}.join('|');
+        QString::asprintf("%d|%d|%d", diagnosticsWindow, closeDiagnosticsWindow, logging);
+    return QStringList{language, flags, fileNameStyle, vuDataPath, cardDataPath}.join('|');
 }
 
 class TestSettings : public QObject {
@@ -27,23 +27,23 @@ class TestSettings : public QObject {
     const QString m_documents = m_root.filePath("home/Eigene Dateien \u00e4");
     QString m_vu, m_card; // the variant's default data paths
 
-    QString NewFolder() {
+    QString newFolder() {
         const QString path = m_root.filePath(QStringLiteral("case%1").arg(++m_cases));
         return QDir().mkpath(path) ? path : QString();
     }
 
     // Loads the settings of a fresh data folder that holds this file.
-    QString LoadFrom(const QByteArray& content) {
-        const QString folder = NewFolder();
-        if (!WriteFile(folder + "/Settings.ini", content)) qFatal("cannot write Settings.ini");
-        LoadSettings(folder);
+    QString loadFrom(const QByteArray& content) {
+        const QString folder = newFolder();
+        if (!writeFile(folder + "/Settings.ini", content)) qFatal("cannot write Settings.ini");
+        loadSettings(folder);
         return folder;
     }
 
     // The variant's defaults in place of $S (naming style), $VU and $CARD ($VU/, $CARD/: with
     // the separator that a data path read from a file always ends with).
-    QString Wanted(QString text) const {
-        return text.replace("$S", IsEngineVariant() ? " " : "LD")
+    QString wanted(QString text) const {
+        return text.replace("$S", isEngineVariant() ? " " : "LD")
             .replace("$VU/", m_vu.endsWith('/') ? m_vu : m_vu + '/')
             .replace("$VU", m_vu)
             .replace("$CARD/", m_card.endsWith('/') ? m_card : m_card + '/')
@@ -58,25 +58,25 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_root.filePath("config")));
         QStandardPaths::setTestModeEnabled(false);
         QVERIFY(QDir().mkpath(m_documents) && QDir().mkpath(m_root.filePath("config")));
-        QVERIFY(WriteFile(m_root.filePath("config/user-dirs.dirs"),
+        QVERIFY(writeFile(m_root.filePath("config/user-dirs.dirs"),
                           "XDG_DOCUMENTS_DIR=\"$HOME/Eigene Dateien \xc3\xa4\"\n"));
-        m_vu = m_documents + (IsEngineVariant() ? "/VantrelPC/Data/VU/" : "/Vantrel PC/Data/VU");
+        m_vu = m_documents + (isEngineVariant() ? "/VantrelPC/Data/VU/" : "/Vantrel PC/Data/VU");
         m_card =
-            m_documents + (IsEngineVariant() ? "/VantrelPC/Data/Card/" : "/Vantrel PC/Data/Card");
+            m_documents + (isEngineVariant() ? "/VantrelPC/Data/Card/" : "/Vantrel PC/Data/Card");
     }
 
     void missingFileIsWrittenWithVariantDefaults() {
-        QCOMPARE(DataFolderPath(), m_root.filePath("data/Fenwright/Vantrel PC"));
+        QCOMPARE(dataFolderPath(), m_root.filePath("data/Fenwright/Vantrel PC"));
 
-        const QString folder = NewFolder();
-        LoadSettings(folder);
-        QCOMPARE(SettingsFile, folder + "/Settings.ini");
-        QCOMPARE(Read() + QStringLiteral("|%1|%2").arg(RXTIMEOUT).arg(InterBytePause),
-                 Wanted("EN|0|1|1|$S|$VU|$CARD|1160|5"));
+        const QString folder = newFolder();
+        loadSettings(folder);
+        QCOMPARE(settingsFile, folder + "/Settings.ini");
+        QCOMPARE(parseOverview() + QStringLiteral("|%1|%2").arg(rxTimeout).arg(interBytePause),
+                 wanted("EN|0|1|1|$S|$VU|$CARD|1160|5"));
         // Defaults are only named, not made: the folders appear when a download is saved.
         QVERIFY(QDir(m_documents).isEmpty());
-        const bool engine = IsEngineVariant();
-        const QByteArray written = ReadAll(SettingsFile, kNoFile);
+        const bool engine = isEngineVariant();
+        const QByteArray written = readWhole(settingsFile, kNoFile);
         QCOMPARE(written,
                  QString("#==============%1 Settings ==============#\r\n\r\n"
                          "[InstallSettings]\r\nLanguage=EN\r\nVUDataPath=%2\r\n"
@@ -87,11 +87,12 @@ private slots:
         // Read back, it names the same settings, and the data folders are made. The headless
         // command's naming style lasts one engine run, and the front end never takes it.
         qputenv("VANTREL_FILE_NAME_STYLE", "es");
-        LoadSettings(folder);
+        loadSettings(folder);
         qunsetenv("VANTREL_FILE_NAME_STYLE");
-        QCOMPARE(ReadAll(SettingsFile, kNoFile), written);
-        QCOMPARE(Read(), Wanted(engine ? "EN|0|1|1|ES|$VU/|$CARD/" : "EN|0|1|1|$S|$VU/|$CARD/"));
-        QVERIFY(QFileInfo(VUDataPath).isDir() && QFileInfo(CardDataPath).isDir());
+        QCOMPARE(readWhole(settingsFile, kNoFile), written);
+        QCOMPARE(parseOverview(),
+                 wanted(engine ? "EN|0|1|1|ES|$VU/|$CARD/" : "EN|0|1|1|$S|$VU/|$CARD/"));
+        QVERIFY(QFileInfo(vuDataPath).isDir() && QFileInfo(cardDataPath).isDir());
     }
 
     // A broken file never stops the start, nor is it rewritten: what can be read is read.
@@ -106,17 +107,17 @@ private slots:
             {"Language=PL" + QByteArray(3 << 20, 'x') + "\r\nLanguage=FR\r\n", "FR|0|1|1"},
             {"Log=" + QByteArray(100000, ' ') + "false\r\nLanguage=ES", "ES|0|1|0"}};
         for (const auto& [content, read] : rows) {
-            const QString folder = LoadFrom(content);
-            QVERIFY2(Read() == Wanted(read + QString("|$S|$VU|$CARD")),
+            const QString folder = loadFrom(content);
+            QVERIFY2(parseOverview() == wanted(read + QString("|$S|$VU|$CARD")),
                      content.left(40).constData());
-            QVERIFY(ReadAll(folder + "/Settings.ini", kNoFile) == content);
+            QVERIFY(readWhole(folder + "/Settings.ini", kNoFile) == content);
         }
         // Neither a missing data folder nor a folder in place of the file is made or replaced.
-        const QString folder = NewFolder();
+        const QString folder = newFolder();
         QVERIFY(QDir().mkdir(folder + "/Settings.ini"));
-        LoadSettings(folder + "/missing");
-        LoadSettings(folder);
-        QVERIFY(Read() == Wanted("EN|0|1|1|$S|$VU|$CARD") &&
+        loadSettings(folder + "/missing");
+        loadSettings(folder);
+        QVERIFY(parseOverview() == wanted("EN|0|1|1|$S|$VU|$CARD") &&
                 !QFileInfo::exists(folder + "/missing") &&
                 QFileInfo(folder + "/Settings.ini").isDir());
     }
@@ -148,22 +149,22 @@ private slots:
             {"VUDataPath=rel vu\r\nCardDataPath=\"./c/\"\r\n", "EN|0|1|1|$S|$T/rel vu/|$T/c/"}};
         // clang-format on
         for (const auto& [content, expected] : rows) {
-            const QString root = NewFolder();
-            QVERIFY(WriteFile(root + "/f", "x") && QDir::setCurrent(root));
-            LoadFrom(QString(content).replace("$T", root).toUtf8());
-            QVERIFY2(Read() == Wanted(expected).replace("$T", root),
-                     qPrintable(content + QString("\ngives ") + Read()));
+            const QString root = newFolder();
+            QVERIFY(writeFile(root + "/f", "x") && QDir::setCurrent(root));
+            loadFrom(QString(content).replace("$T", root).toUtf8());
+            QVERIFY2(parseOverview() == wanted(expected).replace("$T", root),
+                     qPrintable(content + QString("\ngives ") + parseOverview()));
         }
     }
 
     // The engine reads its timing numbers leniently, with the key in any case; the front end
     // keeps its defaults.
     void timingNumbersAreTheEngines() {
-        LoadFrom("rxTimeout=2000\r\ninterBytePause=6.4\r\nLog=false");
-        QCOMPARE(QStringLiteral("%1|%2").arg(RXTIMEOUT).arg(InterBytePause),
-                 QString(IsEngineVariant() ? "2000|6" : "1160|5"));
-        LoadFrom("RXTIMEOUT =5\r\n RXTIMEOUT=7\r\nRXTIMEOUT=\r\n");
-        QCOMPARE(RXTIMEOUT, 1160);
+        loadFrom("rxTimeout=2000\r\ninterBytePause=6.4\r\nLog=false");
+        QCOMPARE(QStringLiteral("%1|%2").arg(rxTimeout).arg(interBytePause),
+                 QString(isEngineVariant() ? "2000|6" : "1160|5"));
+        loadFrom("RXTIMEOUT =5\r\n RXTIMEOUT=7\r\nRXTIMEOUT=\r\n");
+        QCOMPARE(rxTimeout, 1160);
         // clang-format off
         const std::pair<const char*, qint32> numbers[] = {
             {"abc", 0}, {"1500.5", 1500}, {"1501.5", 1502}, {"   2500 ms", 2500}, {"-12x34", -12},
@@ -171,7 +172,7 @@ private slots:
             {"99999999999", INT_MAX}, {"1e99999", INT_MAX}, {"-1e300", INT_MIN}};
         // clang-format on
         for (const auto& [text, number] : numbers)
-            QVERIFY2(RoundedNumber(QString::fromUtf8(text)) == number, text);
+            QVERIFY2(roundedNumber(QString::fromUtf8(text)) == number, text);
     }
 
     // The pause before a request is held to what the unit allows: from 10 ms, which it needs
@@ -199,22 +200,22 @@ private slots:
     void interMessagePauseIsHeld() {
         QFETCH(QByteArray, content);
         QFETCH(qint32, pause);
-        LoadFrom("InterMessagePause=700\r\n"); // not carried over to the next load
-        LoadFrom(content);
-        QCOMPARE(InterMessagePause, IsEngineVariant() ? pause : 10);
+        loadFrom("InterMessagePause=700\r\n"); // not carried over to the next load
+        loadFrom(content);
+        QCOMPARE(interMessagePause, isEngineVariant() ? pause : 10);
     }
 
     // Every level of a path is made in turn, from the current folder for a relative path; a
     // level that cannot be made ends the walk and is named. A regular file counts as made.
     void makeFolderPath() {
-        const QString root = NewFolder(), tooLong = root + "/a/" + QString(300, 'n');
-        QVERIFY(WriteFile(root + "/f", "x") && QDir::setCurrent(root));
-        QVERIFY(MakeFolderPath("rel//a/") && QFileInfo(root + "/rel/a").isDir());
-        QVERIFY(MakeFolderPath(root + "/f") && QFileInfo(root + "/f").isFile());
+        const QString root = newFolder(), tooLong = root + "/a/" + QString(300, 'n');
+        QVERIFY(writeFile(root + "/f", "x") && QDir::setCurrent(root));
+        QVERIFY(::makeFolderPath("rel//a/") && QFileInfo(root + "/rel/a").isDir());
+        QVERIFY(::makeFolderPath(root + "/f") && QFileInfo(root + "/f").isFile());
         QString error;
-        QVERIFY(!MakeFolderPath(root + "/f/sub/x", &error));
+        QVERIFY(!::makeFolderPath(root + "/f/sub/x", &error));
         QCOMPARE(error.section(':', 0, 0), "Can't create folder " + root + "/f/sub");
-        QVERIFY(!MakeFolderPath(tooLong + "/b", &error) && QFileInfo(root + "/a").isDir());
+        QVERIFY(!::makeFolderPath(tooLong + "/b", &error) && QFileInfo(root + "/a").isDir());
         QCOMPARE(error.section(':', 0, 0), "Can't create folder " + tooLong);
     }
 };

@@ -18,21 +18,21 @@ QByteArray H(const char* hex) {
 }
 
 // A request as the tester sends it: the bytes before the checksum, then the checksum.
-Request Req(const QByteArray& withoutChecksum, int baud = 0) {
+Request req(const QByteArray& withoutChecksum, int baud = 0) {
     Request r;
-    r.bytes = withoutChecksum + char(Checksum(withoutChecksum));
+    r.bytes = withoutChecksum + char(checksum(withoutChecksum));
     r.baud = baud;
     return r;
 }
 
 // A three-day unit, first generation unless told, whose clock reads 2024-01-28 12:00 UTC.
-VuData Unit(bool gen2 = false, bool version2 = false) {
+VuData unitData(bool gen2 = false, bool version2 = false) {
     GenerateOptions o;
     o.days = 3;
     o.gen2 = gen2;
     o.version2 = version2;
     o.now = QDateTime::fromSecsSinceEpoch(1706400000 + 12 * 3600, Qt::UTC);
-    return VuData::Generate(o);
+    return VuData::generate(o);
 }
 
 } // namespace
@@ -62,7 +62,7 @@ private slots:
             reader.feed(stream[i], i == stallAt ? 900 : i * 5, 9600);
         QStringList got;
         for (const Request& r : reader.takeRequests()) {
-            got << Hex(r.bytes);
+            got << spacedHex(r.bytes);
             QVERIFY(r.checksumOk());
             QCOMPARE(r.minGapMs, 5.0);
         }
@@ -98,7 +98,7 @@ private slots:
         QFETCH(QString, spec);
         QFETCH(QString, fields);
         QString error;
-        const auto f = Fault::Parse(spec, &error);
+        const auto f = Fault::parse(spec, &error);
         QCOMPARE(error.isEmpty(), !fields.isEmpty());
         if (!f) return;
         QStringList got;
@@ -111,7 +111,7 @@ private slots:
     // A fault acts on the requests its selectors name, after letting `after` of them pass,
     // `times` times; the speed limit only on Verify Baud Rate.
     void faultSelectors() {
-        Fault f = *Fault::Parse("silent:on=data,trep=5,part=2,after=1,times=1", nullptr);
+        Fault f = *Fault::parse("silent:on=data,trep=5,part=2,after=1,times=1", nullptr);
         QList<bool> taken;
         for (const auto& [sid, trep, part] : {std::tuple{0x36, 5, 1},
                                               {0x36, 4, 2},
@@ -121,7 +121,7 @@ private slots:
                                               {0x36, 5, 2}})
             taken << f.take(sid, trep, part);
         QCOMPARE(taken, QList<bool>({false, false, false, false, true, false}));
-        Fault limit = *Fault::Parse("maxbaud:code=3", nullptr);
+        Fault limit = *Fault::parse("maxbaud:code=3", nullptr);
         QCOMPARE(QList<bool>({limit.take(0x87, -1, 1), limit.take(0x36, -1, 1)}),
                  QList<bool>({true, false}));
     }
@@ -157,11 +157,11 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(QString, requests);
         QList<Fault> faults;
-        if (!fault.isEmpty()) faults << *Fault::Parse(fault, nullptr);
-        VuSession s(Unit(), faults);
+        if (!fault.isEmpty()) faults << *Fault::parse(fault, nullptr);
+        VuSession s(unitData(), faults);
         QList<Output> last;
         for (const QString& r : requests.split(';')) {
-            last = s.handle(r == "BAD" ? Request{H("81EEF081E1")} : Req(H(r.toLatin1())));
+            last = s.handle(r == "BAD" ? Request{H("81EEF081E1")} : req(H(r.toLatin1())));
             if (r == "BAD") QVERIFY(s.takeNotes().join(' ').contains("checksum"));
         }
         QFETCH(QString, answer);
@@ -176,12 +176,12 @@ private slots:
     void generatedDataSplitsBack() {
         for (const auto& [gen2, version2] :
              {std::pair{false, false}, {true, false}, {false, true}}) {
-            const QList<Block> blocks = Unit(gen2, version2).blocks();
+            const QList<Block> blocks = unitData(gen2, version2).blocks();
             QByteArray file;
             for (const Block& b : blocks)
                 file += char(0x76) + QByteArray(1, char(b.trep)) + b.data;
             QString error;
-            const QList<Block> again = SplitVuFile(file, &error);
+            const QList<Block> again = splitVuFile(file, &error);
             QCOMPARE(again.size(), 3 + 4);
             for (int i = 0; i < again.size(); ++i)
                 QVERIFY(again[i].trep == blocks[i].trep && again[i].data == blocks[i].data);
@@ -194,7 +194,7 @@ private slots:
     void sameDayBlocksCarryTheDayAsked() {
         QByteArray file;
         QByteArray firstDay;
-        const VuData generated = Unit(false, true);
+        const VuData generated = unitData(false, true);
         for (const Block& b : generated.blocks()) {
             QByteArray data = b.data;
             if (b.trep == 0x32 && firstDay.isEmpty()) firstDay = data.mid(5, 4);
@@ -202,7 +202,7 @@ private slots:
             file += char(0x76) + QByteArray(1, char(b.trep)) + data;
         }
         QString error;
-        const VuData unit = VuData::FromFile(file, &error);
+        const VuData unit = VuData::fromFile(file, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         const quint32 oldest = unit.oldestTime() - unit.oldestTime() % 86400;
         for (quint32 day = oldest; day < oldest + 3 * 86400; day += 86400) {
@@ -216,16 +216,16 @@ private slots:
     // The unit's own judgement of the tester's line speed and pauses: what the end-to-end
     // tests require to stay silent must speak up on a wrong speed or a short pause.
     void wrongSpeedAndShortPauseAreReported() {
-        VuSession s(Unit(), {});
+        VuSession s(unitData(), {});
         for (const char* r : {"81EEF081", "80EEF0021081", "80EEF00487010104"})
-            s.handle(Req(H(r), 9600));
+            s.handle(req(H(r), 9600));
         QVERIFY(s.takeNotes().isEmpty());
-        QVERIFY(s.handle(Req(H("80EEF003870203"), 9600)).isEmpty());
+        QVERIFY(s.handle(req(H("80EEF003870203"), 9600)).isEmpty());
         QCOMPARE(s.expectedBaud(), 57600);
         s.takeNotes();
-        s.handle(Req(H("80EEF00A350000000000FFFFFFFF"), 9600));
+        s.handle(req(H("80EEF00A350000000000FFFFFFFF"), 9600));
         QVERIFY(s.takeNotes().join(' ').contains("9600 baud, unit listens at 57600"));
-        Request fast = Req(H("80EEF00182"), 57600);
+        Request fast = req(H("80EEF00182"), 57600);
         fast.minGapMs = 0.1;
         fast.maxGapMs = 0.1;
         s.handle(fast);
@@ -254,14 +254,14 @@ private slots:
     void shortPauseAfterAnswerIsReported() {
         QFETCH(QString, output);
         QFETCH(double, gapMs);
-        VuSession s(Unit(), {});
+        VuSession s(unitData(), {});
         for (const QString& kind : output.split('+', Qt::SkipEmptyParts)) {
             Output o;
             o.unasked = kind == "duplicate";
             o.untilNextRequest = kind == "held";
             s.outputSent(o, 1000);
         }
-        Request r = Req(H("81EEF081"), 9600);
+        Request r = req(H("81EEF081"), 9600);
         r.firstByteMs = 1000 + gapMs;
         s.handle(r);
         QFETCH(bool, reported);

@@ -7,11 +7,11 @@
 
 namespace {
 
-bool IsUnsafe(uchar c) {
+bool isUnsafe(uchar c) {
     return c == '/' || c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
-QByteArray WithoutOuterSpaces(QByteArray bytes) {
+QByteArray withoutOuterSpaces(QByteArray bytes) {
     while (bytes.startsWith(' '))
         bytes.remove(0, 1);
     while (bytes.endsWith(' '))
@@ -29,18 +29,18 @@ QString T4(const QDateTime& t) {
     return t.toString(QStringLiteral("HHmm"));
 }
 
-QString Joined(std::initializer_list<QString> parts) {
+QString joined(std::initializer_list<QString> parts) {
     QString name;
     for (const QString& part : parts)
         name += part;
     return name;
 }
 
-uchar ByteAt(const QByteArray& data, qint64 position) {
+uchar byteAt(const QByteArray& data, qint64 position) {
     return static_cast<uchar>(data.at(position));
 }
 
-qint64 WordAt(const QByteArray& data, qint64 position) {
+qint64 wordAt(const QByteArray& data, qint64 position) {
     return qFromBigEndian<quint16>(data.constData() + position);
 }
 
@@ -61,13 +61,13 @@ struct RecordArray {
 // Where the registration number starts in its record: after the nation and the code page
 // (the regulation's 15-byte record), or after the code page alone in a 14-byte record. A
 // smaller record cannot hold the number.
-qint64 RegistrationOffset(qint64 recordSize) {
+qint64 registrationOffset(qint64 recordSize) {
     return recordSize >= 15 ? 2 : 1;
 }
 
-std::optional<RecordArray> ArrayAt(const QByteArray& data, qint64 header) {
+std::optional<RecordArray> arrayAt(const QByteArray& data, qint64 header) {
     if (header + 5 > data.size()) return std::nullopt;
-    const RecordArray array{header + 5, WordAt(data, header + 1), WordAt(data, header + 3)};
+    const RecordArray array{header + 5, wordAt(data, header + 1), wordAt(data, header + 3)};
     if (array.end() > data.size()) return std::nullopt;
     return array;
 }
@@ -81,52 +81,52 @@ constexpr qint64 kCardNumberAt = 6;
 constexpr qint64 kSurnameAt = 71;
 constexpr qint64 kFirstNamesAt = 107;
 
-bool IsIdentificationAt(const QByteArray& card, qint64 i) {
+bool isIdentificationAt(const QByteArray& card, qint64 i) {
     for (qint64 k = 0; k < 3; ++k)
-        if (ByteAt(card, i + k) != kIdentification[k]) return false;
+        if (byteAt(card, i + k) != kIdentification[k]) return false;
     return i + kFirstNamesAt < card.size();
 }
 
 } // namespace
 
-bool IsNamingStyle(const QString& style) {
+bool isNamingStyle(const QString& style) {
     return style == u"EU" || style == u"FR" || style == u"ES" || style == u"LD";
 }
 
-QString NameField(const QByteArray& bytes) {
+QString nameField(const QByteArray& bytes) {
     QByteArray safe = bytes;
     for (char& c : safe)
-        if (IsUnsafe(static_cast<uchar>(c))) c = '_';
+        if (isUnsafe(static_cast<uchar>(c))) c = '_';
     return QString::fromLatin1(safe);
 }
 
-QString NationWithoutSpaces(const QString& nation) {
+QString nationWithoutSpaces(const QString& nation) {
     return QString(nation).remove(QLatin1Char(' '));
 }
 
-QString NationPadded(const QString& nation, int width) {
-    return NationWithoutSpaces(nation).leftJustified(width, QLatin1Char('_'), true);
+QString nationPadded(const QString& nation, int width) {
+    return nationWithoutSpaces(nation).leftJustified(width, QLatin1Char('_'), true);
 }
 
-QString VuFileNameFor(const QString& style, const QByteArray& vin, const QByteArray& vrn,
+QString vuFileNameFor(const QString& style, const QByteArray& vin, const QByteArray& vrn,
                       const QString& vuNation, const QDateTime& localNow) {
-    const QString VIN = NameField(vin);
-    const QString VRN = NameField(vrn);
+    const QString VIN = nameField(vin);
+    const QString VRN = nameField(vrn);
     const QString sep = QStringLiteral("_");
     if (style == u"EU")
-        return Joined({D8(localNow), sep, T4(localNow), sep, VRN, sep, VIN, ".DDD"});
+        return joined({D8(localNow), sep, T4(localNow), sep, VRN, sep, VIN, ".DDD"});
     if (style == u"FR")
-        return Joined({NationPadded(vuNation, 3), VRN, D6(localNow), T4(localNow), ".V1B"});
+        return joined({nationPadded(vuNation, 3), VRN, D6(localNow), T4(localNow), ".V1B"});
     if (style == u"ES")
-        return Joined({NameField(WithoutOuterSpaces(vrn)), sep, NationWithoutSpaces(vuNation), sep,
+        return joined({nameField(withoutOuterSpaces(vrn)), sep, nationWithoutSpaces(vuNation), sep,
                        D8(localNow), sep, T4(localNow), ".TGD"});
     if (style == u"LD")
-        return Joined({NationPadded(vuNation, 3), VRN, sep, VIN, sep, D8(localNow), sep,
+        return joined({nationPadded(vuNation, 3), VRN, sep, VIN, sep, D8(localNow), sep,
                        T4(localNow), ".DDD"});
     return kSavedName;
 }
 
-QString VuNamePrefix(const QString& dataKind, const QString& style) {
+QString vuNamePrefix(const QString& dataKind, const QString& style) {
     if (dataKind == u"M") {
         if (style == u"FR") return QString();
         if (style == u"ES") return QStringLiteral("V_");
@@ -134,41 +134,41 @@ QString VuNamePrefix(const QString& dataKind, const QString& style) {
     return dataKind + QLatin1Char('_');
 }
 
-SecondGenOverview ReadSecondGenOverview(const QByteArray& overview) {
+SecondGenOverview readSecondGenOverview(const QByteArray& overview) {
     SecondGenOverview result;
     // The first array's header follows the two bytes 0x76 and the TREP number; the first two
     // arrays (the certificates) are passed over.
-    std::optional<RecordArray> array = ArrayAt(overview, 2);
+    std::optional<RecordArray> array = arrayAt(overview, 2);
     for (int skipped = 0; skipped < 2 && array; ++skipped)
-        array = ArrayAt(overview, array->end());
+        array = arrayAt(overview, array->end());
     if (!array) return result;
     const auto vin = array->first(overview, 0, 17);
     if (!vin) return result;
-    result.Vin = *vin;
-    array = ArrayAt(overview, array->end());
+    result.vin = *vin;
+    array = arrayAt(overview, array->end());
     if (!array) return result;
-    result.Vrn = array->first(overview, RegistrationOffset(array->size), 13).value_or(QByteArray());
+    result.vrn = array->first(overview, registrationOffset(array->size), 13).value_or(QByteArray());
     if (const auto nation = array->first(overview, 0, 1); nation && array->size >= 15)
-        result.Nation = quint8(nation->at(0));
-    array = ArrayAt(overview, array->end());
+        result.nation = quint8(nation->at(0));
+    array = arrayAt(overview, array->end());
     const auto now = array ? array->first(overview, 0, 4) : std::nullopt;
     if (!now) return result;
-    result.CurrentTime = *now;
-    array = ArrayAt(overview, array->end());
+    result.currentTime = *now;
+    array = arrayAt(overview, array->end());
     const auto period = array ? array->first(overview, 0, 8) : std::nullopt;
     if (!period) return result;
-    result.OldestTime = period->left(4);
-    result.LatestTime = period->mid(4);
+    result.oldestTime = period->left(4);
+    result.latestTime = period->mid(4);
     result.complete = true;
     return result;
 }
 
-CardIdentification ScanCardIdentification(const QByteArray& cardData) {
+CardIdentification scanCardIdentification(const QByteArray& cardData) {
     CardIdentification id;
     for (qint64 i = 0; i + kCardHeader <= cardData.size();
-         i += kCardHeader + WordAt(cardData, i + 3)) {
-        if (!IsIdentificationAt(cardData, i)) continue;
-        id.nation = ByteAt(cardData, i + kNationAt);
+         i += kCardHeader + wordAt(cardData, i + 3)) {
+        if (!isIdentificationAt(cardData, i)) continue;
+        id.nation = byteAt(cardData, i + kNationAt);
         id.cardNumber = cardData.mid(i + kCardNumberAt, 16);
         id.surname = cardData.mid(i + kSurnameAt, 16);
         id.firstInitial = cardData.mid(i + kFirstNamesAt, 1);
@@ -177,29 +177,29 @@ CardIdentification ScanCardIdentification(const QByteArray& cardData) {
     return id;
 }
 
-QString sGetCardFileName(const QString& style, const QByteArray& cardData,
-                         const QDateTime& localNow) {
-    const CardIdentification id = ScanCardIdentification(cardData);
+QString cardFileNameFor(const QString& style, const QByteArray& cardData,
+                        const QDateTime& localNow) {
+    const CardIdentification id = scanCardIdentification(cardData);
     if (!id.found) return QString();
-    const QString CN = NameField(id.cardNumber);
-    const QString S = NameField(id.surname).leftJustified(35);
-    const QString I = NameField(id.firstInitial);
-    const QString nation = NationAlpha(id.nation);
+    const QString CN = nameField(id.cardNumber);
+    const QString S = nameField(id.surname).leftJustified(35);
+    const QString I = nameField(id.firstInitial);
+    const QString nation = nationLetters(id.nation);
     const QString sep = QStringLiteral("_");
     if (style == u"EU")
-        return Joined({"C_", D8(localNow), sep, T4(localNow), sep, I, sep, S, sep, CN, ".DDD"});
+        return joined({"C_", D8(localNow), sep, T4(localNow), sep, I, sep, S, sep, CN, ".DDD"});
     if (style == u"FR")
-        return Joined({NationPadded(nation, 3), CN, D6(localNow), T4(localNow), ".C1A"});
+        return joined({nationPadded(nation, 3), CN, D6(localNow), T4(localNow), ".C1A"});
     if (style == u"ES")
-        return Joined({"C_", CN, sep, NationWithoutSpaces(nation), sep, D8(localNow), sep,
+        return joined({"C_", CN, sep, nationWithoutSpaces(nation), sep, D8(localNow), sep,
                        T4(localNow), ".TGD"});
     if (style == u"LD")
-        return Joined({"C_", S, sep, I, sep, NationPadded(nation, 4), sep, CN, sep, D8(localNow),
+        return joined({"C_", S, sep, I, sep, nationPadded(nation, 4), sep, CN, sep, D8(localNow),
                        sep, T4(localNow), ".DDD"});
     return QString();
 }
 
-QString CandidatePath(const QString& path, int n) {
+QString candidatePath(const QString& path, int n) {
     if (n == 0) return path;
     const qsizetype stem = qMax<qsizetype>(0, path.size() - 4);
     return path.left(stem) + QLatin1Char('_') + QString::number(n) + path.mid(stem);

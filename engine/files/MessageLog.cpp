@@ -7,13 +7,13 @@ bool MessageLog::createEmpty() const {
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
-void MessageLog::sShowText(const QString& text) {
+void MessageLog::line(const QString& text) {
     const QString line = text + QStringLiteral("\r\n");
     appendToArea(line);
     appendToFile(line);
 }
 
-void MessageLog::ShowHex(const QByteArray& bytes) {
+void MessageLog::hex(const QByteArray& bytes) {
     const QString dump = hexDump(bytes);
     appendToArea(dump);
     appendToFile(dump);

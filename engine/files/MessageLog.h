@@ -8,13 +8,13 @@
 // logging is on, "VNPC.log", opened, appended and closed for every write so that other
 // programs can copy it at any time.
 // "True" or "False", as the log writes a flag.
-inline QString BoolText(bool value) {
+inline QString boolText(bool value) {
     return value ? QStringLiteral("True") : QStringLiteral("False");
 }
 
 // A number in upper-case hexadecimal without leading zeros, as the log writes versions and
 // times.
-inline QString HexText(quint32 value) {
+inline QString hexText(quint32 value) {
     return QString::number(value, 16).toUpper();
 }
 
@@ -31,9 +31,9 @@ public:
     bool createEmpty() const;
 
     // A whole line: the text and CR LF.
-    void sShowText(const QString& text);
+    void line(const QString& text);
     // Bytes as "80 F0 EE " without a line end; several dumps share one line.
-    void ShowHex(const QByteArray& bytes);
+    void hex(const QByteArray& bytes);
     // Text for the file only (status lines), when logging is on.
     void appendToFile(const QString& text) const;
 

@@ -15,7 +15,7 @@ constexpr const char* kListed[] = {
 
 } // namespace
 
-void FillNationAlpha() {
+void fillNationAlpha() {
     const auto padded = [](const char* code) { return QString::fromLatin1(code).leftJustified(3); };
     nationAlpha.fill(padded("RFU"));
     for (size_t i = 0; i < std::size(kListed); ++i)
@@ -25,7 +25,7 @@ void FillNationAlpha() {
     nationAlpha[0xFF] = padded("WLD");
 }
 
-QString NationAlpha(quint8 nation) {
-    if (nationAlpha[0].isEmpty()) FillNationAlpha();
+QString nationLetters(quint8 nation) {
+    if (nationAlpha[0].isEmpty()) fillNationAlpha();
     return nationAlpha[nation];
 }

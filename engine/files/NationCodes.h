@@ -4,5 +4,5 @@
 
 // Nation numbers of tachograph data (vehicle registration, card issuing state) and their
 // distinguishing letters, each padded with spaces to exactly three characters.
-void FillNationAlpha();
-QString NationAlpha(quint8 nation);
+void fillNationAlpha();
+QString nationLetters(quint8 nation);

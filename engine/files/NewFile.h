@@ -17,15 +17,15 @@ enum class Naming {
 
 // Returns 0, or the system's error number (EEXIST when the name is taken). On a failure
 // nothing is left, neither under the name nor beside it. `first` is the first way tried.
-int WriteNewFile(const QString& path, const QByteArray& data, Naming first = Naming::HardLink);
+int writeNewFile(const QString& path, const QByteArray& data, Naming first = Naming::HardLink);
 
 // Removes the hidden temporary files that writers killed half-way left in folder: only
 // those that no writer holds any more. Returns how many went.
-int RemoveLeftoverTemporaries(const QString& folder);
+int removeLeftoverTemporaries(const QString& folder);
 
 // The errors of a name the file system rejects or of a folder that is missing: those are
 // worth a second attempt once the folder has been made.
-bool IsNameOrFolderError(int error);
+bool isNameOrFolderError(int error);
 
 // The system's description of an error number.
-QString ErrorDescription(int error);
+QString errorDescription(int error);

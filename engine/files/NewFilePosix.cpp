@@ -22,7 +22,7 @@ const QByteArray kTemporaryPrefix = ".VNPC-", kTemporarySuffix = ".part";
 // locked yet.
 constexpr time_t kFreshSeconds = 10;
 
-int WriteAll(int fd, const QByteArray& data) {
+int writeAll(int fd, const QByteArray& data) {
     const char* next = data.constData();
     qsizetype left = data.size();
     while (left > 0) {
@@ -39,7 +39,7 @@ int WriteAll(int fd, const QByteArray& data) {
 
 // A hidden name of its own in the download's folder: whatever is left there after a crash
 // does not look like a download.
-int CreateTemporary(const QByteArray& folder, QByteArray& name) {
+int createTemporary(const QByteArray& folder, QByteArray& name) {
     for (int tries = 0; tries < kTemporaryNameTries; ++tries) {
         name = folder + '/' + kTemporaryPrefix +
                QByteArray::number(QRandomGenerator::global()->generate(), 16) + kTemporarySuffix;
@@ -54,30 +54,30 @@ int CreateTemporary(const QByteArray& folder, QByteArray& name) {
 
 // The errors of a file system that lacks the call (link: FAT; rename without replacing:
 // VirtualBox shared folders, FUSE file systems such as exfat-fuse).
-bool CannotLink(int error) {
+bool cannotLink(int error) {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
-bool CannotRenameSafely(int error) {
+bool cannotRenameSafely(int error) {
     return error == EINVAL || error == EOPNOTSUPP || error == ENOSYS;
 }
 
 // The last way: the name is created exclusively and the data written there. A failure
 // removes what was begun, which is ours alone.
-int CreateInPlace(const QByteArray& name, const QByteArray& data) {
+int createInPlace(const QByteArray& name, const QByteArray& data) {
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
-    int error = WriteAll(fd, data);
+    int error = writeAll(fd, data);
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error != 0) ::unlink(name.constData());
     return error;
 }
 
 // Gives the written file its name, never in place of an existing one.
-int GiveName(const QByteArray& temporary, const QByteArray& name, const QByteArray& data,
+int giveName(const QByteArray& temporary, const QByteArray& name, const QByteArray& data,
              Naming first, bool& renamed) {
     if (first == Naming::HardLink) {
         if (::link(temporary.constData(), name.constData()) == 0) return 0;
-        if (!CannotLink(errno)) return errno;
+        if (!cannotLink(errno)) return errno;
     }
     if (first != Naming::CreateInPlace) {
         if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, name.constData(),
@@ -85,13 +85,13 @@ int GiveName(const QByteArray& temporary, const QByteArray& name, const QByteArr
             renamed = true;
             return 0;
         }
-        if (!CannotRenameSafely(errno)) return errno;
+        if (!cannotRenameSafely(errno)) return errno;
     }
-    return CreateInPlace(name, data);
+    return createInPlace(name, data);
 }
 
 // A regular file that nobody holds locked (its writer has ended) and that is not new.
-bool IsLeftOver(int folder, const QByteArray& name) {
+bool isLeftOver(int folder, const QByteArray& name) {
     const int fd =
         ::openat(folder, name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
@@ -104,7 +104,7 @@ bool IsLeftOver(int folder, const QByteArray& name) {
 }
 
 // The new name itself must reach the disk too, or the file can vanish in a power cut.
-void SyncFolder(const QByteArray& folder) {
+void syncFolder(const QByteArray& folder) {
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
@@ -115,22 +115,22 @@ void SyncFolder(const QByteArray& folder) {
 
 // Written in full under a temporary name first: a crash or a power cut half-way leaves no
 // cut-off file under the download's name.
-int WriteNewFile(const QString& path, const QByteArray& data, Naming first) {
+int writeNewFile(const QString& path, const QByteArray& data, Naming first) {
     const QByteArray name = QFile::encodeName(path);
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     QByteArray temporary;
-    const int fd = CreateTemporary(folder, temporary);
+    const int fd = createTemporary(folder, temporary);
     if (fd < 0) return errno;
-    int error = WriteAll(fd, data);
+    int error = writeAll(fd, data);
     bool renamed = false;
-    if (error == 0) error = GiveName(temporary, name, data, first, renamed);
+    if (error == 0) error = giveName(temporary, name, data, first, renamed);
     if (!renamed) ::unlink(temporary.constData());
     ::close(fd); // after the fsync, a close reports nothing new
-    if (error == 0) SyncFolder(folder);
+    if (error == 0) syncFolder(folder);
     return error;
 }
 
-int RemoveLeftoverTemporaries(const QString& folder) {
+int removeLeftoverTemporaries(const QString& folder) {
     const QByteArray path = QFile::encodeName(folder);
     DIR* dir = ::opendir(path.constData());
     if (!dir) return 0;
@@ -138,14 +138,14 @@ int RemoveLeftoverTemporaries(const QString& folder) {
     while (const dirent* entry = ::readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (name.startsWith(kTemporaryPrefix) && name.endsWith(kTemporarySuffix) &&
-            IsLeftOver(::dirfd(dir), name) && ::unlinkat(::dirfd(dir), name.constData(), 0) == 0)
+            isLeftOver(::dirfd(dir), name) && ::unlinkat(::dirfd(dir), name.constData(), 0) == 0)
             ++removed;
     }
     ::closedir(dir);
     return removed;
 }
 
-bool IsNameOrFolderError(int error) {
+bool isNameOrFolderError(int error) {
     switch (error) {
     case ENOENT:
     case ENOTDIR:
@@ -158,6 +158,6 @@ bool IsNameOrFolderError(int error) {
     }
 }
 
-QString ErrorDescription(int error) {
+QString errorDescription(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }

@@ -12,7 +12,7 @@ constexpr qint32 kDefaultBlocksExpected = 28;
 
 // Written to a temporary file and renamed into place, so the front end's poll never meets a
 // half-written or empty status. No fsync: the line is news for a running poll, not a record.
-bool WriteWhole(const QString& path, const QByteArray& content) {
+bool writeWhole(const QString& path, const QByteArray& content) {
     const QString temporary = path + QStringLiteral(".new");
     QFile file(temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -24,17 +24,17 @@ bool WriteWhole(const QString& path, const QByteArray& content) {
 }
 } // namespace
 
-void StatusFile::WriteStatus(const QString& status) {
+void StatusFile::writeStatus(const QString& status) {
     QString line = status;
     if (line.isEmpty()) {
-        if (BlocksExpected == 0) BlocksExpected = kDefaultBlocksExpected;
-        line = QString::asprintf("%04d/%04d", int(BlocksReceived), int(BlocksExpected));
+        if (blocksExpected == 0) blocksExpected = kDefaultBlocksExpected;
+        line = QString::asprintf("%04d/%04d", int(blocksReceived), int(blocksExpected));
     } else {
         log_.appendToFile(line + QStringLiteral("\r\n"));
     }
     caption_ = line;
     if (onStatusChanged) onStatusChanged(line);
 
-    if (!WriteWhole(filePath_, (line + QStringLiteral("\r\n")).toUtf8()))
-        ShowMessageBox(QStringLiteral("Disk not available to write status"));
+    if (!writeWhole(filePath_, (line + QStringLiteral("\r\n")).toUtf8()))
+        showMessageBox(QStringLiteral("Disk not available to write status"));
 }

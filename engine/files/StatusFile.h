@@ -15,11 +15,11 @@ public:
     const QString& filePath() const { return filePath_; }
 
     // A non-empty text is written as it is (and logged); empty text writes the progress
-    // line "BlocksReceived/BlocksExpected", each at least four digits.
-    void WriteStatus(const QString& status);
+    // line "blocksReceived/blocksExpected", each at least four digits.
+    void writeStatus(const QString& status);
 
-    qint32 BlocksReceived = 0;
-    qint32 BlocksExpected = 0;
+    qint32 blocksReceived = 0;
+    qint32 blocksExpected = 0;
 
     const QString& caption() const { return caption_; }
     // Called with each new status (the window's status label shows it).

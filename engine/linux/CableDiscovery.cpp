@@ -39,10 +39,10 @@ DeviceWalk walkDevices(MessageLog& log, quint32 count) {
             std::end(kAcceptedDescriptions)) {
             walk.match = int(index);
             walk.matchOpen = open;
-            log.sShowText(QStringLiteral("VantrelPC cable at index %1").arg(index) +
-                          (open ? QStringLiteral(" - Open") : QStringLiteral(" - Closed")));
+            log.line(QStringLiteral("VantrelPC cable at index %1").arg(index) +
+                     (open ? QStringLiteral(" - Open") : QStringLiteral(" - Closed")));
         } else {
-            log.sShowText(QString::fromUtf8(text));
+            log.line(QString::fromUtf8(text));
         }
     }
     return walk;
@@ -50,7 +50,7 @@ DeviceWalk walkDevices(MessageLog& log, quint32 count) {
 
 // A box may be open when the engine is closed; after it nothing more is reported.
 bool showBox(const CableState& cable, const QString& text) {
-    ShowMessageBox(text);
+    showMessageBox(text);
     return !(cable.closed && cable.closed());
 }
 
@@ -58,16 +58,16 @@ bool showBox(const CableState& cable, const QString& text) {
 // terminal) has its tty open, so the cable is found: the user is told to re-plug it. A
 // program that only holds a lock on it is named instead: re-plugging does not end that.
 void reportHeldOpen(MessageLog& log, StatusFile& status, const CableState& cable, int index) {
-    const QString holder = HolderOfDevice(quint32(index));
-    if (!holder.isEmpty()) log.sShowText(holder);
-    const QString text = DeviceOnlyLocked(quint32(index))
+    const QString holder = holderOfDevice(quint32(index));
+    if (!holder.isEmpty()) log.line(holder);
+    const QString text = deviceOnlyLocked(quint32(index))
                              ? holder
                              : QStringLiteral("Please disconnect your VantrelPC cable from your "
                                               "computer and reconnect it.\r\n"
                                               "Wait a few seconds and then restart the Vantrel "
                                               "Base application.");
     if (showBox(cable, text))
-        status.WriteStatus(QStringLiteral("Failed - maybe USB device is open"));
+        status.writeStatus(QStringLiteral("Failed - maybe USB device is open"));
 }
 
 qint32 endedDuringBox(CableState& cable) {
@@ -76,50 +76,50 @@ qint32 endedDuringBox(CableState& cable) {
 }
 
 void reportNoCable(MessageLog& log, StatusFile& status, const CableState& cable) {
-    if (!showBox(cable, NoCableText())) return;
-    status.WriteStatus(QStringLiteral("Failed"));
-    log.sShowText(QStringLiteral("Can't find a VantrelPC cable"));
+    if (!showBox(cable, noCableText())) return;
+    status.writeStatus(QStringLiteral("Failed"));
+    log.line(QStringLiteral("Can't find a VantrelPC cable"));
 }
 
 qint32 closeCable(MessageLog& log, CableState& cable) {
-    const FT_STATUS closed = FT_Close(cable.CableHandle);
-    cable.CableHandle = nullptr;
-    if (closed != FT_OK) log.sShowText(QStringLiteral("Close Failed"));
+    const FT_STATUS closed = FT_Close(cable.cableHandle);
+    cable.cableHandle = nullptr;
+    if (closed != FT_OK) log.line(QStringLiteral("Close Failed"));
     return qint32(closed);
 }
 
 // Reads what the start-up needs from the open cable and closes it again.
 qint32 readOpenCable(MessageLog& log, CableState& cable) {
     quint32 driverVersion = 0;
-    const FT_STATUS driver = FT_GetDriverVersion(cable.CableHandle, &driverVersion);
+    const FT_STATUS driver = FT_GetDriverVersion(cable.cableHandle, &driverVersion);
     if (driver != FT_OK) {
-        log.sShowText(QStringLiteral("Couldn't get Driver Version - return value %1").arg(driver));
+        log.line(QStringLiteral("Couldn't get Driver Version - return value %1").arg(driver));
         showBox(cable, QStringLiteral("Please update the USB driver for the VantrelPC cable"));
         return qint32(driver);
     }
-    log.sShowText(QStringLiteral("Driver Version - ") + HexText(driverVersion));
+    log.line(QStringLiteral("Driver Version - ") + hexText(driverVersion));
 
-    const FT_STATUS port = FT_GetComPortNumber(cable.CableHandle, &cable.ComPortNumber);
+    const FT_STATUS port = FT_GetComPortNumber(cable.cableHandle, &cable.comPortNumber);
     if (port != FT_OK) {
-        log.sShowText(QStringLiteral("Get port number failed - return value %1").arg(port));
+        log.line(QStringLiteral("Get port number failed - return value %1").arg(port));
         closeCable(log, cable);
         return 1;
     }
-    log.sShowText(QStringLiteral("Com port - %1").arg(cable.ComPortNumber));
+    log.line(QStringLiteral("Com port - %1").arg(cable.comPortNumber));
     return closeCable(log, cable);
 }
 
 qint32 findCable(MessageLog& log, StatusFile& status, CableState& cable) {
     quint32 libraryVersion = 0;
     if (FT_GetLibraryVersion(&libraryVersion) == FT_OK)
-        log.sShowText(QStringLiteral("DLL Version - ") + HexText(libraryVersion));
+        log.line(QStringLiteral("DLL Version - ") + hexText(libraryVersion));
     else if (!showBox(cable, QStringLiteral("Couldn't get USB Library Version")))
         return endedDuringBox(cable);
 
     quint32 count = 0;
     const FT_STATUS listed = FT_CreateDeviceInfoList(&count);
     if (listed == FT_OK) {
-        log.sShowText(QStringLiteral("FT_CreateDeviceInfoList, number of devices - %1").arg(count));
+        log.line(QStringLiteral("FT_CreateDeviceInfoList, number of devices - %1").arg(count));
     } else {
         if (!showBox(cable,
                      QStringLiteral("FT_CreateDeviceInfoList - return value %1").arg(listed)))
@@ -139,25 +139,25 @@ qint32 findCable(MessageLog& log, StatusFile& status, CableState& cable) {
         return FT_DEVICE_NOT_OPENED;
     }
 
-    const FT_STATUS opened = FT_Open(walk.match, &cable.CableHandle);
+    const FT_STATUS opened = FT_Open(walk.match, &cable.cableHandle);
     if (opened != FT_OK) {
-        cable.CableHandle = nullptr;
-        log.sShowText(QStringLiteral("Open Failed"));
+        cable.cableHandle = nullptr;
+        log.line(QStringLiteral("Open Failed"));
         return qint32(opened);
     }
-    log.sShowText(QStringLiteral("FT_Open succeeded"));
+    log.line(QStringLiteral("FT_Open succeeded"));
     return readOpenCable(log, cable);
 }
 
 } // namespace
 
-QString NoCableText() {
-    return DownloadSettings::Language == QLatin1String("DE")
+QString noCableText() {
+    return DownloadSettings::language == QLatin1String("DE")
                ? QStringLiteral("Kein VantrelPC-Kabel angeschlossen")
                : QStringLiteral("Can't find a VantrelPC cable");
 }
 
-qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable) {
+qint32 locateCable(MessageLog& log, StatusFile& status, CableState& cable) {
     cable.engineMustEnd = false;
     try {
         return findCable(log, status, cable);
@@ -167,7 +167,7 @@ qint32 FindCable(MessageLog& log, StatusFile& status, CableState& cable) {
         if (showBox(cable, QStringLiteral("FT dll problem\r\n%1 - %2")
                                .arg(system ? system->code().value() : 0)
                                .arg(QString::fromLocal8Bit(failure.what()))))
-            status.WriteStatus(QStringLiteral("Failed"));
+            status.writeStatus(QStringLiteral("Failed"));
         cable.engineMustEnd = true;
         return 1;
     }

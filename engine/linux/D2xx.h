@@ -39,6 +39,6 @@ FT_STATUS FT_Close(FT_HANDLE handle);
 
 // Beyond the library: the program that holds listed device <index> open, as a log line such
 // as "ttyUSB0 is held by ModemManager (pid 812)"; empty when none can be seen.
-QString HolderOfDevice(quint32 index);
+QString holderOfDevice(quint32 index);
 // Whether that program only holds a lock file on the device ("ttyUSB0 is locked by ...").
-bool DeviceOnlyLocked(quint32 index);
+bool deviceOnlyLocked(quint32 index);

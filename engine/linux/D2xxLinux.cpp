@@ -61,7 +61,7 @@ std::vector<std::unique_ptr<OpenDevice>>& openDevices() {
 
 // A sysfs attribute without the line end the kernel adds; empty when absent.
 QByteArray readAttribute(const QString& path) {
-    QByteArray value = ReadSmallFile(path);
+    QByteArray value = readSmallFile(path);
     if (value.endsWith('\n')) value.chop(1);
     return value;
 }
@@ -167,7 +167,7 @@ struct PortNode {
 
 PortNode portNode(qint32 port) {
     PortNode node;
-    node.path = QFile::encodeName(QFileInfo(TtyUsbNode(port)).canonicalFilePath());
+    node.path = QFile::encodeName(QFileInfo(ttyUsbNode(port)).canonicalFilePath());
     struct stat info {};
     if (!node.path.isEmpty() && ::stat(node.path.constData(), &info) == 0 &&
         S_ISCHR(info.st_mode)) {
@@ -209,7 +209,7 @@ struct Locker {
 Locker lockerOf(qint32 port, const PortNode& node) {
     for (const char* folder : {"/run/lock", "/var/lock", "/tmp"}) {
         uid_t owner = 0;
-        const QByteArray text = ReadSmallFile(
+        const QByteArray text = readSmallFile(
             QStringLiteral("%1/LCK..ttyUSB%2").arg(QLatin1String(folder)).arg(port), &owner);
         const qint64 pid = numberOf(QString::fromLatin1(text.left(text.indexOf('\n')).trimmed()));
         struct stat process {};
@@ -284,7 +284,7 @@ FT_STATUS FT_CreateDeviceInfoList(quint32* deviceCount) {
     deviceList().clear();
     *deviceCount = 0;
     // Without the usb-serial bus (module not loaded) there is simply no device.
-    const QDir folder(UsbSerialDevicesFolder());
+    const QDir folder(usbSerialDevicesFolder());
     if (!folder.exists()) return FT_OK;
     if (!QFileInfo(folder.path()).isReadable()) return FT_IO_ERROR;
 
@@ -323,7 +323,7 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE* handle) {
     *handle = nullptr;
     if (deviceNumber < 0 || size_t(deviceNumber) >= deviceList().size()) return FT_DEVICE_NOT_FOUND;
     const qint32 port = deviceList()[size_t(deviceNumber)].port;
-    if (!QFileInfo::exists(TtyUsbNode(port))) return FT_DEVICE_NOT_OPENED;
+    if (!QFileInfo::exists(ttyUsbNode(port))) return FT_DEVICE_NOT_OPENED;
     openDevices().push_back(std::make_unique<OpenDevice>(OpenDevice{port}));
     *handle = openDevices().back().get();
     return FT_OK;
@@ -334,7 +334,7 @@ FT_STATUS FT_GetDriverVersion(FT_HANDLE handle, quint32* version) {
     if (!openDevice(handle)) return FT_INVALID_HANDLE;
     if (!version) return FT_INVALID_PARAMETER;
     quint32 found =
-        versionNumber(readAttribute(SysfsRoot() + QStringLiteral("/module/ftdi_sio/version")));
+        versionNumber(readAttribute(sysfsRoot() + QStringLiteral("/module/ftdi_sio/version")));
     if (found == 0) found = versionNumber(QSysInfo::kernelVersion().toLatin1());
     *version = found != 0 ? found : kFallbackDriverVersion;
     return FT_OK;
@@ -357,11 +357,11 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
     return FT_OK;
 }
 
-QString HolderOfDevice(quint32 index) {
+QString holderOfDevice(quint32 index) {
     if (index >= deviceList().size() || !deviceList()[index].holder) return {};
     const ListedDevice& device = deviceList()[index];
     const QByteArray name =
-        ReadSmallFile(QStringLiteral("/proc/%1/comm").arg(device.holder)).trimmed();
+        readSmallFile(QStringLiteral("/proc/%1/comm").arg(device.holder)).trimmed();
     const QString pid = QStringLiteral("pid %1").arg(device.holder);
     return QStringLiteral("ttyUSB%1 is %2 by %3")
         .arg(device.port)
@@ -369,6 +369,6 @@ QString HolderOfDevice(quint32 index) {
         .arg(name.isEmpty() ? pid : QStringLiteral("%1 (%2)").arg(QString::fromUtf8(name), pid));
 }
 
-bool DeviceOnlyLocked(quint32 index) {
+bool deviceOnlyLocked(quint32 index) {
     return index < deviceList().size() && deviceList()[index].lockOnly;
 }

@@ -9,26 +9,26 @@
 
 namespace {
 // An empty variable counts as unset.
-QString RootFromEnvironment(const char* name, const QString& fallback) {
+QString rootFromEnvironment(const char* name, const QString& fallback) {
     const QString value = qEnvironmentVariable(name);
     return value.isEmpty() ? fallback : value;
 }
 } // namespace
 
-QString SysfsRoot() {
-    return RootFromEnvironment("VANTREL_SYSFS_ROOT", QStringLiteral("/sys"));
+QString sysfsRoot() {
+    return rootFromEnvironment("VANTREL_SYSFS_ROOT", QStringLiteral("/sys"));
 }
 
-QString UsbSerialDevicesFolder() {
-    return QDir(SysfsRoot()).filePath(QStringLiteral("bus/usb-serial/devices"));
+QString usbSerialDevicesFolder() {
+    return QDir(sysfsRoot()).filePath(QStringLiteral("bus/usb-serial/devices"));
 }
 
-QString TtyUsbNode(int port) {
-    const QDir root(RootFromEnvironment("VANTREL_DEV_ROOT", QStringLiteral("/dev")));
+QString ttyUsbNode(int port) {
+    const QDir root(rootFromEnvironment("VANTREL_DEV_ROOT", QStringLiteral("/dev")));
     return root.filePath(QStringLiteral("ttyUSB%1").arg(port));
 }
 
-QByteArray ReadSmallFile(const QString& path, uid_t* owner) {
+QByteArray readSmallFile(const QString& path, uid_t* owner) {
     // Never blocks: a FIFO or a device planted under a lock file's name is not read at all.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {};

@@ -23,4 +23,4 @@ private:
 
 // Marks every descriptor this process inherited close-on-exec, first thing in main: a helper
 // that a library starts must not carry a claim on the data folder away and hold it for ever.
-void KeepInheritedDescriptorsHere();
+void keepInheritedDescriptorsHere();

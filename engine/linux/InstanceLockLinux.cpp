@@ -11,7 +11,7 @@ namespace {
 
 // A descriptor of the folder inherited from the program that claimed it: locking it again
 // succeeds, since the lock belongs to that very descriptor. -1 when there is none.
-int TakeInheritedClaim(const QString& folder) {
+int takeInheritedClaim(const QString& folder) {
     struct stat wanted {};
     if (::stat(QFile::encodeName(folder).constData(), &wanted) != 0) return -1;
     DIR* fds = ::opendir("/proc/self/fd");
@@ -34,7 +34,7 @@ int TakeInheritedClaim(const QString& folder) {
 
 } // namespace
 
-void KeepInheritedDescriptorsHere() {
+void keepInheritedDescriptorsHere() {
     DIR* fds = ::opendir("/proc/self/fd");
     if (!fds) return;
     while (const dirent* entry = ::readdir(fds)) {
@@ -50,7 +50,7 @@ InstanceLock::~InstanceLock() {
 
 FolderLock InstanceLock::take(const QString& folder) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = TakeInheritedClaim(folder);
+    fd_ = takeInheritedClaim(folder);
     if (fd_ >= 0) return FolderLock::Taken;
-    return LockDataFolder(folder, false, &fd_);
+    return lockDataFolder(folder, false, &fd_);
 }

@@ -5,6 +5,6 @@
 // offers no way to do so.
 namespace KeepAwake {
 // Takes whatever is not held yet; cheap to call again.
-void Hold();
-void Release();
+void hold();
+void release();
 } // namespace KeepAwake

@@ -24,7 +24,7 @@ std::optional<uint>& screenSaverCookie() {
     return cookie;
 }
 
-std::optional<QVariant> Call(const QDBusConnection& bus, QDBusMessage message) {
+std::optional<QVariant> callMethod(const QDBusConnection& bus, QDBusMessage message) {
     if (!bus.isConnected()) return std::nullopt;
     const QDBusMessage reply = bus.call(message, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -32,36 +32,36 @@ std::optional<QVariant> Call(const QDBusConnection& bus, QDBusMessage message) {
     return reply.arguments().constFirst();
 }
 
-void HoldLogind() {
+void holdLogind() {
     if (logindLock()) return;
     auto message = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
     message << QStringLiteral("sleep:idle") << kWho << kWhy << QStringLiteral("block");
-    if (const auto result = Call(QDBusConnection::systemBus(), message)) {
+    if (const auto result = callMethod(QDBusConnection::systemBus(), message)) {
         const auto fd = qvariant_cast<QDBusUnixFileDescriptor>(*result);
         if (fd.isValid()) logindLock() = fd;
     }
 }
 
-void HoldScreenSaver() {
+void holdScreenSaver() {
     if (screenSaverCookie()) return;
     auto message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
                                                   QStringLiteral("/org/freedesktop/ScreenSaver"),
                                                   QStringLiteral("org.freedesktop.ScreenSaver"),
                                                   QStringLiteral("Inhibit"));
     message << kWho << kWhy;
-    if (const auto result = Call(QDBusConnection::sessionBus(), message))
+    if (const auto result = callMethod(QDBusConnection::sessionBus(), message))
         screenSaverCookie() = result->toUInt();
 }
 } // namespace
 
-void KeepAwake::Hold() {
-    HoldLogind();
-    HoldScreenSaver();
+void KeepAwake::hold() {
+    holdLogind();
+    holdScreenSaver();
 }
 
-void KeepAwake::Release() {
+void KeepAwake::release() {
     logindLock().reset();
     if (screenSaverCookie()) {
         auto message = QDBusMessage::createMethodCall(
@@ -69,7 +69,7 @@ void KeepAwake::Release() {
             QStringLiteral("/org/freedesktop/ScreenSaver"),
             QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("UnInhibit"));
         message << *screenSaverCookie();
-        Call(QDBusConnection::sessionBus(), message);
+        callMethod(QDBusConnection::sessionBus(), message);
         screenSaverCookie().reset();
     }
 }

@@ -17,7 +17,7 @@ public:
     void restore(MessageLog* log);
 
     // <sysfs root>/bus/usb-serial/devices/ttyUSB<N>/latency_timer
-    static QString FilePath(int comPortNumber);
+    static QString latencyFilePath(int comPortNumber);
 
 private:
     QString path_; // the sysfs file, read back to see what took effect

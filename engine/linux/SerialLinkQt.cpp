@@ -17,38 +17,38 @@ constexpr int kWriteWaitMs = 1000;
 // is waited out awake so that the next byte leaves on time.
 constexpr qint64 kAwakeNs = 100000;
 
-timespec MonotonicNow() {
+timespec monotonicNow() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return now;
 }
 
-qint64 Nanoseconds(const timespec& t) {
+qint64 toNanoseconds(const timespec& t) {
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-timespec FromNanoseconds(qint64 ns) {
+timespec fromNanoseconds(qint64 ns) {
     return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
 // Returns `duration` after `from` (at once when that has passed).
-void PauseUntil(const timespec& from, std::chrono::milliseconds duration) {
-    const qint64 deadline = Nanoseconds(from) + std::chrono::nanoseconds(duration).count();
-    const timespec wake = FromNanoseconds(deadline - kAwakeNs);
+void pauseUntil(const timespec& from, std::chrono::milliseconds duration) {
+    const qint64 deadline = toNanoseconds(from) + std::chrono::nanoseconds(duration).count();
+    const timespec wake = fromNanoseconds(deadline - kAwakeNs);
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
     }
-    while (Nanoseconds(MonotonicNow()) < deadline) {
+    while (toNanoseconds(monotonicNow()) < deadline) {
     }
 }
 } // namespace
 
-int BaudRateForCode(int baudCode) {
+int baudRateForCode(int baudCode) {
     static constexpr int kRates[] = {9600, 19200, 38400, 57600, 115200};
     return baudCode >= 1 && baudCode <= 5 ? kRates[baudCode - 1] : 0;
 }
 
-QString SettingsTextForCode(int baudCode) {
-    return QStringLiteral("%1,e,8,1").arg(BaudRateForCode(baudCode));
+QString settingsTextForCode(int baudCode) {
+    return QStringLiteral("%1,e,8,1").arg(baudRateForCode(baudCode));
 }
 
 SerialLinkQt::SerialLinkQt(int comPortNumber) {
@@ -58,11 +58,11 @@ SerialLinkQt::SerialLinkQt(int comPortNumber) {
     if (!trace.isEmpty())
         traceFd_ =
             ::open(trace.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    port_.setPortName(PortPath(comPortNumber));
+    port_.setPortName(portPath(comPortNumber));
     QObject::connect(&port_, &QSerialPort::readyRead, [this] {
         const QByteArray piece = port_.readAll();
         if (piece.isEmpty()) return;
-        lastReceived_ = MonotonicNow();
+        lastReceived_ = monotonicNow();
         if (onReceived) onReceived(piece);
     });
     QObject::connect(&port_, &QSerialPort::errorOccurred,
@@ -73,13 +73,13 @@ SerialLinkQt::~SerialLinkQt() {
     if (traceFd_ >= 0) ::close(traceFd_);
 }
 
-QString SerialLinkQt::PortPath(int comPortNumber) {
-    return TtyUsbNode(comPortNumber);
+QString SerialLinkQt::portPath(int comPortNumber) {
+    return ttyUsbNode(comPortNumber);
 }
 
 std::optional<SerialLink::Error> SerialLinkQt::open(int baudCode) {
     // Every setting before open(): a pty refuses a later change that only touches parity.
-    if (const int rate = BaudRateForCode(baudCode)) port_.setBaudRate(rate);
+    if (const int rate = baudRateForCode(baudCode)) port_.setBaudRate(rate);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::EvenParity);
     port_.setStopBits(QSerialPort::OneStop);
@@ -113,7 +113,7 @@ void SerialLinkQt::writeByte(char byte) {
     const int fd = int(port_.handle());
     timespec start{};
     for (;;) {
-        start = MonotonicNow();
+        start = monotonicNow();
         if (::write(fd, &byte, 1) == 1) break;
         if (errno == EINTR) continue;
         if (errno == EAGAIN) { // the output buffer is full: wait for room, but not forever
@@ -128,12 +128,12 @@ void SerialLinkQt::writeByte(char byte) {
                  : QStringLiteral("Serial port write error"));
         return;
     }
-    lastWrite_ = MonotonicNow();
+    lastWrite_ = monotonicNow();
     if (traceFd_ >= 0) {
         char line[64];
         const int size =
-            std::snprintf(line, sizeof line, "%lld %lld %02X\n", (long long)Nanoseconds(start),
-                          (long long)Nanoseconds(lastWrite_), unsigned(quint8(byte)));
+            std::snprintf(line, sizeof line, "%lld %lld %02X\n", (long long)toNanoseconds(start),
+                          (long long)toNanoseconds(lastWrite_), unsigned(quint8(byte)));
         [[maybe_unused]] const ssize_t written = ::write(traceFd_, line, size_t(size));
     }
 }
@@ -148,11 +148,11 @@ void SerialLinkQt::drain() {
 // write that stalled is still followed by the whole pause, and the time spent since (logging,
 // building the next byte) is not added.
 void SerialLinkQt::pause(std::chrono::milliseconds duration) {
-    if (port_.isOpen()) PauseUntil(lastWrite_, duration);
+    if (port_.isOpen()) pauseUntil(lastWrite_, duration);
 }
 
 void SerialLinkQt::pauseAfterReceived(std::chrono::milliseconds duration) {
-    if (port_.isOpen() && Nanoseconds(lastReceived_) > 0) PauseUntil(lastReceived_, duration);
+    if (port_.isOpen() && toNanoseconds(lastReceived_) > 0) pauseUntil(lastReceived_, duration);
 }
 
 QByteArray SerialLinkQt::takeReceived() {
@@ -162,7 +162,7 @@ QByteArray SerialLinkQt::takeReceived() {
     ssize_t n = 0;
     while ((n = ::read(int(port_.handle()), buffer, sizeof buffer)) > 0)
         bytes.append(buffer, n);
-    if (!bytes.isEmpty()) lastReceived_ = MonotonicNow();
+    if (!bytes.isEmpty()) lastReceived_ = monotonicNow();
     return bytes;
 }
 

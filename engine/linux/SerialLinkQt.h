@@ -22,7 +22,7 @@ public:
     std::optional<bool> dataTerminalReady() const override;
     std::optional<bool> requestToSend() const override;
 
-    static QString PortPath(int comPortNumber);
+    static QString portPath(int comPortNumber);
 
 private:
     void handleError(QSerialPort::SerialPortError error);

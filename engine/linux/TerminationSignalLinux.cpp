@@ -9,17 +9,17 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 // Only async-signal-safe work here: the event loop does the rest.
-void Forward(int) {
+void forward(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 } // namespace
 
-void IgnoreClosedPipes() {
+void ignoreClosedPipes() {
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-void OnTerminationRequest(std::function<void()> handler) {
+void onTerminationRequest(std::function<void()> handler) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier,
@@ -29,7 +29,7 @@ void OnTerminationRequest(std::function<void()> handler) {
                          handler();
                      });
     struct sigaction action {};
-    action.sa_handler = Forward;
+    action.sa_handler = forward;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);

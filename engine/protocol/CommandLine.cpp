@@ -9,7 +9,7 @@ constexpr int kTrepEntryWidth = 3;
 
 // The leading decimal number of an entry, as far as its digits go ("01 " reads 1,
 // "abc" reads 0); nothing when it cannot be a TREP byte.
-std::optional<quint8> TrepEntry(const QString& entry) {
+std::optional<quint8> trepEntryOf(const QString& entry) {
     const QString digits = entry.trimmed();
     int value = 0;
     int i = 0;
@@ -19,26 +19,26 @@ std::optional<quint8> TrepEntry(const QString& entry) {
     return quint8(value);
 }
 
-void ReadPosition(const QString& text, CommandLine& command) {
+void readPosition(const QString& text, CommandLine& command) {
     const qsizetype open = text.indexOf(QLatin1Char('{'));
     const qsizetype comma = text.indexOf(QLatin1Char(','), open + 1);
     const qsizetype close = text.indexOf(QLatin1Char('}'), comma + 1);
     if (open < 0 || comma < 0 || close < 0) return;
     const QString top = text.mid(open + 1, comma - open - 1);
     const QString left = text.mid(comma + 1, close - comma - 1);
-    if (!top.isEmpty()) command.top = WholeNumber(top);
-    if (!left.isEmpty()) command.left = WholeNumber(left);
+    if (!top.isEmpty()) command.top = wholeNumber(top);
+    if (!left.isEmpty()) command.left = wholeNumber(left);
 }
 
 // The days held to 0..366 however large the number; text that is no number counts 0.
-qint32 LatestDays(const QString& text) {
+qint32 latestDays(const QString& text) {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
     if (!ok || std::isnan(value)) return 0;
     return qint32(std::clamp(std::nearbyint(value), 0.0, double(kMaxLatestDays)));
 }
 
-void ReadLatestVu(const QString& text, CommandLine& command, QString& remainder) {
+void readLatestVu(const QString& text, CommandLine& command, QString& remainder) {
     const qsizetype open = text.indexOf(QLatin1Char('['));
     const qsizetype close = open < 0 ? -1 : text.indexOf(QLatin1Char(']'), open + 1);
     if (close < 0) return; // no list: refused later as an invalid TREP list
@@ -46,11 +46,11 @@ void ReadLatestVu(const QString& text, CommandLine& command, QString& remainder)
     remainder = text.mid(close + 1).trimmed();
     const qsizetype space = remainder.indexOf(QLatin1Char(' '));
     if (space < 0) return; // the days count only when something follows them
-    command.latestDays = LatestDays(remainder.left(space));
+    command.latestDays = latestDays(remainder.left(space));
 }
 } // namespace
 
-QString StripQuotes(const QString& text) {
+QString stripQuotes(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && text[begin] == QLatin1Char('"'))
@@ -60,7 +60,7 @@ QString StripQuotes(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
-std::optional<qint32> WholeNumber(const QString& text) {
+std::optional<qint32> wholeNumber(const QString& text) {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(value)) return std::nullopt;
@@ -71,8 +71,8 @@ std::optional<qint32> WholeNumber(const QString& text) {
     return qint32(rounded);
 }
 
-CommandLine ParseCommandLine(const QString& rawText) {
-    const QString text = StripQuotes(rawText);
+CommandLine parseCommandLine(const QString& rawText) {
+    const QString text = stripQuotes(rawText);
     CommandLine command;
     QString optionsText = text;
     if (text.contains(QLatin1Char('A'))) {
@@ -80,22 +80,22 @@ CommandLine ParseCommandLine(const QString& rawText) {
     } else if (text.contains(QLatin1Char('L'))) {
         command.downloadType = QLatin1Char('L');
         optionsText.clear();
-        ReadLatestVu(text, command, optionsText);
+        readLatestVu(text, command, optionsText);
     } else if (text.contains(QLatin1Char('C'))) {
         command.downloadType = QLatin1Char('C');
     }
     command.showWindow = optionsText.contains(QLatin1Char('D'));
     command.stayOpen = optionsText.contains(QLatin1Char('V'));
-    ReadPosition(optionsText, command);
+    readPosition(optionsText, command);
     return command;
 }
 
-bool IsUsableTrepList(const QString& trepList) {
+bool isUsableTrepList(const QString& trepList) {
     const qsizetype entries = (trepList.size() + kTrepEntryWidth - 1) / kTrepEntryWidth;
     return trepList.size() >= kTrepEntryWidth && entries <= kMaxListedTreps;
 }
 
-TrepSequence BuildTrepSequence(const CommandLine& command) {
+TrepSequence buildTrepSequence(const CommandLine& command) {
     TrepSequence sequence;
     sequence.fill(kTrepEnd);
     const char kind = command.downloadType.toLatin1();
@@ -110,7 +110,7 @@ TrepSequence BuildTrepSequence(const CommandLine& command) {
         int index = 1;
         for (qsizetype at = 0; at < command.trepList.size() && index <= kMaxListedTreps;
              at += kTrepEntryWidth) {
-            if (const auto trep = TrepEntry(command.trepList.mid(at, kTrepEntryWidth)))
+            if (const auto trep = trepEntryOf(command.trepList.mid(at, kTrepEntryWidth)))
                 sequence[index++] = *trep;
         }
     }

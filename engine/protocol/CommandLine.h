@@ -24,16 +24,16 @@ constexpr quint8 kTrepEnd = 255;
 using TrepSequence = std::array<quint8, kTrepSequenceSize>;
 
 // Removes every double quote at the start, then every one at the end.
-QString StripQuotes(const QString& text);
+QString stripQuotes(const QString& text);
 
-CommandLine ParseCommandLine(const QString& text);
+CommandLine parseCommandLine(const QString& text);
 
 // A Latest VU list is usable when it holds 1 to 19 entries of three characters.
-bool IsUsableTrepList(const QString& trepList);
+bool isUsableTrepList(const QString& trepList);
 
 // The TREPs to request in order, TREP 5 first, ended by 255. For "Z" only the end mark.
-TrepSequence BuildTrepSequence(const CommandLine& command);
+TrepSequence buildTrepSequence(const CommandLine& command);
 
 // The number at the start of text as the front end writes it ("28", " 4200", "59.5"),
 // rounded halves to even; nothing when the whole text is not a number that fits.
-std::optional<qint32> WholeNumber(const QString& text);
+std::optional<qint32> wholeNumber(const QString& text);

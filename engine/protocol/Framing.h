@@ -14,30 +14,30 @@ constexpr char kTesterAddress = '\xF0';
 inline const QByteArray kResponseHeader("\x80\xF0\xEE", 3);
 
 // Sum of all bytes, modulo 256.
-quint8 Checksum(const QByteArray& bytes);
-QByteArray WithChecksum(const QByteArray& bytes);
+quint8 checksum(const QByteArray& bytes);
+QByteArray withChecksum(const QByteArray& bytes);
 
 // Requests, without their checksum (it is sent last, after the pause of the last byte).
-QByteArray StartCommunication();
-QByteArray StartDiagnosticSession();
+QByteArray startCommunication();
+QByteArray startDiagnosticSession();
 // code: 1 = 9600, 2 = 19200, 3 = 38400, 4 = 57600, 5 = 115200 baud.
-QByteArray VerifyBaudRate(quint8 code);
-QByteArray TransitionBaudRate();
-QByteArray RequestUpload();
+QByteArray verifyBaudRate(quint8 code);
+QByteArray transitionBaudRate();
+QByteArray requestUpload();
 // The first five bytes of the two Transfer Data forms; the TREP byte follows.
-inline const QByteArray TransferPrefixDated("\x80\xEE\xF0\x06\x36", 5);
-inline const QByteArray TransferPrefix("\x80\xEE\xF0\x02\x36", 5);
-QByteArray TransferData(const QByteArray& prefix, quint8 trep);
-inline QByteArray TransferData(quint8 trep) {
-    return TransferData(TransferPrefix, trep);
+inline const QByteArray transferPrefixDated("\x80\xEE\xF0\x06\x36", 5);
+inline const QByteArray transferPrefix("\x80\xEE\xF0\x02\x36", 5);
+QByteArray transferData(const QByteArray& prefix, quint8 trep);
+inline QByteArray transferData(quint8 trep) {
+    return transferData(transferPrefix, trep);
 }
 // The activities form: the day to send, as its second count.
-QByteArray TransferDataDated(quint8 trep, qint32 daySeconds);
-QByteArray TransferExit();
-QByteArray StopCommunication();
-QByteArray AcknowledgeSubMessage(quint16 counter);
+QByteArray transferDataDated(quint8 trep, qint32 daySeconds);
+QByteArray transferExit();
+QByteArray stopCommunication();
+QByteArray acknowledgeSubMessage(quint16 counter);
 
-// What lCheckMessage makes of a response. Ids up to LastProtocolAnswer are answers of the
+// What messageIdOf makes of a response. Ids up to LastProtocolAnswer are answers of the
 // protocol; every higher id is a message the engine cannot use.
 namespace MessageId {
 enum : qint32 {
@@ -66,14 +66,14 @@ enum : qint32 {
 };
 }
 
-inline bool IsProtocolAnswer(qint32 id) {
+inline bool isProtocolAnswer(qint32 id) {
     return id <= MessageId::LastProtocolAnswer;
 }
 
 // Classifies one complete response. Fields are read only where the message holds them in
 // front of its checksum: too short for a header gives HeaderWrong, for a service id OtherSid,
 // and a negative response without its response code OtherResponseCode.
-qint32 lCheckMessage(const QByteArray& sMessage);
+qint32 messageIdOf(const QByteArray& message);
 
 // Whether a response (checksum and header already found right) answers a request, given
 // without its checksum: a positive answer of the request's service, or a negative one naming
@@ -81,7 +81,7 @@ qint32 lCheckMessage(const QByteArray& sMessage);
 // TREP asked for, the sub-message number 1 when it comes in sub-messages, and for activities
 // the day asked for (the day, not the time of day). An acknowledgement asks for the
 // sub-message its number names, of the answer to the TREP being read.
-bool AnswersRequest(const QByteArray& response, const QByteArray& request, quint8 trepBeingRead);
+bool answersRequest(const QByteArray& response, const QByteArray& request, quint8 trepBeingRead);
 
 // Assembles received pieces into whole responses by their length byte. Bytes in front of a
 // start byte 0x80 are noise and dropped one by one. Owns no port and no timer: the caller
@@ -89,13 +89,13 @@ bool AnswersRequest(const QByteArray& response, const QByteArray& request, quint
 class FrameAssembler {
 public:
     // Complete responses found in the piece, in order. Bytes after the last one stay in
-    // RxBuffer and are continued by the next piece.
+    // rxBuffer and are continued by the next piece.
     QList<QByteArray> feed(const QByteArray& piece);
     // Drops a response that stopped half-way.
     void clear() { rxBuffer_.clear(); }
 
-    const QByteArray& RxBuffer() const { return rxBuffer_; }
-    qint32 ExpectedLength() const { return expectedLength_; }
+    const QByteArray& rxBuffer() const { return rxBuffer_; }
+    qint32 expectedLength() const { return expectedLength_; }
 
 private:
     QByteArray rxBuffer_;

@@ -54,5 +54,5 @@ public:
 };
 
 // Port speed of each baud code, and its settings text as logged.
-int BaudRateForCode(int baudCode);
-QString SettingsTextForCode(int baudCode);
+int baudRateForCode(int baudCode);
+QString settingsTextForCode(int baudCode);

@@ -5,6 +5,8 @@
 #include "SerialLink.h"
 #include "TrepNumbering.h"
 
+#include <DownloadFiles.h>
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
@@ -22,87 +24,64 @@ class StatusFile;
 class Session : public QObject {
     Q_OBJECT
 public:
-    Session(MessageLog& log, StatusFile& status, SerialLink& link, QObject* parent = nullptr);
+    // The steps of the protocol, each named for the request it sends (the number shows in the
+    // "Invalid Comm State" box). After Request Upload the session asks once for the unit's
+    // download interface version, in a step of its own, before the first TREP.
+    enum class State : qint32 {
+        Idle,
+        StartCommunication,
+        StartDiagnosticSession,
+        VerifyBaudRate,
+        TransitionBaudRate,
+        RequestUpload,
+        TransferData,
+        TransferExit,
+        StopCommunication,
+        AcknowledgeSubMessage,
+        InterfaceVersion,
+    };
 
     // What the engine's start-up hands over.
-    TrepSequence trepSequence{};
-    qint32 SessionDays = 0;
-    QString commandLineText;
+    struct Plan {
+        TrepSequence treps{};
+        qint32 days = 0; // of activities, for a Latest VU download
+        QString commandLineText;
+    };
+
+    Session(MessageLog& log, StatusFile& status, SerialLink& link, QObject* parent = nullptr);
+
+    void start(const Plan& plan);
+    // The engine is told to end while the session runs.
+    void stop();
+    // The port's receive event: one piece of received bytes.
+    void onBytesReceived(const QByteArray& piece);
+    // No answer came within the receive time-out.
+    void onReceiveTimeout();
+
     // Ends the engine program (closes its windows); called when the session is over and the
     // settings ask the engine to close.
     std::function<void()> endProgram;
 
-    // Serial link and timers.
-    void StartSession();
-    void SendRequest();
-    void TransmitMessage(const QByteArray& message);
-    void ResendLastMessage();
-    void timerRx_Timer();
-    // The port's receive event: one piece of received bytes.
-    void Comm1_OnComm(const QByteArray& piece);
-
-    // State machine and TREP data.
-    void lRespondToMessage(qint32 lMessageID);
-    void GetTREPData();
-    void SetNextTREP();
-
-    // Output files.
-    void BuildVuFileName();
-    void SaveFile();
-
-    QTimer timerRx;
-
-    // Session state (serial link).
-    qint32 SessionState = 0;
-    qint32 BaudCode = 4;
-    qint32 CurrentTrep = 0;
-    qint32 BaseTrep = 0;
-    TrepNumbering Numbering = TrepNumbering::Gen1;
-    QString DataKind;
-    qint16 TrepIndex = 0;
-    qint32 SubMessageCounter = 1;
-    qint32 ActivityDay = 0;
-    QByteArray LastRequest;
-    qint32 RxRetries = 0;
-    QDateTime SessionStart;
-
-    // State machine. After Request Upload the session asks once for the unit's download
-    // interface version, in a state of its own, before the first TREP.
-    static constexpr qint32 kInterfaceVersionState = 10;
-    qint16 IntegrityErrors = 0;
-    bool IntegrityLimitReached = false;
-    qint16 SubFunctionRetries = 0;
-    bool ResendPending = false;
-
-    // TREP data.
-    QByteArray DownloadData;
-    QByteArray Trep5Data;
-    qint32 PreviousTrep = 0;
-    qint32 OldestDate = 0;
-    qint32 LatestDate = 0;
-    qint32 SubBlocks = 0;
-    qint32 VuMakerCode = 0;
-    QString VuMaker;
-    QByteArray Vin;
-    QString VuNation;
-    QByteArray Vrn;
-    QByteArray VuCurrentTime;
-    QByteArray VuOldestTime;
-    QByteArray VuLatestTime;
-    QString VuFileName;
-
-    // Output files.
-    bool VuDataPresent = false;
-    bool CardDataPresent = false;
-
+    State state() const { return exchange_.state; }
+    TrepNumbering numbering() const { return walk_.numbering; }
+    const QTimer& receiveTimer() const { return receiveTimer_; }
     FrameAssembler& assembler() { return assembler_; }
-    // The engine is told to end while the session runs.
-    void stop();
 
 private:
+    friend struct SessionFuzzSetup; // the fuzz target starts a walk half-way through
+
+    void sendRequest();
+    void transmit(const QByteArray& message);
+    void resendLastRequest();
+    void onAnswer(qint32 messageId);
+    void takeTrepData();
+    void setNextTrep();
+    void buildVuFileName();
+    void saveFile();
+
     // The receive time-out setting; one of 0 or less would fire before any answer.
-    static int RxTimeout();
-    // Sets timerRx to a time-out held within what a timer takes.
+    static int rxTimeout();
+    // Sets the receive timer to a time-out held within what a timer takes.
     void setRxInterval(qint64 milliseconds);
     void changeSpeed();
     void sendTransferData();
@@ -110,7 +89,10 @@ private:
     void endSession();
     void linkLost(const QString& description);
     // Transfer Exit or Stop Communication is out: whatever will be read has been read.
-    bool inClosingExchange() const { return SessionState == 7 || SessionState == 8; }
+    bool inClosingExchange() const {
+        return exchange_.state == State::TransferExit ||
+               exchange_.state == State::StopCommunication;
+    }
     void closeAndSave(const QString& problem);
     void saveCollected();
     QString finalStatus() const;
@@ -120,15 +102,15 @@ private:
     void checkDropped(const QByteArray& frame);
 
     // Reactions of the state machine.
-    void fail(qint32 lMessageID);
+    void fail(qint32 messageId);
     void skipTrep();
-    void onTransferData(qint32 lMessageID, bool& sendAtEnd);
+    void onTransferData(qint32 messageId, bool& sendAtEnd);
     void onIntegrityError();
     void onResponsePending();
-    void onRefusal(qint32 lMessageID);
-    void onInterfaceVersion(qint32 lMessageID, bool& sendAtEnd);
+    void onRefusal(qint32 messageId);
+    void onInterfaceVersion(qint32 messageId, bool& sendAtEnd);
     void startTrepWalk(const QString& version);
-    void repeatOrGiveUp(qint32 lMessageID);
+    void repeatOrGiveUp(qint32 messageId);
     void dropPartialTrep();
 
     // TREP data.
@@ -148,12 +130,23 @@ private:
     StatusFile& status_;
     SerialLink& link_;
     FrameAssembler assembler_;
-    QByteArray response_;          // the response being handled, as received
-    qsizetype trepStart_ = 0;      // where the current TREP's block begins in its data
-    int repeats_ = 0;              // answers that only make the same request go out again
-    bool ended_ = false;           // the program has been told to end
-    bool fileLost_ = false;        // a file with data could be saved nowhere
-    bool savedForClosing_ = false; // the last file was saved as the closing exchange began
+    QTimer receiveTimer_;
+
+    // The exchange on the link: where it stands, the last request and its retries.
+    struct Exchange {
+        State state = State::Idle;
+        qint32 baudCode = 4;
+        QByteArray lastRequest;
+        qint32 rxRetries = 0;
+        qint16 integrityErrors = 0;
+        bool integrityLimitReached = false;
+        qint16 subFunctionRetries = 0;
+        bool resendPending = false;
+        QDateTime startTime;
+    } exchange_;
+    QByteArray response_; // the response being handled, as received
+    int repeats_ = 0;     // answers that only make the same request go out again
+    bool ended_ = false;  // the program has been told to end
     bool interfaceVersionAsked_ = false;
     // The frame being received began before the last request was out: it is not its answer.
     bool lateAnswerArriving_ = false;
@@ -171,4 +164,40 @@ private:
     bool answerRepeated_ = false;
     QSet<QByteArray> takenAnswers_;
     bool twoAnswers_ = false; // a stale copy was taken for an answer: the download is in doubt
+
+    // The walk through the TREPs asked for, and its progress.
+    struct Walk {
+        Plan plan;
+        qint16 index = 0; // in the plan's TREPs
+        qint32 currentTrep = 0;
+        qint32 baseTrep = 0;
+        qint32 previousTrep = 0;
+        TrepNumbering numbering = TrepNumbering::Gen1;
+        qint32 subMessageCounter = 1;
+        qint32 activityDay = 0;
+        qint32 oldestDate = 0;
+        qint32 latestDate = 0;
+        qint32 subBlocks = 0;
+        qsizetype trepStart = 0; // where the current TREP's block begins in its data
+    } walk_;
+
+    // What the unit said about itself.
+    struct Unit {
+        qint32 makerCode = 0;
+        QString maker;
+        QByteArray vin;
+        QString nation;
+        QByteArray vrn;
+        QByteArray currentTime;
+        QByteArray oldestTime;
+        QByteArray latestTime;
+        QByteArray technicalData;
+    } unit_;
+
+    // The file being collected, and the files saved.
+    QByteArray data_;
+    QString dataKind_;
+    QString fileName_;
+    DownloadFiles files_{log_};
+    bool savedForClosing_ = false; // the last file was saved as the closing exchange began
 };

@@ -1,5 +1,4 @@
 #include "FileNaming.h"
-#include "SaveFile.h"
 #include "Session.h"
 #include "StatusFile.h"
 
@@ -7,34 +6,24 @@
 
 #include <QDateTime>
 
-void Session::BuildVuFileName() {
-    VuFileName = VuFileNameFor(DownloadSettings::FileNameStyle, Vin, Vrn, VuNation,
-                               QDateTime::currentDateTime());
+void Session::buildVuFileName() {
+    fileName_ = vuFileNameFor(DownloadSettings::fileNameStyle, unit_.vin, unit_.vrn, unit_.nation,
+                              QDateTime::currentDateTime());
 }
 
-void Session::SaveFile() {
+void Session::saveFile() {
     saveCollected();
-    if (CurrentTrep == kTrepEnd) status_.WriteStatus(finalStatus());
+    if (walk_.currentTrep == kTrepEnd) status_.writeStatus(finalStatus());
 }
 
 void Session::saveCollected() {
-    const bool card = PreviousTrep == 6 || PreviousTrep == 23;
-    if (!DownloadData.isEmpty()) (card ? CardDataPresent : VuDataPresent) = true;
-    VuFileName =
-        card ? CardName(DownloadData) : VuName(VuFileName, DataKind, DownloadData.isEmpty());
-    const QString& folder = card ? DownloadSettings::CardDataPath : DownloadSettings::VUDataPath;
-    FileWriter writer(log_, card);
-    if (DownloadData.isEmpty())
-        writer.logPath(CandidatePath(folder + VuFileName, FirstFreeNumber(folder + VuFileName, 0)));
-    else if (!writer.save(folder, VuFileName, DownloadData))
-        fileLost_ = true;
-    DownloadData.clear();
-    DataKind.clear();
+    const bool card = walk_.previousTrep == 6 || walk_.previousTrep == 23;
+    fileName_ = files_.save(card, fileName_, dataKind_, data_);
+    data_.clear();
+    dataKind_.clear();
 }
 
-// A download of which any file was lost has failed, even when another file was saved.
 QString Session::finalStatus() const {
-    if (fileLost_) return QStringLiteral("Failed - file not saved");
-    if (twoAnswers_) return QStringLiteral("Failed - two answers to one request");
-    return VuDataPresent || CardDataPresent ? QStringLiteral("Complete") : QStringLiteral("Failed");
+    if (!files_.lost() && twoAnswers_) return QStringLiteral("Failed - two answers to one request");
+    return files_.finalStatus();
 }

@@ -20,127 +20,129 @@ constexpr int kMaxRxTries = 3;
 
 // The tester must leave 5 ms to 20 ms between the bytes of a request; the setting can only
 // lengthen the pause within that.
-std::chrono::milliseconds InterBytePause() {
+std::chrono::milliseconds interBytePause() {
     return std::chrono::milliseconds(
-        qBound(DownloadSettings::kDefaultInterBytePause, DownloadSettings::InterBytePause, 20));
+        qBound(DownloadSettings::kDefaultInterBytePause, DownloadSettings::interBytePause, 20));
 }
 
 } // namespace
 
-int Session::RxTimeout() {
-    return DownloadSettings::RXTIMEOUT > 0 ? DownloadSettings::RXTIMEOUT
+int Session::rxTimeout() {
+    return DownloadSettings::rxTimeout > 0 ? DownloadSettings::rxTimeout
                                            : DownloadSettings::kDefaultRxTimeout;
 }
 
 void Session::setRxInterval(qint64 milliseconds) {
-    timerRx.setInterval(int(std::clamp<qint64>(milliseconds, 0, std::numeric_limits<int>::max())));
+    receiveTimer_.setInterval(
+        int(std::clamp<qint64>(milliseconds, 0, std::numeric_limits<int>::max())));
 }
 
 Session::Session(MessageLog& log, StatusFile& status, SerialLink& link, QObject* parent)
     : QObject(parent), log_(log), status_(status), link_(link) {
-    timerRx.setSingleShot(false);
-    connect(&timerRx, &QTimer::timeout, this, &Session::timerRx_Timer);
-    link_.onReceived = [this](const QByteArray& piece) { Comm1_OnComm(piece); };
+    receiveTimer_.setSingleShot(false);
+    connect(&receiveTimer_, &QTimer::timeout, this, &Session::onReceiveTimeout);
+    link_.onReceived = [this](const QByteArray& piece) { onBytesReceived(piece); };
     link_.onLost = [this](const QString& description) { linkLost(description); };
 }
 
-void Session::StartSession() {
-    SessionState = 1;
-    BaudCode = 4;
+void Session::start(const Plan& plan) {
+    walk_.plan = plan;
+    exchange_.state = State::StartCommunication;
+    exchange_.baudCode = 4;
     if (const auto error = link_.open(1)) {
         switch (error->kind) {
         case SerialLink::OpenFailure::NotAvailable:
-            ShowMessageBox(QStringLiteral("Error: Selected Com port not available"));
+            showMessageBox(QStringLiteral("Error: Selected Com port not available"));
             break;
         case SerialLink::OpenFailure::InUse:
-            ShowMessageBox(QStringLiteral("Error: Selected Com port in use"));
+            showMessageBox(QStringLiteral("Error: Selected Com port in use"));
             break;
         case SerialLink::OpenFailure::Other:
-            ShowMessageBox(
+            showMessageBox(
                 QStringLiteral("Error: %1 (%2)").arg(error->description).arg(error->number));
             break;
         }
-        SessionState = 0;
-        status_.WriteStatus(QStringLiteral("Failed - ") + error->description);
+        exchange_.state = State::Idle;
+        status_.writeStatus(QStringLiteral("Failed - ") + error->description);
         // Nothing more can happen in this run: end it as every other failure ends.
         endSession();
         return;
     }
     // A pty cannot report its lines; the driver raises both when the port opens.
-    log_.sShowText(
-        QStringLiteral("Com Port Settings: DTR Enable: ") +
-        BoolText(link_.dataTerminalReady().value_or(true)) + QStringLiteral("  RTS Holding: ") +
-        BoolText(link_.requestToSend().value_or(true)) +
-        QStringLiteral("\r\nCommand Parameters - ") + commandLineText + QStringLiteral("\r\n"));
-    SessionStart = QDateTime::currentDateTime();
-    log_.sShowText(SessionStart.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    DownloadData.clear();
-    DataKind.clear();
-    TrepIndex = 0;
-    CurrentTrep = TrepFor(trepSequence[0], Numbering);
-    RxRetries = 0;
-    setRxInterval(RxTimeout());
-    if (SessionState > 0) SendRequest();
+    log_.line(QStringLiteral("Com Port Settings: DTR Enable: ") +
+              boolText(link_.dataTerminalReady().value_or(true)) +
+              QStringLiteral("  RTS Holding: ") + boolText(link_.requestToSend().value_or(true)) +
+              QStringLiteral("\r\nCommand Parameters - ") + walk_.plan.commandLineText +
+              QStringLiteral("\r\n"));
+    exchange_.startTime = QDateTime::currentDateTime();
+    log_.line(exchange_.startTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    data_.clear();
+    dataKind_.clear();
+    walk_.index = 0;
+    walk_.currentTrep = trepFor(walk_.plan.treps[0], walk_.numbering);
+    exchange_.rxRetries = 0;
+    setRxInterval(rxTimeout());
+    if (exchange_.state != State::Idle) sendRequest();
     // A port lost during the first request has written the final status already.
-    if (SessionState > 0) status_.WriteStatus(QStringLiteral("Downloading"));
+    if (exchange_.state != State::Idle) status_.writeStatus(QStringLiteral("Downloading"));
 }
 
-void Session::SendRequest() {
+void Session::sendRequest() {
     if (ended_) return; // told to end (while a box was open, say): nothing more goes out
-    setRxInterval(RxTimeout());
-    switch (SessionState) {
-    case 0:
+    setRxInterval(rxTimeout());
+    switch (exchange_.state) {
+    case State::Idle:
         link_.close();
         break;
-    case 1:
-        TransmitMessage(StartCommunication());
+    case State::StartCommunication:
+        transmit(startCommunication());
         break;
-    case 2:
-        TransmitMessage(StartDiagnosticSession());
+    case State::StartDiagnosticSession:
+        transmit(startDiagnosticSession());
         break;
-    case 3:
-        TransmitMessage(VerifyBaudRate(quint8(BaudCode)));
+    case State::VerifyBaudRate:
+        transmit(verifyBaudRate(quint8(exchange_.baudCode)));
         break;
-    case 4:
-        TransmitMessage(TransitionBaudRate());
+    case State::TransitionBaudRate:
+        transmit(transitionBaudRate());
         changeSpeed();
-        if (SessionState == 0) break; // the port did not come back at the new speed
-        SessionState = 5;
-        SendRequest();
+        if (exchange_.state == State::Idle) break; // the port did not come back at the new speed
+        exchange_.state = State::RequestUpload;
+        sendRequest();
         break;
-    case 5:
-        TransmitMessage(RequestUpload());
+    case State::RequestUpload:
+        transmit(requestUpload());
         break;
-    case 6:
+    case State::TransferData:
         sendTransferData();
         classifyDownload();
         break;
-    case 7:
-        TransmitMessage(TransferExit());
+    case State::TransferExit:
+        transmit(transferExit());
         break;
-    case 8:
-        TransmitMessage(StopCommunication());
+    case State::StopCommunication:
+        transmit(stopCommunication());
         break;
-    case 9:
-        TransmitMessage(AcknowledgeSubMessage(quint16(SubMessageCounter)));
+    case State::AcknowledgeSubMessage:
+        transmit(acknowledgeSubMessage(quint16(walk_.subMessageCounter)));
         break;
-    case kInterfaceVersionState:
-        TransmitMessage(TransferData(kInterfaceVersionTrep));
+    case State::InterfaceVersion:
+        transmit(transferData(kInterfaceVersionTrep));
         break;
     default:
-        timerRx.stop();
-        ShowMessageBox(QStringLiteral("Invalid Comm State - %1").arg(SessionState));
+        receiveTimer_.stop();
+        showMessageBox(QStringLiteral("Invalid Comm State - %1").arg(qint32(exchange_.state)));
         break;
     }
 }
 
-void Session::TransmitMessage(const QByteArray& message) {
-    copies_ = message == LastRequest ? copies_ + 1 : 1;
-    LastRequest = message;
-    link_.pauseAfterReceived(std::chrono::milliseconds(DownloadSettings::InterMessagePause));
+void Session::transmit(const QByteArray& message) {
+    copies_ = message == exchange_.lastRequest ? copies_ + 1 : 1;
+    exchange_.lastRequest = message;
+    link_.pauseAfterReceived(std::chrono::milliseconds(DownloadSettings::interMessagePause));
     ++requestsSent_;
     if (message.size() > 5 && message[4] == '\x36') trepBeingRead_ = quint8(message[5]);
-    const auto pause = InterBytePause();
+    const auto pause = interBytePause();
     for (const char byte : message) {
         link_.writeByte(byte);
         link_.pause(pause);
@@ -148,12 +150,12 @@ void Session::TransmitMessage(const QByteArray& message) {
     // The unit cannot answer a request it has not heard out: whatever is in by now answers
     // an earlier one, whatever it says.
     const QByteArray earlier = link_.takeReceived();
-    const char checksum = char(Checksum(message));
-    link_.writeByte(checksum);
+    const char lastByte = char(checksum(message));
+    link_.writeByte(lastByte);
     if (link_.isOpen()) // a port lost while writing has ended the session already
-        timerRx.start();
-    log_.ShowHex(message + checksum);
-    log_.sShowText(QString());
+        receiveTimer_.start();
+    log_.hex(message + lastByte);
+    log_.line(QString());
     dropEarlierAnswers(earlier);
 }
 
@@ -161,24 +163,24 @@ void Session::TransmitMessage(const QByteArray& message) {
 // from before: dropped, the frame once it is whole. Its end cannot be told by time.
 void Session::dropEarlierAnswers(const QByteArray& bytes) {
     if (!bytes.isEmpty()) {
-        log_.ShowHex(bytes);
-        log_.sShowText(QString());
+        log_.hex(bytes);
+        log_.line(QString());
     }
     for (const QByteArray& frame : assembler_.feed(bytes)) {
         ignoreAnswer(QStringLiteral("Late answer to an earlier request - ignored"));
         checkDropped(frame);
     }
-    lateAnswerArriving_ = !assembler_.RxBuffer().isEmpty();
+    lateAnswerArriving_ = !assembler_.rxBuffer().isEmpty();
 }
 
 // The answer of another request: the session waits on for its own, the time-out running.
 void Session::ignoreAnswer(const QString& why) {
-    log_.sShowText(QString());
-    log_.sShowText(why);
+    log_.line(QString());
+    log_.line(why);
 }
 
 void Session::noteTaken(const QByteArray& response) {
-    answeredRequest_ = LastRequest;
+    answeredRequest_ = exchange_.lastRequest;
     answeredTrep_ = trepBeingRead_;
     answeredCopies_ = copies_;
     answerRepeated_ = takenAnswers_.contains(response);
@@ -191,54 +193,54 @@ void Session::noteTaken(const QByteArray& response) {
 // from it cannot be trusted. Answers to different copies of a request may differ.
 void Session::checkDropped(const QByteArray& frame) {
     if (twoAnswers_ || !answerRepeated_ || answeredCopies_ != 1 ||
-        answeredRequest_ == LastRequest || takenAnswers_.contains(frame) ||
-        lCheckMessage(frame) != MessageId::TransferData ||
-        !AnswersRequest(frame, answeredRequest_, answeredTrep_))
+        answeredRequest_ == exchange_.lastRequest || takenAnswers_.contains(frame) ||
+        messageIdOf(frame) != MessageId::TransferData ||
+        !answersRequest(frame, answeredRequest_, answeredTrep_))
         return;
     twoAnswers_ = true;
-    log_.sShowText(QStringLiteral("Two different answers to one request"));
+    log_.line(QStringLiteral("Two different answers to one request"));
     // In the closing exchange everything is in already: the final status says it.
-    if (SessionState == 0 || inClosingExchange()) return;
-    status_.WriteStatus(QStringLiteral("Failed - two answers to one request"));
-    SessionState = 0;
+    if (exchange_.state == State::Idle || inClosingExchange()) return;
+    status_.writeStatus(QStringLiteral("Failed - two answers to one request"));
+    exchange_.state = State::Idle;
     endSession();
 }
 
-void Session::ResendLastMessage() {
-    TransmitMessage(LastRequest);
+void Session::resendLastRequest() {
+    transmit(exchange_.lastRequest);
 }
 
 void Session::sendTransferData() {
-    const quint8 trep = quint8(CurrentTrep);
-    if (EntryOf(CurrentTrep, Numbering) == TrepEntry::Activities)
-        TransmitMessage(TransferDataDated(trep, ActivityDay));
+    const quint8 trep = quint8(walk_.currentTrep);
+    if (entryOf(walk_.currentTrep, walk_.numbering) == TrepEntry::Activities)
+        transmit(transferDataDated(trep, walk_.activityDay));
     else
-        TransmitMessage(TransferData(trep));
+        transmit(transferData(trep));
 }
 
 // The kind of data this download holds, decided by the first TREP that tells.
 void Session::classifyDownload() {
     // Where a first-generation number was refused, the card keeps the kind of the TREP before
     // it; a unit that gave its version 2 numbering counts its card as a card.
-    if (Numbering != TrepNumbering::Gen2V1 || CurrentTrep != TrepEntry::Card)
-        BaseTrep = EntryOf(CurrentTrep, Numbering);
-    if (!DataKind.isEmpty()) return;
-    if (BaseTrep == 1) return;
-    if (BaseTrep >= 2 && BaseTrep <= 4) {
-        DataKind = QStringLiteral("M");
-    } else if (BaseTrep == 5) {
-        if (TrepIndex >= 1) DataKind = QStringLiteral("M");
-    } else if (BaseTrep == 6) {
-        DataKind = QStringLiteral("C");
-        CurrentTrep = 6;
-    } else if (BaseTrep >= 17 && BaseTrep <= 21) {
-        DataKind = QStringLiteral("S");
-    } else if (BaseTrep == 23) {
-        DataKind = QStringLiteral("C");
-    } else if (BaseTrep == 25) {
-        DataKind = QStringLiteral("W");
+    if (walk_.numbering != TrepNumbering::Gen2V1 || walk_.currentTrep != TrepEntry::Card)
+        walk_.baseTrep = entryOf(walk_.currentTrep, walk_.numbering);
+    if (!dataKind_.isEmpty()) return;
+    if (walk_.baseTrep == 1) return;
+    if (walk_.baseTrep >= 2 && walk_.baseTrep <= 4) {
+        dataKind_ = QStringLiteral("M");
+    } else if (walk_.baseTrep == 5) {
+        if (walk_.index >= 1) dataKind_ = QStringLiteral("M");
+    } else if (walk_.baseTrep == 6) {
+        dataKind_ = QStringLiteral("C");
+        walk_.currentTrep = 6;
+    } else if (walk_.baseTrep >= 17 && walk_.baseTrep <= 21) {
+        dataKind_ = QStringLiteral("S");
+    } else if (walk_.baseTrep == 23) {
+        dataKind_ = QStringLiteral("C");
+    } else if (walk_.baseTrep == 25) {
+        dataKind_ = QStringLiteral("W");
     } else {
-        DataKind = QStringLiteral("U");
+        dataKind_ = QStringLiteral("U");
     }
 }
 
@@ -247,44 +249,45 @@ void Session::classifyDownload() {
 void Session::changeSpeed() {
     link_.drain();
     link_.close();
-    if (const auto error = link_.open(BaudCode)) linkLost(error->description);
+    if (const auto error = link_.open(exchange_.baudCode)) linkLost(error->description);
 }
 
-void Session::timerRx_Timer() {
-    timerRx.stop();
+void Session::onReceiveTimeout() {
+    receiveTimer_.stop();
     const double secondsSinceMidnight = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
-    log_.sShowText(QStringLiteral("Rx Timeout - ") +
-                   QString::number(double(float(secondsSinceMidnight)), 'g', 7));
-    ++RxRetries;
-    if (RxRetries < kMaxRxTries) {
+    log_.line(QStringLiteral("Rx Timeout - ") +
+              QString::number(double(float(secondsSinceMidnight)), 'g', 7));
+    ++exchange_.rxRetries;
+    if (exchange_.rxRetries < kMaxRxTries) {
         // A response that stopped half-way would swallow the start of the next answer.
         assembler_.clear();
         lateAnswerArriving_ = false;
-        SendRequest();
+        sendRequest();
         return;
     }
-    if (SessionState == kInterfaceVersionState) {
+    if (exchange_.state == State::InterfaceVersion) {
         // No answer counts as a refusal: the unit is asked for its data as before. An answer
         // to the last copy may still come while that request goes out.
         assembler_.clear();
         lateAnswerArriving_ = false;
-        RxRetries = 0;
+        exchange_.rxRetries = 0;
         startTrepWalk(QString());
-        SendRequest();
+        sendRequest();
         return;
     }
     link_.close();
     if (inClosingExchange())
-        closeAndSave(SessionState == 7 ? QStringLiteral("No answer to Transfer Exit")
-                                       : QStringLiteral("No answer to Stop Communication"));
+        closeAndSave(exchange_.state == State::TransferExit
+                         ? QStringLiteral("No answer to Transfer Exit")
+                         : QStringLiteral("No answer to Stop Communication"));
     else
-        status_.WriteStatus(QStringLiteral("Failed - Receive timeout"));
-    SessionState = 0;
+        status_.writeStatus(QStringLiteral("Failed - Receive timeout"));
+    exchange_.state = State::Idle;
     endSession();
 }
 
-void Session::Comm1_OnComm(const QByteArray& piece) {
-    log_.ShowHex(piece);
+void Session::onBytesReceived(const QByteArray& piece) {
+    log_.hex(piece);
     const quint64 sent = requestsSent_;
     for (const QByteArray& response : assembler_.feed(piece)) {
         if (ended_) return;
@@ -294,44 +297,45 @@ void Session::Comm1_OnComm(const QByteArray& piece) {
             checkDropped(response);
             continue;
         }
-        const qint32 id = lCheckMessage(response);
-        if (IsProtocolAnswer(id) && !AnswersRequest(response, LastRequest, trepBeingRead_)) {
+        const qint32 id = messageIdOf(response);
+        if (isProtocolAnswer(id) &&
+            !answersRequest(response, exchange_.lastRequest, trepBeingRead_)) {
             ignoreAnswer(QStringLiteral("Answer to another request - ignored"));
             checkDropped(response);
             continue;
         }
         if (id != MessageId::ResponsePending) noteTaken(response);
-        timerRx.stop();
-        RxRetries = 0;
-        if (!IsProtocolAnswer(id)) ShowMessageBox(QStringLiteral("lResult - %1").arg(id));
+        receiveTimer_.stop();
+        exchange_.rxRetries = 0;
+        if (!isProtocolAnswer(id)) showMessageBox(QStringLiteral("lResult - %1").arg(id));
         if (ended_) return; // told to end while the box was open
-        log_.sShowText(QString());
+        log_.line(QString());
         response_ = response;
-        lRespondToMessage(id);
-        log_.sShowText(QString());
+        onAnswer(id);
+        log_.line(QString());
     }
 }
 
 void Session::linkLost(const QString& description) {
-    timerRx.stop();
+    receiveTimer_.stop();
     link_.close();
     // Pulled while a box of an ended session was open: its final status stands.
-    if (SessionState == 0) return;
-    log_.sShowText(QStringLiteral("Port lost - ") + description);
+    if (exchange_.state == State::Idle) return;
+    log_.line(QStringLiteral("Port lost - ") + description);
     if (inClosingExchange())
         closeAndSave(QString());
     else
-        status_.WriteStatus(QStringLiteral("Failed - ") + description);
-    SessionState = 0;
+        status_.writeStatus(QStringLiteral("Failed - ") + description);
+    exchange_.state = State::Idle;
     endSession();
 }
 
 // The session is over: nothing more will be sent. The engine ends with it unless the
 // settings keep its window open.
 void Session::endSession() {
-    timerRx.stop();
+    receiveTimer_.stop();
     link_.close();
-    if (DownloadSettings::CloseDiagnosticsWindow && !ended_) {
+    if (DownloadSettings::closeDiagnosticsWindow && !ended_) {
         ended_ = true;
         if (endProgram) endProgram();
     }
@@ -340,13 +344,13 @@ void Session::endSession() {
 // Data read whole is saved; anything less is reported as failed, so that whoever follows
 // the status file sees an end. Nothing more is sent.
 void Session::stop() {
-    if (SessionState == 0) return;
+    if (exchange_.state == State::Idle) return;
     ended_ = true;
-    timerRx.stop();
+    receiveTimer_.stop();
     link_.close();
     if (inClosingExchange())
         closeAndSave(QStringLiteral("Stopped during the closing exchange"));
     else
-        status_.WriteStatus(QStringLiteral("Failed - Download stopped"));
-    SessionState = 0;
+        status_.writeStatus(QStringLiteral("Failed - Download stopped"));
+    exchange_.state = State::Idle;
 }

@@ -29,25 +29,26 @@ struct FailureTexts {
     const char* invalid;
 };
 
-FailureTexts FailureTextsFor(qint32 state) {
+FailureTexts failureTextsFor(Session::State state) {
+    using State = Session::State;
     switch (state) {
-    case 1:
+    case State::StartCommunication:
         return {"No answer to Start Communication", "No answer to Start Communication"};
-    case 2:
+    case State::StartDiagnosticSession:
         return {"Can't start diagnostic session", "Start Diagnostic Session - invalid response"};
-    case 3:
+    case State::VerifyBaudRate:
         return {"Can't set baud rate", "Set Baud Rate - invalid response"};
-    case 5:
+    case State::RequestUpload:
         return {"Request Upload gone wrong", "Request Upload - invalid response"};
-    case 8:
+    case State::StopCommunication:
         return {"Can't stop communication", "Stop Communication - invalid response"};
     default:
         return {"Can't get data", "Receive TREP data - invalid response"};
     }
 }
 
-QString RefusalText(qint32 lMessageID) {
-    switch (lMessageID) {
+QString refusalText(qint32 messageId) {
+    switch (messageId) {
     case MessageId::GeneralReject:
         return QStringLiteral("General reject");
     case MessageId::ServiceNotSupported:
@@ -61,78 +62,80 @@ QString RefusalText(qint32 lMessageID) {
 
 } // namespace
 
-void Session::lRespondToMessage(qint32 lMessageID) {
+void Session::onAnswer(qint32 messageId) {
     bool sendAtEnd = true;
-    if (lMessageID != MessageId::ResponsePending) pendingSince_.reset();
-    switch (SessionState) {
-    case 1:
-        if (lMessageID == MessageId::StartCommunication) {
-            SessionState = 2;
+    if (messageId != MessageId::ResponsePending) pendingSince_.reset();
+    switch (exchange_.state) {
+    case State::StartCommunication:
+        if (messageId == MessageId::StartCommunication) {
+            exchange_.state = State::StartDiagnosticSession;
             repeats_ = 0;
         } else {
-            repeatOrGiveUp(lMessageID);
+            repeatOrGiveUp(messageId);
         }
         break;
-    case 2:
-        if (lMessageID == MessageId::StartDiagnosticSession)
+    case State::StartDiagnosticSession:
+        if (messageId == MessageId::StartDiagnosticSession)
             // After a restart the port already has its speed: straight to Request Upload.
-            SessionState = IntegrityErrors == 0 ? 3 : 5;
+            exchange_.state =
+                exchange_.integrityErrors == 0 ? State::VerifyBaudRate : State::RequestUpload;
         else
-            fail(lMessageID);
+            fail(messageId);
         break;
-    case 3:
-        if (lMessageID == MessageId::LinkControl) {
-            SessionState = 4;
+    case State::VerifyBaudRate:
+        if (messageId == MessageId::LinkControl) {
+            exchange_.state = State::TransitionBaudRate;
             repeats_ = 0;
-        } else if (lMessageID == MessageId::ServiceNotSupported ||
-                   lMessageID == MessageId::SubFunctionNotSupported ||
-                   lMessageID == MessageId::RequestOutOfRange) {
-            if (BaudCode > 1)
-                --BaudCode; // try the next lower speed
+        } else if (messageId == MessageId::ServiceNotSupported ||
+                   messageId == MessageId::SubFunctionNotSupported ||
+                   messageId == MessageId::RequestOutOfRange) {
+            if (exchange_.baudCode > 1)
+                --exchange_.baudCode; // try the next lower speed
             else
-                repeatOrGiveUp(lMessageID);
+                repeatOrGiveUp(messageId);
         } else {
-            fail(lMessageID);
+            fail(messageId);
         }
         break;
-    case 4:
+    case State::TransitionBaudRate:
         break; // Transition Baud Rate is sent again, with the speed change
-    case 5:
-        if (lMessageID == MessageId::RequestUpload) {
-            SessionState = interfaceVersionAsked_ ? 6 : kInterfaceVersionState;
+    case State::RequestUpload:
+        if (messageId == MessageId::RequestUpload) {
+            exchange_.state =
+                interfaceVersionAsked_ ? State::TransferData : State::InterfaceVersion;
             interfaceVersionAsked_ = true;
-            SubMessageCounter = 1;
+            walk_.subMessageCounter = 1;
         } else {
-            fail(lMessageID);
+            fail(messageId);
         }
         break;
-    case 6:
-    case 9:
-        onTransferData(lMessageID, sendAtEnd);
+    case State::TransferData:
+    case State::AcknowledgeSubMessage:
+        onTransferData(messageId, sendAtEnd);
         break;
-    case kInterfaceVersionState:
-        onInterfaceVersion(lMessageID, sendAtEnd);
+    case State::InterfaceVersion:
+        onInterfaceVersion(messageId, sendAtEnd);
         break;
-    case 7:
-        if (lMessageID == MessageId::TransferExit) {
-            SessionState = 8;
+    case State::TransferExit:
+        if (messageId == MessageId::TransferExit) {
+            exchange_.state = State::StopCommunication;
         } else {
-            const QString problem = IsProtocolAnswer(lMessageID)
+            const QString problem = isProtocolAnswer(messageId)
                                         ? QStringLiteral("Exit refused!")
                                         : QStringLiteral("Transfer Exit - invalid response");
             closeAndSave(problem);
-            ShowMessageBox(problem);
+            showMessageBox(problem);
         }
         break;
-    case 8:
-        if (lMessageID == MessageId::StopCommunication) {
+    case State::StopCommunication:
+        if (messageId == MessageId::StopCommunication) {
             closeAndSave(QString());
         } else {
-            const FailureTexts texts = FailureTextsFor(SessionState);
+            const FailureTexts texts = failureTextsFor(exchange_.state);
             const QString problem =
-                QString::fromLatin1(IsProtocolAnswer(lMessageID) ? texts.refused : texts.invalid);
+                QString::fromLatin1(isProtocolAnswer(messageId) ? texts.refused : texts.invalid);
             closeAndSave(problem);
-            ShowMessageBox(problem);
+            showMessageBox(problem);
         }
         break;
     default:
@@ -141,51 +144,51 @@ void Session::lRespondToMessage(qint32 lMessageID) {
 
     // All data is in: saved before the closing exchange, which a kill or a power cut may
     // cut short. The final status still waits for its end.
-    if (SessionState == 7 && !savedForClosing_) {
+    if (exchange_.state == State::TransferExit && !savedForClosing_) {
         savedForClosing_ = true;
         saveCollected();
     }
-    if (SessionState == 0)
+    if (exchange_.state == State::Idle)
         endSession();
-    else if (sendAtEnd && !ResendPending)
-        SendRequest();
-    ResendPending = false;
+    else if (sendAtEnd && !exchange_.resendPending)
+        sendRequest();
+    exchange_.resendPending = false;
 }
 
 // The end of a session that read everything it could, however its closing exchange went:
 // the data is saved, and the log says what went wrong at the end.
 void Session::closeAndSave(const QString& problem) {
-    if (!problem.isEmpty()) log_.sShowText(problem);
-    SessionState = 0;
+    if (!problem.isEmpty()) log_.line(problem);
+    exchange_.state = State::Idle;
     if (!savedForClosing_) saveCollected();
-    if (CurrentTrep == kTrepEnd) status_.WriteStatus(finalStatus());
-    log_.sShowText(QStringLiteral("Download time - %1")
-                       .arg(SessionStart.secsTo(QDateTime::currentDateTime())));
+    if (walk_.currentTrep == kTrepEnd) status_.writeStatus(finalStatus());
+    log_.line(QStringLiteral("Download time - %1")
+                  .arg(exchange_.startTime.secsTo(QDateTime::currentDateTime())));
     // Ended early: the save step wrote no final status, the list was not finished.
-    if (IntegrityLimitReached)
-        status_.WriteStatus(fileLost_ ? QStringLiteral("Failed - file not saved")
-                                      : QStringLiteral("Aborted"));
+    if (exchange_.integrityLimitReached)
+        status_.writeStatus(files_.lost() ? QStringLiteral("Failed - file not saved")
+                                          : QStringLiteral("Aborted"));
 }
 
-void Session::fail(qint32 lMessageID) {
-    const FailureTexts texts = FailureTextsFor(SessionState);
-    SessionState = 0;
+void Session::fail(qint32 messageId) {
+    const FailureTexts texts = failureTextsFor(exchange_.state);
+    exchange_.state = State::Idle;
     // The status first: the front end learns of the failure while the box is open.
-    status_.WriteStatus(QStringLiteral("Failed"));
-    ShowMessageBox(
-        QString::fromLatin1(IsProtocolAnswer(lMessageID) ? texts.refused : texts.invalid));
+    status_.writeStatus(QStringLiteral("Failed"));
+    showMessageBox(
+        QString::fromLatin1(isProtocolAnswer(messageId) ? texts.refused : texts.invalid));
 }
 
-void Session::repeatOrGiveUp(qint32 lMessageID) {
-    if (++repeats_ > kMaxRepeats) fail(lMessageID);
+void Session::repeatOrGiveUp(qint32 messageId) {
+    if (++repeats_ > kMaxRepeats) fail(messageId);
 }
 
-void Session::onTransferData(qint32 lMessageID, bool& sendAtEnd) {
-    switch (lMessageID) {
+void Session::onTransferData(qint32 messageId, bool& sendAtEnd) {
+    switch (messageId) {
     case MessageId::TransferData:
-        setRxInterval(RxTimeout());
-        GetTREPData();
-        IntegrityErrors = 0;
+        setRxInterval(rxTimeout());
+        takeTrepData();
+        exchange_.integrityErrors = 0;
         break;
     case MessageId::ConditionsNotCorrect:
         onIntegrityError();
@@ -198,24 +201,24 @@ void Session::onTransferData(qint32 lMessageID, bool& sendAtEnd) {
     case MessageId::ServiceNotSupported:
     case MessageId::SubFunctionNotSupported:
     case MessageId::DataNotAvailable:
-        onRefusal(lMessageID);
+        onRefusal(messageId);
         break;
     default:
-        fail(lMessageID);
+        fail(messageId);
         break;
     }
 }
 
 void Session::onIntegrityError() {
-    log_.sShowText(QStringLiteral("Data Integrity Error - ") + SecondsToDateText(ActivityDay));
-    ++IntegrityErrors;
-    switch (IntegrityErrors) {
+    log_.line(QStringLiteral("Data Integrity Error - ") + secondsToDateText(walk_.activityDay));
+    ++exchange_.integrityErrors;
+    switch (exchange_.integrityErrors) {
     case 1:
     case 3:
     case 5:
         // Start again from Start Communication and ask for the same item once more.
         dropPartialTrep();
-        SessionState = 1;
+        exchange_.state = State::StartCommunication;
         break;
     case 2:
     case 4:
@@ -223,48 +226,48 @@ void Session::onIntegrityError() {
         break;
     default:
         // Close the session in order and keep what has been read.
-        IntegrityLimitReached = true;
+        exchange_.integrityLimitReached = true;
         dropPartialTrep();
-        SessionState = 7;
+        exchange_.state = State::TransferExit;
         break;
     }
 }
 
 void Session::onResponsePending() {
     // Counted over every copy of the request, as the unit may answer each of them this way.
-    if (!pendingSince_ || pendingRequest_ != LastRequest) {
+    if (!pendingSince_ || pendingRequest_ != exchange_.lastRequest) {
         pendingSince_ = link_.now();
-        pendingRequest_ = LastRequest;
+        pendingRequest_ = exchange_.lastRequest;
     }
     if (link_.now() - *pendingSince_ >= kPendingLimit) {
-        log_.sShowText(QStringLiteral("Response pending too long"));
-        status_.WriteStatus(QStringLiteral("Failed - Receive timeout"));
-        SessionState = 0;
+        log_.line(QStringLiteral("Response pending too long"));
+        status_.writeStatus(QStringLiteral("Failed - Receive timeout"));
+        exchange_.state = State::Idle;
         return;
     }
     qint64 timeout = kPendingTimeoutMs;
-    if ((CurrentTrep == 6 || CurrentTrep == 23) && SubMessageCounter == 1)
+    if ((walk_.currentTrep == 6 || walk_.currentTrep == 23) && walk_.subMessageCounter == 1)
         timeout = kCardPendingTimeoutMs;
-    else if (DownloadSettings::RXTIMEOUT > kShortRxTimeoutMs)
-        timeout = kPendingFactor * DownloadSettings::RXTIMEOUT;
+    else if (DownloadSettings::rxTimeout > kShortRxTimeoutMs)
+        timeout = kPendingFactor * DownloadSettings::rxTimeout;
     setRxInterval(timeout);
-    timerRx.start();
+    receiveTimer_.start();
 }
 
-void Session::onRefusal(qint32 lMessageID) {
-    setRxInterval(RxTimeout());
-    if (CurrentTrep == TrepEntry::MakerCard) {
+void Session::onRefusal(qint32 messageId) {
+    setRxInterval(rxTimeout());
+    if (walk_.currentTrep == TrepEntry::MakerCard) {
         // This unit reads the card with the common TREP: ask for it at once, whichever part
         // of the answer was refused, and keep nothing of that answer.
-        log_.sShowText(RefusalText(lMessageID));
+        log_.line(refusalText(messageId));
         dropPartialTrep();
-        CurrentTrep = TrepEntry::Card;
-        SessionState = 6;
-        SubMessageCounter = 1;
+        walk_.currentTrep = TrepEntry::Card;
+        exchange_.state = State::TransferData;
+        walk_.subMessageCounter = 1;
         return;
     }
-    if (lMessageID == MessageId::SubFunctionNotSupported && SubFunctionRetries < 2) {
-        ResendPending = true;
+    if (messageId == MessageId::SubFunctionNotSupported && exchange_.subFunctionRetries < 2) {
+        exchange_.resendPending = true;
         // A full second from the refusal, however late it came. What arrives meanwhile
         // answers an earlier copy, never the one about to go out.
         link_.wait(kResendPause);
@@ -272,34 +275,34 @@ void Session::onRefusal(qint32 lMessageID) {
         // A frame still unfinished after a whole second will never be finished.
         assembler_.clear();
         lateAnswerArriving_ = false;
-        ResendLastMessage();
-        ++SubFunctionRetries;
-    } else if (lMessageID == MessageId::SubFunctionNotSupported &&
-               Numbering == TrepNumbering::Gen1) {
+        resendLastRequest();
+        ++exchange_.subFunctionRetries;
+    } else if (messageId == MessageId::SubFunctionNotSupported &&
+               walk_.numbering == TrepNumbering::Gen1) {
         // Perhaps a second-generation unit: the same TREP in its numbering.
-        ResendPending = true;
-        Numbering = TrepNumbering::Gen2V1;
-        SubFunctionRetries = 0;
-        CurrentTrep = Renumbered(CurrentTrep, TrepNumbering::Gen1, Numbering);
-        log_.sShowText(QStringLiteral("Second-generation version 1 TREPs"));
-        SendRequest();
+        exchange_.resendPending = true;
+        walk_.numbering = TrepNumbering::Gen2V1;
+        exchange_.subFunctionRetries = 0;
+        walk_.currentTrep = renumbered(walk_.currentTrep, TrepNumbering::Gen1, walk_.numbering);
+        log_.line(QStringLiteral("Second-generation version 1 TREPs"));
+        sendRequest();
     } else {
-        log_.sShowText(RefusalText(lMessageID));
+        log_.line(refusalText(messageId));
         skipTrep();
     }
 }
 
 // A unit of version 2 or later answers 0x76 0x00, its generation and its version. Any other
 // answer, or none, leaves the numbering as it was; it is never an integrity error or a skip.
-void Session::onInterfaceVersion(qint32 lMessageID, bool& sendAtEnd) {
-    if (lMessageID == MessageId::ResponsePending) {
+void Session::onInterfaceVersion(qint32 messageId, bool& sendAtEnd) {
+    if (messageId == MessageId::ResponsePending) {
         onResponsePending();
         sendAtEnd = false;
         return;
     }
-    setRxInterval(RxTimeout());
+    setRxInterval(rxTimeout());
     // Header, length, 0x76, the TRTP, generation, version, checksum.
-    const bool answered = lMessageID == MessageId::TransferData && response_.size() >= 9 &&
+    const bool answered = messageId == MessageId::TransferData && response_.size() >= 9 &&
                           quint8(response_[3]) >= 4 &&
                           quint8(response_[5]) == kInterfaceVersionTrep;
     if (!answered) {
@@ -309,31 +312,31 @@ void Session::onInterfaceVersion(qint32 lMessageID, bool& sendAtEnd) {
     const quint8 generation = quint8(response_[6]);
     const quint8 version = quint8(response_[7]);
     if (generation == 2 && version >= 2) {
-        Numbering = TrepNumbering::Gen2V2;
-        CurrentTrep = Renumbered(CurrentTrep, TrepNumbering::Gen1, Numbering);
+        walk_.numbering = TrepNumbering::Gen2V2;
+        walk_.currentTrep = renumbered(walk_.currentTrep, TrepNumbering::Gen1, walk_.numbering);
     }
     startTrepWalk(QStringLiteral("%1.%2").arg(generation).arg(version));
 }
 
 void Session::startTrepWalk(const QString& version) {
-    log_.sShowText(QStringLiteral("VU download interface version ") +
-                   (version.isEmpty() ? QStringLiteral("not given") : version) +
-                   (Numbering == TrepNumbering::Gen2V2
-                        ? QStringLiteral(" - version 2 TREPs")
-                        : QStringLiteral(" - first-generation TREPs")));
-    SessionState = 6;
-    SubMessageCounter = 1;
+    log_.line(QStringLiteral("VU download interface version ") +
+              (version.isEmpty() ? QStringLiteral("not given") : version) +
+              (walk_.numbering == TrepNumbering::Gen2V2
+                   ? QStringLiteral(" - version 2 TREPs")
+                   : QStringLiteral(" - first-generation TREPs")));
+    exchange_.state = State::TransferData;
+    walk_.subMessageCounter = 1;
 }
 
 void Session::skipTrep() {
     dropPartialTrep();
-    SetNextTREP();
-    ++status_.BlocksReceived;
-    status_.WriteStatus(QString());
-    if (CurrentTrep == kTrepEnd) {
-        SessionState = 7;
+    setNextTrep();
+    ++status_.blocksReceived;
+    status_.writeStatus(QString());
+    if (walk_.currentTrep == kTrepEnd) {
+        exchange_.state = State::TransferExit;
     } else {
-        SessionState = 6;
-        SubMessageCounter = 1;
+        exchange_.state = State::TransferData;
+        walk_.subMessageCounter = 1;
     }
 }

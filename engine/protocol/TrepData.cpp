@@ -21,22 +21,22 @@ constexpr int kLongAnswer = 255; // length byte of a sub-message that more parts
 constexpr qsizetype kMakerCodeAt = 98;
 using namespace Gen1Overview;
 
-quint32 Unsigned(qint32 seconds) {
+quint32 toUnsigned(qint32 seconds) {
     return quint32(seconds);
 }
 
 // count bytes from the 1-based position, or nothing when the data does not hold them all.
-QByteArray Field(const QByteArray& data, qsizetype position, qsizetype count) {
+QByteArray fieldAt(const QByteArray& data, qsizetype position, qsizetype count) {
     if (position < 1 || position - 1 + count > data.size()) return {};
     return data.mid(position - 1, count);
 }
 
-std::optional<quint8> ByteAt(const QByteArray& data, qsizetype position) {
-    const QByteArray field = Field(data, position, 1);
+std::optional<quint8> byteAt(const QByteArray& data, qsizetype position) {
+    const QByteArray field = fieldAt(data, position, 1);
     return field.isEmpty() ? std::nullopt : std::optional(quint8(field[0]));
 }
 
-QString MakerName(qint32 code) {
+QString makerName(qint32 code) {
     switch (code) {
     case 0x10:
         return QStringLiteral("Actia");
@@ -52,7 +52,7 @@ QString MakerName(qint32 code) {
 }
 
 // Midnight of a received time, or nothing for a time the unit does not know.
-std::optional<qint32> DayOf(const QByteArray& time) {
+std::optional<qint32> dayOf(const QByteArray& time) {
     if (time.size() != kTimeSize || time == QByteArray(4, '\0') || time == QByteArray(4, '\xFF'))
         return std::nullopt;
     const quint32 seconds = qFromBigEndian<quint32>(time.constData());
@@ -60,19 +60,19 @@ std::optional<qint32> DayOf(const QByteArray& time) {
 }
 
 // Whole days from one day to a later one; 0 when they come the other way round.
-qint64 DaysBetween(qint32 from, qint32 to) {
-    return std::max<qint64>(0, (qint64(Unsigned(to)) - qint64(Unsigned(from))) / kDay);
+qint64 daysBetween(qint32 from, qint32 to) {
+    return std::max<qint64>(0, (qint64(toUnsigned(to)) - qint64(toUnsigned(from))) / kDay);
 }
 } // namespace
 
 // Only an answer to the request that went out comes here: its TREP and sub-message number
 // are the ones asked for.
-void Session::GetTREPData() {
+void Session::takeTrepData() {
     const QByteArray& response = response_;
     const int length = response.size() > 3 ? quint8(response[3]) : 0;
     QByteArray data;
-    if (SubMessageCounter == 1) {
-        storeEcho(Field(response, 5, 2));
+    if (walk_.subMessageCounter == 1) {
+        storeEcho(fieldAt(response, 5, 2));
         data =
             length == kLongAnswer ? response.mid(8, 251) : response.mid(6, std::max(length - 2, 0));
     } else {
@@ -81,8 +81,8 @@ void Session::GetTREPData() {
     appendData(data);
     countSubMessageProgress();
     if (length == kLongAnswer) {
-        ++SubMessageCounter;
-        SessionState = 9;
+        ++walk_.subMessageCounter;
+        exchange_.state = State::AcknowledgeSubMessage;
         return;
     }
     completeTrep();
@@ -91,15 +91,15 @@ void Session::GetTREPData() {
 // The echo (0x76 and the TREP) heads each block, except card data, which is kept bare.
 void Session::storeEcho(const QByteArray& echo) {
     const bool bare = echo == QByteArray("\x76\x06", 2) || echo == QByteArray("\x76\x17", 2);
-    if (TrepIndex == 0) Trep5Data.clear();
+    if (walk_.index == 0) unit_.technicalData.clear();
     QByteArray& target = currentBlockData();
-    trepStart_ = target.size();
+    walk_.trepStart = target.size();
     if (!bare) target += echo;
 }
 
 // The technical data read first is kept apart until its place in the file comes.
 QByteArray& Session::currentBlockData() {
-    return TrepIndex == 0 ? Trep5Data : DownloadData;
+    return walk_.index == 0 ? unit_.technicalData : data_;
 }
 
 void Session::appendData(const QByteArray& data) {
@@ -108,22 +108,22 @@ void Session::appendData(const QByteArray& data) {
 
 // A TREP refused or restarted half-way must not leave a cut-off block in the file.
 void Session::dropPartialTrep() {
-    if (SubMessageCounter <= 1) return; // nothing of this TREP has been stored yet
-    currentBlockData().truncate(trepStart_);
+    if (walk_.subMessageCounter <= 1) return; // nothing of this TREP has been stored yet
+    currentBlockData().truncate(walk_.trepStart);
 }
 
 void Session::countSubMessageProgress() {
     int every = 0;
-    if (BaseTrep == 4)
+    if (walk_.baseTrep == 4)
         every = 8;
-    else if (BaseTrep == 6 || BaseTrep == 23)
+    else if (walk_.baseTrep == 6 || walk_.baseTrep == 23)
         every = 4;
-    else if (BaseTrep == 25)
+    else if (walk_.baseTrep == 25)
         every = 16;
-    if (every == 0 || SubMessageCounter % every != 0) return;
-    ++status_.BlocksReceived;
-    ++SubBlocks;
-    status_.WriteStatus(QString());
+    if (every == 0 || walk_.subMessageCounter % every != 0) return;
+    ++status_.blocksReceived;
+    ++walk_.subBlocks;
+    status_.writeStatus(QString());
 }
 
 qint32 Session::trepWeight(qint32 baseTrep) const {
@@ -141,157 +141,159 @@ qint32 Session::trepWeight(qint32 baseTrep) const {
 }
 
 void Session::completeTrep() {
-    if (BaseTrep == TrepEntry::TechnicalData && Numbering == TrepNumbering::Gen1)
+    if (walk_.baseTrep == TrepEntry::technicalData && walk_.numbering == TrepNumbering::Gen1)
         readTechnicalData();
-    if (BaseTrep == 1) {
+    if (walk_.baseTrep == 1) {
         readOverview();
         setDownloadPeriod();
-        BuildVuFileName();
+        buildVuFileName();
     }
-    status_.BlocksReceived += trepWeight(BaseTrep) - SubBlocks;
-    SetNextTREP();
-    status_.WriteStatus(QString());
+    status_.blocksReceived += trepWeight(walk_.baseTrep) - walk_.subBlocks;
+    setNextTrep();
+    status_.writeStatus(QString());
 
-    const qint32 nextBase = EntryOf(CurrentTrep, Numbering);
+    const qint32 nextBase = entryOf(walk_.currentTrep, walk_.numbering);
     // Another overview or a card starts a new file: save what has been collected first.
     if ((nextBase == TrepEntry::Overview || nextBase == TrepEntry::Card ||
          nextBase == TrepEntry::MakerCard) &&
-        TrepIndex >= 2)
-        SaveFile();
+        walk_.index >= 2)
+        saveFile();
 
-    if (CurrentTrep == kTrepEnd) {
-        SessionState = 7;
+    if (walk_.currentTrep == kTrepEnd) {
+        exchange_.state = State::TransferExit;
     } else {
-        SessionState = 6;
-        SubMessageCounter = 1;
-        SubBlocks = 0;
+        exchange_.state = State::TransferData;
+        walk_.subMessageCounter = 1;
+        walk_.subBlocks = 0;
     }
 }
 
 void Session::readTechnicalData() {
-    const QByteArray block = currentBlockData().mid(trepStart_);
-    const std::optional<quint8> maker = ByteAt(block, kMakerCodeAt);
+    const QByteArray block = currentBlockData().mid(walk_.trepStart);
+    const std::optional<quint8> maker = byteAt(block, kMakerCodeAt);
     if (maker)
-        log_.ShowHex(QByteArray(1, char(*maker)));
+        log_.hex(QByteArray(1, char(*maker)));
     else
-        log_.sShowText(QStringLiteral("Technical data too short for the manufacturer code"));
-    VuMakerCode = maker.value_or(0);
-    VuMaker = MakerName(VuMakerCode);
-    log_.sShowText(QStringLiteral("VU Manufacturer - ") + VuMaker);
-    log_.sShowText(QString());
+        log_.line(QStringLiteral("Technical data too short for the manufacturer code"));
+    unit_.makerCode = maker.value_or(0);
+    unit_.maker = makerName(unit_.makerCode);
+    log_.line(QStringLiteral("VU Manufacturer - ") + unit_.maker);
+    log_.line(QString());
 }
 
 void Session::readOverview() {
-    const QByteArray block = DownloadData.mid(trepStart_);
-    if (Numbering != TrepNumbering::Gen1) {
-        const SecondGenOverview overview = ReadSecondGenOverview(block);
-        Vin = overview.Vin;
-        Vrn = overview.Vrn;
-        VuCurrentTime = overview.CurrentTime;
-        VuOldestTime = overview.OldestTime;
-        VuLatestTime = overview.LatestTime;
-        VuNation = QStringLiteral("___");
-        if (Vrn.isEmpty())
-            log_.sShowText(QStringLiteral("Registration number missing from the overview"));
+    const QByteArray block = data_.mid(walk_.trepStart);
+    if (walk_.numbering != TrepNumbering::Gen1) {
+        const SecondGenOverview overview = readSecondGenOverview(block);
+        unit_.vin = overview.vin;
+        unit_.vrn = overview.vrn;
+        unit_.currentTime = overview.currentTime;
+        unit_.oldestTime = overview.oldestTime;
+        unit_.latestTime = overview.latestTime;
+        unit_.nation = QStringLiteral("___");
+        if (unit_.vrn.isEmpty())
+            log_.line(QStringLiteral("Registration number missing from the overview"));
         if (!overview.complete)
-            log_.sShowText(QStringLiteral("Overview incomplete - %1 bytes").arg(block.size()));
+            log_.line(QStringLiteral("Overview incomplete - %1 bytes").arg(block.size()));
     } else {
         if (block.size() < kLatestTimeAt + kTimeSize - 1)
-            log_.sShowText(QStringLiteral("Overview incomplete - %1 bytes").arg(block.size()));
-        Vin = Field(block, kVinAt, kVinSize);
-        log_.sShowText(QString::fromLatin1(Vin));
-        const std::optional<quint8> nation = ByteAt(block, kNationAt);
-        VuNation = nation ? NationAlpha(*nation) : QString();
-        log_.sShowText(VuNation);
-        log_.sShowText(QString());
-        Vrn = Field(block, kVrnAt, kVrnSize);
-        log_.sShowText(QString::fromLatin1(Vrn));
-        VuCurrentTime = Field(block, kCurrentTimeAt, kTimeSize);
-        VuOldestTime = Field(block, kOldestTimeAt, kTimeSize);
-        VuLatestTime = Field(block, kLatestTimeAt, kTimeSize);
+            log_.line(QStringLiteral("Overview incomplete - %1 bytes").arg(block.size()));
+        unit_.vin = fieldAt(block, kVinAt, kVinSize);
+        log_.line(QString::fromLatin1(unit_.vin));
+        const std::optional<quint8> nation = byteAt(block, kNationAt);
+        unit_.nation = nation ? nationLetters(*nation) : QString();
+        log_.line(unit_.nation);
+        log_.line(QString());
+        unit_.vrn = fieldAt(block, kVrnAt, kVrnSize);
+        log_.line(QString::fromLatin1(unit_.vrn));
+        unit_.currentTime = fieldAt(block, kCurrentTimeAt, kTimeSize);
+        unit_.oldestTime = fieldAt(block, kOldestTimeAt, kTimeSize);
+        unit_.latestTime = fieldAt(block, kLatestTimeAt, kTimeSize);
     }
-    for (const QByteArray& time : {VuCurrentTime, VuOldestTime, VuLatestTime}) {
-        log_.ShowHex(time);
-        log_.sShowText(QStringLiteral(" - ") + BytesToDateText(time));
+    for (const QByteArray& time : {unit_.currentTime, unit_.oldestTime, unit_.latestTime}) {
+        log_.hex(time);
+        log_.line(QStringLiteral(" - ") + bytesToDateText(time));
     }
 }
 
 void Session::setDownloadPeriod() {
-    const char kind = DownloadSettings::DownloadType.toLatin1();
+    const char kind = DownloadSettings::downloadType.toLatin1();
     if (kind == 'C') {
-        status_.BlocksExpected = 28;
+        status_.blocksExpected = 28;
         return;
     }
     if (kind != 'A' && kind != 'L') return;
-    std::optional<qint32> oldest = DayOf(VuOldestTime);
-    std::optional<qint32> latest = DayOf(VuLatestTime);
-    if (!oldest || !latest) log_.sShowText(QStringLiteral("Downloadable period not known"));
+    std::optional<qint32> oldest = dayOf(unit_.oldestTime);
+    std::optional<qint32> latest = dayOf(unit_.latestTime);
+    if (!oldest || !latest) log_.line(QStringLiteral("Downloadable period not known"));
     // Without one end of the period, the other stands for both: one day, not fifty years.
-    OldestDate = oldest.value_or(latest.value_or(0));
-    LatestDate = latest.value_or(OldestDate);
-    log_.sShowText(QStringLiteral("Oldest date - ") + SecondsToDateText(OldestDate) + ' ' +
-                   HexText(Unsigned(OldestDate)));
-    log_.sShowText(QStringLiteral("Latest date - ") + SecondsToDateText(LatestDate) + ' ' +
-                   HexText(Unsigned(LatestDate)));
+    walk_.oldestDate = oldest.value_or(latest.value_or(0));
+    walk_.latestDate = latest.value_or(walk_.oldestDate);
+    log_.line(QStringLiteral("Oldest date - ") + secondsToDateText(walk_.oldestDate) + ' ' +
+              hexText(toUnsigned(walk_.oldestDate)));
+    log_.line(QStringLiteral("Latest date - ") + secondsToDateText(walk_.latestDate) + ' ' +
+              hexText(toUnsigned(walk_.latestDate)));
 
     if (kind == 'A') {
-        ActivityDay = OldestDate;
-        status_.BlocksExpected = qint32(DaysBetween(OldestDate, LatestDate) + 50);
-        DataKind = QStringLiteral("M");
+        walk_.activityDay = walk_.oldestDate;
+        status_.blocksExpected = qint32(daysBetween(walk_.oldestDate, walk_.latestDate) + 50);
+        dataKind_ = QStringLiteral("M");
         return;
     }
-    const qint64 latestSeconds = Unsigned(LatestDate);
-    const qint64 oldestSeconds = Unsigned(OldestDate);
-    qint64 first = std::max<qint64>(0, latestSeconds - qint64(SessionDays) * kDay);
+    const qint64 latestSeconds = toUnsigned(walk_.latestDate);
+    const qint64 oldestSeconds = toUnsigned(walk_.oldestDate);
+    qint64 first = std::max<qint64>(0, latestSeconds - qint64(walk_.plan.days) * kDay);
     if (oldestSeconds - first >= kDay)
         first += (oldestSeconds - first) / kDay * kDay; // never more than a day before the oldest
-    ActivityDay = qint32(quint32(first));
-    log_.sShowText(QStringLiteral("Download from ") + SecondsToDateText(ActivityDay) + ' ' +
-                   HexText(Unsigned(ActivityDay)));
-    if (status_.BlocksReceived < 2) status_.BlocksExpected = expectedLatestVuBlocks();
+    walk_.activityDay = qint32(quint32(first));
+    log_.line(QStringLiteral("Download from ") + secondsToDateText(walk_.activityDay) + ' ' +
+              hexText(toUnsigned(walk_.activityDay)));
+    if (status_.blocksReceived < 2) status_.blocksExpected = expectedLatestVuBlocks();
 }
 
 qint32 Session::expectedLatestVuBlocks() const {
     qint64 sum = 0;
-    for (const quint8 trep : trepSequence) {
+    for (const quint8 trep : walk_.plan.treps) {
         if (trep == kTrepEnd) break;
         if (trep == 2)
-            sum += DaysBetween(ActivityDay, LatestDate) + 1;
+            sum += daysBetween(walk_.activityDay, walk_.latestDate) + 1;
         else if (trep != 0)
             sum += trepWeight(trep);
     }
     return qint32(sum);
 }
 
-void Session::SetNextTREP() {
-    BaseTrep = EntryOf(CurrentTrep, Numbering);
-    if (BaseTrep == 2) {
-        const qint64 nextDay = qint64(Unsigned(ActivityDay)) + kDay;
-        ActivityDay = qint32(quint32(nextDay));
-        if (nextDay > qint64(Unsigned(LatestDate))) {
-            PreviousTrep = CurrentTrep;
+void Session::setNextTrep() {
+    walk_.baseTrep = entryOf(walk_.currentTrep, walk_.numbering);
+    if (walk_.baseTrep == 2) {
+        const qint64 nextDay = qint64(toUnsigned(walk_.activityDay)) + kDay;
+        walk_.activityDay = qint32(quint32(nextDay));
+        if (nextDay > qint64(toUnsigned(walk_.latestDate))) {
+            walk_.previousTrep = walk_.currentTrep;
             takeNextEntry();
         }
     } else {
-        PreviousTrep = CurrentTrep;
+        walk_.previousTrep = walk_.currentTrep;
         takeNextEntry();
     }
     // Read at the start already: its data takes this place in the file. A unit that came to
     // version 1 numbering through refusals is asked again.
-    if (!Trep5Data.isEmpty() && Numbering != TrepNumbering::Gen2V1 &&
-        EntryOf(CurrentTrep, Numbering) == TrepEntry::TechnicalData) {
-        DownloadData += Trep5Data;
-        if (DataKind.isEmpty()) DataKind = QStringLiteral("M");
-        log_.sShowText(QStringLiteral("TREP5 read previously"));
-        PreviousTrep = CurrentTrep;
+    if (!unit_.technicalData.isEmpty() && walk_.numbering != TrepNumbering::Gen2V1 &&
+        entryOf(walk_.currentTrep, walk_.numbering) == TrepEntry::technicalData) {
+        data_ += unit_.technicalData;
+        if (dataKind_.isEmpty()) dataKind_ = QStringLiteral("M");
+        log_.line(QStringLiteral("TREP5 read previously"));
+        walk_.previousTrep = walk_.currentTrep;
         takeNextEntry();
     }
-    if (VuMakerCode == 0xA1 && CurrentTrep == TrepEntry::Card)
-        CurrentTrep = TrepEntry::MakerCard; // this maker reads the card with its own TREP first
+    if (unit_.makerCode == 0xA1 && walk_.currentTrep == TrepEntry::Card)
+        walk_.currentTrep =
+            TrepEntry::MakerCard; // this maker reads the card with its own TREP first
 }
 
 void Session::takeNextEntry() {
-    ++TrepIndex;
-    CurrentTrep =
-        TrepFor(TrepIndex < kTrepSequenceSize ? trepSequence[TrepIndex] : kTrepEnd, Numbering);
+    ++walk_.index;
+    walk_.currentTrep =
+        trepFor(walk_.index < kTrepSequenceSize ? walk_.plan.treps[walk_.index] : kTrepEnd,
+                walk_.numbering);
 }

@@ -20,7 +20,7 @@ constexpr Numbers kNumbers[] = {
     {TrepEntry::Activities,    {0x02,  0x22,      0x32}},
     {TrepEntry::EventsFaults,  {0x03,  0x23,      0x33}},
     {TrepEntry::DetailedSpeed, {0x04,  0x24,      0x24}},
-    {TrepEntry::TechnicalData, {0x05,  0x25,      0x35}},
+    {TrepEntry::technicalData, {0x05,  0x25,      0x35}},
     {TrepEntry::Card,          {0x06,  0x06,      0x06}},
     {TrepEntry::MakerCard,     {0x17,  0x17,      0x17}},
     {TrepEntry::End,           {0xFF,  0xFF,      0xFF}},
@@ -33,13 +33,13 @@ constexpr Numbers kOtherOffset{0, {0x00, 0x20, 0x00}};
 
 } // namespace
 
-qint32 TrepFor(qint32 entry, TrepNumbering numbering) {
+qint32 trepFor(qint32 entry, TrepNumbering numbering) {
     for (const Numbers& numbers : kNumbers)
         if (numbers.entry == entry) return numbers.in(numbering);
     return entry + kOtherOffset.in(numbering);
 }
 
-qint32 EntryOf(qint32 trep, TrepNumbering numbering) {
+qint32 entryOf(qint32 trep, TrepNumbering numbering) {
     for (const Numbers& numbers : kNumbers)
         if (numbers.in(numbering) == trep) return numbers.entry;
     return trep - kOtherOffset.in(numbering);

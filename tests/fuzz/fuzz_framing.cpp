@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-static bool IsKnownId(qint32 id) {
+static bool isKnownId(qint32 id) {
     namespace M = MessageId;
     return (id >= M::StartCommunication && id <= M::LastProtocolAnswer && id != 4) ||
            QList<qint32>{M::ChecksumWrong, M::HeaderWrong, M::OtherResponseCode, M::OtherSid}
@@ -29,19 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const QByteArray piece = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
         everything += piece;
         frames += inPieces.feed(piece);
-        Check(IsKnownId(lCheckMessage(piece)));
+        Check(isKnownId(messageIdOf(piece)));
     }
-    Check(atOnce.feed(everything) == frames && atOnce.RxBuffer() == inPieces.RxBuffer());
+    Check(atOnce.feed(everything) == frames && atOnce.rxBuffer() == inPieces.rxBuffer());
     // What waits for more bytes is the start of a response that is not complete yet.
-    const QByteArray& rest = inPieces.RxBuffer();
+    const QByteArray& rest = inPieces.rxBuffer();
     Check(rest.isEmpty() ||
           (rest.startsWith(kFormatByte) && (rest.size() < 4 || rest.size() < quint8(rest[3]) + 5)));
     for (const QByteArray& frame : frames) {
         Check(frame.startsWith(kFormatByte) && frame.size() >= 5 &&
               frame.size() == quint8(frame[3]) + 5);
-        const qint32 id = lCheckMessage(frame);
-        Check(IsKnownId(id) && (id == MessageId::ChecksumWrong ||
-                                Checksum(frame.chopped(1)) == quint8(frame.back())));
+        const qint32 id = messageIdOf(frame);
+        Check(isKnownId(id) && (id == MessageId::ChecksumWrong ||
+                                checksum(frame.chopped(1)) == quint8(frame.back())));
     }
     return 0;
 }

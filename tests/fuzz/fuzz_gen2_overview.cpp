@@ -25,13 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Read in place from a buffer of exactly this size, so that a read past its end is caught.
     const std::vector<char> buffer(built.begin(), built.end());
     const SecondGenOverview result =
-        ReadSecondGenOverview(QByteArray::fromRawData(buffer.data(), qsizetype(buffer.size())));
+        readSecondGenOverview(QByteArray::fromRawData(buffer.data(), qsizetype(buffer.size())));
     const auto sizeIs = [](const QByteArray& field, qsizetype size) {
         return field.isEmpty() || field.size() == size;
     };
-    if (!sizeIs(result.Vin, 17) || !sizeIs(result.Vrn, 13) || !sizeIs(result.CurrentTime, 4) ||
-        !sizeIs(result.OldestTime, 4) || !sizeIs(result.LatestTime, 4) ||
-        result.complete != (result.LatestTime.size() == 4))
+    if (!sizeIs(result.vin, 17) || !sizeIs(result.vrn, 13) || !sizeIs(result.currentTime, 4) ||
+        !sizeIs(result.oldestTime, 4) || !sizeIs(result.latestTime, 4) ||
+        result.complete != (result.latestTime.size() == 4))
         std::abort();
     return 0;
 }

@@ -20,33 +20,45 @@
 
 static QTemporaryDir* folder = nullptr;
 
-static QByteArray NextPiece(FuzzedDataProvider& input) {
+static QByteArray nextPiece(FuzzedDataProvider& input) {
     if (input.ConsumeBool()) return QByteArray::fromStdString(input.ConsumeRandomLengthString(300));
     QByteArray body = input.ConsumeBool() ? "\x76" : ""; // Transfer Data, or any response
     const int size = input.ConsumeBool() ? 255 : input.ConsumeIntegralInRange(1, 254);
     body += QByteArray::fromStdString(input.ConsumeBytesAsString(size_t(size - body.size())));
-    return Response(body + QByteArray(size - body.size(), char(input.ConsumeIntegral<quint8>())));
+    return responseFrame(body +
+                         QByteArray(size - body.size(), char(input.ConsumeIntegral<quint8>())));
 }
 
-static void ChooseSession(FuzzedDataProvider& input, Session& session) {
-    DownloadSettings::FileNameStyle = input.PickValueInArray<QString>({"EU", "ES", "LD", "none"});
-    DownloadSettings::DownloadType = QChar(input.PickValueInArray({'A', 'L', 'C', 'Z'}));
-    session.trepSequence.fill(kTrepEnd);
-    for (int i = input.ConsumeIntegralInRange(0, kTrepSequenceSize - 1) - 1; i >= 0; --i)
-        session.trepSequence[i] = input.ConsumeIntegral<quint8>();
-    session.SessionDays = input.ConsumeIntegralInRange(0, 400);
-    session.SessionState = input.ConsumeBool() ? 6 : 9;
-    session.SubMessageCounter = input.ConsumeIntegralInRange(1, 0x10000);
-    session.TrepIndex = input.ConsumeIntegralInRange<qint16>(0, kTrepSequenceSize - 1);
-    session.Numbering = TrepNumbering(input.ConsumeIntegralInRange(0, 2));
-    session.CurrentTrep = input.ConsumeIntegral<quint8>();
-    session.BaseTrep = EntryOf(session.CurrentTrep, session.Numbering);
-    session.ActivityDay = input.ConsumeIntegral<qint32>();
-    session.OldestDate = input.ConsumeIntegral<qint32>();
-    session.LatestDate = input.ConsumeIntegral<qint32>();
-    session.VuMakerCode = input.ConsumeBool() ? 0xA1 : input.ConsumeIntegral<quint8>();
-    session.Trep5Data = QByteArray(input.ConsumeIntegralInRange(0, 300), '\x55');
-}
+// Puts a session half-way through a walk, as the fuzz input chooses.
+struct SessionFuzzSetup {
+    static void choose(FuzzedDataProvider& input, Session& session) {
+        DownloadSettings::fileNameStyle =
+            input.PickValueInArray<QString>({"EU", "ES", "LD", "none"});
+        DownloadSettings::downloadType = QChar(input.PickValueInArray({'A', 'L', 'C', 'Z'}));
+        auto& walk = session.walk_;
+        walk.plan.treps.fill(kTrepEnd);
+        for (int i = input.ConsumeIntegralInRange(0, kTrepSequenceSize - 1) - 1; i >= 0; --i)
+            walk.plan.treps[i] = input.ConsumeIntegral<quint8>();
+        walk.plan.days = input.ConsumeIntegralInRange(0, 400);
+        session.exchange_.state = input.ConsumeBool() ? Session::State::TransferData
+                                                      : Session::State::AcknowledgeSubMessage;
+        walk.subMessageCounter = input.ConsumeIntegralInRange(1, 0x10000);
+        walk.index = input.ConsumeIntegralInRange<qint16>(0, kTrepSequenceSize - 1);
+        walk.numbering = TrepNumbering(input.ConsumeIntegralInRange(0, 2));
+        walk.currentTrep = input.ConsumeIntegral<quint8>();
+        walk.baseTrep = entryOf(walk.currentTrep, walk.numbering);
+        walk.activityDay = input.ConsumeIntegral<qint32>();
+        walk.oldestDate = input.ConsumeIntegral<qint32>();
+        walk.latestDate = input.ConsumeIntegral<qint32>();
+        session.unit_.makerCode = input.ConsumeBool() ? 0xA1 : input.ConsumeIntegral<quint8>();
+        session.unit_.technicalData = QByteArray(input.ConsumeIntegralInRange(0, 300), '\x55');
+    }
+    static bool sane(const Session& session) {
+        const auto state = qint32(session.exchange_.state);
+        return state >= 0 && state <= qint32(Session::State::InterfaceVersion) &&
+               session.walk_.index >= 0;
+    }
+};
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QTemporaryDir temporary("/dev/shm/vantrel-fuzz-XXXXXX");
@@ -55,11 +67,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
         qputenv(name, QFile::encodeName(folder->filePath(name)));
     static QCoreApplication application(*argc, *argv);
-    SetDateLimits();
-    FillNationAlpha();
-    SetMessageBoxHandler([](const QString&, const QString&) {});
-    DownloadSettings::VUDataPath = folder->filePath("vu/");
-    DownloadSettings::CardDataPath = folder->filePath("card/");
+    setDateLimits();
+    fillNationAlpha();
+    setMessageBoxHandler([](const QString&, const QString&) {});
+    DownloadSettings::vuDataPath = folder->filePath("vu/");
+    DownloadSettings::cardDataPath = folder->filePath("card/");
     return 0;
 }
 
@@ -72,12 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     link.open(0);
     {
         Session session(log, status, link);
-        ChooseSession(input, session);
+        SessionFuzzSetup::choose(input, session);
         for (int piece = 0; piece < 48 && input.remaining_bytes() > 0; ++piece) {
-            session.Comm1_OnComm(NextPiece(input));
-            if (session.SessionState < 0 ||
-                session.SessionState > Session::kInterfaceVersionState || session.TrepIndex < 0)
-                std::abort();
+            session.onBytesReceived(nextPiece(input));
+            if (!SessionFuzzSetup::sane(session)) std::abort();
         }
     }
     for (const char* saved : {"vu", "card", "HOME", "XDG_DATA_HOME"})
