@@ -2,6 +2,7 @@
 
 #include "CableDiscovery.h"
 #include "CommandLine.h"
+#include "EngineView.h"
 #include "InstanceLock.h"
 #include "LatencyTimer.h"
 #include "MessageLog.h"
@@ -14,17 +15,6 @@
 
 class Session;
 class SerialLink;
-
-// What the engine asks of its window; the window is a thin view over the engine.
-class EngineView {
-public:
-    virtual ~EngineView() = default;
-    virtual void setShown(bool shown) = 0;
-    virtual void placeAt(qint32 topTwips, qint32 leftTwips) = 0;
-    virtual void setRevision(const QString& text) = 0;
-    // Closes every window of the engine.
-    virtual void closeAll() = 0;
-};
 
 // The download engine of one run: start-up, the download parameters, the log and the
 // status file, and the end of the program.

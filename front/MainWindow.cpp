@@ -233,7 +233,7 @@ void MainWindow::startFromButton(int kind) {
 
 // Starts the download of kind while its pressed picture shows, then lets the button go.
 void MainWindow::launch(int kind) {
-    if (LatestVuWindow) LatestVuWindow->hide();
+    if (latestVuWindow_) latestVuWindow_->hide();
     downloadKind = kind;
     leds.index = kind;
     startMessages();
@@ -269,20 +269,20 @@ QPoint MainWindow::latestVuWindowPosition() const {
 }
 
 void MainWindow::showLatestSettings() {
-    if (!LatestVuWindow) return;
+    if (!latestVuWindow_) return;
     // Showing loads the window, which places itself; it goes where the main window wants it.
-    LatestVuWindow->show();
-    LatestVuWindow->move(latestVuWindowPosition());
+    latestVuWindow_->show();
+    latestVuWindow_->move(latestVuWindowPosition());
     // Already open, it may lie under the main window.
-    LatestVuWindow->raise();
-    LatestVuWindow->activateWindow();
+    latestVuWindow_->raise();
+    latestVuWindow_->activateWindow();
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {
     // Some window managers end their move after the release that ended the drag: the
     // selection window follows the window wherever it lands.
-    if (LatestVuWindow && LatestVuWindow->isVisible())
-        LatestVuWindow->move(latestVuWindowPosition());
+    if (latestVuWindow_ && latestVuWindow_->isVisible())
+        latestVuWindow_->move(latestVuWindowPosition());
     QWidget::moveEvent(event);
 }
 
@@ -396,8 +396,8 @@ void MainWindow::mousePressEvent(QMouseEvent* event) {
     // The label lines are drawn with the face but have no part in dragging it.
     const QPoint at = event->position().toPoint();
     if (versionLabel->geometry().contains(at) || copyrightLabel->geometry().contains(at)) return;
-    settingsHiddenForDrag_ = LatestVuWindow && LatestVuWindow->isVisible();
-    if (settingsHiddenForDrag_) LatestVuWindow->hide();
+    settingsHiddenForDrag_ = latestVuWindow_ && latestVuWindow_->isVisible();
+    if (settingsHiddenForDrag_) latestVuWindow_->hide();
     setCursor(Qt::SizeAllCursor);
     dragging_ = true;
     dragOffset_ = event->globalPosition().toPoint() - pos();
@@ -440,6 +440,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     closeEngineWindows(engineProcessId, engineStartTime);
     if (!engineHoldsDataFolder(appDataFolder))
         archiveLog(appDataFolder, QStringLiteral("VNPC.log"));
-    if (LatestVuWindow) LatestVuWindow->close();
+    if (latestVuWindow_) latestVuWindow_->close();
     event->accept();
 }

@@ -26,7 +26,7 @@ public:
 
     // The Latest VU selection window, opened by a right click on Latest VU and hidden
     // while the main window is dragged or a download starts.
-    void setLatestVuWindow(QWidget* window) { LatestVuWindow = window; }
+    void setLatestVuWindow(QWidget* window) { latestVuWindow_ = window; }
     // Where the selection window goes for the main window at its current position.
     QPoint latestVuWindowPosition() const;
 
@@ -91,7 +91,7 @@ private:
     const QImage skin_;
     QImage face_; // the skin with the label lines, as drawn
     QString engineFolder_;
-    QPointer<QWidget> LatestVuWindow;
+    QPointer<QWidget> latestVuWindow_;
     bool demo_ = false; // the downloads come from the simulated unit
     bool dragging_ = false;
     bool systemMove_ = false; // the system moves the window

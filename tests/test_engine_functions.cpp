@@ -53,8 +53,9 @@ QByteArray array(int type, int size, int count, const QByteArray& records) {
 
 // Two certificate arrays, VIN, registration, current time, downloadable period, then a
 // card-slots array that the reader never needs.
-QByteArray Overview(int certificateSize = 194, int certificates = 1,
-                    const QByteArray& registration = "\x0D\x01" + kVrn, int registrations = 1) {
+QByteArray overviewBlock(int certificateSize = 194, int certificates = 1,
+                         const QByteArray& registration = "\x0D\x01" + kVrn,
+                         int registrations = 1) {
     return QByteArray::fromHex("7621") +
            array(0x0B, certificateSize, certificates,
                  QByteArray(certificateSize * certificates, '\xC1')) +
@@ -76,8 +77,8 @@ QByteArray parseOverview(const QByteArray& overview) {
 const QByteArray kWhole = kVin + '|' + kVrn + "|5f5e1000|5e0be100 5f5e0f00+";
 
 // The identification file's data: card identification, then the card holder.
-QByteArray Identification(quint8 nation, const QByteArray& number, const QByteArray& surname,
-                          const QByteArray& firstNames) {
+QByteArray identificationBlock(quint8 nation, const QByteArray& number, const QByteArray& surname,
+                               const QByteArray& firstNames) {
     const auto padded = [](const QByteArray& text, int size) {
         return text.leftJustified(size, ' ', true);
     };
@@ -85,7 +86,7 @@ QByteArray Identification(quint8 nation, const QByteArray& number, const QByteAr
            "\x01" + padded(surname, 35) + "\x01" + padded(firstNames, 35) +
            QByteArray::fromHex("19800101") + "en";
 }
-const QByteArray kSmith = Identification(0x15, "DB12345678901234", "SMITH", "JOHN");
+const QByteArray kSmith = identificationBlock(0x15, "DB12345678901234", "SMITH", "JOHN");
 
 QByteArray cardChain(const QByteArray& identification) {
     return cardFile(0x0002, 0, QByteArray(25, '\x11')) + cardFile(0x0501, 0, QByteArray()) +
@@ -377,19 +378,19 @@ private slots:
         const QByteArray number = "GEN2-REG-0013";
         const QByteArray gen2 = kVin + '|' + number + "|5f5e1000|5e0be100 5f5e0f00+";
         const QByteArray noVrn = kVin + "||5f5e1000|5e0be100 5f5e0f00+";
-        const QByteArray whole = Overview();
+        const QByteArray whole = overviewBlock();
         const auto patched = [&whole](qsizetype at, const char* hex) {
             return QByteArray(whole).replace(at, qstrlen(hex) / 2, QByteArray::fromHex(hex));
         };
         const std::pair<QByteArray, QByteArray> rows[] = {
             {whole, kWhole},
-            {Overview(20000, 3), kWhole}, // beyond 16-bit positions
+            {overviewBlock(20000, 3), kWhole}, // beyond 16-bit positions
             // The number's place follows the record size; an unusable registration does not
             // cost the fields after it.
-            {Overview(194, 1, "\x01" + number), gen2},
-            {Overview(194, 1, "\x0D\x01" + number + QByteArray(2, '\0')), gen2},
-            {Overview(194, 1, number), noVrn},
-            {Overview(194, 1, "\x0D\x01" + number, 0), noVrn},
+            {overviewBlock(194, 1, "\x01" + number), gen2},
+            {overviewBlock(194, 1, "\x0D\x01" + number + QByteArray(2, '\0')), gen2},
+            {overviewBlock(194, 1, number), noVrn},
+            {overviewBlock(194, 1, "\x0D\x01" + number, 0), noVrn},
             {whole.left(2 + 199 * 2 + 22 + 8), kVin + "||| "},
             {patched(3, "FFFFFFFF"), "||| "},   // an array longer than the data
             {patched(401, "00100001"), "||| "}, // a VIN record too short
@@ -410,7 +411,7 @@ private slots:
                                                           QString("SMITH").leftJustified(35) +
                                                           "_DB12345678901234.DDD");
         QCOMPARE(cardFileNameFor("XX", chain, kDec5), QString());
-        const QByteArray hostile = Identification(0x11, "12/4", "O/\x01N\xE9", "/ean");
+        const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
         QCOMPARE(cardFileNameFor("EU", cardFile(0x0520, 0, hostile), kDec5),
                  "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
                      "_12_4            .DDD");
@@ -424,12 +425,12 @@ private slots:
             {cardChain(kSmith), smith},
             // Bytes that look like a header inside another file's data are not a header.
             {cardFile(0x0501, 0,
-                      "\x05\x20" + QByteArray(1, '\0') + Identification(0x11, "X", "X", "X")) +
+                      "\x05\x20" + QByteArray(1, '\0') + identificationBlock(0x11, "X", "X", "X")) +
                  id,
              smith},
-            {cardFile(0x0520, 0, Identification(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
+            {cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
              smith},
-            {cardFile(0x0520, 0, Identification(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
+            {cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
              "C_.._x___y        _D_20261205_0907.TGD"},
             {id.left(107), ""},
             {QByteArray::fromHex("0520"), ""},

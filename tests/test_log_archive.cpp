@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 namespace {
-QByteArray Run(const QString& program, const QStringList& arguments) {
+QByteArray runTool(const QString& program, const QStringList& arguments) {
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(20000) || process.exitCode() != 0)
@@ -23,9 +23,9 @@ QByteArray Run(const QString& program, const QStringList& arguments) {
 // The archive as unzip sees it after checking it: each entry's method ("defX": deflated at
 // the highest level) and name.
 QStringList listing(const QString& archive) {
-    if (!Run("unzip", {"-tq", archive}).startsWith("No errors")) return {"(damaged)"};
+    if (!runTool("unzip", {"-tq", archive}).startsWith("No errors")) return {"(damaged)"};
     QStringList entries;
-    for (const QString& line : QString::fromUtf8(Run("unzip", {"-Z", archive})).split('\n')) {
+    for (const QString& line : QString::fromUtf8(runTool("unzip", {"-Z", archive})).split('\n')) {
         const QStringList field = line.simplified().split(' ');
         if (field.size() >= 9 && field[0].startsWith('-'))
             entries << field[5] + ' ' + field.mid(8).join(' ');
@@ -60,7 +60,7 @@ private slots:
         archiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
         QCOMPARE(listing(archive_), QStringList{"defX VNPC.log"});
-        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), logText(1));
+        QCOMPARE(runTool("unzip", {"-p", archive_, "VNPC.log"}), logText(1));
         QVERIFY(QFileInfo(archive_).size() < logText(1).size() / 2);
         QVERIFY(writeFile(folder_ + "/other.txt", "other\r\n"));
         QVERIFY(ZipArchive().pack(folder_ + "/other.txt", archive_));
@@ -68,7 +68,7 @@ private slots:
         archiveLog(folder_, "VNPC.log");
         QVERIFY(!QFile::exists(log_));
         QCOMPARE(listing(archive_), (QStringList{"defX VNPC.log", "defX other.txt"}));
-        QCOMPARE(Run("unzip", {"-p", archive_, "VNPC.log"}), logText(2));
+        QCOMPARE(runTool("unzip", {"-p", archive_, "VNPC.log"}), logText(2));
     }
 
     // Nothing to pack or an archive it must not write: the log, the archive and the folder

@@ -42,7 +42,7 @@ QByteArray technicalData(quint8 maker) {
 
 // A first-generation overview's data: VIN, nation, registration from position 391 of the
 // block, the times from 423.
-QByteArray Overview(quint32 oldest, quint32 latest) {
+QByteArray overviewBlock(quint32 oldest, quint32 latest) {
     return (QByteArray(388, '\0') + "WDB9634031L123456\x11\x01" + "AB-123-CD    " +
             be32(latest + 3600) + be32(oldest) + be32(latest + 7200))
         .leftJustified(500, '\0');
@@ -62,7 +62,7 @@ QByteArray gen2Overview(const QByteArray& registration) {
 // The unit's data of each TREP, behind 0x76 and the TREP.
 // clang-format off
 const QMap<quint8, QByteArray> kBlocks{
-    {0x01, Overview(k20240101, kLatest)}, {0x02, QByteArray(40, '\x22')},
+    {0x01, overviewBlock(k20240101, kLatest)}, {0x02, QByteArray(40, '\x22')},
     {0x03, QByteArray(60, '\x33')}, {0x04, QByteArray(251 * 19 + 100, '\x44')}, // twenty parts
     {0x05, technicalData(0x32)}, {0x06, QByteArray(251 * 12 + 10, '\x66')},
     {0x17, QByteArray(251 * 4, '\x17')}, {0x24, QByteArray(251 * 19 + 100, '\x24')},

@@ -13,7 +13,7 @@ using namespace sim;
 
 namespace {
 
-QByteArray H(const char* hex) {
+QByteArray hexBytes(const char* hex) {
     return QByteArray::fromHex(hex);
 }
 
@@ -46,12 +46,13 @@ private slots:
         QTest::addColumn<int>("stallAt"); // the byte that comes 900 ms late; -1: none
         QTest::addColumn<QStringList>("requests");
         QTest::addColumn<int>("dropped");
-        const QByteArray sc = H("81EEF081E0"), stop = H("80EEF00182E1");
+        const QByteArray sc = hexBytes("81EEF081E0"), stop = hexBytes("80EEF00182E1");
         const QString scHex = "81 EE F0 81 E0", stopHex = "80 EE F0 01 82 E1";
-        QTest::newRow("noise first") << H("00FF") + stop << -1 << QStringList{stopHex} << 2;
+        QTest::newRow("noise first") << hexBytes("00FF") + stop << -1 << QStringList{stopHex} << 2;
         QTest::newRow("two back to back") << sc + stop << -1 << QStringList{scHex, stopHex} << 0;
         // A request that stops half-way is dropped at the next byte.
-        QTest::newRow("stalled half-way") << H("80EEF0") + stop.left(3) << 3 << QStringList{} << 3;
+        QTest::newRow("stalled half-way")
+            << hexBytes("80EEF0") + stop.left(3) << 3 << QStringList{} << 3;
     }
     void requestReader() {
         QFETCH(QByteArray, stream);
@@ -161,7 +162,8 @@ private slots:
         VuSession s(unitData(), faults);
         QList<Output> last;
         for (const QString& r : requests.split(';')) {
-            last = s.handle(r == "BAD" ? Request{H("81EEF081E1")} : req(H(r.toLatin1())));
+            last = s.handle(r == "BAD" ? Request{hexBytes("81EEF081E1")}
+                                       : req(hexBytes(r.toLatin1())));
             if (r == "BAD") QVERIFY(s.takeNotes().join(' ').contains("checksum"));
         }
         QFETCH(QString, answer);
@@ -206,7 +208,7 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         const quint32 oldest = unit.oldestTime() - unit.oldestTime() % 86400;
         for (quint32 day = oldest; day < oldest + 3 * 86400; day += 86400) {
-            const QByteArray asked = H(QByteArray::number(day, 16).rightJustified(8, '0'));
+            const QByteArray asked = hexBytes(QByteArray::number(day, 16).rightJustified(8, '0'));
             const VuData::Answer a = unit.answer(0x32, asked);
             QCOMPARE(a.data.mid(5, 4).toHex(), asked.toHex());
             QVERIFY(a.data.size() > 9 && file.contains(a.data.mid(9)));
@@ -218,14 +220,14 @@ private slots:
     void wrongSpeedAndShortPauseAreReported() {
         VuSession s(unitData(), {});
         for (const char* r : {"81EEF081", "80EEF0021081", "80EEF00487010104"})
-            s.handle(req(H(r), 9600));
+            s.handle(req(hexBytes(r), 9600));
         QVERIFY(s.takeNotes().isEmpty());
-        QVERIFY(s.handle(req(H("80EEF003870203"), 9600)).isEmpty());
+        QVERIFY(s.handle(req(hexBytes("80EEF003870203"), 9600)).isEmpty());
         QCOMPARE(s.expectedBaud(), 57600);
         s.takeNotes();
-        s.handle(req(H("80EEF00A350000000000FFFFFFFF"), 9600));
+        s.handle(req(hexBytes("80EEF00A350000000000FFFFFFFF"), 9600));
         QVERIFY(s.takeNotes().join(' ').contains("9600 baud, unit listens at 57600"));
-        Request fast = req(H("80EEF00182"), 57600);
+        Request fast = req(hexBytes("80EEF00182"), 57600);
         fast.minGapMs = 0.1;
         fast.maxGapMs = 0.1;
         s.handle(fast);
@@ -261,7 +263,7 @@ private slots:
             o.untilNextRequest = kind == "held";
             s.outputSent(o, 1000);
         }
-        Request r = req(H("81EEF081"), 9600);
+        Request r = req(hexBytes("81EEF081"), 9600);
         r.firstByteMs = 1000 + gapMs;
         s.handle(r);
         QFETCH(bool, reported);

@@ -19,13 +19,13 @@ QByteArray withoutOuterSpaces(QByteArray bytes) {
     return bytes;
 }
 
-QString D8(const QDateTime& t) {
+QString date8(const QDateTime& t) {
     return t.toString(QStringLiteral("yyyyMMdd"));
 }
-QString D6(const QDateTime& t) {
+QString date6(const QDateTime& t) {
     return t.toString(QStringLiteral("yyMMdd"));
 }
-QString T4(const QDateTime& t) {
+QString time4(const QDateTime& t) {
     return t.toString(QStringLiteral("HHmm"));
 }
 
@@ -114,15 +114,15 @@ QString vuFileNameFor(const QString& style, const QByteArray& vin, const QByteAr
     const QString VRN = nameField(vrn);
     const QString sep = QStringLiteral("_");
     if (style == u"EU")
-        return joined({D8(localNow), sep, T4(localNow), sep, VRN, sep, VIN, ".DDD"});
+        return joined({date8(localNow), sep, time4(localNow), sep, VRN, sep, VIN, ".DDD"});
     if (style == u"FR")
-        return joined({nationPadded(vuNation, 3), VRN, D6(localNow), T4(localNow), ".V1B"});
+        return joined({nationPadded(vuNation, 3), VRN, date6(localNow), time4(localNow), ".V1B"});
     if (style == u"ES")
         return joined({nameField(withoutOuterSpaces(vrn)), sep, nationWithoutSpaces(vuNation), sep,
-                       D8(localNow), sep, T4(localNow), ".TGD"});
+                       date8(localNow), sep, time4(localNow), ".TGD"});
     if (style == u"LD")
-        return joined({nationPadded(vuNation, 3), VRN, sep, VIN, sep, D8(localNow), sep,
-                       T4(localNow), ".DDD"});
+        return joined({nationPadded(vuNation, 3), VRN, sep, VIN, sep, date8(localNow), sep,
+                       time4(localNow), ".DDD"});
     return kSavedName;
 }
 
@@ -187,15 +187,16 @@ QString cardFileNameFor(const QString& style, const QByteArray& cardData,
     const QString nation = nationLetters(id.nation);
     const QString sep = QStringLiteral("_");
     if (style == u"EU")
-        return joined({"C_", D8(localNow), sep, T4(localNow), sep, I, sep, S, sep, CN, ".DDD"});
+        return joined(
+            {"C_", date8(localNow), sep, time4(localNow), sep, I, sep, S, sep, CN, ".DDD"});
     if (style == u"FR")
-        return joined({nationPadded(nation, 3), CN, D6(localNow), T4(localNow), ".C1A"});
+        return joined({nationPadded(nation, 3), CN, date6(localNow), time4(localNow), ".C1A"});
     if (style == u"ES")
-        return joined({"C_", CN, sep, nationWithoutSpaces(nation), sep, D8(localNow), sep,
-                       T4(localNow), ".TGD"});
+        return joined({"C_", CN, sep, nationWithoutSpaces(nation), sep, date8(localNow), sep,
+                       time4(localNow), ".TGD"});
     if (style == u"LD")
-        return joined({"C_", S, sep, I, sep, nationPadded(nation, 4), sep, CN, sep, D8(localNow),
-                       sep, T4(localNow), ".DDD"});
+        return joined({"C_", S, sep, I, sep, nationPadded(nation, 4), sep, CN, sep, date8(localNow),
+                       sep, time4(localNow), ".DDD"});
     return QString();
 }
 

@@ -65,7 +65,6 @@ public:
     State state() const { return exchange_.state; }
     TrepNumbering numbering() const { return walk_.numbering; }
     const QTimer& receiveTimer() const { return receiveTimer_; }
-    FrameAssembler& assembler() { return assembler_; }
 
 private:
     friend struct SessionFuzzSetup; // the fuzz target starts a walk half-way through
