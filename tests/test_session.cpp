@@ -18,9 +18,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-#include <limits>
-#include <optional>
+#include <climits>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -106,7 +104,7 @@ struct Case {
     QList<Scripted> script;
     const char *treps, *files;
     int progress;
-    const char* seen;
+    QString seen;
     QStringList boxes = {};
     const char* status = "Complete";
     int sends = 1, cablePulled = 0;
@@ -174,8 +172,7 @@ class TestSession : public QObject {
             if (link_->deliverReceived()) continue;
             const QByteArray request = link_->takeRequest();
             if (!request.isEmpty())
-                for (const QByteArray& piece : answer(serviceOf(request)))
-                    link_->receive(piece);
+                reply(serviceOf(request));
             else if (timeouts-- > 0 && session().receiveTimer().isActive())
                 session().onReceiveTimeout();
             else
@@ -183,6 +180,10 @@ class TestSession : public QObject {
         }
     }
 
+    void reply(const QByteArray& service) {
+        for (const QByteArray& piece : answer(service))
+            link_->receive(piece);
+    }
     QList<QByteArray> answer(const QByteArray& service) {
         if (unit_.onRequest) unit_.onRequest(service);
         for (Scripted& scripted : unit_.script) {
@@ -343,147 +344,131 @@ private slots:
 
     void unusualAnswers_data() {
         QTest::addColumn<Case>("c");
-        const QByteArray stale = responseFrame(spacedHex("76040003") + QByteArray(251, 'x'));
-        const QByteArray lateAnswer = responseFrame("\x76\x03" + kBlocks[3]);
-        const QByteArray lastPart = responseFrame(spacedHex("76040014") + kBlocks[4].mid(19 * 251));
-        const QByteArray firstDay = responseFrame("\x76\x02" + be32(k20240101) + kBlocks[2]);
-        const QByteArray firstPart4 = responseFrame(spacedHex("76040001") + kBlocks[4].left(251));
+        const QByteArray stale = responseFrame(spacedHex("76040003") + QByteArray(251, 'x')),
+                         late = responseFrame("\x76\x03" + kBlocks[3]),
+                         lastPart = responseFrame(spacedHex("76040014") + kBlocks[4].mid(19 * 251)),
+                         firstDay = responseFrame("\x76\x02" + be32(k20240101) + kBlocks[2]),
+                         part4 = responseFrame(spacedHex("76040001") + kBlocks[4].left(251)),
+                         refused = negative(0x36, 0x12), notThere = negative(0x36, 0xFA);
         static const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
+        const QString ignored = "Answer to another request - ignored",
+                      lateSeen = "Late answer to an earlier request - ignored",
+                      twice = "Two different answers to one request";
+        const char *threeFour = "L\x05\x03\x04",
+                   *failedTwice = "Failed - two answers to one request";
+        const QList<Scripted> staleRefusal{{"3603", notThere}, {"3604", part4, 1, {}, notThere}};
+        const auto row = [](const char* name, const Case& c) { QTest::newRow(name) << c; };
         // clang-format off
         // Not acknowledged again at once: the unit would send one copy more.
-        QTest::newRow("stale sub-message dropped") << Case{"L\x05\x04",
-            {{"83760004", stale}}, "00 05 04", "04", 47,
-            "Answer to another request - ignored|Rx Timeout - "};
+        row("stale sub-message dropped", {"L\x05\x04", {{"83760004", stale}}, "00 05 04", "04", 47,
+            ignored + "|Rx Timeout - "});
         // The answer is read once more from its start, without a copy of its first parts.
-        QTest::newRow("conditions not correct mid-answer") << Case{"A\x05\x01\x04",
-            {{"83760005", negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"};
-        QTest::newRow("slower speed when refused") << Case{"A\x05\x01",
-            {{"87010104", negative(0x87, 0x12)}}, "00 05 01", "01", 2, "", {}, "Complete", 1, 0,
-            {1, 3}};
-        QTest::newRow("data not available skips the TREP") << Case{"L\x05\x03\x04",
-            {{"3603", negative(0x36, 0xFA)}}, "00 05 03 04", "04", 48, "Data not available"};
+        row("conditions not correct mid-answer", {"A\x05\x01\x04",
+            {{"83760005", negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"});
+        row("slower speed when refused", {"A\x05\x01", {{"87010104", negative(0x87, 0x12)}},
+            "00 05 01", "01", 2, "", {}, "Complete", 1, 0, {1, 3}});
+        row("data not available skips the TREP", {threeFour, {{"3603", notThere}}, "00 05 03 04",
+            "04", 48, "Data not available"});
         // The first copy goes unanswered; its refusal comes after the resend, and the answer
         // to the resend during the second's wait: it is not taken for the third copy's.
-        QTest::newRow("late refusal after a resend") << Case{"L\x05\x03\x04",
-            {{"3603", {}}, {"3603", negative(0x36, 0x12), 1, lateAnswer}}, "00 05 03 03 03 04",
-            "03 04", 48, "Late answer to an earlier request - ignored"};
+        row("late refusal after a resend", {threeFour, {{"3603", {}}, {"3603", refused, 1, late}},
+            "00 05 03 03 03 04", "03 04", 48, lateSeen});
         // An answer counts only for the request it answers; any other is dropped and the
         // session waits on, its time-out running: the late answer to a first copy between the
         // resend and the resend's own answer, two answers in one read, a duplicated last
         // sub-message, the answer for the day before.
-        QTest::newRow("late answer between a resend and its own") << Case{"L\x05\x03\x04",
-            {{"3603", {}}, {"3603", lateAnswer, 1, {}, lateAnswer}}, "00 05 03 03 04", "03 04",
-            48, "Answer to another request - ignored"};
-        QTest::newRow("two answers in one read") << Case{"L\x05\x03\x04",
-            {{"3603", lateAnswer + lateAnswer}}, "00 05 03 04", "03 04", 48,
-            "Late answer to an earlier request - ignored"};
-        QTest::newRow("duplicated last sub-message") << Case{"L\x05\x04\x03",
-            {{"83760014", lastPart, 1, {}, lastPart}}, "00 05 04 03", "04 03", 48,
-            "Answer to another request - ignored"};
-        // A stale copy of an earlier answer taken for the next request moves the session on;
-        // the unit's own answer to that request, coming after it, gives it away: the download
-        // has failed, even with its file saved before the closing exchange.
-        QTest::newRow("stale refusal taken for the next TREP") << Case{"A\x05\x01\x03\x04",
-            {{"3603", negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, negative(0x36, 0xFA)}},
-            "00 05 01 03 04", "01", -1, "Two different answers to one request", {},
-            "Failed - two answers to one request"};
-        QTest::newRow("stale refusal found in the middle") << Case{"A\x05\x01\x03\x04\x02",
-            {{"3603", negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, negative(0x36, 0xFA)}},
-            "00 05 01 03 04 02", "", -1, "Two different answers to one request", {},
-            "Failed - two answers to one request"};
-        QTest::newRow("own answer while the next request is written") << Case{
-            "A\x05\x01\x03\x04\x02", {{"3603", negative(0x36, 0xFA)},
-            {"3604", negative(0x36, 0xFA), 1, {}, {}, firstPart4}}, "00 05 01 03 04 02", "", -1,
-            "Two different answers to one request", {}, "Failed - two answers to one request"};
-        QTest::newRow("answer for the day before") << Case{"A\x05\x01\x02",
+        row("late answer between a resend and its own", {threeFour,
+            {{"3603", {}}, {"3603", late, 1, {}, late}}, "00 05 03 03 04", "03 04", 48, ignored});
+        row("two answers in one read", {threeFour, {{"3603", late + late}}, "00 05 03 04", "03 04",
+            48, lateSeen});
+        row("duplicated last sub-message", {"L\x05\x04\x03",
+            {{"83760014", lastPart, 1, {}, lastPart}}, "00 05 04 03", "04 03", 48, ignored});
+        row("answer for the day before", {"A\x05\x01\x02",
             {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
-            "Answer to another request - ignored"};
+            ignored});
+        // A stale copy of an earlier answer taken for the next request moves the session on;
+        // the unit's own answer to that request, coming after it (or while the next request
+        // is written), gives it away: the download has failed, even with its file saved
+        // before the closing exchange.
+        row("stale refusal taken for the next TREP", {"A\x05\x01\x03\x04", staleRefusal,
+            "00 05 01 03 04", "01", -1, twice, {}, failedTwice});
+        row("stale refusal found in the middle", {"A\x05\x01\x03\x04\x02", staleRefusal,
+            "00 05 01 03 04 02", "", -1, twice, {}, failedTwice});
+        row("own answer while the next request is written", {"A\x05\x01\x03\x04\x02",
+            {{"3603", notThere}, {"3604", notThere, 1, {}, {}, part4}}, "00 05 01 03 04 02", "",
+            -1, twice, {}, failedTwice});
         // Answers of another TREP to every copy: none counts, none resets the count of
         // time-outs, and nothing is saved.
-        QTest::newRow("only answers of another TREP") << Case{"L\x05\x03",
-            {{"3603", responseFrame(spacedHex("7605AA")), -1}}, "00 05 03 03 03", "", -1,
-            "Answer to another request - ignored", {}, "Failed - Receive timeout", 3};
+        row("only answers of another TREP", {"L\x05\x03", {{"3603", responseFrame("\x76\x05\xAA"),
+            -1}}, "00 05 03 03 03", "", -1, ignored, {}, "Failed - Receive timeout", 3});
         // Whatever comes in before a request's last byte is out is not its answer, and the
         // answer to a resend is there at once: it is taken.
-        QTest::newRow("refusal again while the resend is written") << Case{"L\x05\x03\x04",
-            {{"3603", negative(0x36, 0x12), 1, {}, {}, negative(0x36, 0x12)}}, "00 05 03 03 04",
-            "03 04", 48, "Late answer to an earlier request - ignored"};
-        QTest::newRow("quick answer to a resend") << Case{"L\x05\x03\x04", {{"3603", {}}},
-            "00 05 03 03 04", "03 04", 48, "Rx Timeout - ", {}, "Complete", 1, 0, {1, 4}, true};
+        row("refusal again while the resend is written", {threeFour,
+            {{"3603", refused, 1, {}, {}, refused}}, "00 05 03 03 04", "03 04", 48, lateSeen});
+        row("quick answer to a resend", {threeFour, {{"3603", {}}}, "00 05 03 03 04", "03 04", 48,
+            "Rx Timeout - ", {}, "Complete", 1, 0, {1, 4}, true});
         // A frame begun before the wait after a refusal, finished during it or never: nothing
         // of it is left to swallow the resend's answer.
         for (const int rest : {10, 0})
-            QTest::newRow(rest ? "frame finished during the wait" : "frame cut short before it")
-                << Case{"L\x05\x03\x04", {{"3603", negative(0x36, 0x12) + lateAnswer.left(10), 1,
-                rest ? lateAnswer.mid(10) : QByteArray()}}, "00 05 03 03 04", "03 04", 48,
-                rest ? "Late answer to an earlier request - ignored" : ""};
+            row(rest ? "frame finished during the wait" : "frame cut short before it", {threeFour,
+                {{"3603", refused + late.left(10), 1, rest ? late.mid(10) : QByteArray()}},
+                "00 05 03 03 04", "03 04", 48, rest ? lateSeen : ""});
         // Another overview or a card starts a new file.
-        QTest::newRow("VU data, then a card") << Case{"A\x05\x01\x06", {}, "00 05 01 06",
-            "01|06", 29, ""};
+        row("VU data, then a card", {"A\x05\x01\x06", {}, "00 05 01 06", "01|06", 29, ""});
         // Overviews cut short, or none at all: the session reads what is there and goes on.
         // Without a usable period one day is asked for, not every day since 1970.
-        QTest::newRow("empty overview") << Case{"A\x05\x01\x02", {{"3601", responseFrame("\x76\x01")}},
-            "00 05 01 02", nullptr, -1, "Downloadable period not known"};
+        row("empty overview", {"A\x05\x01\x02", {{"3601", responseFrame("\x76\x01")}},
+            "00 05 01 02", nullptr, -1, "Downloadable period not known"});
         // Activities asked for before any overview are for day zero and go to a file of their
         // own; the progress total is not counted again once data came in.
-        QTest::newRow("activities before the overview") << Case{"L\x05\x02\x01", {},
-            "00 05 02 01", "01|02", 3, "36 02 00 00 00 00 |0003/0028"};
+        row("activities before the overview", {"L\x05\x02\x01", {}, "00 05 02 01", "01|02", 3,
+            "36 02 00 00 00 00 |0003/0028"});
         // A response cut off half-way must not swallow the answer to the repeated request.
-        QTest::newRow("half a response, then silence") << Case{"A\x05\x01",
-            {{"81", spacedHex("80F0EE03C1")}}, "00 05 01", "01", 2, "80 F0 EE 03 C1 Rx Timeout - "};
+        row("half a response, then silence", {"A\x05\x01", {{"81", spacedHex("80F0EE03C1")}},
+            "00 05 01", "01", 2, "80 F0 EE 03 C1 Rx Timeout - "});
         // A refusal of this maker's own card TREP, to its request or a sub-message: the card
         // is asked for with TREP 6, and nothing of the refused answer is kept.
-        QTest::newRow("maker's card TREP refused") << Case{"C\x05\x06",
-            {{"3617", negative(0x36, 0x10)}}, "00 05 17 06", "06", 28, "General reject"};
-        QTest::newRow("maker's card sub-message refused") << Case{"C\x05\x06",
-            {{"83760003", negative(0x83, 0xFA)}}, "00 05 17 06", "06", 28, "Data not available"};
+        row("maker's card TREP refused", {"C\x05\x06", {{"3617", negative(0x36, 0x10)}},
+            "00 05 17 06", "06", 28, "General reject"});
+        row("maker's card sub-message refused", {"C\x05\x06",
+            {{"83760003", negative(0x83, 0xFA)}}, "00 05 17 06", "06", 28, "Data not available"});
         // A unit that gave its version 2 numbering counts its card as a card; one that came
         // to version 1 numbering through refusals counts it as the TREP before.
-        QTest::newRow("card through a version 2 unit") << Case{"C\x05\x06",
-            {{"3600", responseFrame(spacedHex("76000202"))}}, "00 35 06", "06", 28, "0002/0028"};
-        QTest::newRow("card through a version 1 unit") << Case{"C\x05\x06",
-            {{"3605", negative(0x36, 0x12), 3}}, "00 05 05 05 25 06", "06", 2, "version 1 TREPs"};
+        row("card through a version 2 unit", {"C\x05\x06",
+            {{"3600", responseFrame(spacedHex("76000202"))}}, "00 35 06", "06", 28, "0002/0028"});
+        row("card through a version 1 unit", {"C\x05\x06", {{"3605", refused, 3}},
+            "00 05 05 05 25 06", "06", 2, "version 1 TREPs"});
 
         // How a session ends when the unit answers one request wrongly, refuses it, keeps quiet
         // or goes away: a failure before everything was read, or, once it was, a saved download
         // whose log says what went wrong at the end. Answers that only make the same request go
-        // out again are taken ten times, not forever; silence three times.
-        const QByteArray badChecksum = spacedHex("80F0EE0275FF00");
-        const QByteArray requestHeader = withChecksum(spacedHex("80EEF0027605"));
-        const QString exit = "Exit refused!", stop = "Can't stop communication";
-        const auto ending = [](const char* service, const QByteArray& answer, int cablePulled,
-                               const QStringList& boxes, const char* status, int sends,
-                               const char* seen) {
-            const char* files = qstrcmp(status, "Complete") ? "" : "01";
-            return Case{"A\x05\x01", {{service, answer, -1}}, nullptr, files, -1, seen, boxes,
-                        status, sends, cablePulled};
+        // out again are taken ten times, not forever; silence three times. The row is named
+        // after the request's service and the last box, or else what the log says.
+        const auto ending = [](const char* service, const QByteArray& answer, const char* status,
+                               int sends, const QStringList& boxes = {}, const QString& seen = "",
+                               int cablePulled = 0) {
+            QTest::addRow("%s %s", service, qPrintable(boxes.isEmpty() ? seen : boxes.last()))
+                << Case{"A\x05\x01", {{service, answer, -1}}, nullptr,
+                        qstrcmp(status, "Complete") ? "" : "01", -1, seen, boxes, status, sends,
+                        cablePulled};
         };
-        QTest::newRow("wrong checksum to Request Upload") << ending("35", badChecksum, 0,
-            {"lResult - 4096", "Request Upload - invalid response"}, "Failed", 1, "");
-        QTest::newRow("upload not accepted") << ending("35", negative(0x35, 0x50), 0,
-            {"Request Upload gone wrong"}, "Failed", 1, "");
-        QTest::newRow("diagnostic session refused") << ending("10", negative(0x10, 0x22), 0,
-            {"Can't start diagnostic session"}, "Failed", 1, "");
-        QTest::newRow("baud rate unknown answer") << ending("8701", responseFrame("\x99"), 0,
-            {"lResult - 8191", "Set Baud Rate - invalid response"}, "Failed", 1, "");
-        QTest::newRow("data answered with a request's header") << ending("3605", requestHeader,
-            0, {"lResult - 4097", "Receive TREP data - invalid response"}, "Failed", 1, "");
-        QTest::newRow("Start Communication refused") << ending("81", negative(0x81, 0x10), 0,
-            {"No answer to Start Communication"}, "Failed", 11, "");
-        QTest::newRow("9600 baud refused") << ending("8701", negative(0x87, 0x31), 0,
-            {"Can't set baud rate"}, "Failed", 11, "");
-        QTest::newRow("no unit") << ending("81", {}, 0, {}, "Failed - Receive timeout", 3,
-            "Rx Timeout - ");
-        QTest::newRow("exit refused, cable pulled at the box") << ending("37",
-            negative(0x37, 0x10), 2, {exit}, "Complete", 1, "Exit refused!");
-        QTest::newRow("second exit answer while stopping") << ending("82", responseFrame("\x77"), 0,
-            {}, "Complete", 3, "Answer to another request - ignored|No answer to Stop");
-        QTest::newRow("exit never answered") << ending("37", {}, 0, {}, "Complete", 3,
-            "No answer to Transfer Exit");
-        QTest::newRow("stop never answered") << ending("82", {}, 0, {}, "Complete", 3,
-            "No answer to Stop Communication");
-        QTest::newRow("port lost while stopping") << ending("82", {}, 1, {}, "Complete", 1,
-            "Port lost - ");
+        ending("35", spacedHex("80F0EE0275FF00"), "Failed", 1,
+            {"lResult - 4096", "Request Upload - invalid response"}); // a wrong checksum
+        ending("35", negative(0x35, 0x50), "Failed", 1, {"Request Upload gone wrong"});
+        ending("10", negative(0x10, 0x22), "Failed", 1, {"Can't start diagnostic session"});
+        ending("8701", responseFrame("\x99"), "Failed", 1,
+            {"lResult - 8191", "Set Baud Rate - invalid response"});
+        ending("3605", withChecksum(spacedHex("80EEF0027605")), "Failed", 1, // a request's header
+            {"lResult - 4097", "Receive TREP data - invalid response"});
+        ending("81", negative(0x81, 0x10), "Failed", 11, {"No answer to Start Communication"});
+        ending("8701", negative(0x87, 0x31), "Failed", 11, {"Can't set baud rate"});
+        ending("81", {}, "Failed - Receive timeout", 3, {}, "Rx Timeout - "); // no unit
+        // Exit refused, the cable pulled at the box.
+        ending("37", negative(0x37, 0x10), "Complete", 1, {"Exit refused!"}, "Exit refused!", 2);
+        ending("82", responseFrame("\x77"), "Complete", 3, {}, ignored + "|No answer to Stop");
+        ending("37", {}, "Complete", 3, {}, "No answer to Transfer Exit");
+        ending("82", {}, "Complete", 3, {}, "No answer to Stop Communication");
+        ending("82", {}, "Complete", 1, {}, "Port lost - ", 1);
         // clang-format on
     }
     void unusualAnswers() {
@@ -510,7 +495,7 @@ private slots:
         if (c.treps) QCOMPARE(link_->openedAt, c.opens);
         if (c.files) QCOMPARE(filesAsBlocks(), QByteArray(c.files));
         if (c.progress >= 0) QCOMPARE(status_->blocksReceived, c.progress);
-        for (const QString& seen : QString(c.seen).split('|'))
+        for (const QString& seen : c.seen.split('|'))
             QVERIFY2(area().contains(seen) || statuses_.contains(seen), qPrintable(seen));
         QCOMPARE(boxes_, c.boxes);
         QCOMPARE(statuses_.last(), QString(c.status));
@@ -544,10 +529,12 @@ private slots:
             QByteArray sids;
             for (const QByteArray& request : link_->requests)
                 sids += serviceOf(request)[0];
-            QCOMPARE(sids.count('\x81'), 4); // the start and three restarts
-            QCOMPARE(sids.count('\x87'), 2); // the speed change happens once only
+            // The start and three restarts, the speed change once only.
+            QCOMPARE(sids.toHex(' '),
+                     "81 10 87 87 35 36 36 36 83 36 81 10 35 36 36 81 10 35 36 36 81 "
+                     "10 35 36 37" +
+                         QByteArray(refuseExit ? "" : " 82"));
             QCOMPARE(treps(), "00 05 01 03 03 03 03 04 04");
-            QVERIFY(sids.endsWith(refuseExit ? "\x36\x37" : "\x37\x82"));
             // The list was not finished, so the save writes no final status of its own.
             QCOMPARE(statuses_.last(), QString("Aborted"));
             QCOMPARE(filesAsBlocks(), "01");
@@ -608,11 +595,10 @@ private slots:
     // five receive time-outs, at least 5.5 s, for the first answer of a card 32 s.
     void responsePendingTimeouts() {
         const std::tuple<const char*, const char*, int, int> rows[] = {
-            // clang-format off
-            {"C\x05\x06", "3606", 1160, 32000}, {"L\x05\x02", "3602", 1160, 5800},
+            {"C\x05\x06", "3606", 1160, 32000},
+            {"L\x05\x02", "3602", 1160, 5800},
             {"L\x05\x02", "3602", 1000, 5500},
-            {"L\x05\x02", "3602", 500000000, std::numeric_limits<int>::max()}};
-        // clang-format on
+            {"L\x05\x02", "3602", 500000000, INT_MAX}};
         for (const auto& [command, service, rxTimeout, expected] : rows) {
             init();
             DownloadSettings::rxTimeout = rxTimeout;
@@ -620,8 +606,8 @@ private slots:
             start(command);
             run(0);
             QVERIFY(serviceOf(link_->requests.last()).toHex().startsWith(service));
-            QVERIFY(session().receiveTimer().isActive() &&
-                    session().receiveTimer().interval() == expected);
+            QVERIFY(session().receiveTimer().isActive());
+            QCOMPARE(session().receiveTimer().interval(), expected);
         }
     }
 
@@ -629,71 +615,51 @@ private slots:
     // often it says so and whether or not it falls silent in between (then every copy of the
     // request counts): enough for a unit that reads a whole card before its first answer.
     // Then the session ends as when no answer comes.
-    void responsePendingHasAnEnd_data() {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("service"); // requests kept pending, hex
-        QTest::addColumn<int>("pendings");       // before each real answer; -1: for ever
-        QTest::addColumn<int>("everyMs");
-        QTest::addColumn<bool>("silentBetween"); // one pending answer a copy, then silence
-        QTest::addColumn<QString>("status");
-        // clang-format off
-        QTest::newRow("card, every second, never answered") << QByteArray("C\x05\x06")
-            << QByteArray("3606") << -1 << 1000 << false << "Failed - Receive timeout";
-        QTest::newRow("card answered after 59 s") << QByteArray("C\x05\x06")
-            << QByteArray("3606") << 59 << 1000 << false << "Complete";
-        QTest::newRow("every request 45 s") << QByteArray("L\x05\x03\x04") << QByteArray("360")
-            << 45 << 1000 << false << "Complete";
-        QTest::newRow("silent after each, copies resent") << QByteArray("L\x05\x03")
-            << QByteArray("3603") << -1 << 5800 << true << "Failed - Receive timeout";
-        // clang-format on
-    }
     void responsePendingHasAnEnd() {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, service);
-        QFETCH(int, pendings);
-        QFETCH(int, everyMs);
-        QFETCH(bool, silentBetween);
-        const auto pending = [this](qint64 afterMs) {
-            link_->clockMs += afterMs;
-            link_->receive(negative(0x36, 0x78));
-        };
-        start(command);
-        int owed = 0;          // pending answers still to come before the real one
-        QByteArray pendingFor; // the request kept pending
-        qint64 firstPendingMs = -1;
-        for (int steps = 0; steps < 1000 && session().state() != Session::State::Idle; ++steps) {
-            const QByteArray request = serviceOf(link_->takeRequest());
-            if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
-                owed = pendings < 0 ? std::numeric_limits<int>::max() : pendings;
-                pendingFor = request;
-                if (firstPendingMs < 0) firstPendingMs = link_->clockMs;
+        // The command, the requests kept pending (hex), the pending answers before each real
+        // one (-1: for ever), their interval, whether the unit gives one a copy and then falls
+        // silent, the final status.
+        const std::tuple<const char*, const char*, int, int, bool, QString> rows[] = {
+            {"C\x05\x06", "3606", -1, 1000, false, "Failed - Receive timeout"}, // never answered
+            {"C\x05\x06", "3606", 59, 1000, false, "Complete"},    // answered after 59 s
+            {"L\x05\x03\x04", "360", 45, 1000, false, "Complete"}, // every request 45 s
+            {"L\x05\x03", "3603", -1, 5800, true, "Failed - Receive timeout"}}; // copies resent
+        for (const auto& [command, service, pendings, everyMs, silentBetween, status] : rows) {
+            init();
+            start(command);
+            int owed = 0;          // pending answers still to come before the real one
+            QByteArray pendingFor; // the request kept pending
+            qint64 firstPendingMs = -1;
+            for (int steps = 0; steps < 1000 && session().state() != Session::State::Idle;
+                 ++steps) {
+                const QByteArray request = serviceOf(link_->takeRequest());
+                if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
+                    owed = pendings < 0 ? INT_MAX : pendings;
+                    pendingFor = request;
+                    if (firstPendingMs < 0) firstPendingMs = link_->clockMs;
+                }
+                if (owed > 0 && (!request.isEmpty() || !silentBetween)) {
+                    if (request.isEmpty()) link_->clockMs += everyMs;
+                    --owed;
+                    link_->receive(negative(0x36, 0x78));
+                } else if (!request.isEmpty()) {
+                    reply(request);
+                } else if (!pendingFor.isEmpty() && owed == 0) {
+                    link_->clockMs += everyMs;
+                    reply(std::exchange(pendingFor, {}));
+                } else if (session().receiveTimer().isActive()) {
+                    link_->clockMs += session().receiveTimer().interval();
+                    session().onReceiveTimeout();
+                }
             }
-            if (!request.isEmpty() && owed > 0) {
-                --owed;
-                pending(0);
-            } else if (!request.isEmpty()) {
-                for (const QByteArray& piece : answer(request))
-                    link_->receive(piece);
-            } else if (owed > 0 && !silentBetween) {
-                --owed;
-                pending(everyMs);
-            } else if (!pendingFor.isEmpty() && owed == 0) {
-                link_->clockMs += everyMs;
-                for (const QByteArray& piece : answer(std::exchange(pendingFor, {})))
-                    link_->receive(piece);
-            } else if (session().receiveTimer().isActive()) {
-                link_->clockMs += session().receiveTimer().interval();
-                session().onReceiveTimeout();
-            }
+            QCOMPARE(statuses_.last(), status);
+            if (status == "Complete") continue;
+            const qint64 waitedMs = link_->clockMs - firstPendingMs;
+            QVERIFY2(waitedMs >= 60000 && waitedMs <= 60000 + everyMs,
+                     qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
+            QVERIFY(area().contains("Response pending too long") && ended_ && !link_->isOpen() &&
+                    !session().receiveTimer().isActive());
         }
-        QFETCH(QString, status);
-        QCOMPARE(statuses_.last(), status);
-        if (status == "Complete") return;
-        const qint64 waitedMs = link_->clockMs - firstPendingMs;
-        QVERIFY2(waitedMs >= 60000 && waitedMs <= 60000 + everyMs,
-                 qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
-        QVERIFY(area().contains("Response pending too long"));
-        QVERIFY(ended_ && !link_->isOpen() && !session().receiveTimer().isActive());
     }
 
     // Two resends a second after each (late) refusal, then the same TREP in second-generation
@@ -778,6 +744,7 @@ private slots:
         QTest::newRow("no data") << Save{false, "EU", n + ".DDD", "M", {}, {"saved.ddd"},
             "VU vu/saved_1.ddd"};
         QTest::newRow("maker's card") << Save{true, "EU", n, "M", card, {}, "Card card/saved.ddd"};
+        QTest::newRow("card without data") << Save{true, "EU", n, "M", {}, {}, "Card card/saved.ddd"};
         // clang-format on
     }
     void saves() {
@@ -799,45 +766,30 @@ private slots:
         QCOMPARE(files_->finalStatus(), save.data.isEmpty() ? "Failed" : "Complete");
     }
 
-    // Two files of one download (VU, then the card) and the final status: a file with data
-    // that went nowhere fails the download.
-    void finalStatus() {
-        const std::tuple<bool, bool, bool, const char*> rows[] = {
-            // VU, card, VU lost, status
-            {true, false, false, "Complete"},
-            {false, true, false, "Complete"},
-            {false, false, false, "Failed"},
-            {true, true, true, "Failed - file not saved"}};
-        for (const auto& [vu, card, vuLost, wanted] : rows) {
-            init();
-            folders();
-            if (vuLost) block(true);
-            files_->save(false, "N.DDD", "M", vu ? QByteArray::fromHex("760500") : QByteArray());
-            files_->save(true, "M_N.DDD", "", card ? QByteArray("card data") : QByteArray());
-            QCOMPARE(files_->finalStatus(), wanted);
-            QCOMPARE(files("vu").size() + files("card").size(), int(vu && !vuLost) + int(card));
-        }
-    }
-
     // Where a file goes when its folder is missing or cannot be made (a file is in its way),
-    // and what is logged on the way.
+    // and what is logged on the way; then a card's file, with data or none. A file with data
+    // that went nowhere fails the download, even with the card's saved after it.
     void folderFallbacks() {
         const QString error = "no. " + QString::number(ENOTDIR) + " - " + std::strerror(ENOTDIR);
         const QString blockedLog =
             "VU Path/File Name - @/blocked/vu/M_N.DDD|File error " + error +
             "|VU Path/File Name - \"@/blocked/vu/M_N.DDD\"|File save error - " + error +
             "|VU Path/File Name - @/";
-        // Blocked: 1 the VU folder, 2 the data folder too; the log; where the file is; status.
-        const std::tuple<int, QString, const char*, const char*> rows[] = {
-            {0, "VU Path/File Name - @/vu/new/deeper/M_N.DDD|File saved", "vu/new/deeper/",
+        // Blocked: 1 the VU folder, 2 the data folder too; the log; where the file is; the
+        // card's data; status.
+        const std::tuple<int, QString, const char*, QByteArray, const char*> rows[] = {
+            {0,
+             "VU Path/File Name - @/vu/new/deeper/M_N.DDD|File saved",
+             "vu/new/deeper/",
+             {},
              "Complete"},
             {1, "xdg/Fenwright/Vantrel PC/M_N.DDD|File saved", "xdg/Fenwright/Vantrel PC/",
-             "Complete"},
+             "card data", "Complete"},
             {2,
              "blocked/Fenwright/Vantrel PC/M_N.DDD|File save error - " + error +
                  "|File not saved - the downloaded data is lost",
-             nullptr, "Failed - file not saved"}};
-        for (const auto& [blocked, log, savedAt, wanted] : rows) {
+             nullptr, "card data", "Failed - file not saved"}};
+        for (const auto& [blocked, log, savedAt, card, wanted] : rows) {
             init();
             folders();
             if (blocked)
@@ -845,10 +797,14 @@ private slots:
             else
                 DownloadSettings::vuDataPath = path("vu/new/deeper/");
             files_->save(false, "N.DDD", "M", "data");
-            const QString expected = (blocked ? blockedLog : QString()) + log;
+            files_->save(true, "", "", card); // named from its data
+            const QString expected = (blocked ? blockedLog : QString()) + log +
+                                     "|Card Path/File Name - @/card/saved.ddd" +
+                                     (card.isEmpty() ? "" : "|File saved");
             QCOMPARE(log_->area().split("\r\n", Qt::SkipEmptyParts).join('|'),
                      QString(expected).replace('@', dir_->path()));
             if (savedAt) QCOMPARE(readWhole(path(savedAt + QString("M_N.DDD"))), "data");
+            QCOMPARE(readWhole(path("card/saved.ddd"), kNoFile), card.isEmpty() ? kNoFile : card);
             QCOMPARE(files_->finalStatus(), wanted);
         }
     }
