@@ -100,9 +100,9 @@ qsizetype dayFieldSize(quint8 trep) {
 // (2), (where the TREPs are looked at) the speeds the port was opened at, and whether the unit
 // answers at once, before the session looks at the port again.
 struct Case {
-    const char* command;
+    QByteArray command;
     QList<Scripted> script;
-    const char *treps, *files;
+    QByteArray treps, files;
     int progress;
     QString seen;
     QStringList boxes = {};
@@ -110,6 +110,11 @@ struct Case {
     int sends = 1, cablePulled = 0;
     QList<int> opens = {1, 4};
     bool quick = false;
+    // Where set: how often the first text seen is logged, the days asked for back from the
+    // latest, a pattern of the file's name, the service of every request.
+    int seenTimes = 0, days = 0;
+    QString name = {};
+    QByteArray services = {};
 };
 
 QByteArray everyByte(int repeats) {
@@ -219,11 +224,12 @@ class TestSession : public QObject {
         return {unit_.parts[0]};
     }
 
-    // The TREP of every Transfer Data request, in order, in hex.
-    QByteArray treps() const {
+    // The TREP of every Transfer Data request, in order, in hex; or every request's service.
+    QByteArray treps(bool services = false) const {
         QByteArray list;
         for (const QByteArray& request : link_->requests)
-            if (serviceOf(request).startsWith('\x36')) list += serviceOf(request).mid(1, 1);
+            if (services || serviceOf(request).startsWith('\x36'))
+                list += serviceOf(request).mid(!services, 1);
         return list.toHex(' ');
     }
     // The shortest time from the last piece received before a request to that request; -1
@@ -350,7 +356,7 @@ private slots:
                          firstDay = responseFrame("\x76\x02" + be32(k20240101) + kBlocks[2]),
                          part4 = responseFrame(spacedHex("76040001") + kBlocks[4].left(251)),
                          refused = negative(0x36, 0x12), notThere = negative(0x36, 0xFA);
-        static const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
+        const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
         const QString ignored = "Answer to another request - ignored",
                       lateSeen = "Late answer to an earlier request - ignored",
                       twice = "Two different answers to one request";
@@ -384,8 +390,7 @@ private slots:
         row("duplicated last sub-message", {"L\x05\x04\x03",
             {{"83760014", lastPart, 1, {}, lastPart}}, "00 05 04 03", "04 03", 48, ignored});
         row("answer for the day before", {"A\x05\x01\x02",
-            {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
-            ignored});
+            {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days, 30, ignored});
         // A stale copy of an earlier answer taken for the next request moves the session on;
         // the unit's own answer to that request, coming after it (or while the next request
         // is written), gives it away: the download has failed, even with its file saved
@@ -469,6 +474,58 @@ private slots:
         ending("37", {}, "Complete", 3, {}, "No answer to Transfer Exit");
         ending("82", {}, "Complete", 3, {}, "No answer to Stop Communication");
         ending("82", {}, "Complete", 1, {}, "Port lost - ", 1);
+
+        // The kind of a download, in its file name, comes from the first TREP that tells.
+        const std::pair<char, const char*> kinds[] = {{0x02, "^M_"}, {0x10, "^U_"}, {0x11, "^S_"},
+                                                      {0x15, "^S_"}, {0x16, "^U_"}, {0x19, "^W_"}};
+        for (const auto& [trep, kind] : kinds) {
+            Case c{QByteArray("L\x05\x01") + trep, {}, nullptr, nullptr, -1, ""};
+            c.name = kind;
+            QTest::addRow("kind from TREP %02X", trep) << c;
+        }
+
+        // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then the
+        // session ends in order (or with Transfer Exit refused), saves and reports "Aborted":
+        // the list was not finished, so the save writes no final status of its own. The start
+        // and three restarts, the speed change once only.
+        const QByteArray integrity = negative(0x36, 0x22),
+                         restarts = "81 10 87 87 35 36 36 36 83 36 81 10 35 36 36 81 10 35 36 36 "
+                                    "81 10 35 36 37";
+        for (const bool refuseExit : {false, true}) {
+            Case c{"A\x05\x01\x03\x03\x04", {{"3603", integrity, 4}, {"3604", integrity, 2}},
+                   "00 05 01 03 03 03 03 04 04", "01", -1, "Data Integrity Error - 2024-01-01\r\n",
+                   refuseExit ? QStringList{"Exit refused!"} : QStringList{}, "Aborted"};
+            if (refuseExit) c.script << Scripted{"37", negative(0x37, 0x10)};
+            c.seenTimes = 6;
+            c.services = restarts + (refuseExit ? "" : " 82");
+            QTest::addRow(refuseExit ? "integrity errors, exit refused" : "integrity errors") << c;
+        }
+
+        // The download interface version, asked once after Request Upload: version 2 or higher
+        // brings the version 2 TREPs, any other answer or none leaves the numbering as it was.
+        // Either way the question costs no pause, skip, restart or progress step: the same
+        // days, seven back from the latest, that day included, and 57 steps expected, one for
+        // each day, 46 for detailed speed. The technical data read first is saved last; the
+        // interface version is not data.
+        const QByteArray v2 = "35 31" + QByteArray(" 32").repeated(8) + " 24",
+                         gen1 = "05 01" + QByteArray(" 02").repeated(8) + " 04";
+        const char* none = "not given - first-generation TREPs";
+        const std::tuple<QByteArray, QByteArray, const char*> versions[] = {
+            {responseFrame(spacedHex("76000203")), v2, "2.3 - version 2 TREPs"},
+            {negative(0x36, 0x78) + responseFrame(spacedHex("76000202")), v2,
+                "2.2 - version 2 TREPs"}, // after a pending answer
+            {responseFrame(spacedHex("76000201")), gen1, "2.1 - first-generation TREPs"},
+            {spacedHex("80F0EE0476000202FF"), gen1, none}, // a wrong checksum
+            {QByteArray(), gen1, none}};
+        for (const auto& [answer, asked, mode] : versions) {
+            Case c{"L\x05\x01\x02\x04\x05", {{"3600", answer, answer.isEmpty() ? 3 : 1}},
+                   (answer.isEmpty() ? "00 00 00 " : "00 ") + asked,
+                   asked.mid(3) + ' ' + asked.left(2), 56, "VU download interface version " + QString(mode) + "\r\n|0056/0057",
+                   answer.endsWith('\xFF') ? QStringList{"lResult - 4096"} : QStringList{}};
+            c.days = 7;
+            c.name = asked == v2 ? "_GEN2-REG-0013_" : "_AB-123-CD ";
+            QTest::addRow("interface version %s", answer.toHex().constData()) << c;
+        }
         // clang-format on
     }
     void unusualAnswers() {
@@ -489,57 +546,28 @@ private slots:
             link_->answerAtOnce = [this](const QByteArray& request) {
                 return answer(serviceOf(request)).join();
             };
-        start(c.command);
+        start(c.command, c.days);
         run();
-        if (c.treps) QCOMPARE(treps(), QByteArray(c.treps));
-        if (c.treps) QCOMPARE(link_->openedAt, c.opens);
-        if (c.files) QCOMPARE(filesAsBlocks(), QByteArray(c.files));
+        if (!c.treps.isNull()) QCOMPARE(treps(), c.treps);
+        if (!c.treps.isNull()) QCOMPARE(link_->openedAt, c.opens);
+        if (!c.files.isNull()) QCOMPARE(filesAsBlocks(), c.files);
         if (c.progress >= 0) QCOMPARE(status_->blocksReceived, c.progress);
         for (const QString& seen : c.seen.split('|'))
             QVERIFY2(area().contains(seen) || statuses_.contains(seen), qPrintable(seen));
+        if (c.seenTimes) QCOMPARE(area().count(c.seen.section('|', 0, 0)), c.seenTimes);
+        if (c.days)
+            QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
+                     be32(kLatest - c.days * kDay) + be32(kLatest));
+        if (!c.name.isEmpty())
+            QVERIFY2(savedFiles().value(0).contains(QRegularExpression(c.name)),
+                     qPrintable(savedFiles().value(0)));
+        if (!c.services.isNull()) QCOMPARE(treps(true), c.services);
         QCOMPARE(boxes_, c.boxes);
         QCOMPARE(statuses_.last(), QString(c.status));
         QCOMPARE(link_->requests.count(link_->requests.last()), c.sends);
         QVERIFY(session().state() == Session::State::Idle && !link_->isOpen() && ended_);
         // Whatever the answer, the pause before the next request (a resend, a restart) holds.
         QCOMPARE(shortestPause(), qint64(link_->receivedAtMs.isEmpty() ? -1 : 10));
-    }
-
-    // The kind of a download, in its file name, comes from the first TREP that tells.
-    void kindOfDownload() {
-        const std::pair<char, const char*> rows[] = {{0x02, "M_"}, {0x10, "U_"}, {0x11, "S_"},
-                                                     {0x15, "S_"}, {0x16, "U_"}, {0x19, "W_"}};
-        for (const auto& [trep, prefix] : rows) {
-            init();
-            start(QByteArray("L\x05\x01") + trep);
-            run();
-            QVERIFY2(savedFiles().value(0).startsWith(prefix), qPrintable(savedFiles().value(0)));
-        }
-    }
-
-    // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then the
-    // session ends in order (or with Transfer Exit refused), saves and reports "Aborted".
-    void integrityErrors() {
-        for (const bool refuseExit : {false, true}) {
-            init();
-            unit_.script = {{"3603", negative(0x36, 0x22), 4}, {"3604", negative(0x36, 0x22), 2}};
-            if (refuseExit) unit_.script << Scripted{"37", negative(0x37, 0x10)};
-            start("A\x05\x01\x03\x03\x04");
-            run();
-            QByteArray sids;
-            for (const QByteArray& request : link_->requests)
-                sids += serviceOf(request)[0];
-            // The start and three restarts, the speed change once only.
-            QCOMPARE(sids.toHex(' '),
-                     "81 10 87 87 35 36 36 36 83 36 81 10 35 36 36 81 10 35 36 36 81 "
-                     "10 35 36 37" +
-                         QByteArray(refuseExit ? "" : " 82"));
-            QCOMPARE(treps(), "00 05 01 03 03 03 03 04 04");
-            // The list was not finished, so the save writes no final status of its own.
-            QCOMPARE(statuses_.last(), QString("Aborted"));
-            QCOMPARE(filesAsBlocks(), "01");
-            QCOMPARE(area().count("Data Integrity Error - 2024-01-01\r\n"), 6);
-        }
     }
 
     // Days in sub-messages, each day's data its own. A copy of one day's last part that comes
@@ -685,46 +713,6 @@ private slots:
         QCOMPARE(session().numbering(), TrepNumbering::Gen2V1);
         QCOMPARE(area().count("Sub-function not supported"), 1);
         QCOMPARE(statuses_.last(), QString("Complete"));
-    }
-
-    // The download interface version, asked once after Request Upload: version 2 or higher
-    // brings the version 2 TREPs, any other answer or none leaves the numbering as it was.
-    // Either way the question costs no pause, skip, restart or progress step.
-    void interfaceVersion() {
-        const QByteArray v2("00 35 31 32 32 32 32 32 32 32 32 24");
-        const QByteArray gen1("00 05 01 02 02 02 02 02 02 02 02 04");
-        const QString none("not given - first-generation TREPs");
-        // The answer (none: silence), the TREPs then asked for, the numbering.
-        const std::tuple<QByteArray, QByteArray, QString> rows[] = {
-            // clang-format off
-            {responseFrame(spacedHex("76000203")), v2, "2.3 - version 2 TREPs"},
-            {negative(0x36, 0x78) + responseFrame(spacedHex("76000202")), v2, "2.2 - version 2 TREPs"},
-            {responseFrame(spacedHex("76000201")), gen1, "2.1 - first-generation TREPs"},
-            {spacedHex("80F0EE0476000202FF"), gen1, none}, // a wrong checksum
-            {QByteArray(), "00 00 " + gen1, none}};
-        // clang-format on
-        for (const auto& [answer, treps, mode] : rows) {
-            init();
-            unit_.script = {{"3600", answer, answer.isEmpty() ? 3 : 1}};
-            start("L\x05\x01\x02\x04\x05", 7);
-            run();
-            QCOMPARE(this->treps(), treps);
-            QVERIFY(area().contains("VU download interface version " + mode + "\r\n"));
-            // Only the wrong checksum ends in 0xFF.
-            QCOMPARE(boxes_,
-                     answer.endsWith('\xFF') ? QStringList{"lResult - 4096"} : QStringList{});
-            // The same days and progress in either numbering: seven days back from the latest,
-            // that day included; 57 steps expected, one for each day, 46 for detailed speed.
-            QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
-                     be32(kLatest - 7 * kDay) + be32(kLatest));
-            QCOMPARE(statuses_.mid(statuses_.size() - 2), (QStringList{"0056/0057", "Complete"}));
-            // The blocks as asked for, the technical data read first last; the interface version
-            // is not data.
-            const QByteArray asked = treps.mid(treps.lastIndexOf("00 ") + 3);
-            QCOMPARE(filesAsBlocks(), asked.mid(3) + ' ' + asked.left(2));
-            QVERIFY(savedFiles().value(0).contains(treps.contains("31") ? "_GEN2-REG-0013_"
-                                                                        : "_AB-123-CD "));
-        }
     }
 
     // The name: the overview's with its prefix, or the card's; "saved.ddd" without one. A
