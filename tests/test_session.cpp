@@ -124,20 +124,8 @@ QByteArray everyByte(int repeats) {
     return data.repeated(repeats);
 }
 
-// One save: the session as the TREP walk leaves it, the style, what is in the VU folder
-// already (a trailing "/" makes a folder), and the path logged: "VU" or "Card", then where
-// below the test folder.
-struct Save {
-    bool card;
-    QString style, name, kind;
-    QByteArray data;
-    QStringList existing;
-    QString log;
-};
-
 } // namespace
 
-Q_DECLARE_METATYPE(Save)
 Q_DECLARE_METATYPE(Case)
 
 class TestSession : public QObject {
@@ -520,7 +508,8 @@ private slots:
         for (const auto& [answer, asked, mode] : versions) {
             Case c{"L\x05\x01\x02\x04\x05", {{"3600", answer, answer.isEmpty() ? 3 : 1}},
                    (answer.isEmpty() ? "00 00 00 " : "00 ") + asked,
-                   asked.mid(3) + ' ' + asked.left(2), 56, "VU download interface version " + QString(mode) + "\r\n|0056/0057",
+                   asked.mid(3) + ' ' + asked.left(2), 56,
+                   "VU download interface version " + QString(mode) + "\r\n|0056/0057",
                    answer.endsWith('\xFF') ? QStringList{"lResult - 4096"} : QStringList{}};
             c.days = 7;
             c.name = asked == v2 ? "_GEN2-REG-0013_" : "_AB-123-CD ";
@@ -715,85 +704,76 @@ private slots:
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
 
-    // The name: the overview's with its prefix, or the card's; "saved.ddd" without one. A
-    // name taken by a file or a folder goes to the next free number, and nothing existing is
-    // touched; a download without data writes nothing but logs where it would have gone.
-    void saves_data() {
-        QTest::addColumn<Save>("save");
-        const QByteArray vu = QByteArray::fromHex("7601") + everyByte(3),
-                         card = QByteArray("card data");
-        const QString n = "20261205_0907_AB123CD      _WDB9066351S123456", m = "VU vu/M_" + n;
-        // clang-format off
-        QTest::newRow("taken by files and a folder") << Save{false, "EU", n + ".DDD", "M", vu,
-            {"M_" + n + ".DDD", "M_" + n + "_1.DDD/", "M_" + n + "_2.DDD"}, m + "_3.DDD"};
-        QTest::newRow("no overview") << Save{false, "EU", "", "M", vu, {}, "VU vu/saved.ddd"};
-        QTest::newRow("saved.ddd taken") << Save{false, " ", "saved.ddd", "M", vu,
-            {"saved.ddd", "saved_1.ddd"}, "VU vu/saved_2.ddd"};
-        QTest::newRow("no data") << Save{false, "EU", n + ".DDD", "M", {}, {"saved.ddd"},
-            "VU vu/saved_1.ddd"};
-        QTest::newRow("maker's card") << Save{true, "EU", n, "M", card, {}, "Card card/saved.ddd"};
-        QTest::newRow("card without data") << Save{true, "EU", n, "M", {}, {}, "Card card/saved.ddd"};
-        // clang-format on
-    }
+    // A VU file, then a card's. The name: the overview's with its prefix, or the card's;
+    // "saved.ddd" without one. A name taken by a file or a folder goes to the next free number,
+    // and nothing existing is touched; a file without data is not written, but where it would
+    // have gone is logged. A folder that is missing is made; where it cannot be (a file is in
+    // its way), the file goes to the data folder, or, when that is blocked too, nowhere. A
+    // download without data, or with a file that went nowhere, has failed, even with the card's
+    // saved after it.
     void saves() {
-        QFETCH(Save, save);
-        folders();
-        for (const QString& name : save.existing)
-            QVERIFY(name.endsWith('/') ? QDir().mkpath(path("vu/" + name))
-                                       : writeFile(path("vu/" + name), "old"));
-        DownloadSettings::fileNameStyle = save.style;
-        files_->save(save.card, save.name, save.kind, save.data);
-        const QString saved = path(save.log.mid(save.log.indexOf(' ') + 1));
-        QCOMPARE(log_->area(), save.log.section(' ', 0, 0) + " Path/File Name - " + saved +
-                                   (save.data.isEmpty() ? "\r\n" : "\r\nFile saved\r\n"));
-        QCOMPARE(readWhole(saved), save.data);
-        QCOMPARE(files("vu").size() + files("card").size(),
-                 save.existing.filter(QRegularExpression("[^/]$")).size() + !save.data.isEmpty());
-        for (const QString& name : save.existing)
-            if (!name.endsWith('/')) QCOMPARE(readWhole(path("vu/" + name)), QByteArray("old"));
-        QCOMPARE(files_->finalStatus(), save.data.isEmpty() ? "Failed" : "Complete");
-    }
-
-    // Where a file goes when its folder is missing or cannot be made (a file is in its way),
-    // and what is logged on the way; then a card's file, with data or none. A file with data
-    // that went nowhere fails the download, even with the card's saved after it.
-    void folderFallbacks() {
-        const QString error = "no. " + QString::number(ENOTDIR) + " - " + std::strerror(ENOTDIR);
-        const QString blockedLog =
-            "VU Path/File Name - @/blocked/vu/M_N.DDD|File error " + error +
-            "|VU Path/File Name - \"@/blocked/vu/M_N.DDD\"|File save error - " + error +
-            "|VU Path/File Name - @/";
-        // Blocked: 1 the VU folder, 2 the data folder too; the log; where the file is; the
-        // card's data; status.
-        const std::tuple<int, QString, const char*, QByteArray, const char*> rows[] = {
-            {0,
-             "VU Path/File Name - @/vu/new/deeper/M_N.DDD|File saved",
-             "vu/new/deeper/",
-             {},
+        const QByteArray vu = QByteArray::fromHex("7601") + everyByte(3), card = "card data";
+        const QString n = "20261205_0907_AB123CD      _WDB9066351S123456", m = "vu/M_" + n,
+                      error = "no. " + QString::number(ENOTDIR) + " - " + std::strerror(ENOTDIR),
+                      blocked = "@/blocked/vu/M_N.DDD|File error " + error +
+                                "|VU Path/File Name - \"@/blocked/vu/M_N.DDD\"|File save error - " +
+                                error + "|VU Path/File Name - @/";
+        // The VU folder ("blocked", "blocked/": the data folder too), the name style, the VU
+        // file's name, what is in the folder already ("/": a folder), the VU file's data, the
+        // card's data, where the VU file is logged, where it is (nothing: nowhere), the final
+        // status.
+        struct Row {
+            QString folder, style, name;
+            QStringList existing;
+            QByteArray data, card;
+            QString logged, savedAt, status;
+        };
+        // clang-format off
+        const Row rows[] = {
+            {"vu/", "EU", n + ".DDD", {"M_" + n + ".DDD", "M_" + n + "_1.DDD/", "M_" + n +
+             "_2.DDD"}, vu, {}, "@/" + m + "_3.DDD|File saved", m + "_3.DDD", "Complete"},
+            {"vu/", "EU", "", {}, vu, {}, "@/vu/saved.ddd|File saved", "vu/saved.ddd", "Complete"},
+            {"vu/", " ", "saved.ddd", {"saved.ddd", "saved_1.ddd"}, vu, {},
+             "@/vu/saved_2.ddd|File saved", "vu/saved_2.ddd", "Complete"},
+            {"vu/", "EU", n + ".DDD", {"saved.ddd"}, {}, {}, "@/vu/saved_1.ddd", "", "Failed"},
+            {"vu/", "EU", n + ".DDD", {}, {}, card, "@/vu/saved.ddd", "", "Complete"},
+            {"vu/new/deeper/", "EU", "N.DDD", {}, "data", {}, "@/vu/new/deeper/M_N.DDD|File saved",
+             "vu/new/deeper/M_N.DDD", "Complete"},
+            {"blocked", "EU", "N.DDD", {}, "data", card, blocked +
+             "xdg/Fenwright/Vantrel PC/M_N.DDD|File saved", "xdg/Fenwright/Vantrel PC/M_N.DDD",
              "Complete"},
-            {1, "xdg/Fenwright/Vantrel PC/M_N.DDD|File saved", "xdg/Fenwright/Vantrel PC/",
-             "card data", "Complete"},
-            {2,
-             "blocked/Fenwright/Vantrel PC/M_N.DDD|File save error - " + error +
-                 "|File not saved - the downloaded data is lost",
-             nullptr, "card data", "Failed - file not saved"}};
-        for (const auto& [blocked, log, savedAt, card, wanted] : rows) {
+            {"blocked/", "EU", "N.DDD", {}, "data", card, blocked + "blocked/Fenwright/Vantrel PC/"
+             "M_N.DDD|File save error - " + error + "|File not saved - the downloaded data is lost",
+             "", "Failed - file not saved"}};
+        // clang-format on
+        for (const Row& row : rows) {
             init();
             folders();
-            if (blocked)
-                block(blocked == 2);
+            if (row.folder.startsWith("blocked"))
+                block(row.folder.endsWith('/'));
             else
-                DownloadSettings::vuDataPath = path("vu/new/deeper/");
-            files_->save(false, "N.DDD", "M", "data");
-            files_->save(true, "", "", card); // named from its data
-            const QString expected = (blocked ? blockedLog : QString()) + log +
-                                     "|Card Path/File Name - @/card/saved.ddd" +
-                                     (card.isEmpty() ? "" : "|File saved");
+                DownloadSettings::vuDataPath = path(row.folder);
+            for (const QString& name : row.existing)
+                QVERIFY(name.endsWith('/') ? QDir().mkpath(path("vu/" + name))
+                                           : writeFile(path("vu/" + name), "old"));
+            DownloadSettings::fileNameStyle = row.style;
+            files_->save(false, row.name, "M", row.data);
+            files_->save(true, n, "M", row.card); // named from its data
+            const QString log = "VU Path/File Name - " + row.logged +
+                                "|Card Path/File Name - @/card/saved.ddd" +
+                                (row.card.isEmpty() ? "" : "|File saved");
             QCOMPARE(log_->area().split("\r\n", Qt::SkipEmptyParts).join('|'),
-                     QString(expected).replace('@', dir_->path()));
-            if (savedAt) QCOMPARE(readWhole(path(savedAt + QString("M_N.DDD"))), "data");
-            QCOMPARE(readWhole(path("card/saved.ddd"), kNoFile), card.isEmpty() ? kNoFile : card);
-            QCOMPARE(files_->finalStatus(), wanted);
+                     QString(log).replace('@', dir_->path()));
+            QCOMPARE(readWhole(path(row.savedAt), kNoFile),
+                     row.savedAt.isEmpty() ? kNoFile : row.data);
+            QCOMPARE(readWhole(path("card/saved.ddd"), kNoFile),
+                     row.card.isEmpty() ? kNoFile : row.card);
+            QCOMPARE(files(row.folder).size() + files("card").size(),
+                     row.existing.filter(QRegularExpression("[^/]$")).size() +
+                         row.savedAt.startsWith(row.folder) + !row.card.isEmpty());
+            for (const QString& name : row.existing)
+                if (!name.endsWith('/')) QCOMPARE(readWhole(path("vu/" + name)), QByteArray("old"));
+            QCOMPARE(files_->finalStatus(), row.status);
         }
     }
 
