@@ -608,44 +608,31 @@ private slots:
         }
     }
 
-    // While the unit reports its answer pending the session waits longer, sending nothing:
-    // five receive time-outs, at least 5.5 s, for the first answer of a card 32 s.
-    void responsePendingTimeouts() {
-        const std::tuple<const char*, const char*, int, int> rows[] = {
-            {"C\x05\x06", "3606", 1160, 32000},
-            {"L\x05\x02", "3602", 1160, 5800},
-            {"L\x05\x02", "3602", 1000, 5500},
-            {"L\x05\x02", "3602", 500000000, INT_MAX}};
-        for (const auto& [command, service, rxTimeout, expected] : rows) {
-            init();
-            DownloadSettings::rxTimeout = rxTimeout;
-            unit_.script = {{service, negative(0x36, 0x78), -1}};
-            start(command);
-            run(0);
-            QVERIFY(serviceOf(link_->requests.last()).toHex().startsWith(service));
-            QVERIFY(session().receiveTimer().isActive());
-            QCOMPARE(session().receiveTimer().interval(), expected);
-        }
-    }
-
     // A unit that keeps its answer pending is given a minute in all for each request, however
     // often it says so and whether or not it falls silent in between (then every copy of the
     // request counts): enough for a unit that reads a whole card before its first answer.
-    // Then the session ends as when no answer comes.
+    // Then the session ends as when no answer comes. Meanwhile the session sends nothing and
+    // waits longer: five receive time-outs, at least 5.5 s, for the first answer of a card 32 s.
     void responsePendingHasAnEnd() {
         // The command, the requests kept pending (hex), the pending answers before each real
         // one (-1: for ever), their interval, whether the unit gives one a copy and then falls
-        // silent, the final status.
-        const std::tuple<const char*, const char*, int, int, bool, QString> rows[] = {
-            {"C\x05\x06", "3606", -1, 1000, false, "Failed - Receive timeout"}, // never answered
-            {"C\x05\x06", "3606", 59, 1000, false, "Complete"},    // answered after 59 s
-            {"L\x05\x03\x04", "360", 45, 1000, false, "Complete"}, // every request 45 s
-            {"L\x05\x03", "3603", -1, 5800, true, "Failed - Receive timeout"}}; // copies resent
-        for (const auto& [command, service, pendings, everyMs, silentBetween, status] : rows) {
+        // silent, the receive time-out and the wait while pending, the final status.
+        const QString failed = "Failed - Receive timeout";
+        const std::tuple<const char*, const char*, int, int, bool, int, int, QString> rows[] = {
+            // clang-format off
+            {"C\x05\x06", "3606", -1, 1000, false, 1160, 32000, failed},          // never answered
+            {"C\x05\x06", "3606", 59, 1000, false, 1160, 32000, "Complete"},      // after 59 s
+            {"L\x05\x03\x04", "360", 45, 1000, false, 500000000, INT_MAX, "Complete"}, // each 45 s
+            {"L\x05\x03", "3603", -1, 5800, true, 1000, 5500, failed},            // copies resent
+            {"L\x05\x02", "3602", 1, 1000, false, 1160, 5800, "Complete"}};
+        // clang-format on
+        for (const auto& [command, service, pendings, everyMs, silentBetween, rxTimeout, waitMs,
+                          status] : rows) {
             init();
+            DownloadSettings::rxTimeout = rxTimeout;
             start(command);
-            int owed = 0;          // pending answers still to come before the real one
-            QByteArray pendingFor; // the request kept pending
+            int owed = 0, waitedFirst = -1; // pending answers still to come before the real one
+            QByteArray pendingFor;          // the request kept pending
             qint64 firstPendingMs = -1;
             for (int steps = 0; steps < 1000 && session().state() != Session::State::Idle;
                  ++steps) {
@@ -659,6 +646,8 @@ private slots:
                     if (request.isEmpty()) link_->clockMs += everyMs;
                     --owed;
                     link_->receive(negative(0x36, 0x78));
+                    if (waitedFirst < 0 && link_->takeRequest().isEmpty())
+                        waitedFirst = session().receiveTimer().interval();
                 } else if (!request.isEmpty()) {
                     reply(request);
                 } else if (!pendingFor.isEmpty() && owed == 0) {
@@ -669,6 +658,7 @@ private slots:
                     session().onReceiveTimeout();
                 }
             }
+            QCOMPARE(waitedFirst, waitMs);
             QCOMPARE(statuses_.last(), status);
             if (status == "Complete") continue;
             const qint64 waitedMs = link_->clockMs - firstPendingMs;
