@@ -24,9 +24,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr quint32 kDay = 86400;
-constexpr quint32 k20240101 = 1704067200;
-constexpr quint32 kLatest = k20240101 + 27 * kDay;
+constexpr quint32 kDay = 86400, k20240101 = 1704067200, kLatest = k20240101 + 27 * kDay;
 
 QByteArray be32(quint32 value) {
     return spacedHex(QByteArray::number(value, 16).rightJustified(8, '0'));
@@ -84,11 +82,8 @@ struct Scripted {
     QByteArray duringWait = {}, before = {}, whileWriting = {};
 };
 
-// The day an activities answer starts with: alone in the first generation, in an array of
-// one record in the second.
-QByteArray dayField(quint8 trep, const QByteArray& day) {
-    return trep == 0x02 ? day : spacedHex("0600040001") + day;
-}
+// The size of the day an activities answer starts with: alone in the first generation, in an
+// array of one record in the second.
 qsizetype dayFieldSize(quint8 trep) {
     return trep == 0x02 ? 4 : trep == 0x22 || trep == 0x32 ? 9 : 0;
 }
@@ -200,10 +195,10 @@ class TestSession : public QObject {
         if (service.size() == 6) unit_.dayRequests << service.mid(2);
         // A long answer comes in parts of 251 bytes, with the length byte 255; the last,
         // shorter one ends it.
-        const QByteArray day = service.mid(2, 4);
-        const QByteArray data = (day.isEmpty() ? QByteArray() : dayField(quint8(service[1]), day)) +
-                                unit_.blocks.value(quint8(service[1])),
-                         echo = "\x76" + service.mid(1, 1);
+        const QByteArray day = service.mid(2, 4), echo = "\x76" + service.mid(1, 1);
+        const QByteArray data =
+            (day.isEmpty() || service[1] == 2 ? day : spacedHex("0600040001") + day) +
+            unit_.blocks.value(quint8(service[1]));
         if (data.size() <= 253) return {responseFrame(echo + data)};
         unit_.parts.clear();
         for (int n = 1; n <= data.size() / 251 + 1; ++n)
@@ -771,35 +766,27 @@ private slots:
     // hard links starts at the rename; one that cannot rename without replacing, at the
     // exclusive create): a free name gets the data, a taken one (a file, a dangling link, a
     // folder) is left as it was; nothing else stays in the folder.
-    void namingWays_data() {
-        QTest::addColumn<int>("way");
-        QTest::addColumn<QString>("taken");
-        const std::pair<const char*, Naming> ways[] = {{"link", Naming::HardLink},
-                                                       {"rename", Naming::RenameNoReplace},
-                                                       {"create", Naming::CreateInPlace}};
-        for (const auto& [name, way] : ways)
-            for (const char* taken : {"", "file", "link", "folder"})
-                QTest::addRow("%s, %s", name, *taken ? taken : "free") << int(way) << taken;
-    }
     void namingWays() {
-        QFETCH(int, way);
-        QFETCH(QString, taken);
-        folders();
-        const QString name = path("vu/M_N.DDD");
-        if (taken == "file") QVERIFY(writeFile(name, "old"));
-        if (taken == "link") QVERIFY(QFile::link(path("vu/gone"), name));
-        if (taken == "folder") QVERIFY(QDir().mkpath(name));
-        const int error = writeNewFile(name, everyByte(3), Naming(way));
-        QCOMPARE(error, taken.isEmpty() ? 0 : EEXIST);
-        QCOMPARE(QFileInfo(name).isDir(), taken == "folder");
-        QCOMPARE(readWhole(name, kNoFile), taken.isEmpty()   ? everyByte(3)
-                                           : taken == "file" ? "old"
-                                                             : kNoFile);
-        QCOMPARE(QFileInfo::exists(path("vu/gone")), false);
-        QCOMPARE(
-            QDir(path("vu"))
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-            QStringList{"M_N.DDD"});
+        for (const Naming naming :
+             {Naming::HardLink, Naming::RenameNoReplace, Naming::CreateInPlace})
+            for (const QString taken : {"", "file", "link", "folder"}) {
+                init();
+                folders();
+                const QString name = path("vu/M_N.DDD");
+                if (taken == "file") QVERIFY(writeFile(name, "old"));
+                if (taken == "link") QVERIFY(QFile::link(path("vu/gone"), name));
+                if (taken == "folder") QVERIFY(QDir().mkpath(name));
+                QCOMPARE(writeNewFile(name, everyByte(3), naming), taken.isEmpty() ? 0 : EEXIST);
+                QCOMPARE(QFileInfo(name).isDir(), taken == "folder");
+                QCOMPARE(readWhole(name, kNoFile), taken.isEmpty()   ? everyByte(3)
+                                                   : taken == "file" ? "old"
+                                                                     : kNoFile);
+                // The dangling link's target is not made either.
+                QCOMPARE(QDir(path("vu"))
+                             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                        QDir::NoDotAndDotDot),
+                         QStringList{"M_N.DDD"});
+            }
     }
 
     // A file too large for the process's limit stops the write half-way: the engine is
