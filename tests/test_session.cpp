@@ -82,12 +82,6 @@ struct Scripted {
     QByteArray duringWait = {}, before = {}, whileWriting = {};
 };
 
-// The size of the day an activities answer starts with: alone in the first generation, in an
-// array of one record in the second.
-qsizetype dayFieldSize(quint8 trep) {
-    return trep == 0x02 ? 4 : trep == 0x22 || trep == 0x32 ? 9 : 0;
-}
-
 // An answer out of the ordinary and where it leads: the TREPs then asked for and the files
 // saved (the TREPs of their blocks; nullptr and -1: not looked at), the progress, what is
 // seen in the log or among the statuses ("|" between several), the boxes, the final status, how
@@ -237,11 +231,15 @@ class TestSession : public QObject {
             QByteArrayList days;
             while (!file.isEmpty()) {
                 const char trep = file.startsWith('\x76') ? file[1] : '\x06';
-                const QByteArray day = file.mid(2, dayFieldSize(trep));
+                // The day an activities answer starts with: alone in the first generation, in
+                // an array of one record in the second.
+                const QByteArray day = file.mid(2, trep == 0x02                   ? 4
+                                                   : trep == 0x22 || trep == 0x32 ? 9
+                                                                                  : 0);
                 if (!day.isEmpty() && days.contains(day)) return "a day twice in " + name.toUtf8();
                 days << day;
-                const QByteArray block = (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) +
-                                         file.mid(2, dayFieldSize(trep)) + unit_.blocks[trep];
+                const QByteArray block =
+                    (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) + day + unit_.blocks[trep];
                 if (!file.startsWith(block)) return "unknown bytes in " + name.toUtf8();
                 file.remove(0, block.size());
                 treps += trep;
