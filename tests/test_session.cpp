@@ -258,15 +258,7 @@ class TestSession : public QObject {
         return QDir(path(folder)).entryList(QDir::Files | QDir::Hidden);
     }
     QByteArray status() const { return readWhole(path("status.txt")); }
-    // The folders of the saving tests, or a file where the VU folder (and perhaps the data
-    // folder) should be.
-    void folders() {
-        qputenv("XDG_DATA_HOME", path("xdg").toUtf8());
-        for (const char* folder : {"vu", "card", "xdg/Fenwright/Vantrel PC"})
-            QVERIFY(QDir().mkpath(path(folder)));
-        DownloadSettings::vuDataPath = path("vu/");
-        DownloadSettings::cardDataPath = path("card/");
-    }
+    // A file where the VU folder (and perhaps the data folder) should be.
     void block(bool dataFolderToo) {
         QVERIFY(writeFile(path("blocked"), "old"));
         if (dataFolderToo) qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
@@ -285,6 +277,10 @@ private slots:
         DownloadSettings::closeDiagnosticsWindow = true;
         DownloadSettings::fileNameStyle = "EU";
         DownloadSettings::vuDataPath = DownloadSettings::cardDataPath = dir_->path() + "/";
+        // The folders of the saving tests.
+        qputenv("XDG_DATA_HOME", path("xdg").toUtf8());
+        for (const char* folder : {"vu", "card", "xdg/Fenwright/Vantrel PC"})
+            QVERIFY(QDir().mkpath(path(folder)));
         setMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
         log_ = std::make_unique<MessageLog>();
         status_ = std::make_unique<StatusFile>(*log_);
@@ -727,7 +723,7 @@ private slots:
         // clang-format on
         for (const Row& row : rows) {
             init();
-            folders();
+            DownloadSettings::cardDataPath = path("card/");
             if (row.folder.startsWith("blocked"))
                 block(row.folder.endsWith('/'));
             else
@@ -765,7 +761,6 @@ private slots:
              {Naming::HardLink, Naming::RenameNoReplace, Naming::CreateInPlace})
             for (const QString taken : {"", "file", "link", "folder"}) {
                 init();
-                folders();
                 const QString name = path("vu/M_N.DDD");
                 if (taken == "file") QVERIFY(writeFile(name, "old"));
                 if (taken == "link") QVERIFY(QFile::link(path("vu/gone"), name));
@@ -788,7 +783,6 @@ private slots:
     // write fails. Either way nothing is left under the download's name, and after a failure
     // nothing at all.
     void interruptedWriteLeavesNoDownload() {
-        folders();
         for (const bool killed : {true, false}) {
             const pid_t child = ::fork();
             QVERIFY(child >= 0);
