@@ -164,7 +164,7 @@ class TestSession : public QObject {
 
     void reply(const QByteArray& service) {
         for (const QByteArray& piece : answer(service))
-            link_->receive(piece);
+            if (!piece.isEmpty()) link_->receive(piece); // nothing comes as nothing
     }
     QList<QByteArray> answer(const QByteArray& service) {
         if (unit_.onRequest) unit_.onRequest(service);
@@ -173,9 +173,7 @@ class TestSession : public QObject {
             --scripted.times;
             if (!scripted.duringWait.isEmpty()) link_->arriveDuringWait = scripted.duringWait;
             link_->arriveWhileWriting = scripted.whileWriting;
-            QList<QByteArray> pieces{scripted.before, scripted.answer};
-            pieces.removeAll(QByteArray());
-            return pieces;
+            return {scripted.before, scripted.answer};
         }
         const char sid = service[0];
         for (const QByteArray& fixed : QByteArray("81C1EA8F 105081 3575FF 3777 82C2").split(' '))
