@@ -735,8 +735,8 @@ private slots:
             const QString log = "VU Path/File Name - " + row.logged +
                                 "|Card Path/File Name - @/card/saved.ddd" +
                                 (row.card.isEmpty() ? "" : "|File saved");
-            QCOMPARE(log_->area().split("\r\n", Qt::SkipEmptyParts).join('|'),
-                     QString(log).replace('@', dir_->path()));
+            QCOMPARE(log_->area(),
+                     QString(log + "|").replace('@', dir_->path()).replace('|', "\r\n"));
             QCOMPARE(readWhole(path(row.savedAt), kNoFile),
                      row.savedAt.isEmpty() ? kNoFile : row.data);
             QCOMPARE(readWhole(path("card/saved.ddd"), kNoFile),
