@@ -14,10 +14,9 @@
 class ScriptedLink : public SerialLink {
 public:
     std::optional<Error> open(int baudCode) override {
-        if (openFailure) return openFailure;
-        openedAt << baudCode;
-        open_ = true;
-        return std::nullopt;
+        if (!openFailure) openedAt << baudCode;
+        open_ = !openFailure;
+        return openFailure;
     }
     void close() override { open_ = false; }
     bool isOpen() const override { return open_; }

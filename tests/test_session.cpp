@@ -18,17 +18,13 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
-#include <limits>
-#include <optional>
+#include <climits>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-constexpr quint32 kDay = 86400;
-constexpr quint32 k20240101 = 1704067200;
-constexpr quint32 kLatest = k20240101 + 27 * kDay;
+constexpr quint32 kDay = 86400, k20240101 = 1704067200, kLatest = k20240101 + 27 * kDay;
 
 QByteArray be32(quint32 value) {
     return spacedHex(QByteArray::number(value, 16).rightJustified(8, '0'));
@@ -86,15 +82,6 @@ struct Scripted {
     QByteArray duringWait = {}, before = {}, whileWriting = {};
 };
 
-// The day an activities answer starts with: alone in the first generation, in an array of
-// one record in the second.
-QByteArray dayField(quint8 trep, const QByteArray& day) {
-    return trep == 0x02 ? day : spacedHex("0600040001") + day;
-}
-qsizetype dayFieldSize(quint8 trep) {
-    return trep == 0x02 ? 4 : trep == 0x22 || trep == 0x32 ? 9 : 0;
-}
-
 // An answer out of the ordinary and where it leads: the TREPs then asked for and the files
 // saved (the TREPs of their blocks; nullptr and -1: not looked at), the progress, what is
 // seen in the log or among the statuses ("|" between several), the boxes, the final status, how
@@ -102,16 +89,21 @@ qsizetype dayFieldSize(quint8 trep) {
 // (2), (where the TREPs are looked at) the speeds the port was opened at, and whether the unit
 // answers at once, before the session looks at the port again.
 struct Case {
-    const char* command;
+    QByteArray command;
     QList<Scripted> script;
-    const char *treps, *files;
+    QByteArray treps, files;
     int progress;
-    const char* seen;
+    QString seen;
     QStringList boxes = {};
     const char* status = "Complete";
     int sends = 1, cablePulled = 0;
     QList<int> opens = {1, 4};
     bool quick = false;
+    // Where set: how often the first text seen is logged, the days asked for back from the
+    // latest, a pattern of the file's name, the service of every request.
+    int seenTimes = 0, days = 0;
+    QString name = {};
+    QByteArray services = {};
 };
 
 QByteArray everyByte(int repeats) {
@@ -121,20 +113,8 @@ QByteArray everyByte(int repeats) {
     return data.repeated(repeats);
 }
 
-// One save: the session as the TREP walk leaves it, the style, what is in the VU folder
-// already (a trailing "/" makes a folder), and the path logged: "VU" or "Card", then where
-// below the test folder.
-struct Save {
-    bool card;
-    QString style, name, kind;
-    QByteArray data;
-    QStringList existing;
-    QString log;
-};
-
 } // namespace
 
-Q_DECLARE_METATYPE(Save)
 Q_DECLARE_METATYPE(Case)
 
 class TestSession : public QObject {
@@ -174,8 +154,7 @@ class TestSession : public QObject {
             if (link_->deliverReceived()) continue;
             const QByteArray request = link_->takeRequest();
             if (!request.isEmpty())
-                for (const QByteArray& piece : answer(serviceOf(request)))
-                    link_->receive(piece);
+                reply(serviceOf(request));
             else if (timeouts-- > 0 && session().receiveTimer().isActive())
                 session().onReceiveTimeout();
             else
@@ -183,6 +162,10 @@ class TestSession : public QObject {
         }
     }
 
+    void reply(const QByteArray& service) {
+        for (const QByteArray& piece : answer(service))
+            if (!piece.isEmpty()) link_->receive(piece); // nothing comes as nothing
+    }
     QList<QByteArray> answer(const QByteArray& service) {
         if (unit_.onRequest) unit_.onRequest(service);
         for (Scripted& scripted : unit_.script) {
@@ -190,9 +173,7 @@ class TestSession : public QObject {
             --scripted.times;
             if (!scripted.duringWait.isEmpty()) link_->arriveDuringWait = scripted.duringWait;
             link_->arriveWhileWriting = scripted.whileWriting;
-            QList<QByteArray> pieces{scripted.before, scripted.answer};
-            pieces.removeAll(QByteArray());
-            return pieces;
+            return {scripted.before, scripted.answer};
         }
         const char sid = service[0];
         for (const QByteArray& fixed : QByteArray("81C1EA8F 105081 3575FF 3777 82C2").split(' '))
@@ -206,10 +187,10 @@ class TestSession : public QObject {
         if (service.size() == 6) unit_.dayRequests << service.mid(2);
         // A long answer comes in parts of 251 bytes, with the length byte 255; the last,
         // shorter one ends it.
-        const QByteArray day = service.mid(2, 4);
-        const QByteArray data = (day.isEmpty() ? QByteArray() : dayField(quint8(service[1]), day)) +
-                                unit_.blocks.value(quint8(service[1])),
-                         echo = "\x76" + service.mid(1, 1);
+        const QByteArray day = service.mid(2, 4), echo = "\x76" + service.mid(1, 1);
+        const QByteArray data =
+            (day.isEmpty() || service[1] == 2 ? day : spacedHex("0600040001") + day) +
+            unit_.blocks.value(quint8(service[1]));
         if (data.size() <= 253) return {responseFrame(echo + data)};
         unit_.parts.clear();
         for (int n = 1; n <= data.size() / 251 + 1; ++n)
@@ -218,24 +199,28 @@ class TestSession : public QObject {
         return {unit_.parts[0]};
     }
 
-    // The TREP of every Transfer Data request, in order, in hex.
-    QByteArray treps() const {
+    // The TREP of every Transfer Data request, in order, in hex; or every request's service.
+    QByteArray treps(bool services = false) const {
         QByteArray list;
         for (const QByteArray& request : link_->requests)
-            if (serviceOf(request).startsWith('\x36')) list += serviceOf(request).mid(1, 1);
+            if (services || serviceOf(request).startsWith('\x36'))
+                list += serviceOf(request).mid(!services, 1);
         return list.toHex(' ');
     }
-    // The shortest time from the last piece received before a request to that request; -1
-    // when nothing was received before any.
-    qint64 shortestPause() const {
-        qint64 shortest = -1;
+    // For each request after something was received, the time from the last piece received
+    // before it.
+    QList<qint64> pauses() const {
+        QList<qint64> pauses;
         for (const qint64 sent : link_->sentAtMs) {
             const auto after =
                 std::upper_bound(link_->receivedAtMs.cbegin(), link_->receivedAtMs.cend(), sent);
-            if (after == link_->receivedAtMs.cbegin()) continue;
-            shortest = std::min(shortest < 0 ? sent : shortest, sent - *(after - 1));
+            if (after != link_->receivedAtMs.cbegin()) pauses << sent - *(after - 1);
         }
-        return shortest;
+        return pauses;
+    }
+    qint64 shortestPause() const {
+        const QList<qint64> all = pauses();
+        return all.isEmpty() ? -1 : *std::min_element(all.cbegin(), all.cend());
     }
     QStringList savedFiles() const { return QDir(dir_->path()).entryList({"*.DDD", "*.ddd"}); }
     // The saved files, in name order, as the TREPs of their blocks ("01 02|06"): each block
@@ -247,11 +232,15 @@ class TestSession : public QObject {
             QByteArrayList days;
             while (!file.isEmpty()) {
                 const char trep = file.startsWith('\x76') ? file[1] : '\x06';
-                const QByteArray day = file.mid(2, dayFieldSize(trep));
+                // The day an activities answer starts with: alone in the first generation, in
+                // an array of one record in the second.
+                const QByteArray day = file.mid(2, trep == 0x02                   ? 4
+                                                   : trep == 0x22 || trep == 0x32 ? 9
+                                                                                  : 0);
                 if (!day.isEmpty() && days.contains(day)) return "a day twice in " + name.toUtf8();
                 days << day;
-                const QByteArray block = (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) +
-                                         file.mid(2, dayFieldSize(trep)) + unit_.blocks[trep];
+                const QByteArray block =
+                    (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) + day + unit_.blocks[trep];
                 if (!file.startsWith(block)) return "unknown bytes in " + name.toUtf8();
                 file.remove(0, block.size());
                 treps += trep;
@@ -267,15 +256,7 @@ class TestSession : public QObject {
         return QDir(path(folder)).entryList(QDir::Files | QDir::Hidden);
     }
     QByteArray status() const { return readWhole(path("status.txt")); }
-    // The folders of the saving tests, or a file where the VU folder (and perhaps the data
-    // folder) should be.
-    void folders() {
-        qputenv("XDG_DATA_HOME", path("xdg").toUtf8());
-        for (const char* folder : {"vu", "card", "xdg/Fenwright/Vantrel PC"})
-            QVERIFY(QDir().mkpath(path(folder)));
-        DownloadSettings::vuDataPath = path("vu/");
-        DownloadSettings::cardDataPath = path("card/");
-    }
+    // A file where the VU folder (and perhaps the data folder) should be.
     void block(bool dataFolderToo) {
         QVERIFY(writeFile(path("blocked"), "old"));
         if (dataFolderToo) qputenv("XDG_DATA_HOME", path("blocked").toUtf8());
@@ -294,6 +275,10 @@ private slots:
         DownloadSettings::closeDiagnosticsWindow = true;
         DownloadSettings::fileNameStyle = "EU";
         DownloadSettings::vuDataPath = DownloadSettings::cardDataPath = dir_->path() + "/";
+        // The folders of the saving tests.
+        qputenv("XDG_DATA_HOME", path("xdg").toUtf8());
+        for (const char* folder : {"vu", "card", "xdg/Fenwright/Vantrel PC"})
+            QVERIFY(QDir().mkpath(path(folder)));
         setMessageBoxHandler([this](const QString& text, const QString&) { boxes_ << text; });
         log_ = std::make_unique<MessageLog>();
         status_ = std::make_unique<StatusFile>(*log_);
@@ -343,147 +328,183 @@ private slots:
 
     void unusualAnswers_data() {
         QTest::addColumn<Case>("c");
-        const QByteArray stale = responseFrame(spacedHex("76040003") + QByteArray(251, 'x'));
-        const QByteArray lateAnswer = responseFrame("\x76\x03" + kBlocks[3]);
-        const QByteArray lastPart = responseFrame(spacedHex("76040014") + kBlocks[4].mid(19 * 251));
-        const QByteArray firstDay = responseFrame("\x76\x02" + be32(k20240101) + kBlocks[2]);
-        const QByteArray firstPart4 = responseFrame(spacedHex("76040001") + kBlocks[4].left(251));
-        static const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
+        const QByteArray stale = responseFrame(spacedHex("76040003") + QByteArray(251, 'x')),
+                         late = responseFrame("\x76\x03" + kBlocks[3]),
+                         lastPart = responseFrame(spacedHex("76040014") + kBlocks[4].mid(19 * 251)),
+                         firstDay = responseFrame("\x76\x02" + be32(k20240101) + kBlocks[2]),
+                         part4 = responseFrame(spacedHex("76040001") + kBlocks[4].left(251)),
+                         refused = negative(0x36, 0x12), notThere = negative(0x36, 0xFA);
+        const QByteArray days = "01 " + QByteArray("02 ").repeated(27) + "02";
+        const QString ignored = "Answer to another request - ignored",
+                      lateSeen = "Late answer to an earlier request - ignored",
+                      twice = "Two different answers to one request";
+        const char *threeFour = "L\x05\x03\x04",
+                   *failedTwice = "Failed - two answers to one request";
+        const QList<Scripted> staleRefusal{{"3603", notThere}, {"3604", part4, 1, {}, notThere}};
+        const auto row = [](const char* name, const Case& c) { QTest::newRow(name) << c; };
         // clang-format off
         // Not acknowledged again at once: the unit would send one copy more.
-        QTest::newRow("stale sub-message dropped") << Case{"L\x05\x04",
-            {{"83760004", stale}}, "00 05 04", "04", 47,
-            "Answer to another request - ignored|Rx Timeout - "};
+        row("stale sub-message dropped", {"L\x05\x04", {{"83760004", stale}}, "00 05 04", "04", 47,
+            ignored + "|Rx Timeout - "});
         // The answer is read once more from its start, without a copy of its first parts.
-        QTest::newRow("conditions not correct mid-answer") << Case{"A\x05\x01\x04",
-            {{"83760005", negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"};
-        QTest::newRow("slower speed when refused") << Case{"A\x05\x01",
-            {{"87010104", negative(0x87, 0x12)}}, "00 05 01", "01", 2, "", {}, "Complete", 1, 0,
-            {1, 3}};
-        QTest::newRow("data not available skips the TREP") << Case{"L\x05\x03\x04",
-            {{"3603", negative(0x36, 0xFA)}}, "00 05 03 04", "04", 48, "Data not available"};
+        row("conditions not correct mid-answer", {"A\x05\x01\x04",
+            {{"83760005", negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"});
+        row("slower speed when refused", {"A\x05\x01", {{"87010104", negative(0x87, 0x12)}},
+            "00 05 01", "01", 2, "", {}, "Complete", 1, 0, {1, 3}});
+        row("data not available skips the TREP", {threeFour, {{"3603", notThere}}, "00 05 03 04",
+            "04", 48, "Data not available"});
         // The first copy goes unanswered; its refusal comes after the resend, and the answer
         // to the resend during the second's wait: it is not taken for the third copy's.
-        QTest::newRow("late refusal after a resend") << Case{"L\x05\x03\x04",
-            {{"3603", {}}, {"3603", negative(0x36, 0x12), 1, lateAnswer}}, "00 05 03 03 03 04",
-            "03 04", 48, "Late answer to an earlier request - ignored"};
+        row("late refusal after a resend", {threeFour, {{"3603", {}}, {"3603", refused, 1, late}},
+            "00 05 03 03 03 04", "03 04", 48, lateSeen});
         // An answer counts only for the request it answers; any other is dropped and the
         // session waits on, its time-out running: the late answer to a first copy between the
         // resend and the resend's own answer, two answers in one read, a duplicated last
         // sub-message, the answer for the day before.
-        QTest::newRow("late answer between a resend and its own") << Case{"L\x05\x03\x04",
-            {{"3603", {}}, {"3603", lateAnswer, 1, {}, lateAnswer}}, "00 05 03 03 04", "03 04",
-            48, "Answer to another request - ignored"};
-        QTest::newRow("two answers in one read") << Case{"L\x05\x03\x04",
-            {{"3603", lateAnswer + lateAnswer}}, "00 05 03 04", "03 04", 48,
-            "Late answer to an earlier request - ignored"};
-        QTest::newRow("duplicated last sub-message") << Case{"L\x05\x04\x03",
-            {{"83760014", lastPart, 1, {}, lastPart}}, "00 05 04 03", "04 03", 48,
-            "Answer to another request - ignored"};
+        row("late answer between a resend and its own", {threeFour,
+            {{"3603", {}}, {"3603", late, 1, {}, late}}, "00 05 03 03 04", "03 04", 48, ignored});
+        row("two answers in one read", {threeFour, {{"3603", late + late}}, "00 05 03 04", "03 04",
+            48, lateSeen});
+        row("duplicated last sub-message", {"L\x05\x04\x03",
+            {{"83760014", lastPart, 1, {}, lastPart}}, "00 05 04 03", "04 03", 48, ignored});
+        row("answer for the day before", {"A\x05\x01\x02",
+            {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days, 30, ignored});
         // A stale copy of an earlier answer taken for the next request moves the session on;
-        // the unit's own answer to that request, coming after it, gives it away: the download
-        // has failed, even with its file saved before the closing exchange.
-        QTest::newRow("stale refusal taken for the next TREP") << Case{"A\x05\x01\x03\x04",
-            {{"3603", negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, negative(0x36, 0xFA)}},
-            "00 05 01 03 04", "01", -1, "Two different answers to one request", {},
-            "Failed - two answers to one request"};
-        QTest::newRow("stale refusal found in the middle") << Case{"A\x05\x01\x03\x04\x02",
-            {{"3603", negative(0x36, 0xFA)}, {"3604", firstPart4, 1, {}, negative(0x36, 0xFA)}},
-            "00 05 01 03 04 02", "", -1, "Two different answers to one request", {},
-            "Failed - two answers to one request"};
-        QTest::newRow("own answer while the next request is written") << Case{
-            "A\x05\x01\x03\x04\x02", {{"3603", negative(0x36, 0xFA)},
-            {"3604", negative(0x36, 0xFA), 1, {}, {}, firstPart4}}, "00 05 01 03 04 02", "", -1,
-            "Two different answers to one request", {}, "Failed - two answers to one request"};
-        QTest::newRow("answer for the day before") << Case{"A\x05\x01\x02",
-            {{"3602", {}}, {"3602", firstDay, 1, {}, firstDay}}, nullptr, days.constData(), 30,
-            "Answer to another request - ignored"};
+        // the unit's own answer to that request, coming after it (or while the next request
+        // is written), gives it away: the download has failed, even with its file saved
+        // before the closing exchange.
+        row("stale refusal taken for the next TREP", {"A\x05\x01\x03\x04", staleRefusal,
+            "00 05 01 03 04", "01", -1, twice, {}, failedTwice});
+        row("stale refusal found in the middle", {"A\x05\x01\x03\x04\x02", staleRefusal,
+            "00 05 01 03 04 02", "", -1, twice, {}, failedTwice});
+        row("own answer while the next request is written", {"A\x05\x01\x03\x04\x02",
+            {{"3603", notThere}, {"3604", notThere, 1, {}, {}, part4}}, "00 05 01 03 04 02", "",
+            -1, twice, {}, failedTwice});
         // Answers of another TREP to every copy: none counts, none resets the count of
         // time-outs, and nothing is saved.
-        QTest::newRow("only answers of another TREP") << Case{"L\x05\x03",
-            {{"3603", responseFrame(spacedHex("7605AA")), -1}}, "00 05 03 03 03", "", -1,
-            "Answer to another request - ignored", {}, "Failed - Receive timeout", 3};
+        row("only answers of another TREP", {"L\x05\x03", {{"3603", responseFrame("\x76\x05\xAA"),
+            -1}}, "00 05 03 03 03", "", -1, ignored, {}, "Failed - Receive timeout", 3});
         // Whatever comes in before a request's last byte is out is not its answer, and the
         // answer to a resend is there at once: it is taken.
-        QTest::newRow("refusal again while the resend is written") << Case{"L\x05\x03\x04",
-            {{"3603", negative(0x36, 0x12), 1, {}, {}, negative(0x36, 0x12)}}, "00 05 03 03 04",
-            "03 04", 48, "Late answer to an earlier request - ignored"};
-        QTest::newRow("quick answer to a resend") << Case{"L\x05\x03\x04", {{"3603", {}}},
-            "00 05 03 03 04", "03 04", 48, "Rx Timeout - ", {}, "Complete", 1, 0, {1, 4}, true};
+        row("refusal again while the resend is written", {threeFour,
+            {{"3603", refused, 1, {}, {}, refused}}, "00 05 03 03 04", "03 04", 48, lateSeen});
+        row("quick answer to a resend", {threeFour, {{"3603", {}}}, "00 05 03 03 04", "03 04", 48,
+            "Rx Timeout - ", {}, "Complete", 1, 0, {1, 4}, true});
         // A frame begun before the wait after a refusal, finished during it or never: nothing
         // of it is left to swallow the resend's answer.
         for (const int rest : {10, 0})
-            QTest::newRow(rest ? "frame finished during the wait" : "frame cut short before it")
-                << Case{"L\x05\x03\x04", {{"3603", negative(0x36, 0x12) + lateAnswer.left(10), 1,
-                rest ? lateAnswer.mid(10) : QByteArray()}}, "00 05 03 03 04", "03 04", 48,
-                rest ? "Late answer to an earlier request - ignored" : ""};
+            row(rest ? "frame finished during the wait" : "frame cut short before it", {threeFour,
+                {{"3603", refused + late.left(10), 1, rest ? late.mid(10) : QByteArray()}},
+                "00 05 03 03 04", "03 04", 48, rest ? lateSeen : ""});
         // Another overview or a card starts a new file.
-        QTest::newRow("VU data, then a card") << Case{"A\x05\x01\x06", {}, "00 05 01 06",
-            "01|06", 29, ""};
+        row("VU data, then a card", {"A\x05\x01\x06", {}, "00 05 01 06", "01|06", 29, ""});
         // Overviews cut short, or none at all: the session reads what is there and goes on.
         // Without a usable period one day is asked for, not every day since 1970.
-        QTest::newRow("empty overview") << Case{"A\x05\x01\x02", {{"3601", responseFrame("\x76\x01")}},
-            "00 05 01 02", nullptr, -1, "Downloadable period not known"};
+        row("empty overview", {"A\x05\x01\x02", {{"3601", responseFrame("\x76\x01")}},
+            "00 05 01 02", nullptr, -1, "Downloadable period not known"});
         // Activities asked for before any overview are for day zero and go to a file of their
         // own; the progress total is not counted again once data came in.
-        QTest::newRow("activities before the overview") << Case{"L\x05\x02\x01", {},
-            "00 05 02 01", "01|02", 3, "36 02 00 00 00 00 |0003/0028"};
+        row("activities before the overview", {"L\x05\x02\x01", {}, "00 05 02 01", "01|02", 3,
+            "36 02 00 00 00 00 |0003/0028"});
         // A response cut off half-way must not swallow the answer to the repeated request.
-        QTest::newRow("half a response, then silence") << Case{"A\x05\x01",
-            {{"81", spacedHex("80F0EE03C1")}}, "00 05 01", "01", 2, "80 F0 EE 03 C1 Rx Timeout - "};
+        row("half a response, then silence", {"A\x05\x01", {{"81", spacedHex("80F0EE03C1")}},
+            "00 05 01", "01", 2, "80 F0 EE 03 C1 Rx Timeout - "});
         // A refusal of this maker's own card TREP, to its request or a sub-message: the card
         // is asked for with TREP 6, and nothing of the refused answer is kept.
-        QTest::newRow("maker's card TREP refused") << Case{"C\x05\x06",
-            {{"3617", negative(0x36, 0x10)}}, "00 05 17 06", "06", 28, "General reject"};
-        QTest::newRow("maker's card sub-message refused") << Case{"C\x05\x06",
-            {{"83760003", negative(0x83, 0xFA)}}, "00 05 17 06", "06", 28, "Data not available"};
+        row("maker's card TREP refused", {"C\x05\x06", {{"3617", negative(0x36, 0x10)}},
+            "00 05 17 06", "06", 28, "General reject"});
+        row("maker's card sub-message refused", {"C\x05\x06",
+            {{"83760003", negative(0x83, 0xFA)}}, "00 05 17 06", "06", 28, "Data not available"});
         // A unit that gave its version 2 numbering counts its card as a card; one that came
         // to version 1 numbering through refusals counts it as the TREP before.
-        QTest::newRow("card through a version 2 unit") << Case{"C\x05\x06",
-            {{"3600", responseFrame(spacedHex("76000202"))}}, "00 35 06", "06", 28, "0002/0028"};
-        QTest::newRow("card through a version 1 unit") << Case{"C\x05\x06",
-            {{"3605", negative(0x36, 0x12), 3}}, "00 05 05 05 25 06", "06", 2, "version 1 TREPs"};
+        row("card through a version 2 unit", {"C\x05\x06",
+            {{"3600", responseFrame(spacedHex("76000202"))}}, "00 35 06", "06", 28, "0002/0028"});
+        row("card through a version 1 unit", {"C\x05\x06", {{"3605", refused, 3}},
+            "00 05 05 05 25 06", "06", 2, "version 1 TREPs"});
 
         // How a session ends when the unit answers one request wrongly, refuses it, keeps quiet
         // or goes away: a failure before everything was read, or, once it was, a saved download
         // whose log says what went wrong at the end. Answers that only make the same request go
-        // out again are taken ten times, not forever; silence three times.
-        const QByteArray badChecksum = spacedHex("80F0EE0275FF00");
-        const QByteArray requestHeader = withChecksum(spacedHex("80EEF0027605"));
-        const QString exit = "Exit refused!", stop = "Can't stop communication";
-        const auto ending = [](const char* service, const QByteArray& answer, int cablePulled,
-                               const QStringList& boxes, const char* status, int sends,
-                               const char* seen) {
-            const char* files = qstrcmp(status, "Complete") ? "" : "01";
-            return Case{"A\x05\x01", {{service, answer, -1}}, nullptr, files, -1, seen, boxes,
-                        status, sends, cablePulled};
+        // out again are taken ten times, not forever; silence three times. The row is named
+        // after the request's service and the last box, or else what the log says.
+        const auto ending = [](const char* service, const QByteArray& answer, const char* status,
+                               int sends, const QStringList& boxes = {}, const QString& seen = "",
+                               int cablePulled = 0) {
+            QTest::addRow("%s %s", service, qPrintable(boxes.isEmpty() ? seen : boxes.last()))
+                << Case{"A\x05\x01", {{service, answer, -1}}, nullptr,
+                        qstrcmp(status, "Complete") ? "" : "01", -1, seen, boxes, status, sends,
+                        cablePulled};
         };
-        QTest::newRow("wrong checksum to Request Upload") << ending("35", badChecksum, 0,
-            {"lResult - 4096", "Request Upload - invalid response"}, "Failed", 1, "");
-        QTest::newRow("upload not accepted") << ending("35", negative(0x35, 0x50), 0,
-            {"Request Upload gone wrong"}, "Failed", 1, "");
-        QTest::newRow("diagnostic session refused") << ending("10", negative(0x10, 0x22), 0,
-            {"Can't start diagnostic session"}, "Failed", 1, "");
-        QTest::newRow("baud rate unknown answer") << ending("8701", responseFrame("\x99"), 0,
-            {"lResult - 8191", "Set Baud Rate - invalid response"}, "Failed", 1, "");
-        QTest::newRow("data answered with a request's header") << ending("3605", requestHeader,
-            0, {"lResult - 4097", "Receive TREP data - invalid response"}, "Failed", 1, "");
-        QTest::newRow("Start Communication refused") << ending("81", negative(0x81, 0x10), 0,
-            {"No answer to Start Communication"}, "Failed", 11, "");
-        QTest::newRow("9600 baud refused") << ending("8701", negative(0x87, 0x31), 0,
-            {"Can't set baud rate"}, "Failed", 11, "");
-        QTest::newRow("no unit") << ending("81", {}, 0, {}, "Failed - Receive timeout", 3,
-            "Rx Timeout - ");
-        QTest::newRow("exit refused, cable pulled at the box") << ending("37",
-            negative(0x37, 0x10), 2, {exit}, "Complete", 1, "Exit refused!");
-        QTest::newRow("second exit answer while stopping") << ending("82", responseFrame("\x77"), 0,
-            {}, "Complete", 3, "Answer to another request - ignored|No answer to Stop");
-        QTest::newRow("exit never answered") << ending("37", {}, 0, {}, "Complete", 3,
-            "No answer to Transfer Exit");
-        QTest::newRow("stop never answered") << ending("82", {}, 0, {}, "Complete", 3,
-            "No answer to Stop Communication");
-        QTest::newRow("port lost while stopping") << ending("82", {}, 1, {}, "Complete", 1,
-            "Port lost - ");
+        ending("35", spacedHex("80F0EE0275FF00"), "Failed", 1,
+            {"lResult - 4096", "Request Upload - invalid response"}); // a wrong checksum
+        ending("35", negative(0x35, 0x50), "Failed", 1, {"Request Upload gone wrong"});
+        ending("10", negative(0x10, 0x22), "Failed", 1, {"Can't start diagnostic session"});
+        ending("8701", responseFrame("\x99"), "Failed", 1,
+            {"lResult - 8191", "Set Baud Rate - invalid response"});
+        ending("3605", withChecksum(spacedHex("80EEF0027605")), "Failed", 1, // a request's header
+            {"lResult - 4097", "Receive TREP data - invalid response"});
+        ending("81", negative(0x81, 0x10), "Failed", 11, {"No answer to Start Communication"});
+        ending("8701", negative(0x87, 0x31), "Failed", 11, {"Can't set baud rate"});
+        ending("81", {}, "Failed - Receive timeout", 3, {}, "Rx Timeout - "); // no unit
+        // Exit refused, the cable pulled at the box.
+        ending("37", negative(0x37, 0x10), "Complete", 1, {"Exit refused!"}, "Exit refused!", 2);
+        ending("82", responseFrame("\x77"), "Complete", 3, {}, ignored + "|No answer to Stop");
+        ending("37", {}, "Complete", 3, {}, "No answer to Transfer Exit");
+        ending("82", {}, "Complete", 3, {}, "No answer to Stop Communication");
+        ending("82", {}, "Complete", 1, {}, "Port lost - ", 1);
+
+        // The kind of a download, in its file name, comes from the first TREP that tells.
+        const std::pair<char, const char*> kinds[] = {{0x02, "^M_"}, {0x10, "^U_"}, {0x11, "^S_"},
+                                                      {0x15, "^S_"}, {0x16, "^U_"}, {0x19, "^W_"}};
+        for (const auto& [trep, kind] : kinds) {
+            Case c{QByteArray("L\x05\x01") + trep, {}, nullptr, nullptr, -1, ""};
+            c.name = kind;
+            QTest::addRow("kind from TREP %02X", trep) << c;
+        }
+
+        // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then the
+        // session ends in order (or with Transfer Exit refused), saves and reports "Aborted":
+        // the list was not finished, so the save writes no final status of its own. The start
+        // and three restarts, the speed change once only.
+        const QByteArray integrity = negative(0x36, 0x22),
+                         restarts = "81 10 87 87 35 36 36 36 83 36 81 10 35 36 36 81 10 35 36 36 "
+                                    "81 10 35 36 37";
+        for (const bool refuseExit : {false, true}) {
+            Case c{"A\x05\x01\x03\x03\x04", {{"3603", integrity, 4}, {"3604", integrity, 2}},
+                   "00 05 01 03 03 03 03 04 04", "01", -1, "Data Integrity Error - 2024-01-01\r\n",
+                   refuseExit ? QStringList{"Exit refused!"} : QStringList{}, "Aborted"};
+            if (refuseExit) c.script << Scripted{"37", negative(0x37, 0x10)};
+            c.seenTimes = 6;
+            c.services = restarts + (refuseExit ? "" : " 82");
+            QTest::addRow(refuseExit ? "integrity errors, exit refused" : "integrity errors") << c;
+        }
+
+        // The download interface version, asked once after Request Upload: version 2 or higher
+        // brings the version 2 TREPs, any other answer or none leaves the numbering as it was.
+        // Either way the question costs no pause, skip, restart or progress step: the same
+        // days, seven back from the latest, that day included, and 57 steps expected, one for
+        // each day, 46 for detailed speed. The technical data read first is saved last; the
+        // interface version is not data.
+        const QByteArray v2 = "35 31" + QByteArray(" 32").repeated(8) + " 24",
+                         gen1 = "05 01" + QByteArray(" 02").repeated(8) + " 04";
+        const char* none = "not given - first-generation TREPs";
+        const std::tuple<QByteArray, QByteArray, const char*> versions[] = {
+            {responseFrame(spacedHex("76000203")), v2, "2.3 - version 2 TREPs"},
+            {negative(0x36, 0x78) + responseFrame(spacedHex("76000202")), v2,
+                "2.2 - version 2 TREPs"}, // after a pending answer
+            {responseFrame(spacedHex("76000201")), gen1, "2.1 - first-generation TREPs"},
+            {spacedHex("80F0EE0476000202FF"), gen1, none}, // a wrong checksum
+            {QByteArray(), gen1, none}};
+        for (const auto& [answer, asked, mode] : versions) {
+            Case c{"L\x05\x01\x02\x04\x05", {{"3600", answer, answer.isEmpty() ? 3 : 1}},
+                   (answer.isEmpty() ? "00 00 00 " : "00 ") + asked,
+                   asked.mid(3) + ' ' + asked.left(2), 56,
+                   "VU download interface version " + QString(mode) + "\r\n|0056/0057",
+                   answer.endsWith('\xFF') ? QStringList{"lResult - 4096"} : QStringList{}};
+            c.days = 7;
+            c.name = asked == v2 ? "_GEN2-REG-0013_" : "_AB-123-CD ";
+            QTest::addRow("interface version %s", answer.toHex().constData()) << c;
+        }
         // clang-format on
     }
     void unusualAnswers() {
@@ -504,55 +525,28 @@ private slots:
             link_->answerAtOnce = [this](const QByteArray& request) {
                 return answer(serviceOf(request)).join();
             };
-        start(c.command);
+        start(c.command, c.days);
         run();
-        if (c.treps) QCOMPARE(treps(), QByteArray(c.treps));
-        if (c.treps) QCOMPARE(link_->openedAt, c.opens);
-        if (c.files) QCOMPARE(filesAsBlocks(), QByteArray(c.files));
+        if (!c.treps.isNull()) QCOMPARE(treps(), c.treps);
+        if (!c.treps.isNull()) QCOMPARE(link_->openedAt, c.opens);
+        if (!c.files.isNull()) QCOMPARE(filesAsBlocks(), c.files);
         if (c.progress >= 0) QCOMPARE(status_->blocksReceived, c.progress);
-        for (const QString& seen : QString(c.seen).split('|'))
+        for (const QString& seen : c.seen.split('|'))
             QVERIFY2(area().contains(seen) || statuses_.contains(seen), qPrintable(seen));
+        if (c.seenTimes) QCOMPARE(area().count(c.seen.section('|', 0, 0)), c.seenTimes);
+        if (c.days)
+            QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
+                     be32(kLatest - c.days * kDay) + be32(kLatest));
+        if (!c.name.isEmpty())
+            QVERIFY2(savedFiles().value(0).contains(QRegularExpression(c.name)),
+                     qPrintable(savedFiles().value(0)));
+        if (!c.services.isNull()) QCOMPARE(treps(true), c.services);
         QCOMPARE(boxes_, c.boxes);
         QCOMPARE(statuses_.last(), QString(c.status));
         QCOMPARE(link_->requests.count(link_->requests.last()), c.sends);
         QVERIFY(session().state() == Session::State::Idle && !link_->isOpen() && ended_);
         // Whatever the answer, the pause before the next request (a resend, a restart) holds.
         QCOMPARE(shortestPause(), qint64(link_->receivedAtMs.isEmpty() ? -1 : 10));
-    }
-
-    // The kind of a download, in its file name, comes from the first TREP that tells.
-    void kindOfDownload() {
-        const std::pair<char, const char*> rows[] = {{0x02, "M_"}, {0x10, "U_"}, {0x11, "S_"},
-                                                     {0x15, "S_"}, {0x16, "U_"}, {0x19, "W_"}};
-        for (const auto& [trep, prefix] : rows) {
-            init();
-            start(QByteArray("L\x05\x01") + trep);
-            run();
-            QVERIFY2(savedFiles().value(0).startsWith(prefix), qPrintable(savedFiles().value(0)));
-        }
-    }
-
-    // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then the
-    // session ends in order (or with Transfer Exit refused), saves and reports "Aborted".
-    void integrityErrors() {
-        for (const bool refuseExit : {false, true}) {
-            init();
-            unit_.script = {{"3603", negative(0x36, 0x22), 4}, {"3604", negative(0x36, 0x22), 2}};
-            if (refuseExit) unit_.script << Scripted{"37", negative(0x37, 0x10)};
-            start("A\x05\x01\x03\x03\x04");
-            run();
-            QByteArray sids;
-            for (const QByteArray& request : link_->requests)
-                sids += serviceOf(request)[0];
-            QCOMPARE(sids.count('\x81'), 4); // the start and three restarts
-            QCOMPARE(sids.count('\x87'), 2); // the speed change happens once only
-            QCOMPARE(treps(), "00 05 01 03 03 03 03 04 04");
-            QVERIFY(sids.endsWith(refuseExit ? "\x36\x37" : "\x37\x82"));
-            // The list was not finished, so the save writes no final status of its own.
-            QCOMPARE(statuses_.last(), QString("Aborted"));
-            QCOMPARE(filesAsBlocks(), "01");
-            QCOMPARE(area().count("Data Integrity Error - 2024-01-01\r\n"), 6);
-        }
     }
 
     // Days in sub-messages, each day's data its own. A copy of one day's last part that comes
@@ -604,116 +598,78 @@ private slots:
         }
     }
 
-    // While the unit reports its answer pending the session waits longer, sending nothing:
-    // five receive time-outs, at least 5.5 s, for the first answer of a card 32 s.
-    void responsePendingTimeouts() {
-        const std::tuple<const char*, const char*, int, int> rows[] = {
-            // clang-format off
-            {"C\x05\x06", "3606", 1160, 32000}, {"L\x05\x02", "3602", 1160, 5800},
-            {"L\x05\x02", "3602", 1000, 5500},
-            {"L\x05\x02", "3602", 500000000, std::numeric_limits<int>::max()}};
-        // clang-format on
-        for (const auto& [command, service, rxTimeout, expected] : rows) {
-            init();
-            DownloadSettings::rxTimeout = rxTimeout;
-            unit_.script = {{service, negative(0x36, 0x78), -1}};
-            start(command);
-            run(0);
-            QVERIFY(serviceOf(link_->requests.last()).toHex().startsWith(service));
-            QVERIFY(session().receiveTimer().isActive() &&
-                    session().receiveTimer().interval() == expected);
-        }
-    }
-
     // A unit that keeps its answer pending is given a minute in all for each request, however
     // often it says so and whether or not it falls silent in between (then every copy of the
     // request counts): enough for a unit that reads a whole card before its first answer.
-    // Then the session ends as when no answer comes.
-    void responsePendingHasAnEnd_data() {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("service"); // requests kept pending, hex
-        QTest::addColumn<int>("pendings");       // before each real answer; -1: for ever
-        QTest::addColumn<int>("everyMs");
-        QTest::addColumn<bool>("silentBetween"); // one pending answer a copy, then silence
-        QTest::addColumn<QString>("status");
-        // clang-format off
-        QTest::newRow("card, every second, never answered") << QByteArray("C\x05\x06")
-            << QByteArray("3606") << -1 << 1000 << false << "Failed - Receive timeout";
-        QTest::newRow("card answered after 59 s") << QByteArray("C\x05\x06")
-            << QByteArray("3606") << 59 << 1000 << false << "Complete";
-        QTest::newRow("every request 45 s") << QByteArray("L\x05\x03\x04") << QByteArray("360")
-            << 45 << 1000 << false << "Complete";
-        QTest::newRow("silent after each, copies resent") << QByteArray("L\x05\x03")
-            << QByteArray("3603") << -1 << 5800 << true << "Failed - Receive timeout";
-        // clang-format on
-    }
+    // Then the session ends as when no answer comes. Meanwhile the session sends nothing and
+    // waits longer: five receive time-outs, at least 5.5 s, for the first answer of a card 32 s.
     void responsePendingHasAnEnd() {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, service);
-        QFETCH(int, pendings);
-        QFETCH(int, everyMs);
-        QFETCH(bool, silentBetween);
-        const auto pending = [this](qint64 afterMs) {
-            link_->clockMs += afterMs;
-            link_->receive(negative(0x36, 0x78));
-        };
-        start(command);
-        int owed = 0;          // pending answers still to come before the real one
-        QByteArray pendingFor; // the request kept pending
-        qint64 firstPendingMs = -1;
-        for (int steps = 0; steps < 1000 && session().state() != Session::State::Idle; ++steps) {
-            const QByteArray request = serviceOf(link_->takeRequest());
-            if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
-                owed = pendings < 0 ? std::numeric_limits<int>::max() : pendings;
-                pendingFor = request;
-                if (firstPendingMs < 0) firstPendingMs = link_->clockMs;
+        // The command, the requests kept pending (hex), the pending answers before each real
+        // one (-1: for ever), their interval, whether the unit gives one a copy and then falls
+        // silent, the receive time-out and the wait while pending, the final status.
+        const QString failed = "Failed - Receive timeout";
+        const std::tuple<const char*, const char*, int, int, bool, int, int, QString> rows[] = {
+            // clang-format off
+            {"C\x05\x06", "3606", -1, 1000, false, 1160, 32000, failed},          // never answered
+            {"C\x05\x06", "3606", 59, 1000, false, 1160, 32000, "Complete"},      // after 59 s
+            {"L\x05\x03\x04", "360", 45, 1000, false, 500000000, INT_MAX, "Complete"}, // each 45 s
+            {"L\x05\x03", "3603", -1, 5800, true, 1000, 5500, failed},            // copies resent
+            {"L\x05\x02", "3602", 1, 1000, false, 1160, 5800, "Complete"}};
+        // clang-format on
+        for (const auto& [command, service, pendings, everyMs, silentBetween, rxTimeout, waitMs,
+                          status] : rows) {
+            init();
+            DownloadSettings::rxTimeout = rxTimeout;
+            start(command);
+            int owed = 0, waitedFirst = -1; // pending answers still to come before the real one
+            QByteArray pendingFor;          // the request kept pending
+            qint64 firstPendingMs = -1;
+            for (int steps = 0; steps < 1000 && session().state() != Session::State::Idle;
+                 ++steps) {
+                const QByteArray request = serviceOf(link_->takeRequest());
+                if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
+                    owed = pendings < 0 ? INT_MAX : pendings;
+                    pendingFor = request;
+                    if (firstPendingMs < 0) firstPendingMs = link_->clockMs;
+                }
+                if (owed > 0 && (!request.isEmpty() || !silentBetween)) {
+                    if (request.isEmpty()) link_->clockMs += everyMs;
+                    --owed;
+                    link_->receive(negative(0x36, 0x78));
+                    if (waitedFirst < 0 && link_->takeRequest().isEmpty())
+                        waitedFirst = session().receiveTimer().interval();
+                } else if (!request.isEmpty()) {
+                    reply(request);
+                } else if (!pendingFor.isEmpty() && owed == 0) {
+                    link_->clockMs += everyMs;
+                    reply(std::exchange(pendingFor, {}));
+                } else if (session().receiveTimer().isActive()) {
+                    link_->clockMs += session().receiveTimer().interval();
+                    session().onReceiveTimeout();
+                }
             }
-            if (!request.isEmpty() && owed > 0) {
-                --owed;
-                pending(0);
-            } else if (!request.isEmpty()) {
-                for (const QByteArray& piece : answer(request))
-                    link_->receive(piece);
-            } else if (owed > 0 && !silentBetween) {
-                --owed;
-                pending(everyMs);
-            } else if (!pendingFor.isEmpty() && owed == 0) {
-                link_->clockMs += everyMs;
-                for (const QByteArray& piece : answer(std::exchange(pendingFor, {})))
-                    link_->receive(piece);
-            } else if (session().receiveTimer().isActive()) {
-                link_->clockMs += session().receiveTimer().interval();
-                session().onReceiveTimeout();
-            }
+            QCOMPARE(waitedFirst, waitMs);
+            QCOMPARE(statuses_.last(), status);
+            if (status == "Complete") continue;
+            const qint64 waitedMs = link_->clockMs - firstPendingMs;
+            QVERIFY2(waitedMs >= 60000 && waitedMs <= 60000 + everyMs,
+                     qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
+            QVERIFY(area().contains("Response pending too long") && ended_ && !link_->isOpen() &&
+                    !session().receiveTimer().isActive());
         }
-        QFETCH(QString, status);
-        QCOMPARE(statuses_.last(), status);
-        if (status == "Complete") return;
-        const qint64 waitedMs = link_->clockMs - firstPendingMs;
-        QVERIFY2(waitedMs >= 60000 && waitedMs <= 60000 + everyMs,
-                 qPrintable(QStringLiteral("ended after %1 ms").arg(waitedMs)));
-        QVERIFY(area().contains("Response pending too long"));
-        QVERIFY(ended_ && !link_->isOpen() && !session().receiveTimer().isActive());
     }
 
     // Two resends a second after each (late) refusal, then the same TREP in second-generation
     // numbering at once, which gets its own two resends before it is skipped.
     void subFunctionRefusalsSwitchToSecondGeneration() {
-        QList<qint64> refusedAt;
         unit_.script = {{"3601", negative(0x36, 0x12), 3}, {"3621", negative(0x36, 0x12), 3}};
-        unit_.onRequest = [this, &refusedAt](const QByteArray& service) {
-            if (service == "\x36\x01" || service == "\x36\x21")
-                refusedAt << (link_->clockMs += 600);
+        unit_.onRequest = [this](const QByteArray& service) {
+            if (service == "\x36\x01" || service == "\x36\x21") link_->clockMs += 600;
         };
         start("L\x05\x01\x03");
         run();
-        QList<qint64> gaps; // from each refusal to the next request
-        for (const qint64 refused : refusedAt) {
-            const auto next =
-                std::lower_bound(link_->sentAtMs.begin(), link_->sentAtMs.end(), refused);
-            gaps << link_->sentAtMs.value(next - link_->sentAtMs.begin(), refused - 1) - refused;
-        }
-        QCOMPARE(gaps, (QList<qint64>{1000, 1000, 10, 1000, 1000, 10}));
+        // From the first resend on: each (late) refusal is followed by its pause.
+        QCOMPARE(pauses().mid(7), (QList<qint64>{1000, 1000, 10, 1000, 1000, 10, 10, 10}));
         // The refused download interface version costs no wait.
         QCOMPARE(treps(), "00 05 01 01 01 21 21 21 23");
         QCOMPARE(session().numbering(), TrepNumbering::Gen2V1);
@@ -721,135 +677,76 @@ private slots:
         QCOMPARE(statuses_.last(), QString("Complete"));
     }
 
-    // The download interface version, asked once after Request Upload: version 2 or higher
-    // brings the version 2 TREPs, any other answer or none leaves the numbering as it was.
-    // Either way the question costs no pause, skip, restart or progress step.
-    void interfaceVersion() {
-        const QByteArray v2("00 35 31 32 32 32 32 32 32 32 32 24");
-        const QByteArray gen1("00 05 01 02 02 02 02 02 02 02 02 04");
-        const QString none("not given - first-generation TREPs");
-        // The answer (none: silence), the TREPs then asked for, the numbering.
-        const std::tuple<QByteArray, QByteArray, QString> rows[] = {
-            // clang-format off
-            {responseFrame(spacedHex("76000203")), v2, "2.3 - version 2 TREPs"},
-            {negative(0x36, 0x78) + responseFrame(spacedHex("76000202")), v2, "2.2 - version 2 TREPs"},
-            {responseFrame(spacedHex("76000201")), gen1, "2.1 - first-generation TREPs"},
-            {spacedHex("80F0EE0476000202FF"), gen1, none}, // a wrong checksum
-            {QByteArray(), "00 00 " + gen1, none}};
-        // clang-format on
-        for (const auto& [answer, treps, mode] : rows) {
-            init();
-            unit_.script = {{"3600", answer, answer.isEmpty() ? 3 : 1}};
-            start("L\x05\x01\x02\x04\x05", 7);
-            run();
-            QCOMPARE(this->treps(), treps);
-            QVERIFY(area().contains("VU download interface version " + mode + "\r\n"));
-            // Only the wrong checksum ends in 0xFF.
-            QCOMPARE(boxes_,
-                     answer.endsWith('\xFF') ? QStringList{"lResult - 4096"} : QStringList{});
-            // The same days and progress in either numbering: seven days back from the latest,
-            // that day included; 57 steps expected, one for each day, 46 for detailed speed.
-            QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
-                     be32(kLatest - 7 * kDay) + be32(kLatest));
-            QCOMPARE(statuses_.mid(statuses_.size() - 2), (QStringList{"0056/0057", "Complete"}));
-            // The blocks as asked for, the technical data read first last; the interface version
-            // is not data.
-            const QByteArray asked = treps.mid(treps.lastIndexOf("00 ") + 3);
-            QCOMPARE(filesAsBlocks(), asked.mid(3) + ' ' + asked.left(2));
-            QVERIFY(savedFiles().value(0).contains(treps.contains("31") ? "_GEN2-REG-0013_"
-                                                                        : "_AB-123-CD "));
-        }
-    }
-
-    // The name: the overview's with its prefix, or the card's; "saved.ddd" without one. A
-    // name taken by a file or a folder goes to the next free number, and nothing existing is
-    // touched; a download without data writes nothing but logs where it would have gone.
-    void saves_data() {
-        QTest::addColumn<Save>("save");
-        const QByteArray vu = QByteArray::fromHex("7601") + everyByte(3),
-                         card = QByteArray("card data");
-        const QString n = "20261205_0907_AB123CD      _WDB9066351S123456", m = "VU vu/M_" + n;
-        // clang-format off
-        QTest::newRow("taken by files and a folder") << Save{false, "EU", n + ".DDD", "M", vu,
-            {"M_" + n + ".DDD", "M_" + n + "_1.DDD/", "M_" + n + "_2.DDD"}, m + "_3.DDD"};
-        QTest::newRow("no overview") << Save{false, "EU", "", "M", vu, {}, "VU vu/saved.ddd"};
-        QTest::newRow("saved.ddd taken") << Save{false, " ", "saved.ddd", "M", vu,
-            {"saved.ddd", "saved_1.ddd"}, "VU vu/saved_2.ddd"};
-        QTest::newRow("no data") << Save{false, "EU", n + ".DDD", "M", {}, {"saved.ddd"},
-            "VU vu/saved_1.ddd"};
-        QTest::newRow("maker's card") << Save{true, "EU", n, "M", card, {}, "Card card/saved.ddd"};
-        // clang-format on
-    }
+    // A VU file, then a card's. The name: the overview's with its prefix, or the card's;
+    // "saved.ddd" without one. A name taken by a file or a folder goes to the next free number,
+    // and nothing existing is touched; a file without data is not written, but where it would
+    // have gone is logged. A folder that is missing is made; where it cannot be (a file is in
+    // its way), the file goes to the data folder, or, when that is blocked too, nowhere. A
+    // download without data, or with a file that went nowhere, has failed, even with the card's
+    // saved after it.
     void saves() {
-        QFETCH(Save, save);
-        folders();
-        for (const QString& name : save.existing)
-            QVERIFY(name.endsWith('/') ? QDir().mkpath(path("vu/" + name))
-                                       : writeFile(path("vu/" + name), "old"));
-        DownloadSettings::fileNameStyle = save.style;
-        files_->save(save.card, save.name, save.kind, save.data);
-        const QString saved = path(save.log.mid(save.log.indexOf(' ') + 1));
-        QCOMPARE(log_->area(), save.log.section(' ', 0, 0) + " Path/File Name - " + saved +
-                                   (save.data.isEmpty() ? "\r\n" : "\r\nFile saved\r\n"));
-        QCOMPARE(readWhole(saved), save.data);
-        QCOMPARE(files("vu").size() + files("card").size(),
-                 save.existing.filter(QRegularExpression("[^/]$")).size() + !save.data.isEmpty());
-        for (const QString& name : save.existing)
-            if (!name.endsWith('/')) QCOMPARE(readWhole(path("vu/" + name)), QByteArray("old"));
-        QCOMPARE(files_->finalStatus(), save.data.isEmpty() ? "Failed" : "Complete");
-    }
-
-    // Two files of one download (VU, then the card) and the final status: a file with data
-    // that went nowhere fails the download.
-    void finalStatus() {
-        const std::tuple<bool, bool, bool, const char*> rows[] = {
-            // VU, card, VU lost, status
-            {true, false, false, "Complete"},
-            {false, true, false, "Complete"},
-            {false, false, false, "Failed"},
-            {true, true, true, "Failed - file not saved"}};
-        for (const auto& [vu, card, vuLost, wanted] : rows) {
-            init();
-            folders();
-            if (vuLost) block(true);
-            files_->save(false, "N.DDD", "M", vu ? QByteArray::fromHex("760500") : QByteArray());
-            files_->save(true, "M_N.DDD", "", card ? QByteArray("card data") : QByteArray());
-            QCOMPARE(files_->finalStatus(), wanted);
-            QCOMPARE(files("vu").size() + files("card").size(), int(vu && !vuLost) + int(card));
-        }
-    }
-
-    // Where a file goes when its folder is missing or cannot be made (a file is in its way),
-    // and what is logged on the way.
-    void folderFallbacks() {
-        const QString error = "no. " + QString::number(ENOTDIR) + " - " + std::strerror(ENOTDIR);
-        const QString blockedLog =
-            "VU Path/File Name - @/blocked/vu/M_N.DDD|File error " + error +
-            "|VU Path/File Name - \"@/blocked/vu/M_N.DDD\"|File save error - " + error +
-            "|VU Path/File Name - @/";
-        // Blocked: 1 the VU folder, 2 the data folder too; the log; where the file is; status.
-        const std::tuple<int, QString, const char*, const char*> rows[] = {
-            {0, "VU Path/File Name - @/vu/new/deeper/M_N.DDD|File saved", "vu/new/deeper/",
+        const QByteArray vu = QByteArray::fromHex("7601") + everyByte(3), card = "card data";
+        const QString n = "20261205_0907_AB123CD      _WDB9066351S123456", m = "vu/M_" + n,
+                      error = "no. " + QString::number(ENOTDIR) + " - " + std::strerror(ENOTDIR),
+                      blocked = "@/blocked/vu/M_N.DDD|File error " + error +
+                                "|VU Path/File Name - \"@/blocked/vu/M_N.DDD\"|File save error - " +
+                                error + "|VU Path/File Name - @/";
+        // The VU folder ("blocked", "blocked/": the data folder too), the name style, the VU
+        // file's name, what is in the folder already ("/": a folder), the VU file's data, the
+        // card's data, where the VU file is logged, where it is (nothing: nowhere), the final
+        // status.
+        struct Row {
+            QString folder, style, name;
+            QStringList existing;
+            QByteArray data, card;
+            QString logged, savedAt, status;
+        };
+        // clang-format off
+        const Row rows[] = {
+            {"vu/", "EU", n + ".DDD", {"M_" + n + ".DDD", "M_" + n + "_1.DDD/", "M_" + n +
+             "_2.DDD"}, vu, {}, "@/" + m + "_3.DDD|File saved", m + "_3.DDD", "Complete"},
+            {"vu/", "EU", "", {}, vu, {}, "@/vu/saved.ddd|File saved", "vu/saved.ddd", "Complete"},
+            {"vu/", " ", "saved.ddd", {"saved.ddd", "saved_1.ddd"}, vu, {},
+             "@/vu/saved_2.ddd|File saved", "vu/saved_2.ddd", "Complete"},
+            {"vu/", "EU", n + ".DDD", {"saved.ddd"}, {}, {}, "@/vu/saved_1.ddd", "", "Failed"},
+            {"vu/", "EU", n + ".DDD", {}, {}, card, "@/vu/saved.ddd", "", "Complete"},
+            {"vu/new/deeper/", "EU", "N.DDD", {}, "data", {}, "@/vu/new/deeper/M_N.DDD|File saved",
+             "vu/new/deeper/M_N.DDD", "Complete"},
+            {"blocked", "EU", "N.DDD", {}, "data", card, blocked +
+             "xdg/Fenwright/Vantrel PC/M_N.DDD|File saved", "xdg/Fenwright/Vantrel PC/M_N.DDD",
              "Complete"},
-            {1, "xdg/Fenwright/Vantrel PC/M_N.DDD|File saved", "xdg/Fenwright/Vantrel PC/",
-             "Complete"},
-            {2,
-             "blocked/Fenwright/Vantrel PC/M_N.DDD|File save error - " + error +
-                 "|File not saved - the downloaded data is lost",
-             nullptr, "Failed - file not saved"}};
-        for (const auto& [blocked, log, savedAt, wanted] : rows) {
+            {"blocked/", "EU", "N.DDD", {}, "data", card, blocked + "blocked/Fenwright/Vantrel PC/"
+             "M_N.DDD|File save error - " + error + "|File not saved - the downloaded data is lost",
+             "", "Failed - file not saved"}};
+        // clang-format on
+        for (const Row& row : rows) {
             init();
-            folders();
-            if (blocked)
-                block(blocked == 2);
+            DownloadSettings::cardDataPath = path("card/");
+            if (row.folder.startsWith("blocked"))
+                block(row.folder.endsWith('/'));
             else
-                DownloadSettings::vuDataPath = path("vu/new/deeper/");
-            files_->save(false, "N.DDD", "M", "data");
-            const QString expected = (blocked ? blockedLog : QString()) + log;
-            QCOMPARE(log_->area().split("\r\n", Qt::SkipEmptyParts).join('|'),
-                     QString(expected).replace('@', dir_->path()));
-            if (savedAt) QCOMPARE(readWhole(path(savedAt + QString("M_N.DDD"))), "data");
-            QCOMPARE(files_->finalStatus(), wanted);
+                DownloadSettings::vuDataPath = path(row.folder);
+            for (const QString& name : row.existing)
+                QVERIFY(name.endsWith('/') ? QDir().mkpath(path("vu/" + name))
+                                           : writeFile(path("vu/" + name), "old"));
+            DownloadSettings::fileNameStyle = row.style;
+            files_->save(false, row.name, "M", row.data);
+            files_->save(true, n, "M", row.card); // named from its data
+            const QString log = "VU Path/File Name - " + row.logged +
+                                "|Card Path/File Name - @/card/saved.ddd" +
+                                (row.card.isEmpty() ? "" : "|File saved");
+            QCOMPARE(log_->area(),
+                     QString(log + "|").replace('@', dir_->path()).replace('|', "\r\n"));
+            QCOMPARE(readWhole(path(row.savedAt), kNoFile),
+                     row.savedAt.isEmpty() ? kNoFile : row.data);
+            QCOMPARE(readWhole(path("card/saved.ddd"), kNoFile),
+                     row.card.isEmpty() ? kNoFile : row.card);
+            QCOMPARE(files(row.folder).size() + files("card").size(),
+                     row.existing.filter(QRegularExpression("[^/]$")).size() +
+                         row.savedAt.startsWith(row.folder) + !row.card.isEmpty());
+            for (const QString& name : row.existing)
+                if (!name.endsWith('/')) QCOMPARE(readWhole(path("vu/" + name)), QByteArray("old"));
+            QCOMPARE(files_->finalStatus(), row.status);
         }
     }
 
@@ -857,35 +754,26 @@ private slots:
     // hard links starts at the rename; one that cannot rename without replacing, at the
     // exclusive create): a free name gets the data, a taken one (a file, a dangling link, a
     // folder) is left as it was; nothing else stays in the folder.
-    void namingWays_data() {
-        QTest::addColumn<int>("way");
-        QTest::addColumn<QString>("taken");
-        const std::pair<const char*, Naming> ways[] = {{"link", Naming::HardLink},
-                                                       {"rename", Naming::RenameNoReplace},
-                                                       {"create", Naming::CreateInPlace}};
-        for (const auto& [name, way] : ways)
-            for (const char* taken : {"", "file", "link", "folder"})
-                QTest::addRow("%s, %s", name, *taken ? taken : "free") << int(way) << taken;
-    }
     void namingWays() {
-        QFETCH(int, way);
-        QFETCH(QString, taken);
-        folders();
-        const QString name = path("vu/M_N.DDD");
-        if (taken == "file") QVERIFY(writeFile(name, "old"));
-        if (taken == "link") QVERIFY(QFile::link(path("vu/gone"), name));
-        if (taken == "folder") QVERIFY(QDir().mkpath(name));
-        const int error = writeNewFile(name, everyByte(3), Naming(way));
-        QCOMPARE(error, taken.isEmpty() ? 0 : EEXIST);
-        QCOMPARE(QFileInfo(name).isDir(), taken == "folder");
-        QCOMPARE(readWhole(name, kNoFile), taken.isEmpty()   ? everyByte(3)
-                                           : taken == "file" ? "old"
-                                                             : kNoFile);
-        QCOMPARE(QFileInfo::exists(path("vu/gone")), false);
-        QCOMPARE(
-            QDir(path("vu"))
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
-            QStringList{"M_N.DDD"});
+        for (const Naming naming :
+             {Naming::HardLink, Naming::RenameNoReplace, Naming::CreateInPlace})
+            for (const QString taken : {"", "file", "link", "folder"}) {
+                init();
+                const QString name = path("vu/M_N.DDD");
+                if (taken == "file") QVERIFY(writeFile(name, "old"));
+                if (taken == "link") QVERIFY(QFile::link(path("vu/gone"), name));
+                if (taken == "folder") QVERIFY(QDir().mkpath(name));
+                QCOMPARE(writeNewFile(name, everyByte(3), naming), taken.isEmpty() ? 0 : EEXIST);
+                QCOMPARE(QFileInfo(name).isDir(), taken == "folder");
+                QCOMPARE(readWhole(name, kNoFile), taken.isEmpty()   ? everyByte(3)
+                                                   : taken == "file" ? "old"
+                                                                     : kNoFile);
+                // The dangling link's target is not made either.
+                QCOMPARE(QDir(path("vu"))
+                             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                        QDir::NoDotAndDotDot),
+                         QStringList{"M_N.DDD"});
+            }
     }
 
     // A file too large for the process's limit stops the write half-way: the engine is
@@ -893,7 +781,6 @@ private slots:
     // write fails. Either way nothing is left under the download's name, and after a failure
     // nothing at all.
     void interruptedWriteLeavesNoDownload() {
-        folders();
         for (const bool killed : {true, false}) {
             const pid_t child = ::fork();
             QVERIFY(child >= 0);
