@@ -8,8 +8,7 @@
 #include <QRegularExpression>
 
 struct DownloadResult {
-    bool finished = false;
-    int exitCode = -1;
+    int exitCode = -1;        // -1: it crashed or did not end in time
     QStringList savedPaths;   // the "saved: PATH (N bytes)" lines
     QList<qint64> savedSizes; // their sizes
     QString status;           // the "status: " line
@@ -23,12 +22,8 @@ class DownloadHome : public EngineHome {
 public:
     QStringList unset; // variables taken from the command's environment, besides the test's own
 
+    // What a --demo run's simulator served.
     QString served() const { return home.filePath("served.bin"); }
-    QString demoFolder() const { return home.filePath("data/vantrel-pc-demo"); }
-    // Folders the simulator made for itself (TMPDIR points here); none may outlive a run.
-    QStringList simulatorFolders() const {
-        return QDir(home.path()).entryList({"vantrel-sim.*"}, QDir::Dirs);
-    }
 
     // command: the script or installed command; simArgs: for a --demo run's simulator;
     // binDir: empty to let the command find the programs.
@@ -52,8 +47,7 @@ public:
 
     static DownloadResult finish(QProcess& process) {
         DownloadResult result;
-        result.finished = process.waitForFinished(120000);
-        if (!result.finished) {
+        if (!process.waitForFinished(120000)) {
             process.kill();
             process.waitForFinished();
         }
