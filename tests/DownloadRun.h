@@ -31,10 +31,9 @@ public:
                const QString& simArgs = QString(), const QString& binDir = QString()) const {
         QProcessEnvironment env = environment();
         // The command sets up the engine's environment itself.
-        for (const char* name : {"QT_QPA_PLATFORM", "VANTREL_NONINTERACTIVE", "VANTREL_DEMO",
+        for (const QString& name :
+             unset + QStringList{"QT_QPA_PLATFORM", "VANTREL_NONINTERACTIVE", "VANTREL_DEMO",
                                  "VANTREL_FILE_NAME_STYLE", "VANTREL_BIN_DIR"})
-            env.remove(name);
-        for (const QString& name : unset)
             env.remove(name);
         env.insert("TMPDIR", home.path());
         env.insert("VANTREL_SIM_ARGS", simArgs + " --served " + served());
