@@ -54,8 +54,7 @@ public:
         result.standardOutput = process.readAllStandardOutput();
         result.output = result.standardOutput + process.readAllStandardError();
         static const QRegularExpression saved("^saved: (.*) \\((\\d+) bytes\\)$");
-        for (const QByteArray& line : result.standardOutput.split('\n')) {
-            const QString text = QString::fromUtf8(line);
+        for (const QString& text : QString::fromUtf8(result.standardOutput).split('\n')) {
             if (const auto m = saved.match(text); m.hasMatch()) {
                 result.savedPaths << m.captured(1);
                 result.savedSizes << m.captured(2).toLongLong();

@@ -293,10 +293,9 @@ private slots:
                                            : QStringList{"--days", "2", "--delay", "300"});
             QVERIFY2(simulator.ready(), simulator.startOutput());
             simulator.connect(home);
-            if (closing) {
-                QFile settings(home.dataFolder() + "/Settings.ini");
-                QVERIFY(settings.open(QIODevice::Append) && settings.write("RXTIMEOUT=60000\r\n"));
-            }
+            if (closing)
+                QVERIFY(writeFile(home.dataFolder() + "/Settings.ini",
+                                  home.settings() + "RXTIMEOUT=60000\r\n"));
             QProcess first;
             home.start(first, "bash",
                        closing ? QStringList{kScript, "--latest", "1", "0"}
