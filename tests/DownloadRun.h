@@ -8,7 +8,7 @@
 #include <QRegularExpression>
 
 struct DownloadResult {
-    int exitCode = -1;        // -1: it crashed or did not end in time
+    int exitCode = -1;        // -1: it did not start, crashed or did not end in time
     QStringList savedPaths;   // the "saved: PATH (N bytes)" lines
     QList<qint64> savedSizes; // their sizes
     QString status;           // the "status: " line
@@ -46,11 +46,13 @@ public:
 
     static DownloadResult finish(QProcess& process) {
         DownloadResult result;
-        if (!process.waitForFinished(120000)) {
+        const bool finished = process.waitForFinished(120000);
+        if (!finished) {
             process.kill();
             process.waitForFinished();
         }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.exitCode =
+            finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         result.standardOutput = process.readAllStandardOutput();
         result.output = result.standardOutput + process.readAllStandardError();
         static const QRegularExpression saved("^saved: (.*) \\((\\d+) bytes\\)$");
