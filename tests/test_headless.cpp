@@ -128,7 +128,8 @@ private slots:
         row("relative data path", {"--json", "A"}, unit, kept + "\r\nVUDataPath=rel VU", 0, "rel VU/" + kLdName, "");
         row("second generation", {"-q", "A"}, gen2, "", 0, ld, "", line.arg("2 version 1"));
         row("second generation, version 2, latest", {"--json", "--latest", "1,2", "0"}, gen2v2, "", 0, ld, "", sim + R"("generation":2,"interface_version":2,"oldest_day":"2025-03-10","latest_day":"2025-03-10"}})");
-        row("card", {"C"}, unit, "", 0, card, "", "card: DSIM000012345600 (D)");
+        row("card", {"--json", "C"}, unit, "", 0, card, "", R"({"card":{"number":"DSIM000012345600","nation":"D"}})");
+        row("card, line", {"C"}, unit, "", 0, card, "", "card: DSIM000012345600 (D)");
         // A masked real download without a nation.
         row("sample", {"--json", "A"}, sample, "", 0, "Documents/Vantrel PC/Data/VU/[^/]*\\.DDD", "", R"({"vehicle":{"vin":"*****************","registration":"*************",)"
             R"("generation":1,"oldest_day":"2024-09-03","latest_day":"2025-09-12"}})");
