@@ -8,8 +8,7 @@
 #include <QRegularExpression>
 
 struct DownloadResult {
-    bool finished = false;
-    int exitCode = -1;
+    int exitCode = -1;        // -1: it did not start, crashed or did not end in time
     QStringList savedPaths;   // the "saved: PATH (N bytes)" lines
     QList<qint64> savedSizes; // their sizes
     QString status;           // the "status: " line
@@ -23,12 +22,8 @@ class DownloadHome : public EngineHome {
 public:
     QStringList unset; // variables taken from the command's environment, besides the test's own
 
+    // What a --demo run's simulator served.
     QString served() const { return home.filePath("served.bin"); }
-    QString demoFolder() const { return home.filePath("data/vantrel-pc-demo"); }
-    // Folders the simulator made for itself (TMPDIR points here); none may outlive a run.
-    QStringList simulatorFolders() const {
-        return QDir(home.path()).entryList({"vantrel-sim.*"}, QDir::Dirs);
-    }
 
     // command: the script or installed command; simArgs: for a --demo run's simulator;
     // binDir: empty to let the command find the programs.
@@ -36,10 +31,9 @@ public:
                const QString& simArgs = QString(), const QString& binDir = QString()) const {
         QProcessEnvironment env = environment();
         // The command sets up the engine's environment itself.
-        for (const char* name : {"QT_QPA_PLATFORM", "VANTREL_NONINTERACTIVE", "VANTREL_DEMO",
+        for (const QString& name :
+             unset + QStringList{"QT_QPA_PLATFORM", "VANTREL_NONINTERACTIVE", "VANTREL_DEMO",
                                  "VANTREL_FILE_NAME_STYLE", "VANTREL_BIN_DIR"})
-            env.remove(name);
-        for (const QString& name : unset)
             env.remove(name);
         env.insert("TMPDIR", home.path());
         env.insert("VANTREL_SIM_ARGS", simArgs + " --served " + served());
@@ -52,17 +46,17 @@ public:
 
     static DownloadResult finish(QProcess& process) {
         DownloadResult result;
-        result.finished = process.waitForFinished(120000);
-        if (!result.finished) {
+        const bool finished = process.waitForFinished(120000);
+        if (!finished) {
             process.kill();
             process.waitForFinished();
         }
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.exitCode =
+            finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         result.standardOutput = process.readAllStandardOutput();
         result.output = result.standardOutput + process.readAllStandardError();
         static const QRegularExpression saved("^saved: (.*) \\((\\d+) bytes\\)$");
-        for (const QByteArray& line : result.standardOutput.split('\n')) {
-            const QString text = QString::fromUtf8(line);
+        for (const QString& text : QString::fromUtf8(result.standardOutput).split('\n')) {
             if (const auto m = saved.match(text); m.hasMatch()) {
                 result.savedPaths << m.captured(1);
                 result.savedSizes << m.captured(2).toLongLong();

@@ -52,12 +52,12 @@ private slots:
         // The technical data read first, then the chosen blocks: overview, three days of
         // activities, detailed speed; the saved file holds them as served, the technical data
         // in its place at the end.
+        const QList<ServedBlock> blocks = simulator.servedBlocks();
         QList<int> treps;
-        for (const ServedBlock& block : simulator.servedBlocks())
+        for (const ServedBlock& block : blocks)
             treps << block.trep;
         QCOMPARE(treps, (QList<int>{5, 1, 2, 2, 2, 4}));
         const QStringList saved = filesIn(DownloadSettings::vuDataPath);
-        const QList<ServedBlock> blocks = simulator.servedBlocks();
         QVERIFY(saved.size() == 1 &&
                 readWhole(DownloadSettings::vuDataPath + "/" + saved.first()) ==
                     SimulatorRun::join(blocks.mid(1) + blocks.mid(0, 1)));
