@@ -13,16 +13,12 @@ using namespace sim;
 
 namespace {
 
-QByteArray hexBytes(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-// A request as the tester sends it: the bytes before the checksum, then the checksum.
-Request req(const QByteArray& withoutChecksum, int baud = 0) {
-    Request r;
-    r.bytes = withoutChecksum + char(checksum(withoutChecksum));
-    r.baud = baud;
-    return r;
+// A request as the tester sends it: the bytes before the checksum (hex), then the checksum;
+// its first byte at `atMs`, the pauses between its bytes `gapMs` (-1: one piece).
+Request req(const QByteArray& hexWithoutChecksum, int baud = 0, double atMs = 0,
+            double gapMs = -1) {
+    const QByteArray bytes = QByteArray::fromHex(hexWithoutChecksum);
+    return Request{bytes + char(checksum(bytes)), atMs, gapMs, gapMs, baud};
 }
 
 // A three-day unit, first generation unless told, whose clock reads 2024-01-28 12:00 UTC.
@@ -35,41 +31,39 @@ VuData unitData(bool gen2 = false, bool version2 = false) {
     return VuData::generate(o);
 }
 
+// The blocks chained as a file holds them: 0x76, the TREP, the value.
+QByteArray fileOf(const QList<Block>& blocks) {
+    QByteArray file;
+    for (const Block& b : blocks)
+        file += char(0x76) + QByteArray(1, char(b.trep)) + b.data;
+    return file;
+}
+
 } // namespace
 
 class TestSimulator : public QObject {
     Q_OBJECT
 
 private slots:
-    void requestReader_data() {
-        QTest::addColumn<QByteArray>("stream");
-        QTest::addColumn<int>("stallAt"); // the byte that comes 900 ms late; -1: none
-        QTest::addColumn<QStringList>("requests");
-        QTest::addColumn<int>("dropped");
-        const QByteArray sc = hexBytes("81EEF081E0"), stop = hexBytes("80EEF00182E1");
-        const QString scHex = "81 EE F0 81 E0", stopHex = "80 EE F0 01 82 E1";
-        QTest::newRow("noise first") << hexBytes("00FF") + stop << -1 << QStringList{stopHex} << 2;
-        QTest::newRow("two back to back") << sc + stop << -1 << QStringList{scHex, stopHex} << 0;
-        // A request that stops half-way is dropped at the next byte.
-        QTest::newRow("stalled half-way")
-            << hexBytes("80EEF0") + stop.left(3) << 3 << QStringList{} << 3;
-    }
+    // Noise before a request and a request that stops half-way (a byte 900 ms late: stallAt)
+    // are dropped, the latter at the next byte; two back to back are both read.
     void requestReader() {
-        QFETCH(QByteArray, stream);
-        QFETCH(int, stallAt);
-        QFETCH(QStringList, requests);
-        RequestReader reader;
-        for (int i = 0; i < stream.size(); ++i)
-            reader.feed(stream[i], i == stallAt ? 900 : i * 5, 9600);
-        QStringList got;
-        for (const Request& r : reader.takeRequests()) {
-            got << spacedHex(r.bytes);
-            QVERIFY(r.checksumOk());
-            QCOMPARE(r.minGapMs, 5.0);
+        const QByteArray stop = QByteArray::fromHex("80EEF00182E1");
+        const std::tuple<QByteArray, int, const char*> rows[] = {
+            {QByteArray::fromHex("00FF") + stop, -1, "80 EE F0 01 82 E1|2"},
+            {QByteArray::fromHex("81EEF081E0") + stop, -1, "81 EE F0 81 E0,80 EE F0 01 82 E1|0"},
+            {QByteArray::fromHex("80EEF0") + stop.left(3), 3, "|3"}};
+        for (const auto& [stream, stallAt, read] : rows) {
+            RequestReader reader;
+            for (int i = 0; i < stream.size(); ++i)
+                reader.feed(stream[i], i == stallAt ? 900 : i * 5, 9600);
+            QStringList got;
+            for (const Request& r : reader.takeRequests()) {
+                got << spacedHex(r.bytes);
+                QVERIFY(r.checksumOk() && r.minGapMs == 5.0);
+            }
+            QCOMPARE(got.join(',') + '|' + QString::number(reader.droppedBytes()), read);
         }
-        QCOMPARE(got, requests);
-        QFETCH(int, dropped);
-        QCOMPARE(reader.droppedBytes(), dropped);
     }
 
     // kind sid trep part after times code count delay; "" for a refused spec.
@@ -102,29 +96,23 @@ private slots:
         const auto f = Fault::parse(spec, &error);
         QCOMPARE(error.isEmpty(), !fields.isEmpty());
         if (!f) return;
-        QStringList got;
-        for (const int v : {int(f->kind), f->sid, f->trep, f->part, f->after, f->times, f->code,
-                            f->count, f->delayMs})
-            got << QString::number(v);
-        QCOMPARE(got.join(' '), fields);
+        QCOMPARE(QString::asprintf("%d %d %d %d %d %d %d %d %d", int(f->kind), f->sid, f->trep,
+                                   f->part, f->after, f->times, f->code, f->count, f->delayMs),
+                 fields);
     }
 
     // A fault acts on the requests its selectors name, after letting `after` of them pass,
     // `times` times; the speed limit only on Verify Baud Rate.
     void faultSelectors() {
         Fault f = *Fault::parse("silent:on=data,trep=5,part=2,after=1,times=1", nullptr);
-        QList<bool> taken;
-        for (const auto& [sid, trep, part] : {std::tuple{0x36, 5, 1},
-                                              {0x36, 4, 2},
-                                              {0x83, 5, 2},
-                                              {0x36, 5, 2},
-                                              {0x36, 5, 2},
-                                              {0x36, 5, 2}})
-            taken << f.take(sid, trep, part);
-        QCOMPARE(taken, QList<bool>({false, false, false, false, true, false}));
+        QString taken;
+        const std::tuple<int, int, int> requests[] = {{0x36, 5, 1}, {0x36, 4, 2}, {0x83, 5, 2},
+                                                      {0x36, 5, 2}, {0x36, 5, 2}, {0x36, 5, 2}};
+        for (const auto& [sid, trep, part] : requests)
+            taken += f.take(sid, trep, part) ? '1' : '0';
         Fault limit = *Fault::parse("maxbaud:code=3", nullptr);
-        QCOMPARE(QList<bool>({limit.take(0x87, -1, 1), limit.take(0x36, -1, 1)}),
-                 QList<bool>({true, false}));
+        taken += QStringLiteral(" %1%2").arg(limit.take(0x87, -1, 1)).arg(limit.take(0x36, -1, 1));
+        QCOMPARE(taken, "000010 10");
     }
 
     // Requests in order (hex without checksum, ';' between them; BAD: a wrong checksum) and
@@ -162,8 +150,8 @@ private slots:
         VuSession s(unitData(), faults);
         QList<Output> last;
         for (const QString& r : requests.split(';')) {
-            last = s.handle(r == "BAD" ? Request{hexBytes("81EEF081E1")}
-                                       : req(hexBytes(r.toLatin1())));
+            last = s.handle(r == "BAD" ? Request{QByteArray::fromHex("81EEF081E1")}
+                                       : req(r.toLatin1()));
             if (r == "BAD") QVERIFY(s.takeNotes().join(' ').contains("checksum"));
         }
         QFETCH(QString, answer);
@@ -179,11 +167,8 @@ private slots:
         for (const auto& [gen2, version2] :
              {std::pair{false, false}, {true, false}, {false, true}}) {
             const QList<Block> blocks = unitData(gen2, version2).blocks();
-            QByteArray file;
-            for (const Block& b : blocks)
-                file += char(0x76) + QByteArray(1, char(b.trep)) + b.data;
             QString error;
-            const QList<Block> again = splitVuFile(file, &error);
+            const QList<Block> again = splitVuFile(fileOf(blocks), &error);
             QCOMPARE(again.size(), 3 + 4);
             for (int i = 0; i < again.size(); ++i)
                 QVERIFY(again[i].trep == blocks[i].trep && again[i].data == blocks[i].data);
@@ -194,21 +179,20 @@ private slots:
     // each block with the day asked for, as a unit's own block carries it; the rest of the
     // block is the file's.
     void sameDayBlocksCarryTheDayAsked() {
-        QByteArray file;
-        QByteArray firstDay;
-        const VuData generated = unitData(false, true);
-        for (const Block& b : generated.blocks()) {
-            QByteArray data = b.data;
-            if (b.trep == 0x32 && firstDay.isEmpty()) firstDay = data.mid(5, 4);
-            if (b.trep == 0x32) data.replace(5, 4, firstDay);
-            file += char(0x76) + QByteArray(1, char(b.trep)) + data;
-        }
+        QList<Block> blocks = unitData(false, true).blocks();
+        const auto isDay = [](const Block& b) { return b.trep == 0x32; };
+        const QByteArray firstDay =
+            std::find_if(blocks.begin(), blocks.end(), isDay)->data.mid(5, 4);
+        for (Block& b : blocks)
+            if (isDay(b)) b.data.replace(5, 4, firstDay);
+        const QByteArray file = fileOf(blocks);
         QString error;
         const VuData unit = VuData::fromFile(file, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         const quint32 oldest = unit.oldestTime() - unit.oldestTime() % 86400;
         for (quint32 day = oldest; day < oldest + 3 * 86400; day += 86400) {
-            const QByteArray asked = hexBytes(QByteArray::number(day, 16).rightJustified(8, '0'));
+            const QByteArray asked =
+                QByteArray::fromHex(QByteArray::number(day, 16).rightJustified(8, '0'));
             const VuData::Answer a = unit.answer(0x32, asked);
             QCOMPARE(a.data.mid(5, 4).toHex(), asked.toHex());
             QVERIFY(a.data.size() > 9 && file.contains(a.data.mid(9)));
@@ -220,17 +204,14 @@ private slots:
     void wrongSpeedAndShortPauseAreReported() {
         VuSession s(unitData(), {});
         for (const char* r : {"81EEF081", "80EEF0021081", "80EEF00487010104"})
-            s.handle(req(hexBytes(r), 9600));
+            s.handle(req(r, 9600));
         QVERIFY(s.takeNotes().isEmpty());
-        QVERIFY(s.handle(req(hexBytes("80EEF003870203"), 9600)).isEmpty());
+        QVERIFY(s.handle(req("80EEF003870203", 9600)).isEmpty());
         QCOMPARE(s.expectedBaud(), 57600);
         s.takeNotes();
-        s.handle(req(hexBytes("80EEF00A350000000000FFFFFFFF"), 9600));
+        s.handle(req("80EEF00A350000000000FFFFFFFF", 9600));
         QVERIFY(s.takeNotes().join(' ').contains("9600 baud, unit listens at 57600"));
-        Request fast = req(hexBytes("80EEF00182"), 57600);
-        fast.minGapMs = 0.1;
-        fast.maxGapMs = 0.1;
-        s.handle(fast);
+        s.handle(req("80EEF00182", 57600, 0, 0.1));
         QVERIFY(s.takeNotes().join(' ').contains("below 5 ms"));
         QCOMPARE(s.expectedBaud(), 9600); // after Stop Communication
     }
@@ -238,36 +219,25 @@ private slots:
     // A request that begins less than 10 ms after the unit's answer ended is reported; one
     // after output the tester did not wait for (a duplicate, an answer held past a request)
     // or one already under way when the answer ended is not.
-    void shortPauseAfterAnswerIsReported_data() {
-        // "answer", "duplicate", "held", several joined by "+", or "" (none)
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<double>("gapMs"); // from the output's end to the request's start
-        QTest::addColumn<bool>("reported");
-        QTest::newRow("9.9 ms") << "answer" << 9.9 << true;
-        QTest::newRow("at once") << "answer" << 0.0 << true;
-        QTest::newRow("10 ms") << "answer" << 10.0 << false;
-        QTest::newRow("request under way") << "answer" << -3.0 << false;
-        QTest::newRow("after a duplicate") << "duplicate" << 2.0 << false;
-        QTest::newRow("after a held answer") << "held" << 2.0 << false;
-        QTest::newRow("no answer before") << "" << 2.0 << false;
-        QTest::newRow("answer of the copy a held one came in") << "held+answer" << 2.0 << false;
-        QTest::newRow("the answer after those") << "held+answer+answer" << 2.0 << true;
-    }
     void shortPauseAfterAnswerIsReported() {
-        QFETCH(QString, output);
-        QFETCH(double, gapMs);
-        VuSession s(unitData(), {});
-        for (const QString& kind : output.split('+', Qt::SkipEmptyParts)) {
-            Output o;
-            o.unasked = kind == "duplicate";
-            o.untilNextRequest = kind == "held";
-            s.outputSent(o, 1000);
+        // What the unit sent before ("answer", "duplicate", "held", several joined by "+", or
+        // "" for none), the pause from its end to the request's start (-3: the request was under
+        // way), and whether it is told. "held+answer": the answer of the copy a held one came in.
+        // clang-format off
+        const std::tuple<const char*, double, bool> rows[] = {
+            {"answer", 9.9, true}, {"answer", 0.0, true}, {"answer", 10.0, false},
+            {"answer", -3.0, false}, {"duplicate", 2.0, false}, {"held", 2.0, false},
+            {"", 2.0, false}, {"held+answer", 2.0, false}, {"held+answer+answer", 2.0, true}};
+        // clang-format on
+        for (const auto& [output, gapMs, reported] : rows) {
+            VuSession s(unitData(), {});
+            // Held: until the next request; a duplicate: unasked.
+            for (const QString& kind : QString(output).split('+', Qt::SkipEmptyParts))
+                s.outputSent({0, {}, false, {}, kind == "held", kind == "duplicate"}, 1000);
+            s.handle(req("81EEF081", 9600, 1000 + gapMs));
+            QVERIFY2(s.takeNotes().join(' ').contains("after the answer, below 10 ms") == reported,
+                     qPrintable(output + QStringLiteral(" %1 ms").arg(gapMs)));
         }
-        Request r = req(hexBytes("81EEF081"), 9600);
-        r.firstByteMs = 1000 + gapMs;
-        s.handle(r);
-        QFETCH(bool, reported);
-        QCOMPARE(s.takeNotes().join(' ').contains("after the answer, below 10 ms"), reported);
     }
 };
 
