@@ -329,9 +329,8 @@ private slots:
     // the look of the download before.
     void otherEngineRunning_data() {
         QTest::addColumn<QString>("before"); // what the window's last download left
-        QTest::newRow("idle") << QString();
-        QTest::newRow("after a complete download") << "Complete";
-        QTest::newRow("after a failed download") << "Failed - Receive timeout";
+        for (const char* before : {"", "Complete", "Failed - Receive timeout"})
+            QTest::newRow(*before ? before : "idle") << QString(before);
     }
     void otherEngineRunning() {
         QFETCH(QString, before);
@@ -364,20 +363,16 @@ private slots:
     // window is hidden on the way and comes back at its offset when the move ends, also when
     // the system swallows the release. The lamps, the bar and the label lines do not drag.
     void drag_data() {
-        QTest::addColumn<QString>("part"); // pressed in its middle; empty: the face
-        QTest::addColumn<bool>("bySystem");
-        QTest::addColumn<bool>("released");
-        QTest::newRow("face") << QString() << false << true;
-        QTest::newRow("face, by the system") << QString() << true << true;
-        QTest::newRow("face, by the system, no release") << QString() << true << false;
-        QTest::newRow("lamp") << "PictureLED1" << false << true;
-        QTest::newRow("version line") << "lblRev" << false << true;
-        QTest::newRow("copyright line") << "lblCopyright" << false << true;
+        // The face, moved by the mouse or by the system, or the middle of a part.
+        QTest::addColumn<QString>("pressed");
+        for (const char* pressed :
+             {"face", "face, by the system", "face, by the system, no release", "PictureLED1",
+              "lblRev", "lblCopyright"})
+            QTest::newRow(pressed) << QString(pressed);
     }
     void drag() {
-        QFETCH(QString, part);
-        QFETCH(bool, bySystem);
-        QFETCH(bool, released);
+        QFETCH(QString, pressed);
+        const bool drags = pressed.startsWith("face"), bySystem = pressed.contains("system");
         const std::unique_ptr<MainWindow> window =
             makeWindow(kEnds, "VNPCBase", bySystem ? new SystemMovedForm : new MainWindow);
         QWidget selection;
@@ -385,9 +380,8 @@ private slots:
         window->move(100, 50);
         QTest::mouseClick(window->latestVuButton, Qt::RightButton); // opens it, starts nothing
         QVERIFY(selection.isVisible());
-        const bool drags = part.isEmpty();
         const QPoint at =
-            drags ? QPoint(108, 100) : window->findChild<QWidget*>(part)->geometry().center();
+            drags ? QPoint(108, 100) : window->findChild<QWidget*>(pressed)->geometry().center();
         QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, at);
         QTest::mouseMove(window->windowHandle(), at + QPoint(30, 20));
         const QPoint moved = drags && !bySystem ? QPoint(130, 70) : QPoint(100, 50);
@@ -397,7 +391,7 @@ private slots:
         const QPoint end = at + QPoint(30, 20) - (moved - QPoint(100, 50));
         QMouseEvent buttonUp(QEvent::MouseMove, end, window->mapToGlobal(end), Qt::NoButton,
                              Qt::NoButton, Qt::NoModifier);
-        if (released)
+        if (!pressed.endsWith("no release"))
             QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, end);
         else
             QApplication::sendEvent(window.get(), &buttonUp);
@@ -439,19 +433,17 @@ private slots:
     void keyboard_data() {
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QString>("argument"); // what the engine got; empty: nothing started
-        const QString all = "1:A E {3000,8100}";
+        const QString all = "1:A E {3000,8100}", card = "1:C E {3000,8100}";
         const QString latest = "1:\"L [001002005] 7 E {3000,8100}\"";
-        const QString card = "1:C E {3000,8100}";
-        QTest::newRow("Tab Return") << "Tab Return" << all;
-        QTest::newRow("Tab Tab Space") << "Tab Tab Space" << latest;
-        QTest::newRow("Tab Tab Tab Enter") << "Tab Tab Tab Enter" << card;
-        QTest::newRow("round again") << "Tab Tab Tab Tab Space" << all;
-        QTest::newRow("Backtab") << "Backtab Return" << card;
-        QTest::newRow("A") << "A" << all;
-        QTest::newRow("L") << "L" << latest;
-        QTest::newRow("C") << "C" << card;
-        QTest::newRow("no focus before Tab") << "Space Return Enter" << QString();
-        QTest::newRow("Escape mid-download") << "C Esc" << card;
+        // Tab goes round again after the third button; Escape comes mid-download.
+        // clang-format off
+        const std::pair<const char*, QString> rows[] = {
+            {"Tab Return", all}, {"Tab Tab Space", latest}, {"Tab Tab Tab Enter", card},
+            {"Tab Tab Tab Tab Space", all}, {"Backtab Return", card}, {"A", all}, {"L", latest},
+            {"C", card}, {"Space Return Enter", QString()}, {"C Esc", card}};
+        // clang-format on
+        for (const auto& [keys, argument] : rows)
+            QTest::newRow(keys) << QString(keys) << argument;
     }
     void keyboard() {
         QFETCH(QString, keys);

@@ -23,16 +23,12 @@ CheckStates checksOf(const QString& boxes) {
     return checks;
 }
 
-// The boxes checked, as above; the overview (0) is always checked.
-QString boxesText(const std::function<bool(int)>& checked) {
+// The boxes checked in the window, as above; the overview (0) is always checked.
+QString boxesText(const LatestVuWindow& window) {
     QString boxes;
     for (int index = 1; index < kCheckCount; ++index)
-        if (checked(index)) boxes += QString::number(index);
+        if (window.checkBoxes[index]->isChecked()) boxes += QString::number(index);
     return boxes;
-}
-
-QString boxesText(const LatestVuWindow& window) {
-    return boxesText([&](int index) { return window.checkBoxes[index]->isChecked(); });
 }
 } // namespace
 
@@ -42,6 +38,19 @@ class TestLatestVu : public QObject {
     QTemporaryDir home_;
     QStringList boxes_;
     const QString file_ = home_.filePath("data/Fenwright/Vantrel PC/VantrelPCLatestVU.ini");
+
+    // Opens the window, active, with the focus on the first box that can change; then types
+    // `days` over the days box's text, unless empty.
+    static void openActive(LatestVuWindow& window, const QString& days) {
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY(window.checkBoxes[1]->hasFocus());
+        if (days.isEmpty()) return;
+        window.daysEdit->setFocus();
+        window.daysEdit->selectAll();
+        QTest::keyClicks(window.daysEdit, days);
+    }
 
 private slots:
     void initTestCase() {
@@ -79,10 +88,9 @@ private slots:
         LatestVuSelection saved{checksOf(checked), selection.section('|', 1)};
         QVERIFY(saved.save(file_));
         QCOMPARE(readWhole(file_, kNoFile), file);
-        LatestVuSelection loaded;
-        loaded.load(file_);
-        QCOMPARE(boxesText([&](int index) { return loaded.checks[index]; }) + ' ' + loaded.days,
-                 checked + ' ' + saved.days);
+        LatestVuWindow window; // loads the file as it opens
+        window.show();
+        QCOMPARE(boxesText(window) + ' ' + window.daysEdit->text(), checked + ' ' + saved.days);
     }
 
     // The window and the Latest VU button read a file alike: line ends, blanks around the
@@ -163,7 +171,6 @@ private slots:
         QVERIFY(writeFile(file_, "001004\r\n5\r\n"));
         LatestVuWindow window;
         window.show();
-        QCOMPARE(boxesText(window), QStringLiteral("3"));
         QTest::mouseClick(window.checkBoxes[1], Qt::LeftButton);
         window.daysEdit->setText("8");
         window.hide(); // as while the main window is dragged: the changes stay
@@ -206,17 +213,10 @@ private slots:
         QFETCH(int, key);
         QFETCH(QByteArray, saved);
         LatestVuWindow window;
-        window.show();
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTRY_VERIFY(window.checkBoxes[1]->hasFocus());
+        openActive(window, days);
         if (days.isEmpty()) {
             QTest::keyClick(window.windowHandle(), Qt::Key_Space);
             QVERIFY(!window.checkBoxes[1]->isChecked());
-        } else {
-            window.daysEdit->setFocus();
-            window.daysEdit->selectAll();
-            QTest::keyClicks(window.daysEdit, days);
         }
         QTest::keyClick(window.windowHandle(), Qt::Key(key));
         QCOMPARE(readWhole(file_, kNoFile), saved);
@@ -243,12 +243,7 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(QByteArray, saved);
         LatestVuWindow window;
-        window.show();
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        window.daysEdit->setFocus();
-        window.daysEdit->selectAll();
-        QTest::keyClicks(window.daysEdit, text);
+        openActive(window, text);
         // Press and release in one go, as a quick click or a tap on a touchpad comes.
         QTest::mouseClick(window.checkBoxes[2], Qt::LeftButton);
         QCOMPARE(window.daysEdit->text(), shown);
@@ -265,32 +260,26 @@ private slots:
     // Each caption on the lines of its box (one but for a long German one), at the sizes of a
     // plain display and of one scaled by 2 (glyphs hinted at twice the pixels): "(TREP" never
     // parts from its number.
-    void captionsOnOneLine_data() {
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<double>("scale");
-        for (const char* language : {"EN", "DE"})
-            for (double scale : {1.0, 2.0})
-                QTest::addRow("%s at %g", language, scale) << QString(language) << scale;
-    }
     void captionsOnOneLine() {
-        QFETCH(QString, language);
-        QFETCH(double, scale);
-        DownloadSettings::language = language;
-        LatestVuWindow window;
-        window.show();
-        for (int index = 0; index < kCheckCount; ++index) {
-            // The German (8) has a box of two lines for its long caption.
-            const int lines = language == "DE" && index == 8 ? 2 : 1;
-            const CaptionCheckBox* box = window.checkBoxes[index];
-            QFont font = box->font();
-            font.setPointSizeF(font.pointSizeF() * scale);
-            const QFontMetricsF metrics(font);
-            const QRectF area(QPointF(0, 0), QSizeF(box->captionArea().size()) * scale);
-            const QRectF text =
-                metrics.boundingRect(area, CaptionCheckBox::kCaptionFlags, box->text());
-            QVERIFY2(qRound(text.height() / metrics.lineSpacing()) == lines &&
-                         text.width() <= area.width(),
-                     qPrintable(box->text()));
+        for (const char* language : {"EN", "DE"}) {
+            DownloadSettings::language = language;
+            LatestVuWindow window;
+            window.show();
+            for (double scale : {1.0, 2.0})
+                for (const CaptionCheckBox* box : window.checkBoxes) {
+                    // The German (8) has a box of two lines for its long caption.
+                    const int lines =
+                        box == window.checkBoxes[8] && language == QString("DE") ? 2 : 1;
+                    QFont font = box->font();
+                    font.setPointSizeF(font.pointSizeF() * scale);
+                    const QFontMetricsF metrics(font);
+                    const QRectF area(QPointF(0, 0), QSizeF(box->captionArea().size()) * scale);
+                    const QRectF text =
+                        metrics.boundingRect(area, CaptionCheckBox::kCaptionFlags, box->text());
+                    QVERIFY2(qRound(text.height() / metrics.lineSpacing()) == lines &&
+                                 text.width() <= area.width(),
+                             qPrintable(QStringLiteral("%1 at %2").arg(box->text()).arg(scale)));
+                }
         }
     }
 
