@@ -145,9 +145,8 @@ private slots:
     void session() {
         QFETCH(QString, fault);
         QFETCH(QString, requests);
-        QList<Fault> faults;
-        if (!fault.isEmpty()) faults << *Fault::parse(fault, nullptr);
-        VuSession s(unitData(), faults);
+        VuSession s(unitData(),
+                    fault.isEmpty() ? QList<Fault>() : QList{*Fault::parse(fault, nullptr)});
         QList<Output> last;
         for (const QString& r : requests.split(';')) {
             last = s.handle(r == "BAD" ? Request{QByteArray::fromHex("81EEF081E1")}
