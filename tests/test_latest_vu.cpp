@@ -142,14 +142,16 @@ private slots:
         QTest::addColumn<QString>("rounded");
         const QString notNumber = "The number of days must be a number";
         const QString outOfRange = "The number of days must be between 0 and 365";
-        QTest::newRow("0") << "0" << QString() << "0";
-        QTest::newRow("58.5 to even") << "58.5" << QString() << "58";
-        QTest::newRow("365.4 rounds into the range") << "365.4" << QString() << "365";
-        QTest::newRow("365.5 rounds out of it") << "365.5" << outOfRange << "366";
-        QTest::newRow("-0.4 checked before rounding") << "-0.4" << outOfRange << "0";
-        QTest::newRow("empty") << "" << notNumber << "0";
-        QTest::newRow("comma is no decimal point") << "7,5" << notNumber << "7";
-        QTest::newRow("too large for a double") << "1e400" << outOfRange << "2147483647";
+        // 58.5 rounds to even; 365.4 into the range and 365.5 out of it; -0.4 is checked before
+        // rounding; a comma is no decimal point; 1e400 is too large for a double.
+        // clang-format off
+        const std::tuple<const char*, QString, const char*> rows[] = {
+            {"0", {}, "0"}, {"58.5", {}, "58"}, {"365.4", {}, "365"}, {"365.5", outOfRange, "366"},
+            {"-0.4", outOfRange, "0"}, {"", notNumber, "0"}, {"7,5", notNumber, "7"},
+            {"1e400", outOfRange, "2147483647"}};
+        // clang-format on
+        for (const auto& [text, message, rounded] : rows)
+            QTest::newRow(*text ? text : "empty") << QString(text) << message << QString(rounded);
     }
     void days() {
         QFETCH(QString, text);
