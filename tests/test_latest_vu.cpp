@@ -100,28 +100,25 @@ private slots:
         QTest::addColumn<QByteArray>("file"); // null: no file
         // The window's boxes and days | what the button passes to the engine.
         QTest::addColumn<QString>("read");
-        QTest::newRow("no file: design states") << QByteArray() << "124 60|(none)";
-        QTest::newRow("LF line ends") << QByteArray("001017\n9\n") << "7 9|[001017] 9";
-        QTest::newRow("CR line ends") << QByteArray("001004\r7\r") << "3 7|[001004] 7";
-        QTest::newRow("no line end, negative days") << QByteArray("001\r\n-3") << " -3|[001]-3";
-        QTest::newRow("blanks around the days")
-            << QByteArray("001004\r\n \t6.5 \t\r\n") << "3 6.5|[001004] 6";
-        QTest::newRow("incomplete last group: 02 is no box")
-            << QByteArray("00100302\r\n12\r\n") << "2 12|[00100302] 12";
-        QTest::newRow("no second line keeps the days")
-            << QByteArray("001004\r\n") << "3 60|[001004] 0";
-        QTest::newRow("empty second line") << QByteArray("001004\r\n\r\n") << "3 |[001004] 0";
-        QTest::newRow("unknown codes set nothing")
-            << QByteArray("001999abc019020021022024007025\r\n1\r\n")
-            << "8 1|[001999abc019020021022024007025] 1";
-        QTest::newRow("empty file") << QByteArray("") << " 60|[] 0";
-        QTest::newRow("both of the pair: 4Hz last wins")
-            << QByteArray("006001018\r\n1\r\n") << "6 1|[006001018] 1";
-        QTest::newRow("both of the pair: card last wins")
-            << QByteArray("001018006\r\n1\r\n") << "5 1|[001018006] 1";
+        const auto row = [](const char* name, const QByteArray& file, const QString& read) {
+            QTest::newRow(name) << file << read;
+        };
+        row("no file: design states", QByteArray(), "124 60|(none)");
+        row("LF line ends", "001017\n9\n", "7 9|[001017] 9");
+        row("CR line ends", "001004\r7\r", "3 7|[001004] 7");
+        row("no line end, negative days", "001\r\n-3", " -3|[001]-3");
+        row("blanks around the days", "001004\r\n \t6.5 \t\r\n", "3 6.5|[001004] 6");
+        row("incomplete last group: 02 is no box", "00100302\r\n12\r\n", "2 12|[00100302] 12");
+        row("no second line keeps the days", "001004\r\n", "3 60|[001004] 0");
+        row("empty second line", "001004\r\n\r\n", "3 |[001004] 0");
+        row("unknown codes set nothing", "001999abc019020021022024007025\r\n1\r\n",
+            "8 1|[001999abc019020021022024007025] 1");
+        row("empty file", "", " 60|[] 0");
+        row("both of the pair: 4Hz last wins", "006001018\r\n1\r\n", "6 1|[006001018] 1");
+        row("both of the pair: card last wins", "001018006\r\n1\r\n", "5 1|[001018006] 1");
         // Far more than fits one argument: cut at 1024 characters, the days still read.
-        QTest::newRow("over-long first line") << "001006" + QByteArray(300000, '0') + "\r\n7\r\n"
-                                              << "5 7|[001006" + QString(1018, '0') + "] 7";
+        row("over-long first line", "001006" + QByteArray(300000, '0') + "\r\n7\r\n",
+            "5 7|[001006" + QString(1018, '0') + "] 7");
     }
     void oddFiles() {
         QFETCH(QByteArray, file);
