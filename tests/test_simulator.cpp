@@ -73,16 +73,14 @@ private slots:
         // clang-format off
         for (const auto& [spec, fields] : std::initializer_list<std::pair<const char*, const char*>>{
                  {"silent", "0 -1 -1 -1 0 0 -1 1 200"},
+                 {"pending:count=20", "4 -1 -1 -1 0 0 -1 20 200"},
                  {"silent:on=startcomm,times=2", "0 129 -1 -1 0 2 -1 1 200"},
                  {"reject:trep=0x02,code=FF,times=3", "5 -1 2 -1 0 3 255 1 200"},
                  {"reject:on=37,code=10", "5 55 -1 -1 0 0 16 1 200"},
                  {"HANGUP:trep=4,part=5,after=1", "7 -1 4 5 1 0 -1 1 200"},
-                 {"pending:count=20", "4 -1 -1 -1 0 0 -1 20 200"},
                  {"duplicate:delay=300", "8 -1 -1 -1 0 0 -1 1 300"},
-                 {"delay", "9 -1 -1 -1 0 0 -1 1 0"},
-                 {"late", "10 -1 -1 -1 0 0 -1 1 20"},
-                 {"subnumber", "11 -1 -1 2 0 0 -1 1 200"},
-                 {"latedata", "12 55 -1 -1 0 0 -1 1 200"},
+                 {"delay", "9 -1 -1 -1 0 0 -1 1 0"}, {"late", "10 -1 -1 -1 0 0 -1 1 20"},
+                 {"subnumber", "11 -1 -1 2 0 0 -1 1 200"}, {"latedata", "12 55 -1 -1 0 0 -1 1 200"},
                  {"explode", ""}, {"reject:trep=2", ""}, {"silent:trep", ""},
                  {"silent:colour=red", ""}, {"reject:code=ZZ", ""}, {"reject:code=100", ""},
                  {"pending:count=-1", ""}, {"silent:on=coffee", ""}})
