@@ -66,37 +66,32 @@ private slots:
         }
     }
 
-    // kind sid trep part after times code count delay; "" for a refused spec.
-    void faultGrammar_data() {
-        QTest::addColumn<QString>("spec");
-        QTest::addColumn<QString>("fields");
-        // clang-format off
-        for (const auto& [spec, fields] : std::initializer_list<std::pair<const char*, const char*>>{
-                 {"silent", "0 -1 -1 -1 0 0 -1 1 200"},
-                 {"pending:count=20", "4 -1 -1 -1 0 0 -1 20 200"},
-                 {"silent:on=startcomm,times=2", "0 129 -1 -1 0 2 -1 1 200"},
-                 {"reject:trep=0x02,code=FF,times=3", "5 -1 2 -1 0 3 255 1 200"},
-                 {"reject:on=37,code=10", "5 55 -1 -1 0 0 16 1 200"},
-                 {"HANGUP:trep=4,part=5,after=1", "7 -1 4 5 1 0 -1 1 200"},
-                 {"duplicate:delay=300", "8 -1 -1 -1 0 0 -1 1 300"},
-                 {"delay", "9 -1 -1 -1 0 0 -1 1 0"}, {"late", "10 -1 -1 -1 0 0 -1 1 20"},
-                 {"subnumber", "11 -1 -1 2 0 0 -1 1 200"}, {"latedata", "12 55 -1 -1 0 0 -1 1 200"},
-                 {"explode", ""}, {"reject:trep=2", ""}, {"silent:trep", ""},
-                 {"silent:colour=red", ""}, {"reject:code=ZZ", ""}, {"reject:code=100", ""},
-                 {"pending:count=-1", ""}, {"silent:on=coffee", ""}})
-            QTest::newRow(spec) << spec << fields;
-        // clang-format on
-    }
+    // Each spec with its fields (kind sid trep part after times code count delay), or ""
+    // where it is refused.
     void faultGrammar() {
-        QFETCH(QString, spec);
-        QFETCH(QString, fields);
-        QString error;
-        const auto f = Fault::parse(spec, &error);
-        QCOMPARE(error.isEmpty(), !fields.isEmpty());
-        if (!f) return;
-        QCOMPARE(QString::asprintf("%d %d %d %d %d %d %d %d %d", int(f->kind), f->sid, f->trep,
-                                   f->part, f->after, f->times, f->code, f->count, f->delayMs),
-                 fields);
+        // clang-format off
+        const std::pair<const char*, const char*> rows[] = {
+            {"silent", "0 -1 -1 -1 0 0 -1 1 200"}, {"pending:count=20", "4 -1 -1 -1 0 0 -1 20 200"},
+            {"silent:on=startcomm,times=2", "0 129 -1 -1 0 2 -1 1 200"},
+            {"reject:trep=0x02,code=FF,times=3", "5 -1 2 -1 0 3 255 1 200"},
+            {"reject:on=37,code=10", "5 55 -1 -1 0 0 16 1 200"},
+            {"HANGUP:trep=4,part=5,after=1", "7 -1 4 5 1 0 -1 1 200"},
+            {"duplicate:delay=300", "8 -1 -1 -1 0 0 -1 1 300"}, {"delay", "9 -1 -1 -1 0 0 -1 1 0"},
+            {"late", "10 -1 -1 -1 0 0 -1 1 20"}, {"subnumber", "11 -1 -1 2 0 0 -1 1 200"},
+            {"latedata", "12 55 -1 -1 0 0 -1 1 200"}, {"explode", ""}, {"reject:trep=2", ""},
+            {"silent:trep", ""}, {"silent:colour=red", ""}, {"reject:code=ZZ", ""},
+            {"reject:code=100", ""}, {"pending:count=-1", ""}, {"silent:on=coffee", ""}};
+        // clang-format on
+        for (const auto& [spec, fields] : rows) {
+            QString error;
+            const auto f = Fault::parse(spec, &error);
+            QVERIFY2(error.isEmpty() == bool(f) && error.isEmpty() == (*fields != '\0'), spec);
+            if (f)
+                QCOMPARE(QString::asprintf("%s: %d %d %d %d %d %d %d %d %d", spec, int(f->kind),
+                                           f->sid, f->trep, f->part, f->after, f->times, f->code,
+                                           f->count, f->delayMs),
+                         spec + QString(": ") + fields);
+        }
     }
 
     // A fault acts on the requests its selectors name, after letting `after` of them pass,
@@ -115,47 +110,37 @@ private slots:
 
     // Requests in order (hex without checksum, ';' between them; BAD: a wrong checksum) and
     // the bytes the unit sends for the last one (hex with checksums; "" for nothing).
-    void session_data() {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("requests");
-        QTest::addColumn<QString>("answer");
+    void session() {
         const QString up = "81EEF081;80EEF0021081;80EEF00A350000000000FFFFFFFF;";
         // clang-format off
-        const auto row = [](const char* name, const char* fault, const QString& requests,
-                            const char* answer) {
-            QTest::newRow(name) << fault << requests << answer;
-        };
-        row("diagnostic before start", "", "80EEF0021081", "80F0EE037F102212");
-        row("data before upload", "", "81EEF081;80EEF0021081;80EEF0023601", "80F0EE037F362238");
-        row("unknown service", "", "80EEF00131", "80F0EE037F311122");
-        row("first generation refuses TREP 0x21", "", up + "80EEF0023621", "80F0EE037F361228");
-        row("day after the period", "", up + "80EEF006360265B6EA80", "80F0EE037F36FA10");
-        row("day cut short", "", up + "80EEF005360265B5", "80F0EE037F361329");
-        row("transition not answered", "", "81EEF081;80EEF0021081;80EEF00487010104;80EEF003870203", "");
-        row("silent twice, third answered", "silent:on=startcomm,times=2", "81EEF081;81EEF081;81EEF081", "80F0EE03C1EA8F9B");
-        row("refused as conditions not correct", "reject:trep=5,code=22,times=1", up + "80EEF0023605", "80F0EE037F362238");
-        row("exit refused", "reject:on=exit,code=10", up + "80EEF00137", "80F0EE037F371027");
-        row("ack without sub-messages", "", up + "80EEF00483760002", "80F0EE037F832285");
-        row("bad request checksum ignored", "", "BAD", "");
-        row("stop", "", "81EEF081;80EEF00182", "80F0EE01C221");
+        const std::tuple<const char*, const char*, QString, const char*> rows[] = {
+            {"diagnostic before start", "", "80EEF0021081", "80F0EE037F102212"},
+            {"data before upload", "", "81EEF081;80EEF0021081;80EEF0023601", "80F0EE037F362238"},
+            {"unknown service", "", "80EEF00131", "80F0EE037F311122"},
+            {"first generation refuses TREP 0x21", "", up + "80EEF0023621", "80F0EE037F361228"},
+            {"day after the period", "", up + "80EEF006360265B6EA80", "80F0EE037F36FA10"},
+            {"day cut short", "", up + "80EEF005360265B5", "80F0EE037F361329"},
+            {"transition not answered", "", "81EEF081;80EEF0021081;80EEF00487010104;80EEF003870203", ""},
+            {"silent twice, third answered", "silent:on=startcomm,times=2", "81EEF081;81EEF081;81EEF081", "80F0EE03C1EA8F9B"},
+            {"refused as conditions not correct", "reject:trep=5,code=22,times=1", up + "80EEF0023605", "80F0EE037F362238"},
+            {"exit refused", "reject:on=exit,code=10", up + "80EEF00137", "80F0EE037F371027"},
+            {"ack without sub-messages", "", up + "80EEF00483760002", "80F0EE037F832285"},
+            {"bad request checksum ignored", "", "BAD", ""},
+            {"stop", "", "81EEF081;80EEF00182", "80F0EE01C221"}};
         // clang-format on
-    }
-    void session() {
-        QFETCH(QString, fault);
-        QFETCH(QString, requests);
-        VuSession s(unitData(),
-                    fault.isEmpty() ? QList<Fault>() : QList{*Fault::parse(fault, nullptr)});
-        QList<Output> last;
-        for (const QString& r : requests.split(';')) {
-            last = s.handle(r == "BAD" ? Request{QByteArray::fromHex("81EEF081E1")}
-                                       : req(r.toLatin1()));
-            if (r == "BAD") QVERIFY(s.takeNotes().join(' ').contains("checksum"));
+        for (const auto& [name, fault, requests, answer] : rows) {
+            VuSession s(unitData(), *fault ? QList{*Fault::parse(fault, nullptr)} : QList<Fault>());
+            QList<Output> last;
+            for (const QString& r : requests.split(';')) {
+                last = s.handle(r == "BAD" ? Request{QByteArray::fromHex("81EEF081E1")}
+                                           : req(r.toLatin1()));
+                if (r == "BAD") QVERIFY(s.takeNotes().join(' ').contains("checksum"));
+            }
+            QByteArray sent;
+            for (const Output& o : last)
+                sent += o.bytes;
+            QCOMPARE(name + QString(": ") + sent.toHex().toUpper(), name + QString(": ") + answer);
         }
-        QFETCH(QString, answer);
-        QByteArray sent;
-        for (const Output& o : last)
-            sent += o.bytes;
-        QCOMPARE(sent.toHex().toUpper(), answer.toLatin1());
     }
 
     // Generated data of each kind of unit cuts back into the blocks it was made of, as the
