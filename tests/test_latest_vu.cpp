@@ -70,73 +70,61 @@ private slots:
     // Line 1 holds groups led by the overview 001; the driver card stands alone; other VDO
     // data with 4 Hz speed data brings the rest of the VDO blocks. What Save writes loads
     // back to the same boxes.
-    void saveWritesBothLines_data() {
-        QTest::addColumn<QString>("selection"); // checked boxes|days
-        QTest::addColumn<QByteArray>("file");
-        QTest::newRow("all but the card")
-            << "1234678|2" << QByteArray("001002003004005001017018019020021022024001025\r\n2\r\n");
-        QTest::newRow("1, 5, 7, 8") << "1578|7" << QByteArray("001002006001017001025\r\n7\r\n");
-        QTest::newRow("driver card alone") << "5|0" << QByteArray("006\r\n0\r\n");
-        QTest::newRow("nothing checked") << "|60" << QByteArray("\r\n60\r\n");
-        QTest::newRow("days rounded before writing")
-            << "3| 59.5 " << QByteArray("001004\r\n60\r\n");
-    }
     void saveWritesBothLines() {
-        QFETCH(QString, selection);
-        QFETCH(QByteArray, file);
-        const QString checked = selection.section('|', 0, 0);
-        LatestVuSelection saved{checksOf(checked), selection.section('|', 1)};
-        QVERIFY(saved.save(file_));
-        QCOMPARE(readWhole(file_, kNoFile), file);
-        LatestVuWindow window; // loads the file as it opens
-        window.show();
-        QCOMPARE(boxesText(window) + ' ' + window.daysEdit->text(), checked + ' ' + saved.days);
+        // Checked boxes|days, and the file written; the days are rounded before writing.
+        // clang-format off
+        const std::pair<const char*, QByteArray> rows[] = {
+            {"1234678|2", "001002003004005001017018019020021022024001025\r\n2\r\n"},
+            {"1578|7", "001002006001017001025\r\n7\r\n"}, {"5|0", "006\r\n0\r\n"},
+            {"|60", "\r\n60\r\n"}, {"3| 59.5 ", "001004\r\n60\r\n"}};
+        // clang-format on
+        for (const auto& [selection, file] : rows) {
+            const QString checked = QString(selection).section('|', 0, 0);
+            LatestVuSelection saved{checksOf(checked), QString(selection).section('|', 1)};
+            QVERIFY2(saved.save(file_), selection);
+            QCOMPARE(selection + (' ' + readWhole(file_, kNoFile)), selection + (' ' + file));
+            LatestVuWindow window; // loads the file as it opens
+            window.show();
+            QCOMPARE(boxesText(window) + ' ' + window.daysEdit->text(), checked + ' ' + saved.days);
+        }
     }
 
     // The window and the Latest VU button read a file alike: line ends, blanks around the
     // days, over-long lines. The button passes line 1 on as it is; the window takes its
     // complete three-character groups.
-    void oddFiles_data() {
-        QTest::addColumn<QByteArray>("file"); // null: no file
-        // The window's boxes and days | what the button passes to the engine.
-        QTest::addColumn<QString>("read");
-        const auto row = [](const char* name, const QByteArray& file, const QString& read) {
-            QTest::newRow(name) << file << read;
-        };
-        row("no file: design states", QByteArray(), "124 60|(none)");
-        row("LF line ends", "001017\n9\n", "7 9|[001017] 9");
-        row("CR line ends", "001004\r7\r", "3 7|[001004] 7");
-        row("no line end, negative days", "001\r\n-3", " -3|[001]-3");
-        row("blanks around the days", "001004\r\n \t6.5 \t\r\n", "3 6.5|[001004] 6");
-        row("incomplete last group: 02 is no box", "00100302\r\n12\r\n", "2 12|[00100302] 12");
-        row("no second line keeps the days", "001004\r\n", "3 60|[001004] 0");
-        row("empty second line", "001004\r\n\r\n", "3 |[001004] 0");
-        row("unknown codes set nothing", "001999abc019020021022024007025\r\n1\r\n",
-            "8 1|[001999abc019020021022024007025] 1");
-        row("empty file", "", " 60|[] 0");
-        row("both of the pair: 4Hz last wins", "006001018\r\n1\r\n", "6 1|[006001018] 1");
-        row("both of the pair: card last wins", "001018006\r\n1\r\n", "5 1|[001018006] 1");
-        // Far more than fits one argument: cut at 1024 characters, the days still read.
-        row("over-long first line", "001006" + QByteArray(300000, '0') + "\r\n7\r\n",
-            "5 7|[001006" + QString(1018, '0') + "] 7");
-    }
     void oddFiles() {
-        QFETCH(QByteArray, file);
-        QFETCH(QString, read);
-        if (!file.isNull()) QVERIFY(writeFile(file_, file));
-        LatestVuWindow window;
-        window.show();
-        QCOMPARE(boxesText(window) + ' ' + window.daysEdit->text() + '|' +
-                     readLatestTrepText(file_).value_or("(none)"),
-                 read);
-        QVERIFY(window.checkBoxes[0]->isChecked() && !window.checkBoxes[0]->isEnabled());
+        // Each file (null: none) and what is read from it: the window's boxes and days | what the
+        // button passes to the engine.
+        const std::tuple<const char*, QByteArray, QString> rows[] = {
+            {"no file: design states", {}, "124 60|(none)"},
+            {"LF line ends", "001017\n9\n", "7 9|[001017] 9"},
+            {"CR line ends", "001004\r7\r", "3 7|[001004] 7"},
+            {"no line end, negative days", "001\r\n-3", " -3|[001]-3"},
+            {"blanks around the days", "001004\r\n \t6.5 \t\r\n", "3 6.5|[001004] 6"},
+            {"incomplete last group: 02 is no box", "00100302\r\n12\r\n", "2 12|[00100302] 12"},
+            {"no second line keeps the days", "001004\r\n", "3 60|[001004] 0"},
+            {"empty second line", "001004\r\n\r\n", "3 |[001004] 0"},
+            {"unknown codes set nothing", "001999abc019020021022024007025\r\n1\r\n",
+             "8 1|[001999abc019020021022024007025] 1"},
+            {"empty file", "", " 60|[] 0"},
+            {"both of the pair: 4Hz last wins", "006001018\r\n1\r\n", "6 1|[006001018] 1"},
+            {"both of the pair: card last wins", "001018006\r\n1\r\n", "5 1|[001018006] 1"},
+            // Far more than fits one argument: cut at 1024 characters, the days still read.
+            {"over-long first line", "001006" + QByteArray(300000, '0') + "\r\n7\r\n",
+             "5 7|[001006" + QString(1018, '0') + "] 7"}};
+        for (const auto& [name, file, read] : rows) {
+            if (!file.isNull()) QVERIFY(writeFile(file_, file));
+            LatestVuWindow window;
+            window.show();
+            QCOMPARE(name + QString(": ") + boxesText(window) + ' ' + window.daysEdit->text() +
+                         '|' + readLatestTrepText(file_).value_or("(none)"),
+                     name + QString(": ") + read);
+            QVERIFY(window.checkBoxes[0]->isChecked() && !window.checkBoxes[0]->isEnabled());
+        }
     }
 
     // The days as checked on leaving the days box and on Save.
-    void days_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("rounded");
+    void days() {
         const QString notNumber = "The number of days must be a number";
         const QString outOfRange = "The number of days must be between 0 and 365";
         // 58.5 rounds to even; 365.4 into the range and 365.5 out of it; -0.4 is checked before
@@ -147,21 +135,19 @@ private slots:
             {"-0.4", outOfRange, "0"}, {"", notNumber, "0"}, {"7,5", notNumber, "7"},
             {"1e400", outOfRange, "2147483647"}};
         // clang-format on
-        for (const auto& [text, message, rounded] : rows)
-            QTest::newRow(*text ? text : "empty") << QString(text) << message << QString(rounded);
-    }
-    void days() {
-        QFETCH(QString, text);
-        QFETCH(QString, message);
-        QFETCH(QString, rounded);
-        LatestVuSelection validated{defaultChecks(), text};
-        QCOMPARE(daysMessage(validated.validateDays()), message);
-        QCOMPARE(validated.days, rounded);
-        // Save refuses what the check refuses, with its message, and leaves the days as typed.
-        LatestVuSelection saved{defaultChecks(), text};
-        QCOMPARE(saved.save(file_), message.isEmpty());
-        QCOMPARE(boxes_.join('|') + saved.days,
-                 message.isEmpty() ? rounded : "VantrelPC: " + message + text);
+        for (const auto& [text, message, rounded] : rows) {
+            boxes_.clear();
+            LatestVuSelection validated{defaultChecks(), text}, saved{defaultChecks(), text};
+            const QString problem = daysMessage(validated.validateDays());
+            // Save refuses what the check refuses, with its message, and leaves the days as typed.
+            const bool written = saved.save(file_);
+            QCOMPARE(QStringList({text, problem, validated.days, written ? "saved" : "refused",
+                                  boxes_.join('|') + saved.days})
+                         .join(" | "),
+                     QStringList({text, message, rounded, message.isEmpty() ? "saved" : "refused",
+                                  message.isEmpty() ? rounded : "VantrelPC: " + message + text})
+                         .join(" | "));
+        }
     }
 
     // Cancel drops the changes and the window shows the file when opened again; Save writes.
