@@ -173,44 +173,43 @@ private slots:
 
     // On a real display at every scale, the screen around each window shows the skin and the
     // backdrop, and no pixel of the key colour or a shade of it.
-    void outlineAtDisplayScales_data() {
-        QTest::addColumn<double>("scale");
-        // At 4/3 the system rounds the outline and the drawn face a pixel apart.
-        for (double scale : {1.0, 1.25, 4.0 / 3, 1.5, 2.0})
-            QTest::addRow("%g", scale) << scale;
-    }
     void outlineAtDisplayScales() {
-        QFETCH(double, scale);
         if (display_.isEmpty())
             QSKIP("Xvfb is not installed: the outline on a display is unchecked");
-        QTemporaryDir shots;
-        QProcess tool;
-        tool.start("env", {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
-                           "QT_SCALE_FACTOR=" + QString::number(scale), VANTREL_SCREENSHOTS,
-                           shots.path(), "front-idle", "latest-vu"});
-        QVERIFY(tool.waitForFinished(60000));
-        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
-        const QStringList files = QString::fromLocal8Bit(tool.readAllStandardOutput()).split('\n');
-        QCOMPARE(files.size(), 3);
-        // Each window with 24 px around it.
-        for (const auto& [file, logical] :
-             {std::pair{files[0], QSize(263, 527)}, {files[1], QSize(407, 527)}}) {
-            const QImage shot(file);
-            const QSizeF off = QSizeF(shot.size()) - QSizeF(logical) * scale;
-            QVERIFY2(qAbs(off.width()) <= 1 && qAbs(off.height()) <= 1, qPrintable(file));
-            qint64 face = 0, key = 0;
-            for (int y = 0; y < shot.height(); ++y)
-                for (int x = 0; x < shot.width(); ++x) {
-                    const QRgb p = shot.pixel(x, y);
-                    // The key colour, or a shade of it such as a frame drawn darker.
-                    key += qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 &&
-                           qAbs(qRed(p) - qBlue(p)) < 64;
-                    face += p != shot.pixel(0, 0);
-                }
-            // No key colour, and the windows are there.
+        // At 4/3 the system rounds the outline and the drawn face a pixel apart.
+        for (double scale : {1.0, 1.25, 4.0 / 3, 1.5, 2.0}) {
+            QTemporaryDir shots;
+            QProcess tool;
+            tool.start("env", {"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
+                               "QT_SCALE_FACTOR=" + QString::number(scale), VANTREL_SCREENSHOTS,
+                               shots.path(), "front-idle", "latest-vu"});
             QVERIFY2(
-                key == 0 && face > qint64(shot.width()) * shot.height() / 2,
-                qPrintable(QStringLiteral("%1: key %2, face %3").arg(file).arg(key).arg(face)));
+                tool.waitForFinished(60000) && tool.exitCode() == 0,
+                qPrintable(QStringLiteral("at %1: ").arg(scale) + tool.readAllStandardError()));
+            const QStringList files =
+                QString::fromLocal8Bit(tool.readAllStandardOutput()).split('\n');
+            QCOMPARE(files.size(), 3);
+            // Each window with 24 px around it.
+            for (const auto& [file, logical] :
+                 {std::pair{files[0], QSize(263, 527)}, {files[1], QSize(407, 527)}}) {
+                const QImage shot(file);
+                const QSizeF off = QSizeF(shot.size()) - QSizeF(logical) * scale;
+                qint64 face = 0, key = 0;
+                for (int y = 0; y < shot.height(); ++y)
+                    for (int x = 0; x < shot.width(); ++x) {
+                        const QRgb p = shot.pixel(x, y);
+                        // The key colour, or a shade of it such as a frame drawn darker.
+                        key += qGreen(p) < 64 && qRed(p) > 96 && qBlue(p) > 96 &&
+                               qAbs(qRed(p) - qBlue(p)) < 64;
+                        face += p != shot.pixel(0, 0);
+                    }
+                // Its size, no key colour, and the windows are there.
+                QVERIFY2(qAbs(off.width()) <= 1 && qAbs(off.height()) <= 1 && key == 0 &&
+                             face > qint64(shot.width()) * shot.height() / 2,
+                         qPrintable(QString::asprintf("%s at %g: %dx%d, key %lld, face %lld",
+                                                      qPrintable(file), scale, shot.width(),
+                                                      shot.height(), key, face)));
+            }
         }
     }
 
@@ -426,38 +425,34 @@ private slots:
     // Without a mouse: Tab goes round the three buttons (none has the focus before), Enter or
     // Space starts the one that has it, and A, L and C start theirs. Escape leaves a download
     // running and the window open.
-    void keyboard_data() {
-        QTest::addColumn<QString>("keys");
-        QTest::addColumn<QString>("argument"); // what the engine got; empty: nothing started
+    void keyboard() {
         const QString all = "1:A E {3000,8100}", card = "1:C E {3000,8100}";
         const QString latest = "1:\"L [001002005] 7 E {3000,8100}\"";
-        // Tab goes round again after the third button; Escape comes mid-download.
+        // The keys and what the engine got (empty: nothing started). Tab goes round again
+        // after the third button; Escape comes mid-download.
         // clang-format off
-        const std::pair<const char*, QString> rows[] = {
+        const std::pair<QString, QString> rows[] = {
             {"Tab Return", all}, {"Tab Tab Space", latest}, {"Tab Tab Tab Enter", card},
             {"Tab Tab Tab Tab Space", all}, {"Backtab Return", card}, {"A", all}, {"L", latest},
             {"C", card}, {"Space Return Enter", QString()}, {"C Esc", card}};
         // clang-format on
-        for (const auto& [keys, argument] : rows)
-            QTest::newRow(keys) << QString(keys) << argument;
-    }
-    void keyboard() {
-        QFETCH(QString, keys);
-        QFETCH(QString, argument);
-        const std::unique_ptr<MainWindow> window = makeWindow(kStays);
-        window->move(320, 160);
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        for (const QString& key : keys.split(' '))
-            QTest::keyClick(window->windowHandle(), Qt::Key(QKeySequence(key)[0].key()));
-        QCOMPARE(window->engineProcessId == 0 ? QString() : receivedArgument(), argument);
-        // The key held down repeats: that starts nothing more.
-        const qint64 engine = window->engineProcessId;
-        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
-        QApplication::sendEvent(QApplication::focusWidget(), &held);
-        QVERIFY(window->engineProcessId == engine && window->isVisible());
-        QCOMPARE(engineRunning(window->engineProcessId, window->engineStartTime),
-                 !argument.isEmpty());
+        for (const auto& [keys, argument] : rows) {
+            const std::unique_ptr<MainWindow> window = makeWindow(kStays);
+            window->move(320, 160);
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            for (const QString& key : keys.split(' '))
+                QTest::keyClick(window->windowHandle(), Qt::Key(QKeySequence(key)[0].key()));
+            QCOMPARE(keys + ": " + (window->engineProcessId == 0 ? QString() : receivedArgument()),
+                     keys + ": " + argument);
+            // The key held down repeats: that starts nothing more.
+            const qint64 engine = window->engineProcessId;
+            QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+            QApplication::sendEvent(QApplication::focusWidget(), &held);
+            QVERIFY2(window->engineProcessId == engine && window->isVisible() &&
+                         engineRunning(engine, window->engineStartTime) == !argument.isEmpty(),
+                     qPrintable(keys));
+        }
     }
 
     // The focus mark shows on the button Tab reached, in the face's orange, and nowhere else;
