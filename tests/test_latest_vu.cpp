@@ -181,65 +181,58 @@ private slots:
     // Without a mouse: the first box that can change has the focus on opening, Space checks
     // it, and Enter saves and Escape cancels from any control, with the days checked as a click
     // on Save checks them.
-    void keys_data() {
-        QTest::addColumn<QString>("days"); // typed into the days box; empty: Space in the box
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("Return in a box")
-            << "" << int(Qt::Key_Return) << QByteArray("001003005\r\n60\r\n");
-        QTest::newRow("Enter in the days")
-            << "12.5" << int(Qt::Key_Enter) << QByteArray("001002003005\r\n12\r\n");
-        QTest::newRow("Return, days out of range") << "500" << int(Qt::Key_Return) << kNoFile;
-        QTest::newRow("Escape in a box") << "" << int(Qt::Key_Escape) << kNoFile;
-        QTest::newRow("Escape in the days") << "7" << int(Qt::Key_Escape) << kNoFile;
-    }
     void keys() {
-        QFETCH(QString, days);
-        QFETCH(int, key);
-        QFETCH(QByteArray, saved);
-        LatestVuWindow window;
-        openActive(window, days);
-        if (days.isEmpty()) {
-            QTest::keyClick(window.windowHandle(), Qt::Key_Space);
-            QVERIFY(!window.checkBoxes[1]->isChecked());
+        // Typed into the days box (empty: Space in the box), the key, and what is saved.
+        // clang-format off
+        const std::tuple<QString, Qt::Key, QByteArray> rows[] = {
+            {"", Qt::Key_Return, "001003005\r\n60\r\n"}, {"500", Qt::Key_Return, kNoFile},
+            {"12.5", Qt::Key_Enter, "001002003005\r\n12\r\n"}, {"", Qt::Key_Escape, kNoFile},
+            {"7", Qt::Key_Escape, kNoFile}};
+        // clang-format on
+        for (const auto& [days, key, saved] : rows) {
+            init();
+            LatestVuWindow window;
+            openActive(window, days);
+            if (days.isEmpty()) {
+                QTest::keyClick(window.windowHandle(), Qt::Key_Space);
+                QVERIFY(!window.checkBoxes[1]->isChecked());
+            }
+            QTest::keyClick(window.windowHandle(), key);
+            // Refused: the window stays open and says why.
+            const bool refused = key != Qt::Key_Escape && saved == kNoFile;
+            const QString row = days + QStringLiteral(" key %1: open %2, boxes %3, ");
+            QCOMPARE(row.arg(key, 0, 16).arg(window.isVisible()).arg(boxes_.size()) +
+                         readWhole(file_, kNoFile),
+                     row.arg(key, 0, 16).arg(refused).arg(int(refused)) + saved);
         }
-        QTest::keyClick(window.windowHandle(), Qt::Key(key));
-        QCOMPARE(readWhole(file_, kNoFile), saved);
-        const bool refused = key != Qt::Key_Escape && saved == kNoFile;
-        QCOMPARE(window.isVisible(), refused);
-        QCOMPARE(boxes_.size(), int(refused));
     }
 
     // Leaving the days box for a check box checks the typed days before the click is handled:
     // they are neither put back to the stored days nor replaced without their message.
-    void leavingTheDaysBox_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("refused");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("typed") << "7" << false << "7" << QByteArray("001002005\r\n7\r\n");
-        QTest::newRow("rounded") << "12.5" << false << "12" << QByteArray("001002005\r\n12\r\n");
-        QTest::newRow("no number") << "x" << true << "0" << QByteArray("001002005\r\n0\r\n");
-        QTest::newRow("out of range: not saved") << "500" << true << "500" << kNoFile;
-    }
     void leavingTheDaysBox() {
-        QFETCH(QString, text);
-        QFETCH(bool, refused);
-        QFETCH(QString, shown);
-        QFETCH(QByteArray, saved);
-        LatestVuWindow window;
-        openActive(window, text);
-        // Press and release in one go, as a quick click or a tap on a touchpad comes.
-        QTest::mouseClick(window.checkBoxes[2], Qt::LeftButton);
-        QCOMPARE(window.daysEdit->text(), shown);
-        QVERIFY(!window.checkBoxes[2]->isChecked());
-        QTRY_COMPARE(boxes_.size(), refused ? 1 : 0);
-        QTRY_COMPARE(window.daysEdit->hasFocus(), refused);
-        QVERIFY(!QFile::exists(file_)); // checking is not saving
-        QTest::mouseClick(window.saveButton, Qt::LeftButton);
-        QCOMPARE(readWhole(file_, kNoFile), saved);
-        QCOMPARE(window.isVisible(), saved == kNoFile); // refused: the window stays open
-        QCOMPARE(boxes_.size(), refused + (saved == kNoFile));
+        // Typed, refused or not, shown after the click, and what Save writes then (500 is out
+        // of range: not saved).
+        const std::tuple<QString, bool, QString, QByteArray> rows[] = {
+            {"7", false, "7", "001002005\r\n7\r\n"},
+            {"12.5", false, "12", "001002005\r\n12\r\n"},
+            {"x", true, "0", "001002005\r\n0\r\n"},
+            {"500", true, "500", kNoFile}};
+        for (const auto& [text, refused, shown, saved] : rows) {
+            init();
+            LatestVuWindow window;
+            openActive(window, text);
+            // Press and release in one go, as a quick click or a tap on a touchpad comes.
+            QTest::mouseClick(window.checkBoxes[2], Qt::LeftButton);
+            QCOMPARE(text + ": " + window.daysEdit->text(), text + ": " + shown);
+            QVERIFY(!window.checkBoxes[2]->isChecked());
+            QTRY_COMPARE(boxes_.size(), refused ? 1 : 0);
+            QTRY_COMPARE(window.daysEdit->hasFocus(), refused);
+            QVERIFY(!QFile::exists(file_)); // checking is not saving
+            QTest::mouseClick(window.saveButton, Qt::LeftButton);
+            QCOMPARE(text + ": " + readWhole(file_, kNoFile), text + ": " + saved);
+            QCOMPARE(window.isVisible(), saved == kNoFile); // refused: the window stays open
+            QCOMPARE(boxes_.size(), refused + (saved == kNoFile));
+        }
     }
 
     // Each caption on the lines of its box (one but for a long German one), at the sizes of a
