@@ -212,11 +212,11 @@ private slots:
     void leavingTheDaysBox() {
         // Typed, refused or not, shown after the click, and what Save writes then (500 is out
         // of range: not saved).
+        // clang-format off
         const std::tuple<QString, bool, QString, QByteArray> rows[] = {
-            {"7", false, "7", "001002005\r\n7\r\n"},
-            {"12.5", false, "12", "001002005\r\n12\r\n"},
-            {"x", true, "0", "001002005\r\n0\r\n"},
-            {"500", true, "500", kNoFile}};
+            {"7", false, "7", "001002005\r\n7\r\n"}, {"12.5", false, "12", "001002005\r\n12\r\n"},
+            {"x", true, "0", "001002005\r\n0\r\n"}, {"500", true, "500", kNoFile}};
+        // clang-format on
         for (const auto& [text, refused, shown, saved] : rows) {
             init();
             LatestVuWindow window;
