@@ -23,16 +23,12 @@ CheckStates checksOf(const QString& boxes) {
     return checks;
 }
 
-// The boxes checked, as above; the overview (0) is always checked.
-QString boxesText(const std::function<bool(int)>& checked) {
+// The boxes checked in the window, as above; the overview (0) is always checked.
+QString boxesText(const LatestVuWindow& window) {
     QString boxes;
     for (int index = 1; index < kCheckCount; ++index)
-        if (checked(index)) boxes += QString::number(index);
+        if (window.checkBoxes[index]->isChecked()) boxes += QString::number(index);
     return boxes;
-}
-
-QString boxesText(const LatestVuWindow& window) {
-    return boxesText([&](int index) { return window.checkBoxes[index]->isChecked(); });
 }
 } // namespace
 
@@ -42,6 +38,19 @@ class TestLatestVu : public QObject {
     QTemporaryDir home_;
     QStringList boxes_;
     const QString file_ = home_.filePath("data/Fenwright/Vantrel PC/VantrelPCLatestVU.ini");
+
+    // Opens the window, active, with the focus on the first box that can change; then types
+    // `days` over the days box's text, unless empty.
+    static void openActive(LatestVuWindow& window, const QString& days) {
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTRY_VERIFY(window.checkBoxes[1]->hasFocus());
+        if (days.isEmpty()) return;
+        window.daysEdit->setFocus();
+        window.daysEdit->selectAll();
+        QTest::keyClicks(window.daysEdit, days);
+    }
 
 private slots:
     void initTestCase() {
@@ -61,100 +70,84 @@ private slots:
     // Line 1 holds groups led by the overview 001; the driver card stands alone; other VDO
     // data with 4 Hz speed data brings the rest of the VDO blocks. What Save writes loads
     // back to the same boxes.
-    void saveWritesBothLines_data() {
-        QTest::addColumn<QString>("selection"); // checked boxes|days
-        QTest::addColumn<QByteArray>("file");
-        QTest::newRow("all but the card")
-            << "1234678|2" << QByteArray("001002003004005001017018019020021022024001025\r\n2\r\n");
-        QTest::newRow("1, 5, 7, 8") << "1578|7" << QByteArray("001002006001017001025\r\n7\r\n");
-        QTest::newRow("driver card alone") << "5|0" << QByteArray("006\r\n0\r\n");
-        QTest::newRow("nothing checked") << "|60" << QByteArray("\r\n60\r\n");
-        QTest::newRow("days rounded before writing")
-            << "3| 59.5 " << QByteArray("001004\r\n60\r\n");
-    }
     void saveWritesBothLines() {
-        QFETCH(QString, selection);
-        QFETCH(QByteArray, file);
-        const QString checked = selection.section('|', 0, 0);
-        LatestVuSelection saved{checksOf(checked), selection.section('|', 1)};
-        QVERIFY(saved.save(file_));
-        QCOMPARE(readWhole(file_, kNoFile), file);
-        LatestVuSelection loaded;
-        loaded.load(file_);
-        QCOMPARE(boxesText([&](int index) { return loaded.checks[index]; }) + ' ' + loaded.days,
-                 checked + ' ' + saved.days);
+        // Checked boxes|days, and the file written; the days are rounded before writing.
+        // clang-format off
+        const std::pair<const char*, QByteArray> rows[] = {
+            {"1234678|2", "001002003004005001017018019020021022024001025\r\n2\r\n"},
+            {"1578|7", "001002006001017001025\r\n7\r\n"}, {"5|0", "006\r\n0\r\n"},
+            {"|60", "\r\n60\r\n"}, {"3| 59.5 ", "001004\r\n60\r\n"}};
+        // clang-format on
+        for (const auto& [selection, file] : rows) {
+            const QString checked = QString(selection).section('|', 0, 0);
+            LatestVuSelection saved{checksOf(checked), QString(selection).section('|', 1)};
+            QVERIFY2(saved.save(file_), selection);
+            QCOMPARE(selection + (' ' + readWhole(file_, kNoFile)), selection + (' ' + file));
+            LatestVuWindow window; // loads the file as it opens
+            window.show();
+            QCOMPARE(boxesText(window) + ' ' + window.daysEdit->text(), checked + ' ' + saved.days);
+        }
     }
 
     // The window and the Latest VU button read a file alike: line ends, blanks around the
     // days, over-long lines. The button passes line 1 on as it is; the window takes its
     // complete three-character groups.
-    void oddFiles_data() {
-        QTest::addColumn<QByteArray>("file"); // null: no file
-        // The window's boxes and days | what the button passes to the engine.
-        QTest::addColumn<QString>("read");
-        QTest::newRow("no file: design states") << QByteArray() << "124 60|(none)";
-        QTest::newRow("LF line ends") << QByteArray("001017\n9\n") << "7 9|[001017] 9";
-        QTest::newRow("CR line ends") << QByteArray("001004\r7\r") << "3 7|[001004] 7";
-        QTest::newRow("no line end, negative days") << QByteArray("001\r\n-3") << " -3|[001]-3";
-        QTest::newRow("blanks around the days")
-            << QByteArray("001004\r\n \t6.5 \t\r\n") << "3 6.5|[001004] 6";
-        QTest::newRow("incomplete last group: 02 is no box")
-            << QByteArray("00100302\r\n12\r\n") << "2 12|[00100302] 12";
-        QTest::newRow("no second line keeps the days")
-            << QByteArray("001004\r\n") << "3 60|[001004] 0";
-        QTest::newRow("empty second line") << QByteArray("001004\r\n\r\n") << "3 |[001004] 0";
-        QTest::newRow("unknown codes set nothing")
-            << QByteArray("001999abc019020021022024007025\r\n1\r\n")
-            << "8 1|[001999abc019020021022024007025] 1";
-        QTest::newRow("empty file") << QByteArray("") << " 60|[] 0";
-        QTest::newRow("both of the pair: 4Hz last wins")
-            << QByteArray("006001018\r\n1\r\n") << "6 1|[006001018] 1";
-        QTest::newRow("both of the pair: card last wins")
-            << QByteArray("001018006\r\n1\r\n") << "5 1|[001018006] 1";
-        // Far more than fits one argument: cut at 1024 characters, the days still read.
-        QTest::newRow("over-long first line") << "001006" + QByteArray(300000, '0') + "\r\n7\r\n"
-                                              << "5 7|[001006" + QString(1018, '0') + "] 7";
-    }
     void oddFiles() {
-        QFETCH(QByteArray, file);
-        QFETCH(QString, read);
-        if (!file.isNull()) QVERIFY(writeFile(file_, file));
-        LatestVuWindow window;
-        window.show();
-        QCOMPARE(boxesText(window) + ' ' + window.daysEdit->text() + '|' +
-                     readLatestTrepText(file_).value_or("(none)"),
-                 read);
-        QVERIFY(window.checkBoxes[0]->isChecked() && !window.checkBoxes[0]->isEnabled());
+        // Each file (null: none) and what is read from it: the window's boxes and days | what the
+        // button passes to the engine.
+        const std::tuple<const char*, QByteArray, QString> rows[] = {
+            {"no file: design states", {}, "124 60|(none)"},
+            {"LF line ends", "001017\n9\n", "7 9|[001017] 9"},
+            {"CR line ends", "001004\r7\r", "3 7|[001004] 7"},
+            {"no line end, negative days", "001\r\n-3", " -3|[001]-3"},
+            {"blanks around the days", "001004\r\n \t6.5 \t\r\n", "3 6.5|[001004] 6"},
+            {"incomplete last group: 02 is no box", "00100302\r\n12\r\n", "2 12|[00100302] 12"},
+            {"no second line keeps the days", "001004\r\n", "3 60|[001004] 0"},
+            {"empty second line", "001004\r\n\r\n", "3 |[001004] 0"},
+            {"unknown codes set nothing", "001999abc019020021022024007025\r\n1\r\n",
+             "8 1|[001999abc019020021022024007025] 1"},
+            {"empty file", "", " 60|[] 0"},
+            {"both of the pair: 4Hz last wins", "006001018\r\n1\r\n", "6 1|[006001018] 1"},
+            {"both of the pair: card last wins", "001018006\r\n1\r\n", "5 1|[001018006] 1"},
+            // Far more than fits one argument: cut at 1024 characters, the days still read.
+            {"over-long first line", "001006" + QByteArray(300000, '0') + "\r\n7\r\n",
+             "5 7|[001006" + QString(1018, '0') + "] 7"}};
+        for (const auto& [name, file, read] : rows) {
+            if (!file.isNull()) QVERIFY(writeFile(file_, file));
+            LatestVuWindow window;
+            window.show();
+            QCOMPARE(name + QString(": ") + boxesText(window) + ' ' + window.daysEdit->text() +
+                         '|' + readLatestTrepText(file_).value_or("(none)"),
+                     name + QString(": ") + read);
+            QVERIFY(window.checkBoxes[0]->isChecked() && !window.checkBoxes[0]->isEnabled());
+        }
     }
 
     // The days as checked on leaving the days box and on Save.
-    void days_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("rounded");
+    void days() {
         const QString notNumber = "The number of days must be a number";
         const QString outOfRange = "The number of days must be between 0 and 365";
-        QTest::newRow("0") << "0" << QString() << "0";
-        QTest::newRow("58.5 to even") << "58.5" << QString() << "58";
-        QTest::newRow("365.4 rounds into the range") << "365.4" << QString() << "365";
-        QTest::newRow("365.5 rounds out of it") << "365.5" << outOfRange << "366";
-        QTest::newRow("-0.4 checked before rounding") << "-0.4" << outOfRange << "0";
-        QTest::newRow("empty") << "" << notNumber << "0";
-        QTest::newRow("comma is no decimal point") << "7,5" << notNumber << "7";
-        QTest::newRow("too large for a double") << "1e400" << outOfRange << "2147483647";
-    }
-    void days() {
-        QFETCH(QString, text);
-        QFETCH(QString, message);
-        QFETCH(QString, rounded);
-        LatestVuSelection validated{defaultChecks(), text};
-        QCOMPARE(daysMessage(validated.validateDays()), message);
-        QCOMPARE(validated.days, rounded);
-        // Save refuses what the check refuses, with its message, and leaves the days as typed.
-        LatestVuSelection saved{defaultChecks(), text};
-        QCOMPARE(saved.save(file_), message.isEmpty());
-        QCOMPARE(boxes_.join('|') + saved.days,
-                 message.isEmpty() ? rounded : "VantrelPC: " + message + text);
+        // 58.5 rounds to even; 365.4 into the range and 365.5 out of it; -0.4 is checked before
+        // rounding; a comma is no decimal point; 1e400 is too large for a double.
+        // clang-format off
+        const std::tuple<const char*, QString, const char*> rows[] = {
+            {"0", {}, "0"}, {"58.5", {}, "58"}, {"365.4", {}, "365"}, {"365.5", outOfRange, "366"},
+            {"-0.4", outOfRange, "0"}, {"", notNumber, "0"}, {"7,5", notNumber, "7"},
+            {"1e400", outOfRange, "2147483647"}};
+        // clang-format on
+        for (const auto& [text, message, rounded] : rows) {
+            boxes_.clear();
+            LatestVuSelection validated{defaultChecks(), text}, saved{defaultChecks(), text};
+            const QString problem = daysMessage(validated.validateDays());
+            // Save refuses what the check refuses, with its message, and leaves the days as typed.
+            const bool written = saved.save(file_);
+            QCOMPARE(QStringList({text, problem, validated.days, written ? "saved" : "refused",
+                                  boxes_.join('|') + saved.days})
+                         .join(" | "),
+                     QStringList({text, message, rounded, message.isEmpty() ? "saved" : "refused",
+                                  message.isEmpty() ? rounded : "VantrelPC: " + message + text})
+                         .join(" | "));
+        }
     }
 
     // Cancel drops the changes and the window shows the file when opened again; Save writes.
@@ -163,7 +156,6 @@ private slots:
         QVERIFY(writeFile(file_, "001004\r\n5\r\n"));
         LatestVuWindow window;
         window.show();
-        QCOMPARE(boxesText(window), QStringLiteral("3"));
         QTest::mouseClick(window.checkBoxes[1], Qt::LeftButton);
         window.daysEdit->setText("8");
         window.hide(); // as while the main window is dragged: the changes stay
@@ -189,108 +181,83 @@ private slots:
     // Without a mouse: the first box that can change has the focus on opening, Space checks
     // it, and Enter saves and Escape cancels from any control, with the days checked as a click
     // on Save checks them.
-    void keys_data() {
-        QTest::addColumn<QString>("days"); // typed into the days box; empty: Space in the box
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("Return in a box")
-            << "" << int(Qt::Key_Return) << QByteArray("001003005\r\n60\r\n");
-        QTest::newRow("Enter in the days")
-            << "12.5" << int(Qt::Key_Enter) << QByteArray("001002003005\r\n12\r\n");
-        QTest::newRow("Return, days out of range") << "500" << int(Qt::Key_Return) << kNoFile;
-        QTest::newRow("Escape in a box") << "" << int(Qt::Key_Escape) << kNoFile;
-        QTest::newRow("Escape in the days") << "7" << int(Qt::Key_Escape) << kNoFile;
-    }
     void keys() {
-        QFETCH(QString, days);
-        QFETCH(int, key);
-        QFETCH(QByteArray, saved);
-        LatestVuWindow window;
-        window.show();
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        QTRY_VERIFY(window.checkBoxes[1]->hasFocus());
-        if (days.isEmpty()) {
-            QTest::keyClick(window.windowHandle(), Qt::Key_Space);
-            QVERIFY(!window.checkBoxes[1]->isChecked());
-        } else {
-            window.daysEdit->setFocus();
-            window.daysEdit->selectAll();
-            QTest::keyClicks(window.daysEdit, days);
+        // Typed into the days box (empty: Space in the box), the key, and what is saved.
+        // clang-format off
+        const std::tuple<QString, Qt::Key, QByteArray> rows[] = {
+            {"", Qt::Key_Return, "001003005\r\n60\r\n"}, {"500", Qt::Key_Return, kNoFile},
+            {"12.5", Qt::Key_Enter, "001002003005\r\n12\r\n"}, {"", Qt::Key_Escape, kNoFile},
+            {"7", Qt::Key_Escape, kNoFile}};
+        // clang-format on
+        for (const auto& [days, key, saved] : rows) {
+            init();
+            LatestVuWindow window;
+            openActive(window, days);
+            if (days.isEmpty()) {
+                QTest::keyClick(window.windowHandle(), Qt::Key_Space);
+                QVERIFY(!window.checkBoxes[1]->isChecked());
+            }
+            QTest::keyClick(window.windowHandle(), key);
+            // Refused: the window stays open and says why.
+            const bool refused = key != Qt::Key_Escape && saved == kNoFile;
+            const QString row = days + QStringLiteral(" key %1: open %2, boxes %3, ");
+            QCOMPARE(row.arg(key, 0, 16).arg(window.isVisible()).arg(boxes_.size()) +
+                         readWhole(file_, kNoFile),
+                     row.arg(key, 0, 16).arg(refused).arg(int(refused)) + saved);
         }
-        QTest::keyClick(window.windowHandle(), Qt::Key(key));
-        QCOMPARE(readWhole(file_, kNoFile), saved);
-        const bool refused = key != Qt::Key_Escape && saved == kNoFile;
-        QCOMPARE(window.isVisible(), refused);
-        QCOMPARE(boxes_.size(), int(refused));
     }
 
     // Leaving the days box for a check box checks the typed days before the click is handled:
     // they are neither put back to the stored days nor replaced without their message.
-    void leavingTheDaysBox_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("refused");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("typed") << "7" << false << "7" << QByteArray("001002005\r\n7\r\n");
-        QTest::newRow("rounded") << "12.5" << false << "12" << QByteArray("001002005\r\n12\r\n");
-        QTest::newRow("no number") << "x" << true << "0" << QByteArray("001002005\r\n0\r\n");
-        QTest::newRow("out of range: not saved") << "500" << true << "500" << kNoFile;
-    }
     void leavingTheDaysBox() {
-        QFETCH(QString, text);
-        QFETCH(bool, refused);
-        QFETCH(QString, shown);
-        QFETCH(QByteArray, saved);
-        LatestVuWindow window;
-        window.show();
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        window.daysEdit->setFocus();
-        window.daysEdit->selectAll();
-        QTest::keyClicks(window.daysEdit, text);
-        // Press and release in one go, as a quick click or a tap on a touchpad comes.
-        QTest::mouseClick(window.checkBoxes[2], Qt::LeftButton);
-        QCOMPARE(window.daysEdit->text(), shown);
-        QVERIFY(!window.checkBoxes[2]->isChecked());
-        QTRY_COMPARE(boxes_.size(), refused ? 1 : 0);
-        QTRY_COMPARE(window.daysEdit->hasFocus(), refused);
-        QVERIFY(!QFile::exists(file_)); // checking is not saving
-        QTest::mouseClick(window.saveButton, Qt::LeftButton);
-        QCOMPARE(readWhole(file_, kNoFile), saved);
-        QCOMPARE(window.isVisible(), saved == kNoFile); // refused: the window stays open
-        QCOMPARE(boxes_.size(), refused + (saved == kNoFile));
+        // Typed, refused or not, shown after the click, and what Save writes then (500 is out
+        // of range: not saved).
+        // clang-format off
+        const std::tuple<QString, bool, QString, QByteArray> rows[] = {
+            {"7", false, "7", "001002005\r\n7\r\n"}, {"12.5", false, "12", "001002005\r\n12\r\n"},
+            {"x", true, "0", "001002005\r\n0\r\n"}, {"500", true, "500", kNoFile}};
+        // clang-format on
+        for (const auto& [text, refused, shown, saved] : rows) {
+            init();
+            LatestVuWindow window;
+            openActive(window, text);
+            // Press and release in one go, as a quick click or a tap on a touchpad comes.
+            QTest::mouseClick(window.checkBoxes[2], Qt::LeftButton);
+            QCOMPARE(text + ": " + window.daysEdit->text(), text + ": " + shown);
+            QVERIFY(!window.checkBoxes[2]->isChecked());
+            QTRY_COMPARE(boxes_.size(), refused ? 1 : 0);
+            QTRY_COMPARE(window.daysEdit->hasFocus(), refused);
+            QVERIFY(!QFile::exists(file_)); // checking is not saving
+            QTest::mouseClick(window.saveButton, Qt::LeftButton);
+            QCOMPARE(text + ": " + readWhole(file_, kNoFile), text + ": " + saved);
+            QCOMPARE(window.isVisible(), saved == kNoFile); // refused: the window stays open
+            QCOMPARE(boxes_.size(), refused + (saved == kNoFile));
+        }
     }
 
     // Each caption on the lines of its box (one but for a long German one), at the sizes of a
     // plain display and of one scaled by 2 (glyphs hinted at twice the pixels): "(TREP" never
     // parts from its number.
-    void captionsOnOneLine_data() {
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<double>("scale");
-        for (const char* language : {"EN", "DE"})
-            for (double scale : {1.0, 2.0})
-                QTest::addRow("%s at %g", language, scale) << QString(language) << scale;
-    }
     void captionsOnOneLine() {
-        QFETCH(QString, language);
-        QFETCH(double, scale);
-        DownloadSettings::language = language;
-        LatestVuWindow window;
-        window.show();
-        for (int index = 0; index < kCheckCount; ++index) {
-            // The German (8) has a box of two lines for its long caption.
-            const int lines = language == "DE" && index == 8 ? 2 : 1;
-            const CaptionCheckBox* box = window.checkBoxes[index];
-            QFont font = box->font();
-            font.setPointSizeF(font.pointSizeF() * scale);
-            const QFontMetricsF metrics(font);
-            const QRectF area(QPointF(0, 0), QSizeF(box->captionArea().size()) * scale);
-            const QRectF text =
-                metrics.boundingRect(area, CaptionCheckBox::kCaptionFlags, box->text());
-            QVERIFY2(qRound(text.height() / metrics.lineSpacing()) == lines &&
-                         text.width() <= area.width(),
-                     qPrintable(box->text()));
+        for (const char* language : {"EN", "DE"}) {
+            DownloadSettings::language = language;
+            LatestVuWindow window;
+            window.show();
+            for (double scale : {1.0, 2.0})
+                for (const CaptionCheckBox* box : window.checkBoxes) {
+                    // The German (8) has a box of two lines for its long caption.
+                    const int lines =
+                        box == window.checkBoxes[8] && language == QString("DE") ? 2 : 1;
+                    QFont font = box->font();
+                    font.setPointSizeF(font.pointSizeF() * scale);
+                    const QFontMetricsF metrics(font);
+                    const QRectF area(QPointF(0, 0), QSizeF(box->captionArea().size()) * scale);
+                    const QRectF text =
+                        metrics.boundingRect(area, CaptionCheckBox::kCaptionFlags, box->text());
+                    QVERIFY2(qRound(text.height() / metrics.lineSpacing()) == lines &&
+                                 text.width() <= area.width(),
+                             qPrintable(QStringLiteral("%1 at %2").arg(box->text()).arg(scale)));
+                }
         }
     }
 
