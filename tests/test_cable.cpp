@@ -257,13 +257,11 @@ private slots:
     // leading zero, a dangling link, a name that is not a tty). Reading without bound must
     // fail here rather than take the machine's memory.
     void oddTreeIsReadSafely() {
-        const FakeUsbDevice longNames{.description = QString(80, 'D'),
-                                      .productId = "6015",
-                                      .serial = "S123456789ABCDEFGHIJ",
-                                      .port = 61};
-        const FakeUsbDevice noStrings{
-            .description = {}, .productId = "6010", .serial = {}, .port = 60};
-        QVERIFY(addDevice(longNames) && addDevice(noStrings));
+        QVERIFY(addDevice({.description = QString(80, 'D'),
+                           .productId = "6015",
+                           .serial = "S123456789ABCDEFGHIJ",
+                           .port = 61}) &&
+                addDevice({.description = {}, .productId = "6010", .serial = {}, .port = 60}));
         const QString usb60 = sysfs_ + "/devices/pci0000:00/0000:00:14.0/usb1/1-60/";
         QVERIFY(QFile::link("/dev/zero", usb60 + "product"));
         QFile huge(usb60 + "serial");
