@@ -379,38 +379,36 @@ private slots:
         }
     }
 
-    void cardNames() {
-        const QByteArray chain = cardChain(kSmith);
-        QCOMPARE(cardFileNameFor("EU", chain, kDec5), "C_20261205_0907_J_" +
-                                                          QString("SMITH").leftJustified(35) +
-                                                          "_DB12345678901234.DDD");
-        QCOMPARE(cardFileNameFor("XX", chain, kDec5), QString());
-        const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
-        QCOMPARE(cardFileNameFor("EU", cardFile(0x0520, 0, hostile), kDec5),
-                 "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
-                     "_12_4            .DDD");
-    }
-
     // The identification file is found by walking the chain's headers, the last one wins.
-    void cardScan() {
+    void cardNames() {
         const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
         const QByteArray id = cardFile(0x0520, 0, kSmith);
-        const std::pair<QByteArray, QString> rows[] = {
-            {cardChain(kSmith), smith},
+        const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
+        const std::tuple<const char*, QByteArray, QString> rows[] = {
+            {"EU", cardChain(kSmith),
+             "C_20261205_0907_J_" + QString("SMITH").leftJustified(35) + "_DB12345678901234.DDD"},
+            {"XX", cardChain(kSmith), ""},
+            {"EU", cardFile(0x0520, 0, hostile),
+             "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
+                 "_12_4            .DDD"},
+            {"ES", cardChain(kSmith), smith},
             // Bytes that look like a header inside another file's data are not a header.
-            {cardFile(0x0501, 0,
+            {"ES",
+             cardFile(0x0501, 0,
                       "\x05\x20" + QByteArray(1, '\0') + identificationBlock(0x11, "X", "X", "X")) +
                  id,
              smith},
-            {cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
+            {"ES",
+             cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
              smith},
-            {cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
+            {"ES",
+             cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
              "C_.._x___y        _D_20261205_0907.TGD"},
-            {id.left(107), ""},
-            {QByteArray::fromHex("0520"), ""},
-            {QByteArray::fromHex("050100FFFF") + id, ""}};
-        for (const auto& [card, name] : rows)
-            QCOMPARE(cardFileNameFor("ES", card, kDec5), name);
+            {"ES", id.left(107), ""},
+            {"ES", QByteArray::fromHex("0520"), ""},
+            {"ES", QByteArray::fromHex("050100FFFF") + id, ""}};
+        for (const auto& [style, card, name] : rows)
+            QCOMPARE(cardFileNameFor(style, card, kDec5), name);
     }
 
     void parse() {
