@@ -318,6 +318,10 @@ private slots:
 
     void vuNames() {
         const QDateTime late(QDate(2031, 7, 30), QTime(23, 59));
+        // Untrusted bytes never lead out of the folder nor into an unusable name.
+        const QByteArray badVin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL
+        const QByteArray badVrn =
+            QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
         const std::tuple<const char*, QByteArray, const char*, QDateTime, QString> rows[] = {
             {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
             {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
@@ -330,20 +334,14 @@ private slots:
         };
         for (const auto& [style, vrn, nation, now, name] : rows)
             QCOMPARE(vuFileNameFor(style, kVin, vrn, nation, now), name);
+        QCOMPARE(vuFileNameFor("EU", badVin, badVrn, "F  ", kDec5) + '|' +
+                     vuFileNameFor("ES", badVin, badVrn, "F  ", kDec5),
+                 "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD|"
+                 ".._.._etc_x_y_z__F_20261205_0907.TGD");
         // The prefix of a VU download's name: none in France, V_ in Spain, else the kind.
         QCOMPARE(vuNamePrefix("M", "FR") + '|' + vuNamePrefix("M", "ES") + '|' +
                      vuNamePrefix("C", "FR"),
                  "|V_|C_");
-    }
-
-    // Untrusted bytes never lead out of the folder nor into an unusable name.
-    void hostileVuFields() {
-        const QByteArray vin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL..
-        const QByteArray vrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
-        QCOMPARE(vuFileNameFor("EU", vin, vrn, "F  ", kDec5),
-                 "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD");
-        QCOMPARE(vuFileNameFor("ES", vin, vrn, "F  ", kDec5),
-                 ".._.._etc_x_y_z__F_20261205_0907.TGD");
     }
 
     // The naming fields of second-generation overviews, whatever their arrays hold; cut short
