@@ -10,25 +10,24 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QTest>
 
 struct EngineResult {
     bool finished = false;
     QProcess::ExitStatus exitStatus = QProcess::CrashExit;
     QStringList messageBoxes; // texts of the MSGBOX lines, in order
+    bool endedNormally() const { return finished && exitStatus == QProcess::NormalExit; }
 };
 
 class EngineHome {
 public:
-    EngineHome() {
-        sysfsRoot = home.filePath("sys");
-        devRoot = home.filePath("dev");
+    EngineHome() : sysfsRoot(home.filePath("sys")), devRoot(home.filePath("dev")) {
         QDir().mkpath(sysfsRoot);
         QDir().mkpath(devRoot);
     }
 
     QTemporaryDir home;
-    QString sysfsRoot;
-    QString devRoot;
+    QString sysfsRoot, devRoot;
 
     QString dataFolder() const { return home.filePath("data/Fenwright/Vantrel PC"); }
     QString documents() const { return home.filePath("Documents"); }
@@ -105,10 +104,16 @@ inline bool writeEngineSettings(const EngineHome& home, const QStringList& lines
 
 // The log's lines without their CR LF ends.
 inline QList<QByteArray> logLines(const QByteArray& log) {
-    QList<QByteArray> lines = log.split('\n');
-    for (QByteArray& line : lines)
-        if (line.endsWith('\r')) line.chop(1);
-    return lines;
+    return QByteArray(log).replace("\r\n", "\n").split('\n');
+}
+
+// A test's data from a table of rows: one data row per table row, named by it, holding
+// its index in the column.
+template <typename Row, std::size_t N>
+void addRows(const Row (&rows)[N], const char* column = "row") {
+    QTest::addColumn<int>(column);
+    for (const Row& row : rows)
+        QTest::newRow(row.name) << int(&row - rows);
 }
 
 // The names of the files in a folder, sorted.

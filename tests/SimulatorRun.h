@@ -26,11 +26,9 @@ public:
     SimulatorRun(int port, const QStringList& options) {
         QStringList arguments{"--root", root_.path(), "--port",   QString::number(port),
                               "--log",  logPath(),    "--served", servedPath()};
-        process_.setProgram(QStringLiteral(VANTREL_BIN_DIR "/VantrelVuSim"));
-        process_.setArguments(arguments + options);
         // Nobody reads the pipe during a run: a full one would stall the unit.
         process_.setStandardErrorFile(root_.filePath("stderr.txt"));
-        process_.start();
+        process_.start(QStringLiteral(VANTREL_BIN_DIR "/VantrelVuSim"), arguments + options);
         ready_ = waitForReady();
     }
     ~SimulatorRun() {
@@ -89,12 +87,10 @@ public:
         QMap<int, QByteArray> parts; // of the answer in sub-messages under way
         int partsTrep = -1;
         for (const SimLine& line : answers()) {
-            if (line.label == "noise" || line.label == "pending" || line.label == "duplicate")
-                continue;
+            if (QByteArrayList{"noise", "pending", "duplicate"}.contains(line.label)) continue;
             message += line.bytes;
             if (message.size() < 4 || message.size() < quint8(message[3]) + 5) continue;
-            const QByteArray m = message;
-            message.clear();
+            const QByteArray m = std::exchange(message, {});
             const int length = quint8(m[3]);
             if (length < 2 || quint8(m[4]) != 0x76) continue;
             const int trep = quint8(m[5]);
@@ -109,10 +105,7 @@ public:
             partsTrep = trep;
             parts[number] = m.mid(8, length - 4);
             if (length == 255) continue;
-            QByteArray data;
-            for (const QByteArray& part : std::as_const(parts))
-                data += part;
-            blocks << block(trep, data);
+            blocks << block(trep, QByteArrayList(parts.values()).join());
             parts.clear();
             partsTrep = -1;
         }

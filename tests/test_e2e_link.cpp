@@ -19,11 +19,9 @@ const QByteArray kVerifyBaudRate = QByteArray::fromHex("80EEF004870101");
 const QByteArray kTransitionBaudRate = QByteArray::fromHex("80EEF003870203");
 const QByteArray kRequestUpload = QByteArray::fromHex("80EEF00A35");
 
+// "--fault" before each of the space-separated faults.
 QStringList faultList(const QString& faults) {
-    QStringList options;
-    for (const QString& fault : faults.split(' '))
-        options << "--fault" << fault;
-    return options;
+    return ("--fault " + QString(faults).replace(' ', " --fault ")).split(' ');
 }
 
 // Faults on the line (simulator faults, space-separated), each run also stepping the speed
@@ -104,28 +102,22 @@ private slots:
     }
 
     // Start Communication three times, each time-out counted from the end of the request.
-    void noAnswer_data() {
-        QTest::addColumn<int>("rxTimeout");
-        QTest::newRow("600") << 600;
-        QTest::newRow("2000") << 2000;
-    }
     void noAnswer() {
-        QFETCH(int, rxTimeout);
-        Download& download = *downloads_.at(QTest::currentDataTag());
-        QVERIFY(download.result().finished);
-        QCOMPARE(download.result().exitStatus, QProcess::NormalExit);
-        QCOMPARE(download.home.status(), QByteArray("Failed - Receive timeout\r\n"));
-        QCOMPARE(download.home.log().count("\nRx Timeout - "), 3);
-        const QList<SimLine> sends = download.sim.requests();
-        QCOMPARE(sends.size(), 3);
-        for (qsizetype i = 0; i < sends.size(); ++i) {
-            QCOMPARE(sends[i].bytes.toHex(), kStartCommunication.toHex());
-            QCOMPARE(sends[i].baud, 9600);
-            if (i == 0) continue;
-            // Five bytes at 5 ms each lie between the armed timer and the next request's end.
-            const double interval = sends[i].ms - sends[i - 1].ms;
-            QVERIFY2(interval >= rxTimeout - 150 && interval <= rxTimeout + 400,
-                     qPrintable(QStringLiteral("interval %1 ms").arg(interval)));
+        for (const int rxTimeout : {600, 2000}) {
+            Download& download = *downloads_.at(QString::number(rxTimeout));
+            QVERIFY(download.result().endedNormally());
+            QCOMPARE(download.home.status(), QByteArray("Failed - Receive timeout\r\n"));
+            QCOMPARE(download.home.log().count("\nRx Timeout - "), 3);
+            const QList<SimLine> sends = download.sim.requests();
+            QCOMPARE(sends.size(), 3);
+            for (qsizetype i = 0; i < sends.size(); ++i) {
+                QCOMPARE(sends[i].bytes.toHex() + ' ' + QByteArray::number(sends[i].baud),
+                         kStartCommunication.toHex() + " 9600");
+                // Five bytes at 5 ms each lie between the armed timer and the next request's end.
+                const double interval = i ? sends[i].ms - sends[i - 1].ms : rxTimeout;
+                QVERIFY2(interval >= rxTimeout - 150 && interval <= rxTimeout + 400,
+                         qPrintable(QStringLiteral("interval %1 ms").arg(interval)));
+            }
         }
     }
 
@@ -137,21 +129,16 @@ private slots:
     // pause between request bytes, from the end of one write call to the start of the next,
     // is at least the setting. Verify Baud Rate steps down as refused; Transition Baud Rate
     // leaves at 9600 and every request after it goes out at the new speed.
-    void faultsOnTheLine_data() {
-        QTest::addColumn<qsizetype>("index");
-        for (const LineRow& row : kLineRows)
-            QTest::newRow(row.name) << qsizetype(&row - kLineRows);
-    }
+    void faultsOnTheLine_data() { addRows(kLineRows, "index"); }
     void faultsOnTheLine() {
-        QFETCH(qsizetype, index);
+        QFETCH(int, index);
         const LineRow& row = kLineRows[index];
         Download& download = *downloads_.at(row.name);
         QCOMPARE(download.problem(), QString());
         const SimulatorRun& sim = download.sim;
-        bool faultActed = !*row.label;
-        for (const SimLine& answer : sim.answers())
-            faultActed = faultActed || answer.label == row.label;
-        QVERIFY(faultActed);
+        QVERIFY(!*row.label || std::ranges::any_of(sim.answers(), [&row](const SimLine& answer) {
+            return answer.label == row.label;
+        }));
         const QList<ServedBlock> blocks = sim.servedBlocks();
         QVERIFY(blocks.size() >= 5);
         QCOMPARE(blocks.first().trep, 5);
@@ -179,13 +166,11 @@ private slots:
             const QList<SimLine> copies = sim.requestsStartingWith(QByteArray::fromHex(row.resent));
             QCOMPARE(copies.size(), 2);
             QCOMPARE(copies[1].bytes, copies[0].bytes);
-            double answeredAt = -1;
-            for (const SimLine& answer : sim.answers())
-                if (answeredAt < 0 && answer.ms > copies[0].ms) answeredAt = answer.ms;
-            QVERIFY2(answeredAt > 0 && answeredAt < copies[1].ms,
-                     qPrintable(QStringLiteral("answer at %1 ms, copy done at %2 ms")
-                                    .arg(answeredAt)
-                                    .arg(copies[1].ms)));
+            const QList<SimLine> answers = sim.answers();
+            const auto answer = std::ranges::find_if(
+                answers, [&copies](const SimLine& line) { return line.ms > copies[0].ms; });
+            QVERIFY2(answer != answers.end() && answer->ms < copies[1].ms,
+                     qPrintable(QString("copy done at %1 ms").arg(copies[1].ms)));
         }
         const QList<QList<TracedWrite>> written =
             tracedRequests(readWhole(download.home.home.filePath("writes.txt")));
@@ -201,33 +186,26 @@ private slots:
         for (const QList<TracedWrite>& bytes : written)
             for (qsizetype i = 1; i < bytes.size(); ++i) {
                 const double pause = double(bytes[i].startNs - bytes[i - 1].endNs) / 1e6;
-                QVERIFY2(
-                    pause >= row.pauseMs,
-                    qPrintable(QStringLiteral("pause %1 ms before byte %2").arg(pause).arg(i)));
+                QVERIFY2(pause >= row.pauseMs, qPrintable(QString("%1 ms").arg(pause)));
             }
     }
 
     // Told to end while the unit is silent (waitFor: the request it leaves unanswered): in
     // the middle of the download it is a failure; once everything is in (Transfer Exit
     // unanswered), the download is saved.
-    void endRequestDuringSession_data() {
-        QTest::addColumn<QByteArray>("waitFor");
-        QTest::addColumn<QByteArray>("status");
-        QTest::newRow("silent:on=data,trep=1")
-            << QByteArray("80EEF0023601") << QByteArray("Failed - Download stopped\r\n");
-        QTest::newRow("silent:on=exit") << QByteArray("80EEF00137") << QByteArray("Complete\r\n");
-    }
     void endRequestDuringSession() {
-        QFETCH(QByteArray, waitFor);
-        QFETCH(QByteArray, status);
-        Download& download = *downloads_.at(QTest::currentDataTag());
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !download.sim.requestsStartingWith(QByteArray::fromHex(waitFor)).isEmpty(), 20000);
-        ::kill(pid_t(download.engine.processId()), SIGTERM);
-        QVERIFY(download.result(5000).finished);
-        QCOMPARE(download.result().exitStatus, QProcess::NormalExit);
-        QCOMPARE(download.home.status(), status);
-        QCOMPARE(filesIn(download.home.vuFolder()).size(), status == "Complete\r\n" ? 1 : 0);
+        const std::tuple<const char*, const char*, QByteArray> rows[] = {
+            {"silent:on=data,trep=1", "80EEF0023601", "Failed - Download stopped\r\n"},
+            {"silent:on=exit", "80EEF00137", "Complete\r\n"}};
+        for (const auto& [faults, waitFor, status] : rows) {
+            Download& download = *downloads_.at(faults);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !download.sim.requestsStartingWith(QByteArray::fromHex(waitFor)).isEmpty(), 20000);
+            ::kill(pid_t(download.engine.processId()), SIGTERM);
+            QVERIFY(download.result(5000).endedNormally());
+            QCOMPARE(download.home.status(), status);
+            QCOMPARE(filesIn(download.home.vuFolder()).size(), status == "Complete\r\n" ? 1 : 0);
+        }
     }
 
     // The unit goes away in the middle of an answer: the engine reports it once and ends,
@@ -238,8 +216,7 @@ private slots:
         {
             Download download(156, faultList("hangup:trep=1,part=2"), "A E {0,0}");
             QVERIFY(download.sim.waitForEnd(30000));
-            QVERIFY(download.result(5000).finished); // soon after the unit
-            QCOMPARE(download.result().exitStatus, QProcess::NormalExit);
+            QVERIFY(download.result(5000).endedNormally()); // soon after the unit
             const QByteArray status = download.home.status();
             QVERIFY2(status.startsWith("Failed - ") && status.size() > 11, status.constData());
             QCOMPARE(filesIn(download.home.vuFolder()), QStringList{});

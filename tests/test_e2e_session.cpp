@@ -29,9 +29,8 @@ QByteArray requestedTreps(const SimulatorRun& sim) {
 
 // "00 35 31", then the activities TREP once for each day, then the rest.
 QByteArray trepsWith(const char* before, int days, const char* activities, const char* after) {
-    QByteArray list = QByteArray::fromHex(before);
-    for (int day = 0; day < days; ++day)
-        list += QByteArray::fromHex(activities);
+    const QByteArray list =
+        QByteArray::fromHex(before) + QByteArray::fromHex(activities).repeated(days);
     return (list + QByteArray::fromHex(after)).toHex(' ');
 }
 
@@ -121,66 +120,60 @@ private slots:
     }
 
     // Every unit is first asked for its download interface version (TRTP 00); only a version 2
-    // unit knows it, and is then asked with its own TREPs.
-    void allVu_data() {
-        QTest::addColumn<int>("technicalTrep");
-        QTest::addColumn<QByteArray>("treps");
-        QTest::addColumn<int>("sampleDays"); // activities blocks of the sample served
-        // The file's name ends in the overview's registration and VIN.
-        QTest::addColumn<QString>("nameEnd");
-        const QString vin = "_WDB9066331S123456.DDD";
-        QTest::newRow("first generation")
-            << 0x05 << trepsWith("000501", 3, "02", "0304") << 0 << "_VT-SIM 42    " + vin;
-        // Three refusals of the first-generation number, then second-generation numbers. The
-        // technical data is asked for again at its place: only TREP 5 itself counts as read.
-        // Every character of the registration differs, so a shifted read would show.
-        QTest::newRow("second generation")
-            << 0x25 << trepsWith("0005050525 21", 3, "22", "232425") << 0 << "_GEN2-REG-0013" + vin;
-        // The sample's period holds 104 days; the days beyond the file's own three blocks are
-        // served as days without activities.
-        QTest::newRow("version 2 sample")
-            << 0x35 << trepsWith("003531", 104, "32", "3324") << 3
-            << "_" + QString(13, '*') + "_" + QString(17, '*') + ".DDD";
-    }
+    // unit knows it, and is then asked with its own TREPs. Rows: the download, the TREP its
+    // technical data comes as, the TREPs asked for, the end of the file's name (the overview's
+    // registration and VIN).
     void allVu() {
-        QFETCH(int, technicalTrep);
-        QFETCH(QByteArray, treps);
-        QFETCH(int, sampleDays);
-        QFETCH(QString, nameEnd);
-        const QString name = QTest::currentDataTag();
-        if (!downloads_.count(name)) QSKIP("sample files (../shared/samples) are not here");
-        Download* download = downloads_.at(name).get();
-        QCOMPARE(download->problem(), QString());
-        const SimulatorRun& sim = download->sim;
-        QCOMPARE(requestedTreps(sim), treps);
-        const QList<ServedBlock> served = sim.servedBlocks();
-        QVERIFY(!served.isEmpty());
-        QCOMPARE(served.first().trep, technicalTrep);
-        QCOMPARE(SimulatorRun::join(served), sim.served());
-        // The technical data read first goes to its place at the end of the file.
-        const bool moved = technicalTrep != 0x25;
-        const QList<ServedBlock> saved = moved ? served.mid(1) + served.mid(0, 1) : served.mid(1);
-        QVERIFY(Download::onlyFile(download->home.vuFolder()) == SimulatorRun::join(saved));
-        const QList<QByteArray> log = logLines(download->home.log());
-        QCOMPARE(log.contains("TREP5 read previously"), moved);
-        QCOMPARE(log.contains("VU download interface version 2.2 - version 2 TREPs"),
-                 technicalTrep == 0x35);
-        QVERIFY2(filesIn(download->home.vuFolder()).value(0).endsWith(nameEnd),
-                 qPrintable(filesIn(download->home.vuFolder()).value(0)));
-        if (sampleDays == 0) return;
-        // Without the days the unit added, and with the one day the sample gives all its
-        // blocks (after 0x76 0x32 and the array header), the file is the sample, byte for byte.
-        const QByteArray sample = readWhole(kSamples + "vu_gen2v2_004-anonymized.DDD");
-        constexpr qsizetype kDayAt = 7;
-        const QByteArray sampleDay = sample.mid(sample.indexOf("\x76\x32") + kDayAt, 4);
-        QList<ServedBlock> sampleBlocks;
-        int days = 0;
-        for (ServedBlock block : saved) {
-            if (block.trep == 0x32 && ++days > sampleDays) continue;
-            if (block.trep == 0x32) block.bytes.replace(kDayAt, 4, sampleDay);
-            sampleBlocks << block;
+        const QString vin = "_WDB9066331S123456.DDD";
+        const std::tuple<QString, int, QByteArray, QString> rows[] = {
+            {"first generation", 0x05, trepsWith("000501", 3, "02", "0304"),
+             "_VT-SIM 42    " + vin},
+            // Three refusals of the first-generation number, then second-generation numbers.
+            // The technical data is asked for again at its place: only TREP 5 itself counts as
+            // read. Every character of the registration differs, so a shifted read would show.
+            {"second generation", 0x25, trepsWith("0005050525 21", 3, "22", "232425"),
+             "_GEN2-REG-0013" + vin},
+            // The sample's period holds 104 days; the days beyond the file's own three blocks
+            // are served as days without activities.
+            {"version 2 sample", 0x35, trepsWith("003531", 104, "32", "3324"),
+             "_" + QString(13, '*') + "_" + QString(17, '*') + ".DDD"}};
+        for (const auto& [name, technicalTrep, treps, nameEnd] : rows) {
+            if (!downloads_.count(name)) QSKIP("sample files (../shared/samples) are not here");
+            Download* download = downloads_.at(name).get();
+            QCOMPARE(name + download->problem(), name);
+            const SimulatorRun& sim = download->sim;
+            QCOMPARE(requestedTreps(sim), treps);
+            const QList<ServedBlock> served = sim.servedBlocks();
+            QVERIFY(!served.isEmpty());
+            QCOMPARE(served.first().trep, technicalTrep);
+            QCOMPARE(SimulatorRun::join(served), sim.served());
+            // The technical data read first goes to its place at the end of the file.
+            const bool moved = technicalTrep != 0x25;
+            const QList<ServedBlock> saved =
+                moved ? served.mid(1) + served.mid(0, 1) : served.mid(1);
+            QVERIFY(Download::onlyFile(download->home.vuFolder()) == SimulatorRun::join(saved));
+            const QList<QByteArray> log = logLines(download->home.log());
+            QCOMPARE(log.contains("TREP5 read previously"), moved);
+            QCOMPARE(log.contains("VU download interface version 2.2 - version 2 TREPs"),
+                     technicalTrep == 0x35);
+            QVERIFY2(filesIn(download->home.vuFolder()).value(0).endsWith(nameEnd),
+                     qPrintable(filesIn(download->home.vuFolder()).value(0)));
+            if (technicalTrep != 0x35) continue;
+            // Without the days the unit added, and with the one day the sample gives all its
+            // blocks (after 0x76 0x32 and the array header), the file is the sample, byte for
+            // byte.
+            const QByteArray sample = readWhole(kSamples + "vu_gen2v2_004-anonymized.DDD");
+            constexpr qsizetype kDayAt = 7;
+            const QByteArray sampleDay = sample.mid(sample.indexOf("\x76\x32") + kDayAt, 4);
+            QByteArray file;
+            int days = 0;
+            for (ServedBlock block : saved) {
+                if (block.trep == 0x32 && ++days > 3) continue; // the sample's activities blocks
+                if (block.trep == 0x32) block.bytes.replace(kDayAt, 4, sampleDay);
+                file += block.bytes;
+            }
+            QVERIFY(file == sample);
         }
-        QVERIFY(SimulatorRun::join(sampleBlocks) == sample);
     }
 
     // Seven days back from the last downloadable day, that day included; a version 2 unit is
@@ -205,24 +198,19 @@ private slots:
         QVERIFY(Download::onlyFile(download->home.vuFolder()) == SimulatorRun::join(served.mid(1)));
     }
 
-    void misplacedAnswers_data() {
-        QTest::addColumn<QString>("name");
-        for (const auto& [name, fault] : kMisplaced)
-            QTest::newRow(name) << QString(name);
-    }
     void misplacedAnswers() {
-        QFETCH(QString, name);
         Download& reference = *downloads_.at("reference");
         QCOMPARE(reference.problem(), QString());
         const QByteArray expected = Download::onlyFile(reference.home.vuFolder());
         QVERIFY(expected.size() > 1000);
-        Download& download = *downloads_.at(name);
-        QCOMPARE(download.problem(), QString());
-        bool faultActed = false;
-        for (const SimLine& line : download.sim.lines("NOTE") + download.sim.answers())
-            faultActed = faultActed || line.text.startsWith("fault:") || line.label == "duplicate";
-        QVERIFY(faultActed);
-        QVERIFY(Download::onlyFile(download.home.vuFolder()) == expected);
+        for (const auto& [name, fault] : kMisplaced) {
+            Download& download = *downloads_.at(name);
+            QCOMPARE(name + download.problem(), QString(name));
+            bool acted = false;
+            for (const SimLine& line : download.sim.lines("NOTE") + download.sim.answers())
+                acted = acted || line.text.startsWith("fault:") || line.label == "duplicate";
+            QVERIFY2(acted && Download::onlyFile(download.home.vuFolder()) == expected, name);
+        }
     }
 
     // A VDO unit is asked for TREP 0x17 first and, refusing it, for TREP 6: the real card
@@ -263,18 +251,14 @@ private slots:
     // saves it byte for byte. The unit holds a year of activities and answers every day of
     // its period, so the download asks for exactly the days the file holds (a Latest VU
     // download reaching back to its first day) rather than for all of them.
-    void realSamples_data() {
-        QTest::addColumn<QString>("sample");
-        for (const QString& name : samples())
-            QTest::newRow(qPrintable(name)) << name;
-        if (samples().isEmpty()) QTest::newRow("none") << QString();
-    }
     void realSamples() {
-        QFETCH(QString, sample);
-        if (sample.isEmpty()) QSKIP("sample files (../shared/samples) are not here");
-        Download& download = *downloads_.at(sample);
-        QCOMPARE(download.problem(), QString());
-        QVERIFY(Download::onlyFile(download.home.vuFolder()) == readWhole(kSamples + sample));
+        if (samples().isEmpty()) QSKIP("sample files (../shared/samples) are not here");
+        for (const QString& sample : samples()) {
+            Download& download = *downloads_.at(sample);
+            QCOMPARE(sample + download.problem(), sample);
+            QVERIFY2(Download::onlyFile(download.home.vuFolder()) == readWhole(kSamples + sample),
+                     qPrintable(sample));
+        }
     }
 };
 

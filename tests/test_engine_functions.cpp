@@ -79,9 +79,7 @@ const QByteArray kWhole = kVin + '|' + kVrn + "|5f5e1000|5e0be100 5f5e0f00+";
 // The identification file's data: card identification, then the card holder.
 QByteArray identificationBlock(quint8 nation, const QByteArray& number, const QByteArray& surname,
                                const QByteArray& firstNames) {
-    const auto padded = [](const QByteArray& text, int size) {
-        return text.leftJustified(size, ' ', true);
-    };
+    const auto padded = [](QByteArray t, int n) { return t.leftJustified(n, ' ', true); };
     return char(nation) + padded(number, 16) + padded("DVLA", 36) + QByteArray(12, '\x10') +
            "\x01" + padded(surname, 35) + "\x01" + padded(firstNames, 35) +
            QByteArray::fromHex("19800101") + "en";
@@ -130,14 +128,10 @@ private slots:
             return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
         };
         const QDate march(2024, 3, 1);
-        const struct {
-            QDateTime date;
-            const char *hex, *text;
-        } rows[] = {
+        const std::tuple<QDateTime, const char*, const char*> rows[] = {
             // clang-format off
             {utc(1970, 1, 1, 0, 0, 1), "00000001", "1970-01-01 00:00:01"},
             {utc(2024, 3, 1, 0, 0, 0), "65E11A80", "2024-03-01"},
-            {utc(1979, 9, 5, 22, 51, 36), "12345678", "1979-09-05 22:51:36"},
             {utc(2038, 1, 19, 3, 14, 7), "7FFFFFFF", "2038-01-19 03:14:07"},
             {utc(2038, 1, 19, 3, 14, 8), "80000000", "2038-01-19 03:14:08"},
             {utc(2106, 2, 7, 6, 28, 15), "FFFFFFFF", "2106-02-07 06:28:15"},
@@ -146,12 +140,12 @@ private slots:
             {QDateTime(march, QTime(0, 0), Qt::OffsetFromUTC, 3600), "65E11A80", "2024-03-01"},
             {QDateTime(march, QTime(0, 0), Qt::LocalTime), "65E11A80", "2024-03-01"}};
         // clang-format on
-        for (const auto& row : rows) {
-            const QByteArray bytes = QByteArray::fromHex(row.hex);
-            QCOMPARE(secondsToBytes(dateToSeconds(row.date)), bytes);
-            QCOMPARE(secondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), row.text);
+        for (const auto& [date, hex, text] : rows) {
+            const QByteArray bytes = QByteArray::fromHex(hex);
+            QCOMPARE(secondsToBytes(dateToSeconds(date)), bytes);
+            QCOMPARE(secondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), text);
             QCOMPARE(bytesToDateText(bytes + '\xFF'),
-                     bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : row.text);
+                     bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : text);
         }
         QCOMPARE(bytesToDateText(QByteArray::fromHex("FFFFFF")) + bytesToDateText({}),
                  "No info.No info.");                                // too short
@@ -174,8 +168,7 @@ private slots:
         // clang-format off
         const std::pair<QByteArray, const char*> rows[] = {
             {startCommunication(), "81EEF081E0"}, {startDiagnosticSession(), "80EEF0021081F1"},
-            {verifyBaudRate(1), "80EEF00487010101EC"}, {verifyBaudRate(5), "80EEF00487010105F0"},
-            {transitionBaudRate(), "80EEF003870203ED"},
+            {verifyBaudRate(5), "80EEF00487010105F0"}, {transitionBaudRate(), "80EEF003870203ED"},
             {requestUpload(), "80EEF00A350000000000FFFFFFFF99"},
             {transferData(1), "80EEF002360197"}, {transferData(6), "80EEF00236069C"},
             {transferData(transferPrefix, 0x25), "80EEF0023625BB"},
@@ -215,11 +208,7 @@ private slots:
     // Which request an answer belongs to: the service, or the refused one; for Transfer Data
     // the TREP, the number of a first sub-message and the day; for an acknowledgement the
     // number it asks for, of the TREP being read.
-    void answerForRequest_data() {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("response");
-        QTest::addColumn<int>("trepBeingRead");
-        QTest::addColumn<bool>("answers");
+    void answerForRequest() {
         const quint32 d = 1704067200; // 2024-01-01 00:00
         // A response: its hex head, then a time value when one is given.
         const auto r = [](const char* head, std::optional<quint32> time = {}) {
@@ -238,10 +227,6 @@ private slots:
             {"another request refused", startCommunication(), negative(0x36, 0x12), 0, false},
             {"data for start communication", startCommunication(), r("7605AA"), 0, false},
             {"diagnostic session", startDiagnosticSession(), r("5081"), 0, true},
-            {"baud rate", verifyBaudRate(4), r("C701"), 0, true},
-            {"baud rate refused", verifyBaudRate(4), negative(0x87, 0x12), 0, true},
-            {"upload", requestUpload(), r("7500FF"), 0, true},
-            {"exit answer to upload", requestUpload(), r("77"), 0, false},
             {"data", trep5, r("7605AA"), 0, true},
             {"data of another TREP", trep5, r("7601AA"), 5, false},
             {"data pending", trep5, negative(0x36, 0x78), 0, true},
@@ -264,7 +249,6 @@ private slots:
             {"version 2 activities of another day", day(0x32, d), r("76320600040001", d + 86400),
                 0, false},
             {"version 2 activities without the day array", day(0x32, d), r("7632", d), 0, false},
-            {"activities refused", day(0x22, d), negative(0x36, 0xFA), 0, true},
             {"sub-message asked for", ack3, part("7604 0003"), 4, true},
             {"last sub-message asked for", ack3, r("76040003AA"), 4, true},
             {"sub-message before", ack3, part("7604 0002"), 4, false},
@@ -272,21 +256,12 @@ private slots:
             {"sub-message of another TREP", ack3, part("7605 0003"), 4, false},
             {"acknowledgement refused", ack3, negative(0x83, 0xFA), 4, true},
             {"sub-message refused as data", ack3, negative(0x36, 0x22), 4, true},
-            {"exit", transferExit(), r("77"), 0, true},
             {"late data after exit", transferExit(), r("7605AA"), 5, false},
             {"stop", stopCommunication(), r("C2"), 0, true},
-            {"exit answer to stop", stopCommunication(), r("77"), 0, false},
             {"no service", stopCommunication(), responseFrame({}), 0, false}};
         // clang-format on
         for (const auto& [name, request, response, trep, answers] : rows)
-            QTest::newRow(name) << request << response << trep << answers;
-    }
-    void answerForRequest() {
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, response);
-        QFETCH(int, trepBeingRead);
-        QFETCH(bool, answers);
-        QCOMPARE(answersRequest(response, request, quint8(trepBeingRead)), answers);
+            QVERIFY2(answersRequest(response, request, quint8(trep)) == answers, name);
     }
 
     // Responses assembled from pieces by their length byte, noise before a start byte
@@ -342,13 +317,16 @@ private slots:
     }
 
     void vuNames() {
-        const QString vin = QString::fromLatin1(kVin);
         const QDateTime late(QDate(2031, 7, 30), QTime(23, 59));
+        // Untrusted bytes never lead out of the folder nor into an unusable name.
+        const QByteArray badVin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL
+        const QByteArray badVrn =
+            QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
         const std::tuple<const char*, QByteArray, const char*, QDateTime, QString> rows[] = {
             {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
             {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
             {"ES", "  AB 12 CD   ", "UK ", kDec5, "AB 12 CD_UK_20261205_0907.TGD"},
-            {"LD", kVrn, "UK ", kDec5, "UK_AB123CD      _" + vin + "_20261205_0907.DDD"},
+            {"LD", kVrn, "UK ", kDec5, "UK_AB123CD      _" + QString(kVin) + "_20261205_0907.DDD"},
             {"eu", kVrn, "F  ", kDec5, "saved.ddd"},
             // Latin-1 bytes of the unit become their own characters.
             {"ES", "M\xDCLLER \xC9T\xE9   ", "D  ", kDec5,
@@ -356,20 +334,14 @@ private slots:
         };
         for (const auto& [style, vrn, nation, now, name] : rows)
             QCOMPARE(vuFileNameFor(style, kVin, vrn, nation, now), name);
+        QCOMPARE(vuFileNameFor("EU", badVin, badVrn, "F  ", kDec5) + '|' +
+                     vuFileNameFor("ES", badVin, badVrn, "F  ", kDec5),
+                 "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD|"
+                 ".._.._etc_x_y_z__F_20261205_0907.TGD");
         // The prefix of a VU download's name: none in France, V_ in Spain, else the kind.
         QCOMPARE(vuNamePrefix("M", "FR") + '|' + vuNamePrefix("M", "ES") + '|' +
                      vuNamePrefix("C", "FR"),
                  "|V_|C_");
-    }
-
-    // Untrusted bytes never lead out of the folder nor into an unusable name.
-    void hostileVuFields() {
-        const QByteArray vin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL..
-        const QByteArray vrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
-        QCOMPARE(vuFileNameFor("EU", vin, vrn, "F  ", kDec5),
-                 "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD");
-        QCOMPARE(vuFileNameFor("ES", vin, vrn, "F  ", kDec5),
-                 ".._.._etc_x_y_z__F_20261205_0907.TGD");
     }
 
     // The naming fields of second-generation overviews, whatever their arrays hold; cut short
@@ -405,38 +377,36 @@ private slots:
         }
     }
 
-    void cardNames() {
-        const QByteArray chain = cardChain(kSmith);
-        QCOMPARE(cardFileNameFor("EU", chain, kDec5), "C_20261205_0907_J_" +
-                                                          QString("SMITH").leftJustified(35) +
-                                                          "_DB12345678901234.DDD");
-        QCOMPARE(cardFileNameFor("XX", chain, kDec5), QString());
-        const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
-        QCOMPARE(cardFileNameFor("EU", cardFile(0x0520, 0, hostile), kDec5),
-                 "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
-                     "_12_4            .DDD");
-    }
-
     // The identification file is found by walking the chain's headers, the last one wins.
-    void cardScan() {
+    void cardNames() {
         const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
         const QByteArray id = cardFile(0x0520, 0, kSmith);
-        const std::pair<QByteArray, QString> rows[] = {
-            {cardChain(kSmith), smith},
+        const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
+        const std::tuple<const char*, QByteArray, QString> rows[] = {
+            {"EU", cardChain(kSmith),
+             "C_20261205_0907_J_" + QString("SMITH").leftJustified(35) + "_DB12345678901234.DDD"},
+            {"XX", cardChain(kSmith), ""},
+            {"EU", cardFile(0x0520, 0, hostile),
+             "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
+                 "_12_4            .DDD"},
+            {"ES", cardChain(kSmith), smith},
             // Bytes that look like a header inside another file's data are not a header.
-            {cardFile(0x0501, 0,
+            {"ES",
+             cardFile(0x0501, 0,
                       "\x05\x20" + QByteArray(1, '\0') + identificationBlock(0x11, "X", "X", "X")) +
                  id,
              smith},
-            {cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
+            {"ES",
+             cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
              smith},
-            {cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
+            {"ES",
+             cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
              "C_.._x___y        _D_20261205_0907.TGD"},
-            {id.left(107), ""},
-            {QByteArray::fromHex("0520"), ""},
-            {QByteArray::fromHex("050100FFFF") + id, ""}};
-        for (const auto& [card, name] : rows)
-            QCOMPARE(cardFileNameFor("ES", card, kDec5), name);
+            {"ES", id.left(107), ""},
+            {"ES", QByteArray::fromHex("0520"), ""},
+            {"ES", QByteArray::fromHex("050100FFFF") + id, ""}};
+        for (const auto& [style, card, name] : rows)
+            QCOMPARE(cardFileNameFor(style, card, kDec5), name);
     }
 
     void parse() {
@@ -454,7 +424,6 @@ private slots:
             // Days: halves to even, held to 0..366 however large, 0 for no number, and
             // counted only when something follows them.
             {"L [001] 28.5 E", "L 5,1,255 28 -- {-,-}"},
-            {"L [001] 400 E", "L 5,1,255 366 -- {-,-}"},
             {"L [001] 99999999999 E", "L 5,1,255 366 -- {-,-}"},
             {"L [001] -3 E", "L 5,1,255 0 -- {-,-}"},
             {"L [001] x E", "L 5,1,255 0 -- {-,-}"},

@@ -40,9 +40,7 @@ private slots:
         QFETCH(bool, lostErrors);
         // The overview is answered late, so the session is open long enough to look.
         QStringList unit{"--days", "1", "--fault", "delay:ms=900,trep=1"};
-        if (lostErrors)
-            unit << "--fault"
-                 << "reject:on=exit,code=22";
+        if (lostErrors) unit += {"--fault", "reject:on=exit,code=22"};
         SimulatorRun simulator(170, unit);
         QVERIFY2(simulator.ready(), simulator.startOutput().constData());
         const QString timer =
@@ -52,8 +50,7 @@ private slots:
                 writeFile(timer, "16\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
         EngineHome home;
         simulator.connect(home);
-        QProcess first;
-        QProcess second;
+        QProcess first, second;
         if (otherUser) {
             if (!runAsOtherUser(first) || !runAsOtherUser(second))
                 QSKIP("no user other than root to run the engine as");
@@ -90,8 +87,7 @@ private slots:
         }
         if (signal) ::kill(pid_t(first.processId()), signal);
         const EngineResult result = EngineHome::finish(first, 60000);
-        QVERIFY(result.finished);
-        QCOMPARE(result.exitStatus, QProcess::NormalExit);
+        QVERIFY(result.endedNormally());
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(home.status(),
                  QByteArray(signal ? "Failed - Download stopped\r\n" : "Complete\r\n"));
