@@ -67,7 +67,7 @@ private slots:
                                          simulator_->servedBlocks().last().bytes);
     }
 
-    void savedLatestSelectionIsDownloaded() {
+    void savedSelectionIsDownloaded() {
         auto* selection = new LatestVuWindow(window_.get());
         window_->setLatestVuWindow(selection);
         const QString logFile = window_->appDataFolder + "/VNPC.log";
