@@ -92,8 +92,7 @@ private slots:
         run.setProcessEnvironment(env);
         run.setProcessChannelMode(QProcess::MergedChannels);
         run.start("/bin/bash", {scripts + "/run.sh"});
-        const bool ended = run.waitForFinished(60000);
-        if (!ended) run.kill();
+        const bool ended = run.waitForFinished(60000); // or killed with run
         const QByteArray output = run.readAll();
         QVERIFY2(ended && QFile::exists(opened) == opens && run.exitCode() == (opens ? 0 : 1) &&
                      (output.contains("No display") &&

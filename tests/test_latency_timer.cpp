@@ -86,8 +86,7 @@ private slots:
             QCOMPARE(refused.messageBoxes, QStringList{"A download is already running"});
         }
         if (signal) ::kill(pid_t(first.processId()), signal);
-        const EngineResult result = EngineHome::finish(first, 60000);
-        QVERIFY(result.endedNormally());
+        QVERIFY(EngineHome::finish(first, 60000).endedNormally());
         QCOMPARE(first.exitCode(), 0);
         QCOMPARE(home.status(),
                  QByteArray(signal ? "Failed - Download stopped\r\n" : "Complete\r\n"));
