@@ -165,12 +165,11 @@ private slots:
     void endRequest() {
         QFETCH(int, row);
         const EndRow& r = kEndRows[row];
-        const QString cable = r.cable;
         const QByteArray waitForLog = r.waitForLog, status = r.status;
         EngineHome home;
         QProcess holder;
-        if (!cable.isEmpty()) QVERIFY(addCable(home, "file"));
-        if (cable == "held") {
+        if (*r.cable) QVERIFY(addCable(home, "file"));
+        if (QString(r.cable) == "held") {
             holder.setStandardInputFile(home.devRoot + "/ttyUSB3");
             holder.start("sleep", {"30"});
             QVERIFY(holder.waitForStarted());
