@@ -10,6 +10,7 @@
 
 #include <QRandomGenerator>
 #include <QTest>
+#include <algorithm>
 #include <climits>
 #include <ctime>
 
@@ -296,8 +297,7 @@ private slots:
         QRandomGenerator rng(20240301);
         const auto bytes = [&rng](int size, int below) {
             QByteArray data(size, '\0');
-            for (char& b : data)
-                b = char(rng.bounded(below));
+            std::generate(data.begin(), data.end(), [&] { return char(rng.bounded(below)); });
             return data;
         };
         for (int round = 0; round < 200; ++round) {
@@ -382,29 +382,21 @@ private slots:
         const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
         const QByteArray id = cardFile(0x0520, 0, kSmith);
         const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
+        const QByteArray fakeHeader = "\x05\x20" + QByteArray(1, '\0');
+        // clang-format off
         const std::tuple<const char*, QByteArray, QString> rows[] = {
-            {"EU", cardChain(kSmith),
-             "C_20261205_0907_J_" + QString("SMITH").leftJustified(35) + "_DB12345678901234.DDD"},
+            {"EU", cardChain(kSmith), "C_20261205_0907_J_" + QString("SMITH").leftJustified(35) + "_DB12345678901234.DDD"},
             {"XX", cardChain(kSmith), ""},
-            {"EU", cardFile(0x0520, 0, hostile),
-             "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
-                 "_12_4            .DDD"},
+            {"EU", cardFile(0x0520, 0, hostile), "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) + "_12_4            .DDD"},
             {"ES", cardChain(kSmith), smith},
             // Bytes that look like a header inside another file's data are not a header.
-            {"ES",
-             cardFile(0x0501, 0,
-                      "\x05\x20" + QByteArray(1, '\0') + identificationBlock(0x11, "X", "X", "X")) +
-                 id,
-             smith},
-            {"ES",
-             cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
-             smith},
-            {"ES",
-             cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
-             "C_.._x___y        _D_20261205_0907.TGD"},
+            {"ES", cardFile(0x0501, 0, fakeHeader + identificationBlock(0x11, "X", "X", "X")) + id, smith},
+            {"ES", cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith), smith},
+            {"ES", cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")), "C_.._x___y        _D_20261205_0907.TGD"},
             {"ES", id.left(107), ""},
             {"ES", QByteArray::fromHex("0520"), ""},
             {"ES", QByteArray::fromHex("050100FFFF") + id, ""}};
+        // clang-format on
         for (const auto& [style, card, name] : rows)
             QCOMPARE(cardFileNameFor(style, card, kDec5), name);
     }
