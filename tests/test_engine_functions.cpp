@@ -128,7 +128,6 @@ private slots:
         const auto utc = [](int y, int mo, int d, int h, int mi, int s) {
             return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
         };
-        const QDate march(2024, 3, 1);
         const std::tuple<QDateTime, const char*, const char*> rows[] = {
             // clang-format off
             {utc(1970, 1, 1, 0, 0, 1), "00000001", "1970-01-01 00:00:01"},
@@ -138,8 +137,8 @@ private slots:
             {utc(2106, 2, 7, 6, 28, 15), "FFFFFFFF", "2106-02-07 06:28:15"},
             {utc(2106, 2, 7, 6, 28, 16), "00000000", "No info."},
             {utc(1969, 12, 31, 23, 59, 59), "FFFFFFFF", "2106-02-07 06:28:15"},
-            {QDateTime(march, QTime(0, 0), Qt::OffsetFromUTC, 3600), "65E11A80", "2024-03-01"},
-            {QDateTime(march, QTime(0, 0), Qt::LocalTime), "65E11A80", "2024-03-01"}};
+            {QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::OffsetFromUTC, 3600), "65E11A80", "2024-03-01"},
+            {QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::LocalTime), "65E11A80", "2024-03-01"}};
         // clang-format on
         for (const auto& [date, hex, text] : rows) {
             const QByteArray bytes = QByteArray::fromHex(hex);
@@ -316,9 +315,9 @@ private slots:
     void vuNames() {
         const QDateTime late(QDate(2031, 7, 30), QTime(23, 59));
         // Untrusted bytes never lead out of the folder nor into an unusable name.
-        const QByteArray badVin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL
-        const QByteArray badVrn =
-            QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
+        // "VIN/" and a NUL; "../".
+        const QByteArray badVin = QByteArray::fromHex("56494E2F0031328534359F37");
+        const QByteArray badVrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20");
         const std::tuple<const char*, QByteArray, const char*, QDateTime, QString> rows[] = {
             {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
             {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
