@@ -10,6 +10,7 @@
 
 #include <QRandomGenerator>
 #include <QTest>
+#include <algorithm>
 #include <climits>
 #include <ctime>
 
@@ -127,7 +128,6 @@ private slots:
         const auto utc = [](int y, int mo, int d, int h, int mi, int s) {
             return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
         };
-        const QDate march(2024, 3, 1);
         const std::tuple<QDateTime, const char*, const char*> rows[] = {
             // clang-format off
             {utc(1970, 1, 1, 0, 0, 1), "00000001", "1970-01-01 00:00:01"},
@@ -137,8 +137,8 @@ private slots:
             {utc(2106, 2, 7, 6, 28, 15), "FFFFFFFF", "2106-02-07 06:28:15"},
             {utc(2106, 2, 7, 6, 28, 16), "00000000", "No info."},
             {utc(1969, 12, 31, 23, 59, 59), "FFFFFFFF", "2106-02-07 06:28:15"},
-            {QDateTime(march, QTime(0, 0), Qt::OffsetFromUTC, 3600), "65E11A80", "2024-03-01"},
-            {QDateTime(march, QTime(0, 0), Qt::LocalTime), "65E11A80", "2024-03-01"}};
+            {QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::OffsetFromUTC, 3600), "65E11A80", "2024-03-01"},
+            {QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::LocalTime), "65E11A80", "2024-03-01"}};
         // clang-format on
         for (const auto& [date, hex, text] : rows) {
             const QByteArray bytes = QByteArray::fromHex(hex);
@@ -240,14 +240,11 @@ private slots:
             {"activities without their day", day(2, d), r("7602656F"), 0, false},
             {"activities in sub-messages", day(2, d), part("76020001"), 0, false},
             // The first of many sub-messages holds the day after its number.
-            {"activities in sub-messages, their day", day(2, d),
-                responseFrame(r("76020001", d).mid(4, 8) + QByteArray(247, 'x')), 0, true},
+            {"activities in sub-messages, their day", day(2, d), responseFrame(r("76020001", d).mid(4, 8) + QByteArray(247, 'x')), 0, true},
             {"version 2 activities", day(0x32, d), r("76320600040001", d), 0, true},
-            {"version 2 activities, other record type", day(0x32, d), r("76320100040001", d), 0,
-                true},
+            {"version 2 activities, other record type", day(0x32, d), r("76320100040001", d), 0, true},
             {"version 2 activities, two records", day(0x32, d), r("76320600040002", d), 0, false},
-            {"version 2 activities of another day", day(0x32, d), r("76320600040001", d + 86400),
-                0, false},
+            {"version 2 activities of another day", day(0x32, d), r("76320600040001", d + 86400), 0, false},
             {"version 2 activities without the day array", day(0x32, d), r("7632", d), 0, false},
             {"sub-message asked for", ack3, part("7604 0003"), 4, true},
             {"last sub-message asked for", ack3, r("76040003AA"), 4, true},
@@ -296,8 +293,7 @@ private slots:
         QRandomGenerator rng(20240301);
         const auto bytes = [&rng](int size, int below) {
             QByteArray data(size, '\0');
-            for (char& b : data)
-                b = char(rng.bounded(below));
+            std::generate(data.begin(), data.end(), [&] { return char(rng.bounded(below)); });
             return data;
         };
         for (int round = 0; round < 200; ++round) {
@@ -319,9 +315,9 @@ private slots:
     void vuNames() {
         const QDateTime late(QDate(2031, 7, 30), QTime(23, 59));
         // Untrusted bytes never lead out of the folder nor into an unusable name.
-        const QByteArray badVin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL
-        const QByteArray badVrn =
-            QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20"); // "../"
+        // "VIN/" and a NUL; "../".
+        const QByteArray badVin = QByteArray::fromHex("56494E2F0031328534359F37");
+        const QByteArray badVrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20");
         const std::tuple<const char*, QByteArray, const char*, QDateTime, QString> rows[] = {
             {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
             {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
@@ -382,29 +378,21 @@ private slots:
         const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
         const QByteArray id = cardFile(0x0520, 0, kSmith);
         const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
+        const QByteArray fakeHeader = "\x05\x20" + QByteArray(1, '\0');
+        // clang-format off
         const std::tuple<const char*, QByteArray, QString> rows[] = {
-            {"EU", cardChain(kSmith),
-             "C_20261205_0907_J_" + QString("SMITH").leftJustified(35) + "_DB12345678901234.DDD"},
+            {"EU", cardChain(kSmith), "C_20261205_0907_J_" + QString("SMITH").leftJustified(35) + "_DB12345678901234.DDD"},
             {"XX", cardChain(kSmith), ""},
-            {"EU", cardFile(0x0520, 0, hostile),
-             "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) +
-                 "_12_4            .DDD"},
+            {"EU", cardFile(0x0520, 0, hostile), "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) + "_12_4            .DDD"},
             {"ES", cardChain(kSmith), smith},
             // Bytes that look like a header inside another file's data are not a header.
-            {"ES",
-             cardFile(0x0501, 0,
-                      "\x05\x20" + QByteArray(1, '\0') + identificationBlock(0x11, "X", "X", "X")) +
-                 id,
-             smith},
-            {"ES",
-             cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith),
-             smith},
-            {"ES",
-             cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")),
-             "C_.._x___y        _D_20261205_0907.TGD"},
+            {"ES", cardFile(0x0501, 0, fakeHeader + identificationBlock(0x11, "X", "X", "X")) + id, smith},
+            {"ES", cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith), smith},
+            {"ES", cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")), "C_.._x___y        _D_20261205_0907.TGD"},
             {"ES", id.left(107), ""},
             {"ES", QByteArray::fromHex("0520"), ""},
             {"ES", QByteArray::fromHex("050100FFFF") + id, ""}};
+        // clang-format on
         for (const auto& [style, card, name] : rows)
             QCOMPARE(cardFileNameFor(style, card, kDec5), name);
     }

@@ -15,6 +15,18 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+// One run of the command: see run_data.
+struct Run {
+    QStringList arguments, unit;
+    QString settings;
+    int exitCode;
+    QString saved, text, account;
+};
+Q_DECLARE_METATYPE(Run)
+// An engine's program text (empty: none), the exit code, the status and the reason shown.
+using Broken = std::tuple<QByteArray, int, QString, QString>;
+Q_DECLARE_METATYPE(Broken)
+
 namespace {
 const QString kScript = QStringLiteral(VANTREL_SOURCE_DIR "/scripts/download.sh");
 // The programs of this build: a test never runs, nor builds, those of another tree.
@@ -92,13 +104,7 @@ private slots:
     // path is read as the window reads it, and every path listed is absolute. Fields the data
     // does not hold are left out of the account.
     void run_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("unit");
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("saved");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("account");
+        QTest::addColumn<Run>("row");
         const QStringList unit{"--days", "2", "--today", "2025-03-10"}, none;
         const QStringList gen2 = unit + QStringList{"--gen2"},
                           gen2v2 = unit + QStringList{"--gen2v2"};
@@ -114,11 +120,10 @@ private slots:
                              const QStringList& unit, const QString& settings, int exitCode,
                              const QString& saved, const char* text,
                              const QString& account = QString()) {
-            const bool json = arguments.contains("--json");
-            QTest::newRow(name) << arguments << unit << settings << exitCode << saved << text
-                                << (!account.isEmpty() || saved.isEmpty() ? account
-                                    : json ? sim + R"("generation":1,)" + days
-                                           : line.arg(1));
+            const QString shown = !account.isEmpty() || saved.isEmpty() ? account
+                                  : arguments.contains("--json") ? sim + R"("generation":1,)" + days
+                                                                 : line.arg(1);
+            QTest::newRow(name) << Run{arguments, unit, settings, exitCode, saved, text, shown};
         };
         // clang-format off
         row("first run: window's folder and style", {"A"}, unit, "", 0, ld, "status: Complete");
@@ -144,13 +149,8 @@ private slots:
         // clang-format on
     }
     void run() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QStringList, unit);
-        QFETCH(QString, settings);
-        QFETCH(int, exitCode);
-        QFETCH(QString, saved);
-        QFETCH(QString, text);
-        QFETCH(QString, account);
+        QFETCH(Run, row);
+        const auto& [arguments, unit, settings, exitCode, saved, text, account] = row;
         if (unit.value(0) == "--ddd" && !QFileInfo::exists(unit[1]))
             QSKIP("the sample downloads are not there");
         UnitHome home(unit);
@@ -224,30 +224,25 @@ private slots:
     // (another started it meanwhile) makes the run fail with its own status, never the
     // other's. engine: the program's text (empty: none).
     void brokenEngine_data() {
-        QTest::addColumn<QByteArray>("engine");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("reason");
+        QTest::addColumn<Broken>("row");
         const QByteArray folder = "\"$XDG_DATA_HOME/Fenwright/Vantrel PC\"";
         const QByteArray complete =
             "#!/bin/sh\nprintf 'Complete\\r\\n' >" + folder + "/VNPCstatus.txt\n";
         const QString early = "Failed - the engine ended early";
         // clang-format off
-        QTest::newRow("missing") << QByteArray() << 1 << "Failed - the engine did not start" << "cannot start the engine";
-        QTest::newRow("exit code") << complete + "exit 1\n" << 1 << early << "the engine ended with exit code 1";
-        QTest::newRow("crash") << complete + "kill -SEGV $$\n" << 1 << early << "the engine crashed";
-        QTest::newRow("saved file missing") << complete + "printf 'VU Path/File Name - %s/gone.DDD\\r\\nFile saved\\r\\n' \"$HOME\" >" + folder + "/VNPC.log\n"
-            << 1 << "Failed - a saved file is missing" << "gone.DDD";
-        QTest::newRow("refused") << "#!/bin/sh\nprintf 'Downloading\\r\\n' >" + folder + "/VNPCstatus.txt\n"
-            "printf 'MSGBOX\\tVantrelPC\\tA download is already running\\n' >&2\n"
-            << 2 << "Failed - another download is running" << "A download is already running";
+        QTest::newRow("missing") << Broken{QByteArray(), 1, "Failed - the engine did not start", "cannot start the engine"};
+        QTest::newRow("exit code") << Broken{complete + "exit 1\n", 1, early, "the engine ended with exit code 1"};
+        QTest::newRow("crash") << Broken{complete + "kill -SEGV $$\n", 1, early, "the engine crashed"};
+        QTest::newRow("saved file missing") << Broken{complete + "printf 'VU Path/File Name - %s/gone.DDD\\r\\nFile saved\\r\\n' \"$HOME\" >" + folder + "/VNPC.log\n",
+            1, "Failed - a saved file is missing", "gone.DDD"};
+        QTest::newRow("refused") << Broken{"#!/bin/sh\nprintf 'Downloading\\r\\n' >" + folder + "/VNPCstatus.txt\n"
+            "printf 'MSGBOX\\tVantrelPC\\tA download is already running\\n' >&2\n",
+            2, "Failed - another download is running", "A download is already running"};
         // clang-format on
     }
     void brokenEngine() {
-        QFETCH(QByteArray, engine);
-        QFETCH(int, exitCode);
-        QFETCH(QString, status);
-        QFETCH(QString, reason);
+        QFETCH(Broken, row);
+        const auto& [engine, exitCode, status, reason] = row;
         DownloadHome home;
         const QString bin = fakeBin(home, engine);
         QVERIFY(!bin.isEmpty());
@@ -331,33 +326,23 @@ private slots:
 
     // A reader that goes away: while the unit sends, the run ends as on SIGHUP, with its
     // engine and no file; with nothing more to print before the result, the download ends.
-    void lostStandardOutput_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("reader");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("status"); // null: the engine may end before writing one
-        QTest::newRow("progress lines") << QStringList{"A"} << "head -n 1" << 129
-                                        << QByteArray("Failed - Download stopped\r\n");
-        QTest::newRow("quiet") << QStringList{"--quiet", "A"} << "true" << 0
-                               << QByteArray("Complete\r\n");
-        // The engine is ended as it starts; that is no crash.
-        QTest::newRow("gone before the first line")
-            << QStringList{"A"} << "true" << 129 << QByteArray();
-    }
     void lostStandardOutput() {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, reader);
-        QFETCH(int, exitCode);
-        QFETCH(QByteArray, status);
-        UnitHome home({"--days", "2", "--delay", "300"});
-        QVERIFY2(home.ready(), home.startOutput());
-        const QString pipe = R"(bash "$0" "$@" | )" + reader + R"(; exit "${PIPESTATUS[0]}")";
-        const DownloadResult result =
-            home.run("bash", QStringList{"-c", pipe, kScript} + arguments, QString(), kBin);
-        QVERIFY2(result.exitCode == exitCode && !result.output.contains("crashed"),
-                 result.output.constData());
-        QCOMPARE(savedBelow(home).size(), exitCode == 0 ? 1 : 0);
-        if (!status.isNull()) QCOMPARE(home.status(), status);
+        // The reader, the exit code, the status (null: the engine may end before writing one).
+        const std::tuple<QStringList, QString, int, QByteArray> rows[] = {
+            {{"A"}, "head -n 1", 129, "Failed - Download stopped\r\n"},
+            {{"--quiet", "A"}, "true", 0, "Complete\r\n"},
+            {{"A"}, "true", 129, QByteArray()}}; // ended as it starts; that is no crash
+        for (const auto& [arguments, reader, exitCode, status] : rows) {
+            UnitHome home({"--days", "2", "--delay", "300"});
+            QVERIFY2(home.ready(), home.startOutput());
+            const QString pipe = R"(bash "$0" "$@" | )" + reader + R"(; exit "${PIPESTATUS[0]}")";
+            const DownloadResult result =
+                home.run("bash", QStringList{"-c", pipe, kScript} + arguments, QString(), kBin);
+            QVERIFY2(result.exitCode == exitCode && !result.output.contains("crashed"),
+                     result.output.constData());
+            QCOMPARE(savedBelow(home).size(), exitCode == 0 ? 1 : 0);
+            if (!status.isNull()) QCOMPARE(home.status(), status);
+        }
     }
 
     // On a narrow terminal the line is cut to its width, the bar first: the percentage and
@@ -447,47 +432,43 @@ private slots:
     // Saved files that hold less than a download should: what is there is read, what is not
     // is left out, and nothing is read past the end. The overview's fields of the first
     // generation lie at fixed places from its 0x76.
-    void summaryOfOddFiles_data() {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("summary"); // the JSON of kind and fields; empty: nothing
+    void summaryOfOddFiles() {
         const QByteArray gen1 = QByteArray(500, ' ')
                                     .replace(0, 2, "\x76\x01")
                                     .replace(390, 18, "VIN45678901234567\x12")
                                     .replace(409, 13, "AB\x01 12      ")
                                     .replace(426, 8, QByteArray::fromHex("66d6518000000000"));
-        QTest::newRow("empty") << QByteArray() << "";
-        // Neither a known overview nor a card: the technical data, or a later generation.
-        QTest::newRow("technical data first") << QByteArray("\x76\x05" + gen1.mid(2)) << "";
-        QTest::newRow("overview of two bytes") << gen1.left(2) << R"({"vehicle":{"generation":1}})";
-        QTest::newRow("first generation")
-            << gen1
-            << R"({"vehicle":{"vin":"VIN45678901234567","registration":"AB? 12","nation":"FIN",)"
-               R"("generation":1,"oldest_day":"2024-09-03"}})";
-        QTest::newRow("cut in the registration")
-            << QByteArray(gen1).replace(407, 1, QByteArray(1, '\0')).left(415)
-            << R"({"vehicle":{"vin":"VIN45678901234567","generation":1}})";
-        QTest::newRow("second generation, cut")
-            << QByteArray::fromHex("7621000100")
-            << R"({"vehicle":{"generation":2,"interface_version":1}})";
-        // Fields a unit fills with zero bytes or 0xFF where it has nothing (or pads with them).
-        QTest::newRow("unset and zero-padded")
-            << QByteArray(gen1)
-                   .replace(390, 17, QByteArray(17, '\xff'))
-                   .replace(409, 13, QByteArray("AB 12\0\0\0  \0\0\0", 13))
-            << R"({"vehicle":{"registration":"AB 12","nation":"FIN","generation":1,)"
-               R"("oldest_day":"2024-09-03"}})";
-        QTest::newRow("card chain without identification")
-            << QByteArray::fromHex("0002000003112233") << "";
-    }
-    void summaryOfOddFiles() {
-        QFETCH(QByteArray, file);
-        QFETCH(QString, summary);
-        const DownloadSummary read = summaryOf(file);
+        // The file, then the JSON of kind and fields; empty: nothing.
+        const std::pair<QByteArray, const char*> rows[] = {
+            {QByteArray(), ""},
+            // Neither a known overview nor a card: the technical data, or a later generation.
+            {"\x76\x05" + gen1.mid(2), ""},
+            {gen1.left(2), R"({"vehicle":{"generation":1}})"},
+            {gen1,
+             R"({"vehicle":{"vin":"VIN45678901234567","registration":"AB? 12","nation":"FIN",)"
+             R"("generation":1,"oldest_day":"2024-09-03"}})"},
+            // Cut in the registration.
+            {QByteArray(gen1).replace(407, 1, QByteArray(1, '\0')).left(415),
+             R"({"vehicle":{"vin":"VIN45678901234567","generation":1}})"},
+            {QByteArray::fromHex("7621000100"),
+             R"({"vehicle":{"generation":2,"interface_version":1}})"},
+            // Fields a unit fills with zero bytes or 0xFF where it has nothing (or pads with them).
+            {QByteArray(gen1)
+                 .replace(390, 17, QByteArray(17, '\xff'))
+                 .replace(409, 13, QByteArray("AB 12\0\0\0  \0\0\0", 13)),
+             R"({"vehicle":{"registration":"AB 12","nation":"FIN","generation":1,)"
+             R"("oldest_day":"2024-09-03"}})"},
+            // A card chain without its identification.
+            {QByteArray::fromHex("0002000003112233"), ""}};
         const auto compact = [](const QJsonObject& object) {
             return QJsonDocument(object).toJson(QJsonDocument::Compact);
         };
-        QCOMPARE(compact(read.isEmpty() ? QJsonObject() : QJsonObject{{read.kind, read.fields}}),
-                 compact(QJsonDocument::fromJson(summary.toUtf8()).object()));
+        for (const auto& [file, summary] : rows) {
+            const DownloadSummary read = summaryOf(file);
+            QCOMPARE(
+                compact(read.isEmpty() ? QJsonObject() : QJsonObject{{read.kind, read.fields}}),
+                compact(QJsonDocument::fromJson(summary).object()));
+        }
     }
 };
 
