@@ -12,7 +12,7 @@
 using namespace DownloadSettings;
 
 // What a file set, in one line: language, the two window flags, log, naming style, data paths.
-static QString parseOverview() {
+static QString settingsRead() {
     const QString flags =
         QString::asprintf("%d|%d|%d", diagnosticsWindow, closeDiagnosticsWindow, logging);
     return QStringList{language, flags, fileNameStyle, vuDataPath, cardDataPath}.join('|');
@@ -71,7 +71,7 @@ private slots:
         const QString folder = newFolder();
         loadSettings(folder);
         QCOMPARE(settingsFile, folder + "/Settings.ini");
-        QCOMPARE(parseOverview() + QStringLiteral("|%1|%2").arg(rxTimeout).arg(interBytePause),
+        QCOMPARE(settingsRead() + QStringLiteral("|%1|%2").arg(rxTimeout).arg(interBytePause),
                  wanted("EN|0|1|1|$S|$VU|$CARD|1160|5"));
         // Defaults are only named, not made: the folders appear when a download is saved.
         QVERIFY(QDir(m_documents).isEmpty());
@@ -90,7 +90,7 @@ private slots:
         loadSettings(folder);
         qunsetenv("VANTREL_FILE_NAME_STYLE");
         QCOMPARE(readWhole(settingsFile, kNoFile), written);
-        QCOMPARE(parseOverview(),
+        QCOMPARE(settingsRead(),
                  wanted(engine ? "EN|0|1|1|ES|$VU/|$CARD/" : "EN|0|1|1|$S|$VU/|$CARD/"));
         QVERIFY(QFileInfo(vuDataPath).isDir() && QFileInfo(cardDataPath).isDir());
     }
@@ -108,14 +108,14 @@ private slots:
             {"Log=" + QByteArray(100000, ' ') + "false\r\nLanguage=ES", "ES|0|1|0"}};
         for (const auto& [content, read] : rows) // loaded first, then the overview
             QVERIFY2(readWhole(loadFrom(content) + "/Settings.ini", kNoFile) == content &&
-                         parseOverview() == wanted(read + QString("|$S|$VU|$CARD")),
+                         settingsRead() == wanted(read + QString("|$S|$VU|$CARD")),
                      content.left(40).constData());
         // Neither a missing data folder nor a folder in place of the file is made or replaced.
         const QString folder = newFolder();
         QVERIFY(QDir().mkdir(folder + "/Settings.ini"));
         loadSettings(folder + "/missing");
         loadSettings(folder);
-        QVERIFY(parseOverview() == wanted("EN|0|1|1|$S|$VU|$CARD") &&
+        QVERIFY(settingsRead() == wanted("EN|0|1|1|$S|$VU|$CARD") &&
                 !QFileInfo::exists(folder + "/missing") &&
                 QFileInfo(folder + "/Settings.ini").isDir());
     }
@@ -150,8 +150,8 @@ private slots:
             const QString root = newFolder();
             QVERIFY(writeFile(root + "/f", "x") && QDir::setCurrent(root));
             loadFrom(QString(content).replace("$T", root).toUtf8());
-            QVERIFY2(parseOverview() == wanted(expected).replace("$T", root),
-                     qPrintable(content + QString("\ngives ") + parseOverview()));
+            QVERIFY2(settingsRead() == wanted(expected).replace("$T", root),
+                     qPrintable(content + QString("\ngives ") + settingsRead()));
         }
     }
 
