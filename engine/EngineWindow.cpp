@@ -30,9 +30,9 @@ EngineWindow::EngineWindow()
     setWindowTitle(QStringLiteral("VantrelPC - Diagnostics"));
     resize(toPixels(kInnerWidth), toPixels(kInnerHeight));
 
-    messages_->setObjectName(QStringLiteral("tbMessages"));
-    statusLabel_->setObjectName(QStringLiteral("lblStatus"));
-    versionLabel_->setObjectName(QStringLiteral("lblRev"));
+    messages_->setObjectName(QStringLiteral("messages"));
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
+    versionLabel_->setObjectName(QStringLiteral("versionLabel"));
     messages_->setReadOnly(true);
     messages_->setFont(QFont(QStringLiteral("Arial"), 8));
     messages_->setGeometry(designRect(240, 240, 8175, 4455));

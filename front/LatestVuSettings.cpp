@@ -137,7 +137,7 @@ DaysProblem LatestVuSelection::validateDays() {
 }
 
 QString checkName(int index) {
-    return QStringLiteral("Check1(%1)").arg(index);
+    return QStringLiteral("checkBox%1").arg(index);
 }
 
 const std::vector<DesignControl>& latestSettingsDesign() {
@@ -153,10 +153,10 @@ const std::vector<DesignControl>& latestSettingsDesign() {
         {checkName(6), QRectF(660, 3240, 1830, 480), kAll},
         {checkName(7), QRectF(675, 3720, 1815, 360), kAll},
         {checkName(8), QRectF(675, 4200, 1815, 360), kAll},
-        {QStringLiteral("tbDays"), QRectF(480, 840, 495, 285), kAll},
-        {QStringLiteral("lblDaysActivities"), QRectF(1080, 840, 975, 375), kAll},
-        {QStringLiteral("cmdCancel"), QRectF(720, 4680, 495, 495), kAll},
-        {QStringLiteral("cmdSave"), QRectF(1920, 4680, 495, 495), kAll},
+        {QStringLiteral("daysEdit"), QRectF(480, 840, 495, 285), kAll},
+        {QStringLiteral("daysLabel"), QRectF(1080, 840, 975, 375), kAll},
+        {QStringLiteral("cancelButton"), QRectF(720, 4680, 495, 495), kAll},
+        {QStringLiteral("saveButton"), QRectF(1920, 4680, 495, 495), kAll},
     };
     return design;
 }

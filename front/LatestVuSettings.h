@@ -59,7 +59,7 @@ struct LatestVuSelection {
 // The window's controls, named as in the window, with their design geometry in twips
 // (15 per pixel). The window itself is "LatestVuWindow"; check boxes are "checkBoxes(i)".
 const std::vector<DesignControl>& latestSettingsDesign();
-inline const QString kLatestWindowName = QStringLiteral("frmLatestSettings");
+inline const QString kLatestWindowName = QStringLiteral("LatestVuWindow");
 QString checkName(int index);
 
 // The design converted for a display with twipsPerPixel, keeping every pixel size. Below 15

@@ -83,7 +83,7 @@ LatestVuWindow::LatestVuWindow(QWidget* mainWindow)
     checkBoxes[0]->setEnabled(false);
 
     daysEdit = new QLineEdit(this);
-    daysEdit->setObjectName(QStringLiteral("tbDays"));
+    daysEdit->setObjectName(QStringLiteral("daysEdit"));
     QPalette white = daysEdit->palette();
     white.setColor(QPalette::Base, Qt::white);
     // The frame is drawn in a shade of the window colour: the panel's, not the key colour.
@@ -91,13 +91,13 @@ LatestVuWindow::LatestVuWindow(QWidget* mainWindow)
     daysEdit->setPalette(white);
     daysEdit->installEventFilter(this);
     daysLabel = new QLabel(this);
-    daysLabel->setObjectName(QStringLiteral("lblDaysActivities"));
+    daysLabel->setObjectName(QStringLiteral("daysLabel"));
     daysLabel->setWordWrap(true);
     daysLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     cancelButton = new SkinControl(this);
-    cancelButton->setObjectName(QStringLiteral("cmdCancel"));
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
     saveButton = new SkinControl(this);
-    saveButton->setObjectName(QStringLiteral("cmdSave"));
+    saveButton->setObjectName(QStringLiteral("saveButton"));
     connect(cancelButton, &SkinControl::clicked, this, &LatestVuWindow::cancel);
     connect(saveButton, &SkinControl::clicked, this, &LatestVuWindow::save);
 

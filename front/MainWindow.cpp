@@ -76,16 +76,16 @@ MainWindow::MainWindow(QWidget* parent)
     versionLabel->hide();
     copyrightLabel->hide();
 
-    allVuButton->setObjectName(QStringLiteral("cmdAllVU"));
-    latestVuButton->setObjectName(QStringLiteral("cmdLatestVU"));
-    cardButton->setObjectName(QStringLiteral("cmdCard"));
-    progressBar->setObjectName(QStringLiteral("PictureProgBar"));
-    closeButton->setObjectName(QStringLiteral("Close"));
-    versionLabel->setObjectName(QStringLiteral("lblRev"));
-    copyrightLabel->setObjectName(QStringLiteral("lblCopyright"));
+    allVuButton->setObjectName(QStringLiteral("allVuButton"));
+    latestVuButton->setObjectName(QStringLiteral("latestVuButton"));
+    cardButton->setObjectName(QStringLiteral("cardButton"));
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    closeButton->setObjectName(QStringLiteral("closeButton"));
+    versionLabel->setObjectName(QStringLiteral("versionLabel"));
+    copyrightLabel->setObjectName(QStringLiteral("copyrightLabel"));
     for (int index = 0; index < 3; ++index) {
-        pressedButtons[index]->setObjectName(QStringLiteral("Button%1Pressed").arg(index));
-        lamps[index]->setObjectName(QStringLiteral("PictureLED%1").arg(index));
+        pressedButtons[index]->setObjectName(QStringLiteral("pressedButton%1").arg(index));
+        lamps[index]->setObjectName(QStringLiteral("lamp%1").arg(index));
     }
 
     activityTimer.setInterval(1000);
@@ -146,26 +146,27 @@ void MainWindow::applyLayout() {
     for (const DesignControl& control : setLargeDPICompatibleDimensions(twipsPerPixel)) {
         const QRect r = twipsToPixels(control.twips, twipsPerPixel);
         const QString& name = control.name;
-        if (name == QLatin1String("Form1"))
+        if (name == QLatin1String("MainWindow"))
             setFixedSize(r.size());
-        else if (name == QLatin1String("lblCopyright"))
+        else if (name == QLatin1String("copyrightLabel"))
             copyrightLabel->setGeometry(r);
-        else if (name == QLatin1String("lblRev"))
+        else if (name == QLatin1String("versionLabel"))
             versionLabel->setGeometry(r);
-        else if (name == QLatin1String("Close"))
+        else if (name == QLatin1String("closeButton"))
             closeButton->setGeometry(QRect(r.topLeft(), QSize(16, 16)));
-        else if (name.startsWith(QLatin1String("PictureLED")))
+        else if (name.startsWith(QLatin1String("lamp")))
             lamps[name.back().digitValue()]->setGeometry(r);
-        else if (name == QLatin1String("PictureProgBar"))
+        else if (name == QLatin1String("progressBar"))
             progressBar->setGeometry(r);
-        else if (name == QLatin1String("cmdAllVU"))
+        else if (name == QLatin1String("allVuButton"))
             allVuButton->setGeometry(r);
-        else if (name == QLatin1String("cmdLatestVU"))
+        else if (name == QLatin1String("latestVuButton"))
             latestVuButton->setGeometry(r);
-        else if (name == QLatin1String("cmdCard"))
+        else if (name == QLatin1String("cardButton"))
             cardButton->setGeometry(r);
-        else if (name.startsWith(QLatin1String("Button")))
-            pressedButtons[name.at(6).digitValue()]->setGeometry(QRect(r.topLeft(), QSize(57, 57)));
+        else if (name.startsWith(QLatin1String("pressedButton")))
+            pressedButtons[name.back().digitValue()]->setGeometry(
+                QRect(r.topLeft(), QSize(57, 57)));
     }
     // The hit areas lie over the pressed pictures.
     allVuButton->raise();

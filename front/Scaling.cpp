@@ -12,21 +12,21 @@ DesignControl makeControl(const QString& name, int left, int top, int width, int
 
 const std::vector<DesignControl>& mainWindowDesign() {
     static const std::vector<DesignControl> design = {
-        makeControl("Form1", 0, 0, 215, 479, kWidth | kHeight),
-        makeControl("lblCopyright", 4, 448, 137, 25, kLeft | kTop | kWidth),
-        makeControl("lblRev", 120, 448, 89, 17, kLeft | kTop | kWidth),
-        makeControl("Close", 152, 24, 16, 16, kLeft | kHeight),
-        makeControl("PictureLED0", 151, 191, 24, 24, kAll),
-        makeControl("PictureLED1", 151, 263, 24, 24, kAll),
-        makeControl("PictureLED2", 151, 333, 24, 24, kAll),
-        makeControl("PictureProgBar", 2, 170, 61, 208, kAll),
-        makeControl("cmdAllVU", 80, 174, 57, 57, kAll),
-        makeControl("cmdLatestVU", 80, 246, 57, 57, kAll),
-        makeControl("cmdCard", 80, 318, 57, 57, kAll),
+        makeControl("MainWindow", 0, 0, 215, 479, kWidth | kHeight),
+        makeControl("copyrightLabel", 4, 448, 137, 25, kLeft | kTop | kWidth),
+        makeControl("versionLabel", 120, 448, 89, 17, kLeft | kTop | kWidth),
+        makeControl("closeButton", 152, 24, 16, 16, kLeft | kHeight),
+        makeControl("lamp0", 151, 191, 24, 24, kAll),
+        makeControl("lamp1", 151, 263, 24, 24, kAll),
+        makeControl("lamp2", 151, 333, 24, 24, kAll),
+        makeControl("progressBar", 2, 170, 61, 208, kAll),
+        makeControl("allVuButton", 80, 174, 57, 57, kAll),
+        makeControl("latestVuButton", 80, 246, 57, 57, kAll),
+        makeControl("cardButton", 80, 318, 57, 57, kAll),
         // The pressed images take their size from their pictures.
-        makeControl("Button0Pressed", 80, 174, 57, 57, kLeft | kTop),
-        makeControl("Button1Pressed", 80, 246, 57, 57, kLeft | kTop),
-        makeControl("Button2Pressed", 79, 318, 57, 57, kLeft | kTop),
+        makeControl("pressedButton0", 80, 174, 57, 57, kLeft | kTop),
+        makeControl("pressedButton1", 80, 246, 57, 57, kLeft | kTop),
+        makeControl("pressedButton2", 79, 318, 57, 57, kLeft | kTop),
     };
     return design;
 }

@@ -18,7 +18,7 @@ struct DesignControl {
 };
 
 // Every control of the main window whose geometry the conversion knows, plus the window
-// itself ("Form1", size only).
+// itself ("MainWindow", size only).
 const std::vector<DesignControl>& mainWindowDesign();
 
 // One design value (twips at 15 per pixel) as twips of a display with twipsPerPixel.

@@ -286,9 +286,9 @@ private slots:
         QVERIFY(boxes.isEmpty() && window.isVisible() && !window.engine().ended());
         QCOMPARE(window.pos(), QPoint(200, 100));
         QVERIFY(
-            window.findChild<QLabel*>("lblRev")->text().endsWith("Version " VANTREL_VERSION_TEXT));
-        QCOMPARE(window.findChild<QLabel*>("lblStatus")->text(), QString("Complete"));
-        auto* messages = window.findChild<QPlainTextEdit*>("tbMessages");
+            window.findChild<QLabel*>("versionLabel")->text().endsWith("Version " VANTREL_VERSION_TEXT));
+        QCOMPARE(window.findChild<QLabel*>("statusLabel")->text(), QString("Complete"));
+        auto* messages = window.findChild<QPlainTextEdit*>("messages");
         QTRY_VERIFY(messages->toPlainText().contains("Positon: {1500,3000}"));
         window.engine().log().line("a line while the window is seen");
         QTRY_VERIFY(messages->toPlainText().contains("a line while the window is seen"));
@@ -300,7 +300,7 @@ private slots:
         // An outer height of 6000 twips, frame included.
         const int frame = window.frameGeometry().height() - window.height();
         window.resize(window.width(), 6000 / 15 - frame);
-        QCOMPARE(window.findChild<QLabel*>("lblStatus")->y(), 5030 / 15);
+        QCOMPARE(window.findChild<QLabel*>("statusLabel")->y(), 5030 / 15);
         QCOMPARE(messages->height(), 4620 / 15);
         QCOMPARE(messages->pos(), QPoint(240 / 15, 240 / 15));
         window.close();

@@ -153,13 +153,13 @@ private slots:
         QCOMPARE(window->windowIcon().pixmap(48).toImage(), // the desktop entry's icon
                  Artwork::appIcon(48).convertToFormat(QImage::Format_ARGB32_Premultiplied));
         const std::pair<const char*, QRect> places[] = {
-            {"cmdAllVU", {80, 174, 57, 57}},       {"cmdLatestVU", {80, 246, 57, 57}},
-            {"cmdCard", {80, 318, 57, 57}},        {"Button0Pressed", {80, 174, 57, 57}},
-            {"Button1Pressed", {80, 246, 57, 57}}, {"Button2Pressed", {79, 318, 57, 57}},
-            {"PictureLED0", {151, 191, 24, 24}},   {"PictureLED1", {151, 263, 24, 24}},
-            {"PictureLED2", {151, 333, 24, 24}},   {"PictureProgBar", {2, 170, 61, 208}},
-            {"Close", {152, 24, 16, 16}},          {"lblRev", {120, 448, 89, 17}},
-            {"lblCopyright", {4, 448, 137, 25}}};
+            {"allVuButton", {80, 174, 57, 57}},    {"latestVuButton", {80, 246, 57, 57}},
+            {"cardButton", {80, 318, 57, 57}},     {"pressedButton0", {80, 174, 57, 57}},
+            {"pressedButton1", {80, 246, 57, 57}}, {"pressedButton2", {79, 318, 57, 57}},
+            {"lamp0", {151, 191, 24, 24}},         {"lamp1", {151, 263, 24, 24}},
+            {"lamp2", {151, 333, 24, 24}},         {"progressBar", {2, 170, 61, 208}},
+            {"closeButton", {152, 24, 16, 16}},    {"versionLabel", {120, 448, 89, 17}},
+            {"copyrightLabel", {4, 448, 137, 25}}};
         for (const auto& [name, geometry] : places)
             QCOMPARE(window->findChild<QWidget*>(name)->geometry(), geometry);
         QVERIFY(window->mask().intersects(QRect(120, 451, 89, 14)));
@@ -283,8 +283,8 @@ private slots:
     // However a download fails, the lamp beside the button pressed stays lit in a look that no
     // moment of a complete download shows, the other lamps are dark and the face says why:
     // here the engine is missing, and the idle scan goes on under its modal box. (An engine
-    // that ends without a final line, and a Failed line from it, end the poll alike: see poll,
-    // startsInTurn and the unit that stops answering in test_front_e2e.)
+    // that ends without a final line, and a Failed line from it, end the poll alike: see poll
+    // and startsInTurn; the engine's own failure on a silent unit is test_e2e_link's noAnswer.)
     void failureLooks() {
         QList<QImage> completeLooks; // running lit and dark, complete lit and dark
         {
@@ -361,8 +361,8 @@ private slots:
         // The face, moved by the mouse or by the system, or the middle of a part.
         QTest::addColumn<QString>("pressed");
         for (const char* pressed :
-             {"face", "face, by the system", "face, by the system, no release", "PictureLED1",
-              "lblRev", "lblCopyright"})
+             {"face", "face, by the system", "face, by the system, no release", "lamp1",
+              "versionLabel", "copyrightLabel"})
             QTest::newRow(pressed) << QString(pressed);
     }
     void drag() {
