@@ -141,7 +141,7 @@ qint32 Session::trepWeight(qint32 baseTrep) const {
 }
 
 void Session::completeTrep() {
-    if (walk_.baseTrep == TrepEntry::technicalData && walk_.numbering == TrepNumbering::Gen1)
+    if (walk_.baseTrep == TrepEntry::TechnicalData && walk_.numbering == TrepNumbering::Gen1)
         readTechnicalData();
     if (walk_.baseTrep == 1) {
         readOverview();
@@ -279,7 +279,7 @@ void Session::setNextTrep() {
     // Read at the start already: its data takes this place in the file. A unit that came to
     // version 1 numbering through refusals is asked again.
     if (!unit_.technicalData.isEmpty() && walk_.numbering != TrepNumbering::Gen2V1 &&
-        entryOf(walk_.currentTrep, walk_.numbering) == TrepEntry::technicalData) {
+        entryOf(walk_.currentTrep, walk_.numbering) == TrepEntry::TechnicalData) {
         data_ += unit_.technicalData;
         if (dataKind_.isEmpty()) dataKind_ = QStringLiteral("M");
         log_.line(QStringLiteral("TREP5 read previously"));

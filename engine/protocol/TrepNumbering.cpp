@@ -20,7 +20,7 @@ constexpr Numbers kNumbers[] = {
     {TrepEntry::Activities,    {0x02,  0x22,      0x32}},
     {TrepEntry::EventsFaults,  {0x03,  0x23,      0x33}},
     {TrepEntry::DetailedSpeed, {0x04,  0x24,      0x24}},
-    {TrepEntry::technicalData, {0x05,  0x25,      0x35}},
+    {TrepEntry::TechnicalData, {0x05,  0x25,      0x35}},
     {TrepEntry::Card,          {0x06,  0x06,      0x06}},
     {TrepEntry::MakerCard,     {0x17,  0x17,      0x17}},
     {TrepEntry::End,           {0xFF,  0xFF,      0xFF}},
