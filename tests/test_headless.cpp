@@ -136,8 +136,8 @@ private slots:
         row("card", {"--json", "C"}, unit, "", 0, card, "", R"({"card":{"number":"DSIM000012345600","nation":"D"}})");
         row("card, line", {"C"}, unit, "", 0, card, "", "card: DSIM000012345600 (D)");
         // A masked real download without a nation.
-        row("sample", {"--json", "A"}, sample, "", 0, "Documents/Vantrel PC/Data/VU/[^/]*\\.DDD", "", R"({"vehicle":{"vin":"*****************","registration":"*************",)"
-            R"("generation":1,"oldest_day":"2024-09-03","latest_day":"2025-09-12"}})");
+        row("sample", {"--json", "--latest", "1", "0"}, sample, "", 0, "Documents/Vantrel PC/Data/VU/[^/]*\\.DDD", "", R"({"vehicle":{"vin":"*****************","registration":"*************",)"
+            R"("generation":1,"oldest_day":"2025-09-12","latest_day":"2025-09-12"}})");
         row("unit refuses", {"L [001002] 1"}, {"--fault", "reject:on=diag,code=12"}, "", 1, "", "status: Failed");
         row("no cable", {"--card"}, none, "", 2, "", "message: Can't find a VantrelPC cable");
         row("help", {"--help"}, none, "", 0, "", "--latest 1,2,5 7");
@@ -333,7 +333,7 @@ private slots:
             {{"--quiet", "A"}, "true", 0, "Complete\r\n"},
             {{"A"}, "true", 129, QByteArray()}}; // ended as it starts; that is no crash
         for (const auto& [arguments, reader, exitCode, status] : rows) {
-            UnitHome home({"--days", "2", "--delay", "300"});
+            UnitHome home({"--days", "2", "--delay", "100", "--speed-blocks", "1"});
             QVERIFY2(home.ready(), home.startOutput());
             const QString pipe = R"(bash "$0" "$@" | )" + reader + R"(; exit "${PIPESTATUS[0]}")";
             const DownloadResult result =
@@ -348,7 +348,7 @@ private slots:
     // On a narrow terminal the line is cut to its width, the bar first: the percentage and
     // the time stay.
     void narrowTerminal() {
-        UnitHome home({"--days", "2", "--delay", "200"});
+        UnitHome home({"--days", "2", "--delay", "80", "--speed-blocks", "1"});
         QVERIFY2(home.ready(), home.startOutput());
         int terminal = -1, attached = -1;
         winsize size{24, 60, 0, 0};
