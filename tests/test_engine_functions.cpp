@@ -43,7 +43,7 @@ inline QByteArray cardFile(int id, int appendix, const QByteArray& data) {
     return word(id) + char(appendix) + word(int(data.size())) + data;
 }
 
-const QDateTime kDec5 = QDateTime(QDate(2026, 12, 5), QTime(9, 7, 59));
+const QDateTime kEvening = QDateTime(QDate(2026, 12, 5), QTime(21, 7, 59));
 const QByteArray kVin = "WDB9066351S123456";
 const QByteArray kVrn = "AB123CD      "; // seven characters and six spaces
 
@@ -125,24 +125,22 @@ private slots:
     // at 2106; the calendar fields count, never a zone. Received bytes read the same, but for
     // the unit's "unknown", and a fifth byte is not read.
     void dateToSecondsAndBack() {
-        const auto utc = [](int y, int mo, int d, int h, int mi, int s) {
-            return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
-        };
-        const std::tuple<QDateTime, const char*, const char*> rows[] = {
-            // clang-format off
-            {utc(1970, 1, 1, 0, 0, 1), "00000001", "1970-01-01 00:00:01"},
-            {utc(2024, 3, 1, 0, 0, 0), "65E11A80", "2024-03-01"},
-            {utc(2038, 1, 19, 3, 14, 7), "7FFFFFFF", "2038-01-19 03:14:07"},
-            {utc(2038, 1, 19, 3, 14, 8), "80000000", "2038-01-19 03:14:08"},
-            {utc(2106, 2, 7, 6, 28, 15), "FFFFFFFF", "2106-02-07 06:28:15"},
-            {utc(2106, 2, 7, 6, 28, 16), "00000000", "No info."},
-            {utc(1969, 12, 31, 23, 59, 59), "FFFFFFFF", "2106-02-07 06:28:15"},
-            {QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::OffsetFromUTC, 3600), "65E11A80", "2024-03-01"},
-            {QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::LocalTime), "65E11A80", "2024-03-01"}};
+        // clang-format off
+        const std::tuple<const char*, const char*, const char*> rows[] = {
+            {"1970-01-01T00:00:01Z", "00000001", "1970-01-01 00:00:01"},
+            {"2024-03-01T00:00:00Z", "65E11A80", "2024-03-01"},
+            {"2038-01-19T03:14:07Z", "7FFFFFFF", "2038-01-19 03:14:07"},
+            {"2038-01-19T03:14:08Z", "80000000", "2038-01-19 03:14:08"},
+            {"2106-02-07T06:28:15Z", "FFFFFFFF", "2106-02-07 06:28:15"},
+            {"2106-02-07T06:28:16Z", "00000000", "No info."},
+            {"1969-12-31T23:59:59Z", "FFFFFFFF", "2106-02-07 06:28:15"},
+            {"2024-03-01T00:00:00+01:00", "65E11A80", "2024-03-01"},
+            {"2024-03-01T00:00:00", "65E11A80", "2024-03-01"}}; // local time
         // clang-format on
         for (const auto& [date, hex, text] : rows) {
             const QByteArray bytes = QByteArray::fromHex(hex);
-            QCOMPARE(secondsToBytes(dateToSeconds(date)), bytes);
+            QCOMPARE(secondsToBytes(dateToSeconds(QDateTime::fromString(date, Qt::ISODate))),
+                     bytes);
             QCOMPARE(secondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), text);
             QCOMPARE(bytesToDateText(bytes + '\xFF'),
                      bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : text);
@@ -153,9 +151,8 @@ private slots:
     }
 
     // Listed nations in order, then reserved numbers, then the three group codes; always
-    // three characters, as file names use them.
+    // three characters, as file names use them. The table fills itself on first use.
     void nationAlpha() {
-        fillNationAlpha();
         QString codes;
         for (const int nation : {0x00, 0x0D, 0x15, 0x33, 0x34, 0xFC, 0xFD, 0xFE, 0xFF})
             codes += nationLetters(quint8(nation));
@@ -182,27 +179,23 @@ private slots:
             QCOMPARE(withChecksum(request).toHex().toUpper(), QByteArray(hex));
     }
 
-    // Positive answers by their SID, negative ones by their response code, then messages
-    // damaged or too short to hold a field in front of their checksum.
+    // Positive answers (+) by their SID, negative ones (-) by their response code, then
+    // messages damaged or too short to hold a field in front of their checksum.
     void messageIds() {
-        for (const QByteArray& row :
-             QByteArray("C1:1 50:2 C7:3 75:5 76:6 77:7 C2:8 85:9 36:8191 00:8191").split(' '))
-            QCOMPARE(messageIdOf(responseFrame(QByteArray::fromHex(row.left(2)) + "\x01\x02")),
-                     row.mid(3).toInt());
-        for (const QByteArray& row :
-             QByteArray("10:10 11:11 12:12 13:13 22:14 31:15 50:16 78:17 FA:18 33:8190 00:8190")
-                 .split(' '))
-            QCOMPARE(messageIdOf(negative(0x36, quint8(row.left(2).toUInt(nullptr, 16)))),
-                     row.mid(3).toInt());
         // clang-format off
-        const QByteArray damaged("80F0EE03C1EA8F9C:4096 80F0EE037F36788F:4096 80F0EE02C1EA8F:4096 "
+        const QByteArray rows("+C1:1 +50:2 +C7:3 +75:5 +76:6 +77:7 +C2:8 +85:9 +36:8191 +00:8191 "
+            "-10:10 -11:11 -12:12 -13:13 -22:14 -31:15 -50:16 -78:17 -FA:18 -33:8190 -00:8190 "
+            "80F0EE03C1EA8F9C:4096 80F0EE037F36788F:4096 80F0EE02C1EA8F:4096 "
             ":4096 00:4097 8080:4097 80EEF003C1EA8F9B:4097 81F0EE03C1EA8F9C:4097 80F0EE5E:8191 "
             "80F0EE005E:8191 80F0EE017FDE:8190 80F0EE027F3615:8190 80F0EE057F3678AABBF5:17");
         // clang-format on
-        for (const QByteArray& row : damaged.split(' '))
-            QVERIFY2(messageIdOf(QByteArray::fromHex(row.split(':')[0])) ==
-                         row.split(':')[1].toInt(),
-                     row.constData());
+        for (const QByteArray& row : rows.split(' ')) {
+            const QByteArray hex = row.split(':')[0], byte = QByteArray::fromHex(hex.mid(1));
+            const QByteArray message = hex.startsWith('+')   ? responseFrame(byte + "\x01\x02")
+                                       : hex.startsWith('-') ? negative(0x36, quint8(byte.at(0)))
+                                                             : QByteArray::fromHex(hex);
+            QVERIFY2(messageIdOf(message) == row.split(':')[1].toInt(), row.constData());
+        }
     }
 
     // Which request an answer belongs to: the service, or the refused one; for Transfer Data
@@ -312,28 +305,30 @@ private slots:
         }
     }
 
-    void vuNames() {
-        const QDateTime late(QDate(2031, 7, 30), QTime(23, 59));
-        // Untrusted bytes never lead out of the folder nor into an unusable name.
-        // "VIN/" and a NUL; "../".
-        const QByteArray badVin = QByteArray::fromHex("56494E2F0031328534359F37");
-        const QByteArray badVrn = QByteArray::fromHex("2E2E2F2E2E2F65746300780A797F7A1F20");
-        const std::tuple<const char*, QByteArray, const char*, QDateTime, QString> rows[] = {
-            {"FR", kVrn, "F  ", kDec5, "F__AB123CD      2612050907.V1B"},
-            {"FR", kVrn, "FIN", late, "FINAB123CD      3107302359.V1B"},
-            {"ES", "  AB 12 CD   ", "UK ", kDec5, "AB 12 CD_UK_20261205_0907.TGD"},
-            {"LD", kVrn, "UK ", kDec5, "UK_AB123CD      _" + QString(kVin) + "_20261205_0907.DDD"},
-            {"eu", kVrn, "F  ", kDec5, "saved.ddd"},
-            // Latin-1 bytes of the unit become their own characters.
-            {"ES", "M\xDCLLER \xC9T\xE9   ", "D  ", kDec5,
-             QString::fromUtf8("MÜLLER ÉTé_D_20261205_0907.TGD")},
-        };
-        for (const auto& [style, vrn, nation, now, name] : rows)
-            QCOMPARE(vuFileNameFor(style, kVin, vrn, nation, now), name);
-        QCOMPARE(vuFileNameFor("EU", badVin, badVrn, "F  ", kDec5) + '|' +
-                     vuFileNameFor("ES", badVin, badVrn, "F  ", kDec5),
-                 "20261205_0907_.._.._etc_x_y_z_ _VIN__12_45_7.DDD|"
-                 ".._.._etc_x_y_z__F_20261205_0907.TGD");
+    // Every naming style for a unit's file and a card's, with nations of one to three letters.
+    // The fields come untrusted from the data: "/" and control characters become "_", Latin-1
+    // bytes their own characters; Spain drops the spaces around the registration number.
+    void fileNames() {
+        const QByteArray vin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL
+        const QByteArray vrn = QByteArray("  ../\xC9T\x7F") + "1\n   ";
+        const QString surname = QString("O__Né").leftJustified(35);
+        // clang-format off
+        const std::tuple<const char*, quint8, const char*, const char*> rows[] = {
+            {"EU", 0x11, "20261205_2107_  .._ÉT_1_   _VIN__12_45_7.DDD", "C_20261205_2107_J_$S_12_4            .DDD"},
+            {"FR", 0x11, "F__  .._ÉT_1_   2612052107.V1B", "F__12_4            2612052107.C1A"},
+            {"FR", 0x12, "FIN  .._ÉT_1_   2612052107.V1B", "FIN12_4            2612052107.C1A"},
+            {"ES", 0x15, ".._ÉT_1__UK_20261205_2107.TGD", "C_12_4            _UK_20261205_2107.TGD"},
+            {"LD", 0x12, "FIN  .._ÉT_1_   _VIN__12_45_7_20261205_2107.DDD", "C_$S_J_FIN__12_4            _20261205_2107.DDD"},
+            {"LD", 0x11, "F__  .._ÉT_1_   _VIN__12_45_7_20261205_2107.DDD", "C_$S_J_F____12_4            _20261205_2107.DDD"},
+            {"eu", 0x11, "saved.ddd", ""}};
+        // clang-format on
+        for (const auto& [style, nation, vuName, cardName] : rows) {
+            const QByteArray id = identificationBlock(nation, "12/4", "O/\x01N\xE9", "JOHN");
+            QCOMPARE(vuFileNameFor(style, vin, vrn, nationLetters(nation), kEvening), vuName);
+            QCOMPARE(cardFileNameFor(style, cardChain(id), kEvening),
+                     QString(cardName).replace("$S", surname));
+            QCOMPARE(isNamingStyle(style), *cardName != '\0');
+        }
         // The prefix of a VU download's name: none in France, V_ in Spain, else the kind.
         QCOMPARE(vuNamePrefix("M", "FR") + '|' + vuNamePrefix("M", "ES") + '|' +
                      vuNamePrefix("C", "FR"),
@@ -375,26 +370,20 @@ private slots:
 
     // The identification file is found by walking the chain's headers, the last one wins.
     void cardNames() {
-        const QString smith = "C_DB12345678901234_UK_20261205_0907.TGD";
         const QByteArray id = cardFile(0x0520, 0, kSmith);
-        const QByteArray hostile = identificationBlock(0x11, "12/4", "O/\x01N\xE9", "/ean");
-        const QByteArray fakeHeader = "\x05\x20" + QByteArray(1, '\0');
         // clang-format off
-        const std::tuple<const char*, QByteArray, QString> rows[] = {
-            {"EU", cardChain(kSmith), "C_20261205_0907_J_" + QString("SMITH").leftJustified(35) + "_DB12345678901234.DDD"},
-            {"XX", cardChain(kSmith), ""},
-            {"EU", cardFile(0x0520, 0, hostile), "C_20261205_0907___" + QString::fromUtf8("O__Né").leftJustified(35) + "_12_4            .DDD"},
-            {"ES", cardChain(kSmith), smith},
+        const std::pair<QByteArray, bool> rows[] = {
+            {cardChain(kSmith), true},
             // Bytes that look like a header inside another file's data are not a header.
-            {"ES", cardFile(0x0501, 0, fakeHeader + identificationBlock(0x11, "X", "X", "X")) + id, smith},
-            {"ES", cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + cardChain(kSmith), smith},
-            {"ES", cardFile(0x0520, 0, identificationBlock(0x0D, QByteArray("../x/\0\ny", 8), "Z", "Z")), "C_.._x___y        _D_20261205_0907.TGD"},
-            {"ES", id.left(107), ""},
-            {"ES", QByteArray::fromHex("0520"), ""},
-            {"ES", QByteArray::fromHex("050100FFFF") + id, ""}};
+            {cardFile(0x0501, 0, QByteArray("\x05\x20\0", 3) + identificationBlock(0x11, "X", "X", "X")) + id, true},
+            {cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + id, true},
+            {id.left(107), false},
+            {QByteArray::fromHex("0520"), false},
+            {QByteArray::fromHex("050100FFFF") + id, false}};
         // clang-format on
-        for (const auto& [style, card, name] : rows)
-            QCOMPARE(cardFileNameFor(style, card, kDec5), name);
+        for (const auto& [card, found] : rows)
+            QCOMPARE(cardFileNameFor("ES", card, kEvening),
+                     found ? "C_DB12345678901234_UK_20261205_2107.TGD" : "");
     }
 
     void parse() {
@@ -429,7 +418,8 @@ private slots:
             // The position: each edge on its own, and only with "{", "," and "}" in order.
             {"A {4200.5,}", all + "-- {4200,-}"},
             {"A {x,12}", all + "-- {-,12}"},
-            {"A {1,99999999999}", all + "-- {1,-}"},
+            {"A {2147483647.4,-2147483649}", all + "-- {2147483647,-}"},
+            {"A {-2147483648,2147483648}", all + "-- {-2147483648,-}"},
             {"A }1,2{", all + "-- {-,-}"},
             {"A {1,2", all + "-- {-,-}"},
             {"A {5},7", all + "-- {-,-}"},
@@ -438,9 +428,7 @@ private slots:
         };
         for (const auto& [text, summary] : rows)
             QCOMPARE(summaryOf(text), summary);
-    }
-
-    void usableTrepListAndQuotes() {
+        // A usable list holds one to 19 entries of three digits; quotes go from both ends.
         const QString one = "001";
         QVERIFY(!isUsableTrepList("") && !isUsableTrepList("01"));
         QVERIFY(isUsableTrepList(one) && isUsableTrepList(one.repeated(19)));
