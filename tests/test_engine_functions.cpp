@@ -309,20 +309,20 @@ private slots:
     // bytes their own characters; Spain drops the spaces around the registration number.
     void fileNames() {
         const QByteArray vin = QByteArray::fromHex("56494E2F0031328534359F37"); // "VIN/", NUL
-        const QByteArray vrn = QByteArray("  ../\xC9T\x7F") + "1\n   ";
+        const QByteArray vrn = QByteArray("  ../\xC9 T\x7F") + "1\n  ";
         const QString surname = QString("O__Né").leftJustified(35);
         // clang-format off
         const std::tuple<const char*, quint8, const char*, const char*> rows[] = {
-            {"EU", 0x11, "20261205_2107_  .._ÉT_1_   _VIN__12_45_7.DDD", "C_20261205_2107_J_$S_12_4            .DDD"},
-            {"FR", 0x11, "F__  .._ÉT_1_   2612052107.V1B", "F__12_4            2612052107.C1A"},
-            {"FR", 0x12, "FIN  .._ÉT_1_   2612052107.V1B", "FIN12_4            2612052107.C1A"},
-            {"ES", 0x15, ".._ÉT_1__UK_20261205_2107.TGD", "C_12_4            _UK_20261205_2107.TGD"},
-            {"LD", 0x12, "FIN  .._ÉT_1_   _VIN__12_45_7_20261205_2107.DDD", "C_$S_J_FIN__12_4            _20261205_2107.DDD"},
-            {"LD", 0x11, "F__  .._ÉT_1_   _VIN__12_45_7_20261205_2107.DDD", "C_$S_J_F____12_4            _20261205_2107.DDD"},
+            {"EU", 0x11, "20261205_2107_  .._É T_1_  _VIN__12_45_7.DDD", "C_20261205_2107___$S_12__            .DDD"},
+            {"FR", 0x11, "F__  .._É T_1_  2612052107.V1B", "F__12__            2612052107.C1A"},
+            {"FR", 0x12, "FIN  .._É T_1_  2612052107.V1B", "FIN12__            2612052107.C1A"},
+            {"ES", 0x15, ".._É T_1__UK_20261205_2107.TGD", "C_12__            _UK_20261205_2107.TGD"},
+            {"LD", 0x12, "FIN  .._É T_1_  _VIN__12_45_7_20261205_2107.DDD", "C_$S___FIN__12__            _20261205_2107.DDD"},
+            {"LD", 0x11, "F__  .._É T_1_  _VIN__12_45_7_20261205_2107.DDD", "C_$S___F____12__            _20261205_2107.DDD"},
             {"eu", 0x11, "saved.ddd", ""}};
         // clang-format on
         for (const auto& [style, nation, vuName, cardName] : rows) {
-            const QByteArray id = identificationBlock(nation, "12/4", "O/\x01N\xE9", "JOHN");
+            const QByteArray id = identificationBlock(nation, "12/\n", "O/\x01N\xE9", "/ean");
             QCOMPARE(vuFileNameFor(style, vin, vrn, nationLetters(nation), kEvening), vuName);
             QCOMPARE(cardFileNameFor(style, cardChain(id), kEvening),
                      QString(cardName).replace("$S", surname));
