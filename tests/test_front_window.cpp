@@ -163,12 +163,15 @@ private slots:
         for (const auto& [name, geometry] : places)
             QCOMPARE(window->findChild<QWidget*>(name)->geometry(), geometry);
         QVERIFY(window->mask().intersects(QRect(120, 451, 89, 14)));
-        for (ImageBox* lamp : window->lamps)
-            QCOMPARE(lamp->image(), window->lampOffImage.copy(0, 0, 24, 24));
         QCOMPARE(window->progressBar->image(), barImage(window->progressBackgroundImage));
-        window->stepLamps();
-        QCOMPARE(window->lamps[1]->image(), window->lampOnImage);
-        QCOMPARE(window->lampTimer.interval(), 150);
+        // The idle scan from dark: each lamp in turn lit for 150 ms, then all dark for 1100 ms.
+        const QImage off = window->lampOffImage.copy(0, 0, 24, 24);
+        for (const auto& [lit, interval] : {std::pair{-1, 0}, {1, 150}, {-1, 1100}, {2, 150}}) {
+            if (interval > 0) window->stepLamps();
+            for (int lamp = 0; lamp < 3; ++lamp)
+                QCOMPARE(window->lamps[lamp]->image(), lamp == lit ? window->lampOnImage : off);
+            QVERIFY(interval == 0 || window->lampTimer.interval() == interval);
+        }
     }
 
     // On a real display at every scale, the screen around each window shows the skin and the
@@ -216,68 +219,59 @@ private slots:
     // One poll of the status file during a download whose bar showed 1 of 28, with the engine
     // still running or already gone before the poll: an engine that ended without a final line
     // will never write one. A final state says on the face what it was.
-    void poll_data() {
-        QTest::addColumn<QByteArray>("content"); // null: no file
-        QTest::addColumn<bool>("engineEnded");
-        QTest::addColumn<QString>("bar"); // "full", "empty", "kept" or a first filled row
-        // The lamp mode, whether the poll goes on, the first beat of the lamp pattern (lit for 250
-        // or 50 ms) and the tool tip.
-        QTest::addColumn<QString>("face");
-        const QString ended = "6 0 1000 Failed - the engine ended without a result";
-        const auto row = [](const char* name, const QByteArray& content, bool engineEnded,
-                            const char* bar, const QString& face) {
-            QTest::newRow(name) << content << engineEnded << QString(bar) << face;
-        };
-        row("Complete", "Complete\r\n", false, "full", "5 0 50 Complete");
-        row("Failed", "Failed - maybe USB device is open\r\n", false, "kept",
-            "6 0 1000 Failed - maybe USB device is open");
-        row("USB Error", "USB Error\r\n", false, "kept", "6 0 1000 USB Error");
-        // The engine's last word after repeated integrity errors: it writes nothing more.
-        row("Aborted", "Aborted\r\n", false, "kept", "6 0 1000 Aborted");
-        row("Downloading", "Downloading\r\n", false, "kept", "4 1 250");
-        row("lower case", "complete\r\n", false, "kept", "4 1 250");
-        row("empty file: being rewritten", "", false, "kept", "4 1 250");
-        row("no file", QByteArray(), false, "kept", "4 1 250");
-        row("3 of 28", "0003/0028\r\n", false, "176", "4 1 250");
-        row("nothing yet", "0000/0028\r\n", false, "empty", "4 1 250");
-        row("beyond total", "0029/0028\r\n", false, "full", "4 1 250");
-        row("no count", "abcd/0028\r\n", false, "empty", "4 1 250");
-        row("ended at 3 of 28", "0003/0028\r\n", true, "176", ended);
-        row("ended before its first line", QByteArray(), true, "kept", ended);
-        row("ended after Complete", "Complete\r\n", true, "full", "5 0 50 Complete");
-        row("ended after Failed", "Failed - Receive timeout\r\n", true, "kept",
-            "6 0 1000 Failed - Receive timeout");
-    }
     void poll() {
-        QFETCH(QByteArray, content);
-        QFETCH(bool, engineEnded);
-        QFETCH(QString, bar);
-        QFETCH(QString, face);
-        const std::unique_ptr<MainWindow> window = makeWindow(kStays);
-        QTest::mouseClick(window->allVuButton, Qt::LeftButton);
-        window->lampTimer.stop();
-        QVERIFY(window->activityTimer.isActive());
-        window->showProgress("0001/0028");
-        const QImage before = window->progressBar->image();
-        if (!content.isNull()) QVERIFY(writeFile(window->statusFilePath(), content));
-        // Ended as a crash would end it.
-        if (engineEnded)
-            QVERIFY(::kill(pid_t(window->engineProcessId), SIGKILL) == 0 && engineGone(*window));
-        window->pollActivity();
-        const int mode = window->leds.mode, polling = window->activityTimer.isActive();
-        window->stepLamps();
-        const QString shown =
-            QString::asprintf("%d %d %d ", mode, polling, window->lampTimer.interval());
-        QCOMPARE((shown + window->toolTip()).trimmed(), face);
-        QCOMPARE(window->lamps[0]->image(),
-                 mode == kLedFailed ? window->lampFailedImage : window->lampOnImage);
-        const QImage full = barImage(window->progressBarImage);
-        const int row = bar.toInt(); // rows from there down from the full bar, those above kept
-        QImage expected = bar == "kept" || row > 0 ? before
-                          : bar == "full"          ? full
-                                                   : barImage(window->progressBackgroundImage);
-        if (row > 0) QPainter(&expected).drawImage(0, row, full, 0, row);
-        QCOMPARE(window->progressBar->image(), expected);
+        // What the status file holds (null: no file), whether the engine ended, the bar ("full",
+        // "empty", "kept" or a first filled row) and the face: the lamp mode, whether the poll
+        // goes on, the first beat of the lamp pattern (lit for 250 or 50 ms) and the tool tip.
+        const QString ended = "6 0 1000 Failed - the engine ended without a result";
+        const std::tuple<const char*, QByteArray, bool, QString, QString> rows[] = {
+            {"Complete", "Complete\r\n", false, "full", "5 0 50 Complete"},
+            {"Failed", "Failed - maybe USB device is open\r\n", false, "kept",
+             "6 0 1000 Failed - maybe USB device is open"},
+            {"USB Error", "USB Error\r\n", false, "kept", "6 0 1000 USB Error"},
+            // The engine's last word after repeated integrity errors: it writes nothing more.
+            {"Aborted", "Aborted\r\n", false, "kept", "6 0 1000 Aborted"},
+            {"Downloading", "Downloading\r\n", false, "kept", "4 1 250"},
+            {"lower case", "complete\r\n", false, "kept", "4 1 250"},
+            {"empty file: being rewritten", "", false, "kept", "4 1 250"},
+            {"no file", QByteArray(), false, "kept", "4 1 250"},
+            {"3 of 28", "0003/0028\r\n", false, "176", "4 1 250"},
+            {"nothing yet", "0000/0028\r\n", false, "empty", "4 1 250"},
+            {"beyond total", "0029/0028\r\n", false, "full", "4 1 250"},
+            {"no count", "abcd/0028\r\n", false, "empty", "4 1 250"},
+            {"ended at 3 of 28", "0003/0028\r\n", true, "176", ended},
+            {"ended before its first line", QByteArray(), true, "kept", ended},
+            // A final line is the engine's word, however it ended after writing it.
+            {"ended after Complete", "Complete\r\n", true, "full", "5 0 50 Complete"}};
+        for (const auto& [name, content, engineEnded, bar, face] : rows) {
+            const std::unique_ptr<MainWindow> window = makeWindow(kStays);
+            QTest::mouseClick(window->allVuButton, Qt::LeftButton);
+            window->lampTimer.stop();
+            QVERIFY(window->activityTimer.isActive());
+            window->showProgress("0001/0028");
+            const QImage before = window->progressBar->image();
+            if (!content.isNull()) QVERIFY(writeFile(window->statusFilePath(), content));
+            // Ended as a crash would end it.
+            if (engineEnded)
+                QVERIFY(::kill(pid_t(window->engineProcessId), SIGKILL) == 0 &&
+                        engineGone(*window));
+            window->pollActivity();
+            const int mode = window->leds.mode, polling = window->activityTimer.isActive();
+            window->stepLamps();
+            const QString shown = QString::asprintf("%s: %d %d %d ", name, mode, polling,
+                                                    window->lampTimer.interval());
+            QCOMPARE((shown + window->toolTip()).trimmed(), name + QString(": ") + face);
+            QVERIFY2(window->lamps[0]->image() ==
+                         (mode == kLedFailed ? window->lampFailedImage : window->lampOnImage),
+                     name);
+            const QImage full = barImage(window->progressBarImage);
+            const int row = bar.toInt(); // rows from there down from the full bar, those above kept
+            QImage expected = bar == "kept" || row > 0 ? before
+                              : bar == "full"          ? full
+                                                       : barImage(window->progressBackgroundImage);
+            if (row > 0) QPainter(&expected).drawImage(0, row, full, 0, row);
+            QVERIFY2(window->progressBar->image() == expected, name);
+        }
     }
 
     // However a download fails, the lamp beside the button pressed stays lit in a look that no
@@ -423,8 +417,8 @@ private slots:
     }
 
     // Without a mouse: Tab goes round the three buttons (none has the focus before), Enter or
-    // Space starts the one that has it, and A, L and C start theirs. Escape leaves a download
-    // running and the window open.
+    // Space starts the one that has it, and A, L and C start theirs, also from a button. Escape
+    // leaves a download running and the window open.
     void keyboard() {
         const QString all = "1:A E {3000,8100}", card = "1:C E {3000,8100}";
         const QString latest = "1:\"L [001002005] 7 E {3000,8100}\"";
@@ -434,7 +428,7 @@ private slots:
         const std::pair<QString, QString> rows[] = {
             {"Tab Return", all}, {"Tab Tab Space", latest}, {"Tab Tab Tab Enter", card},
             {"Tab Tab Tab Tab Space", all}, {"Backtab Return", card}, {"A", all}, {"L", latest},
-            {"C", card}, {"Space Return Enter", QString()}, {"C Esc", card}};
+            {"C", card}, {"Tab C", card}, {"Space Return Enter", QString()}, {"C Esc", card}};
         // clang-format on
         for (const auto& [keys, argument] : rows) {
             const std::unique_ptr<MainWindow> window = makeWindow(kStays);
@@ -486,6 +480,8 @@ private slots:
     // from the run before.
     void startsInTurn() {
         std::unique_ptr<MainWindow> window = makeWindow(kStays, "vnpcBASE"); // any letter case
+        // A file of the exact name that cannot run is no engine.
+        QVERIFY(writeFile(engineDir_.filePath("VNPCBase"), "#!/bin/sh\n"));
         QWidget selection;
         window->setLatestVuWindow(&selection);
         const std::tuple<int, Qt::MouseButton, QPoint, QString> starts[] = {
