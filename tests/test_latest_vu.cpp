@@ -248,19 +248,33 @@ private slots:
         }
     }
 
-    // Each caption on the lines of its box (one but for a long German one), at the sizes of a
+    // The window opens beside the main window, its skin's rounded corners cut away; German
+    // captions move the boxes from (3) down. Every box reaches to the panel's edge, and each
+    // caption is on the lines of its box (one but for a long German one) at the sizes of a
     // plain display and of one scaled by 2 (glyphs hinted at twice the pixels): "(TREP" never
     // parts from its number.
-    void captionsOnOneLine() {
-        for (const char* language : {"EN", "DE"}) {
+    void layoutAndCaptions() {
+        QWidget main(nullptr, Qt::FramelessWindowHint);
+        main.setGeometry(100, 50, 215, 479);
+        for (const QString language : {"EN", "DE"}) {
             DownloadSettings::language = language;
-            LatestVuWindow window;
+            LatestVuWindow window(&main);
             window.show();
+            QCOMPARE(window.geometry(), QRect(315, 50, 184, 364));
+            QCOMPARE(window.windowTitle(),
+                     language == "DE" ? "\"Latest VU\" Einstellungen" : "'Latest VU' Settings");
+            const QRegion face = window.mask();
+            QVERIFY(!face.contains(QPoint(0, 0)) && !face.contains(QPoint(183, 363)));
+            QVERIFY(face.contains(QPoint(92, 180)) && face.contains(QPoint(144, 328)));
+            const QRect german[] = {{24, 16, 150, 16},  {25, 40, 149, 16},  {34, 88, 140, 24},
+                                    {38, 120, 136, 29}, {40, 152, 134, 24}, {42, 176, 132, 32},
+                                    {44, 200, 130, 32}, {45, 232, 129, 24}, {41, 266, 133, 40}};
+            for (int index = 0; index < kCheckCount && language == "DE"; ++index)
+                QCOMPARE(window.checkBoxes[index]->geometry(), german[index]);
             for (double scale : {1.0, 2.0})
                 for (const CaptionCheckBox* box : window.checkBoxes) {
                     // The German (8) has a box of two lines for its long caption.
-                    const int lines =
-                        box == window.checkBoxes[8] && language == QString("DE") ? 2 : 1;
+                    const int lines = box == window.checkBoxes[8] && language == "DE" ? 2 : 1;
                     QFont font = box->font();
                     font.setPointSizeF(font.pointSizeF() * scale);
                     const QFontMetricsF metrics(font);
@@ -272,26 +286,6 @@ private slots:
                              qPrintable(QStringLiteral("%1 at %2").arg(box->text()).arg(scale)));
                 }
         }
-    }
-
-    // The window opens beside the main window, its skin's rounded corners cut away; German
-    // captions move the boxes from (3) down. Every box reaches to the panel's edge.
-    void layoutAndPlacement() {
-        QWidget main(nullptr, Qt::FramelessWindowHint);
-        main.setGeometry(100, 50, 215, 479);
-        DownloadSettings::language = "DE";
-        LatestVuWindow window(&main);
-        window.show();
-        QCOMPARE(window.geometry(), QRect(315, 50, 184, 364));
-        QCOMPARE(window.windowTitle(), "\"Latest VU\" Einstellungen");
-        const QRegion face = window.mask();
-        QVERIFY(!face.contains(QPoint(0, 0)) && !face.contains(QPoint(183, 363)));
-        QVERIFY(face.contains(QPoint(92, 180)) && face.contains(QPoint(144, 328)));
-        const QRect german[] = {{24, 16, 150, 16},  {25, 40, 149, 16},  {34, 88, 140, 24},
-                                {38, 120, 136, 29}, {40, 152, 134, 24}, {42, 176, 132, 32},
-                                {44, 200, 130, 32}, {45, 232, 129, 24}, {41, 266, 133, 40}};
-        for (int index = 0; index < kCheckCount; ++index)
-            QCOMPARE(window.checkBoxes[index]->geometry(), german[index]);
     }
 };
 
