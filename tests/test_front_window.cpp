@@ -242,7 +242,9 @@ private slots:
             {"ended at 3 of 28", "0003/0028\r\n", true, "176", ended},
             {"ended before its first line", QByteArray(), true, "kept", ended},
             // A final line is the engine's word, however it ended after writing it.
-            {"ended after Complete", "Complete\r\n", true, "full", "5 0 50 Complete"}};
+            {"ended after Complete", "Complete\r\n", true, "full", "5 0 50 Complete"},
+            {"ended after Failed", "Failed - Receive timeout\r\n", true, "kept",
+             "6 0 1000 Failed - Receive timeout"}};
         for (const auto& [name, content, engineEnded, bar, face] : rows) {
             const std::unique_ptr<MainWindow> window = makeWindow(kStays);
             QTest::mouseClick(window->allVuButton, Qt::LeftButton);
