@@ -41,12 +41,12 @@ private slots:
     void cleanup() {
         window_.reset();
         simulator_.reset();
+        QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(" | "))); // no download said a word
     }
 
     void cardStartedOverAllVu() {
         QTest::mouseClick(window_->allVuButton, Qt::LeftButton);
-        const qint64 first = window_->engineProcessId;
-        const qint64 firstStart = window_->engineStartTime;
+        const qint64 first = window_->engineProcessId, firstStart = window_->engineStartTime;
         QVERIFY(engineRunning(first, firstStart));
         // Once the first engine is downloading, start the card download over it.
         QTRY_VERIFY_WITH_TIMEOUT(interpretStatusLine(readStatusLine(window_->statusFilePath())) ==
@@ -57,7 +57,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window_->leds.mode != kLedRunning, 90000);
         QTRY_VERIFY_WITH_TIMEOUT(!engineRunning(window_->engineProcessId, window_->engineStartTime),
                                  10000);
-        QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(" | ")));
         QCOMPARE(window_->leds.mode + 100 * window_->leds.index, kLedComplete + 100 * kCard);
         QCOMPARE(window_->progressBar->image(), window_->progressBarImage.copy(0, 0, 61, 208));
         // The card's file as the unit served it; nothing of the stopped download.
@@ -84,7 +83,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(window_->leds.mode != kLedRunning, 90000);
         QTRY_VERIFY_WITH_TIMEOUT(!engineRunning(window_->engineProcessId, window_->engineStartTime),
                                  10000);
-        QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(" | ")));
         QCOMPARE(window_->leds.mode, qint16(kLedComplete));
         const QByteArray log = readWhole(logFile);
         QVERIFY2(log.startsWith("\"L [001002004005] 2 E {"), log.left(80).constData());

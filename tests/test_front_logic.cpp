@@ -59,45 +59,40 @@ private slots:
     // run.sh opens the window where there is a display to show it on; without one it says so,
     // names the headless demo and ends instead of waiting on a window nobody sees. Built
     // programs are stand-ins: the window notes that it was opened.
-    void runScript_data() {
-        QTest::addColumn<QString>("variable"); // the display given, empty: none
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("no display") << QString() << false;
-        QTest::newRow("X11") << "DISPLAY" << true;
-        QTest::newRow("Wayland") << "WAYLAND_DISPLAY" << true;
-    }
     void runScript() {
-        QFETCH(QString, variable);
-        QFETCH(bool, opens);
-        QTemporaryDir tree;
-        const QString scripts = tree.filePath("scripts");
-        const QString bin = tree.filePath("build/bin");
-        QVERIFY(QDir().mkpath(scripts) && QDir().mkpath(bin));
-        for (const char* script : {"run.sh", "sim-env.sh"})
-            QVERIFY(QFile::copy(VANTREL_SOURCE_DIR "/scripts/" + QString(script),
-                                scripts + "/" + script));
-        const QString opened = tree.filePath("opened");
-        QVERIFY(writeFile(scripts + "/build.sh", "#!/bin/sh\n", kExecutable));
-        QVERIFY(writeFile(bin + "/VantrelVuSim", "#!/bin/sh\necho READY\nexec sleep 30\n",
-                          kExecutable));
-        QVERIFY(writeFile(bin + "/VantrelPC", "#!/bin/sh\ntouch '" + opened.toUtf8() + "'\n",
-                          kExecutable));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "VANTREL_SIM_ARGS"})
-            env.remove(name);
-        if (!variable.isEmpty()) env.insert(variable, ":99");
-        env.insert("VANTREL_SYSFS_ROOT", tree.filePath("sys")); // no cable
-        env.insert("VANTREL_DEMO_DIR", tree.filePath("demo"));
-        QProcess run;
-        run.setProcessEnvironment(env);
-        run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start("/bin/bash", {scripts + "/run.sh"});
-        const bool ended = run.waitForFinished(60000); // or killed with run
-        const QByteArray output = run.readAll();
-        QVERIFY2(ended && QFile::exists(opened) == opens && run.exitCode() == (opens ? 0 : 1) &&
-                     (output.contains("No display") &&
-                      output.contains("scripts/download.sh --demo --all")) == !opens,
-                 output.constData());
+        // The display given: none, X11 or Wayland.
+        for (const QString variable : {"", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            const bool opens = !variable.isEmpty();
+            QTemporaryDir tree;
+            const QString scripts = tree.filePath("scripts");
+            const QString bin = tree.filePath("build/bin");
+            QVERIFY(QDir().mkpath(scripts) && QDir().mkpath(bin));
+            for (const char* script : {"run.sh", "sim-env.sh"})
+                QVERIFY(QFile::copy(VANTREL_SOURCE_DIR "/scripts/" + QString(script),
+                                    scripts + "/" + script));
+            const QString opened = tree.filePath("opened");
+            QVERIFY(writeFile(scripts + "/build.sh", "#!/bin/sh\n", kExecutable));
+            QVERIFY(writeFile(bin + "/VantrelVuSim", "#!/bin/sh\necho READY\nexec sleep 30\n",
+                              kExecutable));
+            QVERIFY(writeFile(bin + "/VantrelPC", "#!/bin/sh\ntouch '" + opened.toUtf8() + "'\n",
+                              kExecutable));
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "VANTREL_SIM_ARGS"})
+                env.remove(name);
+            if (!variable.isEmpty()) env.insert(variable, ":99");
+            env.insert("VANTREL_SYSFS_ROOT", tree.filePath("sys")); // no cable
+            env.insert("VANTREL_DEMO_DIR", tree.filePath("demo"));
+            QProcess run;
+            run.setProcessEnvironment(env);
+            run.setProcessChannelMode(QProcess::MergedChannels);
+            run.start("/bin/bash", {scripts + "/run.sh"});
+            const bool ended = run.waitForFinished(60000); // or killed with run
+            const QByteArray output = run.readAll();
+            QVERIFY2(ended && QFile::exists(opened) == opens && run.exitCode() == (opens ? 0 : 1) &&
+                         (output.contains("No display") &&
+                          output.contains("scripts/download.sh --demo --all")) == !opens,
+                     output.constData());
+        }
     }
 };
 

@@ -166,6 +166,12 @@ private slots:
         QCOMPARE(readWhole(file_), QByteArray("001004\r\n5\r\n"));
         window.show();
         QCOMPARE(boxesText(window) + window.daysEdit->text(), QStringLiteral("35"));
+        // Tab's way: down the boxes, but to the days box after Other VDO Special Data.
+        QString order;
+        for (QWidget* w = window.checkBoxes[1]; w != window.checkBoxes[6];
+             w = w->nextInFocusChain())
+            order += w->objectName().remove("checkBox") + ' ';
+        QCOMPARE(order, "1 2 3 4 5 7 daysEdit 8 ");
         // Clicked in turn, with the boxes then checked.
         const std::pair<int, const char*> clicks[] = {{6, "36"}, {5, "35"},  {6, "36"}, {7, "367"},
                                                       {6, "37"}, {5, "357"}, {5, "37"}};
@@ -176,6 +182,13 @@ private slots:
         window.daysEdit->setText("2.5");
         QTest::mouseClick(window.saveButton, Qt::LeftButton);
         QCOMPARE(readWhole(file_), QByteArray("001004001017\r\n2\r\n"));
+        // A file that cannot be written is reported, never taken as saved: the window stays.
+        QVERIFY(!window.isVisible() && QFile::remove(file_) && QDir().mkdir(file_));
+        window.show();
+        QTest::mouseClick(window.saveButton, Qt::LeftButton);
+        QVERIFY(QDir().rmdir(file_) && window.isVisible());
+        QCOMPARE(boxes_, QStringList{"VantrelPC: The 'Latest VU' settings could not be saved in\n" +
+                                     file_});
     }
 
     // Without a mouse: the first box that can change has the focus on opening, Space checks
@@ -235,19 +248,33 @@ private slots:
         }
     }
 
-    // Each caption on the lines of its box (one but for a long German one), at the sizes of a
+    // The window opens beside the main window, its skin's rounded corners cut away; German
+    // captions move the boxes from (3) down. Every box reaches to the panel's edge, and each
+    // caption is on the lines of its box (one but for a long German one) at the sizes of a
     // plain display and of one scaled by 2 (glyphs hinted at twice the pixels): "(TREP" never
     // parts from its number.
-    void captionsOnOneLine() {
-        for (const char* language : {"EN", "DE"}) {
+    void layoutAndCaptions() {
+        QWidget main(nullptr, Qt::FramelessWindowHint);
+        main.setGeometry(100, 50, 215, 479);
+        for (const QString language : {"EN", "DE"}) {
             DownloadSettings::language = language;
-            LatestVuWindow window;
+            LatestVuWindow window(&main);
             window.show();
+            QCOMPARE(window.geometry(), QRect(315, 50, 184, 364));
+            QCOMPARE(window.windowTitle(),
+                     language == "DE" ? "\"Latest VU\" Einstellungen" : "'Latest VU' Settings");
+            const QRegion face = window.mask();
+            QVERIFY(!face.contains(QPoint(0, 0)) && !face.contains(QPoint(183, 363)));
+            QVERIFY(face.contains(QPoint(92, 180)) && face.contains(QPoint(144, 328)));
+            const QRect german[] = {{24, 16, 150, 16},  {25, 40, 149, 16},  {34, 88, 140, 24},
+                                    {38, 120, 136, 29}, {40, 152, 134, 24}, {42, 176, 132, 32},
+                                    {44, 200, 130, 32}, {45, 232, 129, 24}, {41, 266, 133, 40}};
+            for (int index = 0; index < kCheckCount && language == "DE"; ++index)
+                QCOMPARE(window.checkBoxes[index]->geometry(), german[index]);
             for (double scale : {1.0, 2.0})
                 for (const CaptionCheckBox* box : window.checkBoxes) {
                     // The German (8) has a box of two lines for its long caption.
-                    const int lines =
-                        box == window.checkBoxes[8] && language == QString("DE") ? 2 : 1;
+                    const int lines = box == window.checkBoxes[8] && language == "DE" ? 2 : 1;
                     QFont font = box->font();
                     font.setPointSizeF(font.pointSizeF() * scale);
                     const QFontMetricsF metrics(font);
@@ -259,25 +286,6 @@ private slots:
                              qPrintable(QStringLiteral("%1 at %2").arg(box->text()).arg(scale)));
                 }
         }
-    }
-
-    // The window opens beside the main window, its skin's rounded corners cut away; German
-    // captions move the boxes from (3) down. Every box reaches to the panel's edge.
-    void layoutAndPlacement() {
-        QWidget main(nullptr, Qt::FramelessWindowHint);
-        main.setGeometry(100, 50, 215, 479);
-        DownloadSettings::language = "DE";
-        LatestVuWindow window(&main);
-        window.show();
-        QCOMPARE(window.geometry(), QRect(315, 50, 184, 364));
-        const QRegion face = window.mask();
-        QVERIFY(!face.contains(QPoint(0, 0)) && !face.contains(QPoint(183, 363)));
-        QVERIFY(face.contains(QPoint(92, 180)) && face.contains(QPoint(144, 328)));
-        const QRect german[] = {{34, 88, 140, 24},  {38, 120, 136, 29}, {40, 152, 134, 24},
-                                {42, 176, 132, 32}, {44, 200, 130, 32}, {45, 232, 129, 24},
-                                {41, 266, 133, 40}};
-        for (int index = 2; index < kCheckCount; ++index)
-            QCOMPARE(window.checkBoxes[index]->geometry(), german[index - 2]);
     }
 };
 

@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -74,20 +76,22 @@ private slots:
     void packFailures_data() {
         QTest::addColumn<bool>("logThere");
         QTest::addColumn<QByteArray>("archiveBytes"); // null: no archive; "keep": a real one
-        QTest::addColumn<QString>("readOnly");        // "archive" or "folder"
+        QTest::addColumn<QString>("barrier"); // read-only "archive" or "folder", or a "full" disk
         QTest::newRow("no log") << false << QByteArray("keep") << "";
-        QTest::newRow("archive is not a zip") << true << QByteArray("not a zip at all\r\n") << "";
         QTest::newRow("archive is empty") << true << QByteArray("") << "";
+        // Damaged: it starts as a zip does, and ends there.
         QTest::newRow("archive cut short") << true << QByteArray("PK\x03\x04\x14\x00", 6) << "";
         // Also for root, who may write it all the same: its attribute says to leave it.
         QTest::newRow("archive read-only") << true << QByteArray("keep") << "archive";
         QTest::newRow("folder read-only") << true << QByteArray() << "folder";
+        // No room for the new archive, whoever writes it.
+        QTest::newRow("disk full") << true << QByteArray("keep") << "full";
     }
     void packFailures() {
         QFETCH(bool, logThere);
         QFETCH(QByteArray, archiveBytes);
-        QFETCH(QString, readOnly);
-        if (readOnly == "folder" && geteuid() == 0) QSKIP("root writes into read-only folders");
+        QFETCH(QString, barrier);
+        if (barrier == "folder" && geteuid() == 0) QSKIP("root writes into read-only folders");
         if (logThere) QVERIFY(writeFile(log_, logText(1)));
         if (archiveBytes == "keep") {
             QVERIFY(writeFile(folder_ + "/older.log", "older\r\n") &&
@@ -98,8 +102,14 @@ private slots:
         }
         const QStringList before = QDir(folder_).entryList(QDir::Files);
         const auto readable = QFileDevice::ReadOwner | QFileDevice::ExeOwner;
-        if (readOnly == "archive") QVERIFY(QFile::setPermissions(archive_, QFileDevice::ReadOwner));
-        if (readOnly == "folder") QVERIFY(QFile::setPermissions(folder_, readable));
+        if (barrier == "archive") QVERIFY(QFile::setPermissions(archive_, QFileDevice::ReadOwner));
+        if (barrier == "folder") QVERIFY(QFile::setPermissions(folder_, readable));
+        // Past the limit a write fails, as on a full disk, instead of ending the program.
+        rlimit room{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &room) == 0 && ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
+        const auto restore = qScopeGuard([room] { ::setrlimit(RLIMIT_FSIZE, &room); });
+        const rlimit limit{barrier == "full" ? 0 : room.rlim_cur, room.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
         QVERIFY(!ZipArchive().pack(log_, archive_));
         archiveLog(folder_, "VNPC.log");
         QFile::setPermissions(folder_, readable | QFileDevice::WriteOwner);
