@@ -248,8 +248,8 @@ private slots:
 
     // A hand-made tree may hold anything: long and missing strings, an endless product file,
     // a huge serial file, entries that are not the kernel's (another script's digits, a
-    // leading zero, a dangling link, a name that is not a tty). Reading without bound must
-    // fail here rather than take the machine's memory.
+    // leading zero, a dangling link, a link to the root with no USB device above it).
+    // Reading without bound must fail here rather than take the machine's memory.
     void oddTreeIsReadSafely() {
         QVERIFY(addDevice({.description = QString(80, 'D'),
                            .productId = "6015",
@@ -263,7 +263,7 @@ private slots:
         const QString devices = sysfs_ + "/bus/usb-serial/devices/";
         const QString portFolder = QFile::symLinkTarget(devices + "ttyUSB61");
         QVERIFY(QFile::link("../../../nowhere", devices + "ttyUSB62") &&
-                QDir().mkpath(devices + "ttyUSBx") &&
+                QFile::link("/", devices + "ttyUSB63") &&
                 QFile::link(portFolder, devices + QString::fromUtf8("ttyUSB\u0663")) &&
                 QFile::link(portFolder, devices + "ttyUSB061"));
         rlimit old{};
