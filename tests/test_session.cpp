@@ -61,9 +61,9 @@ const QMap<quint8, QByteArray> kBlocks{
     {0x01, overviewBlock(k20240101, kLatest)}, {0x02, QByteArray(40, '\x22')},
     {0x03, QByteArray(60, '\x33')}, {0x04, QByteArray(251 * 19 + 100, '\x44')}, // twenty parts
     {0x05, technicalData(0x32)}, {0x06, QByteArray(251 * 12 + 10, '\x66')},
-    {0x17, QByteArray(251 * 4, '\x17')}, {0x24, QByteArray(251 * 19 + 100, '\x24')},
-    {0x31, gen2Overview("\x0D\x01GEN2-REG-0013")}, {0x32, QByteArray(40, '\x32')},
-    {0x35, QByteArray(200, '\x35')}};
+    {0x17, QByteArray(251 * 4, '\x17')}, {0x19, QByteArray(251 * 16, '\x19')},
+    {0x24, QByteArray(251 * 19 + 100, '\x24')}, {0x31, gen2Overview("\x0D\x01GEN2-REG-0013")},
+    {0x32, QByteArray(40, '\x32')}, {0x35, QByteArray(200, '\x35')}};
 // clang-format on
 
 // A request's service and data, without header and checksum; 0x81 for Start Communication.
@@ -104,6 +104,9 @@ struct Case {
     int seenTimes = 0, days = 0;
     QString name = {};
     QByteArray services = {};
+    // Where set: the progress after each sub-message that moved it ("sub-message:blocks"), then
+    // the total.
+    const char* steps = nullptr;
 };
 
 QByteArray everyByte(int repeats) {
@@ -126,7 +129,7 @@ class TestSession : public QObject {
     std::unique_ptr<DownloadFiles> files_;
     std::unique_ptr<ScriptedLink> link_;
     std::unique_ptr<Session> session_;
-    QStringList boxes_, statuses_;
+    QStringList boxes_, statuses_, steps_;
     bool ended_ = false;
     struct Unit {
         QMap<quint8, QByteArray> blocks = kBlocks;
@@ -285,12 +288,19 @@ private slots:
         files_ = std::make_unique<DownloadFiles>(*log_);
         log_->setFilePath(path("VNPC.log"));
         status_->setFilePath(path("status.txt"));
-        status_->onStatusChanged = [this](const QString& text) { statuses_ << text; };
+        status_->onStatusChanged = [this](const QString& text) {
+            statuses_ << text;
+            const QByteArray last = serviceOf(link_->requests.value(link_->requests.size() - 1));
+            if (text.contains(QRegularExpression("^\\d+/")))
+                steps_ << QString("%1:%2")
+                              .arg(last.startsWith('\x83') ? quint8(last[3]) : 1)
+                              .arg(text.left(4).toInt());
+        };
         link_ = std::make_unique<ScriptedLink>();
         session_ = std::make_unique<Session>(*log_, *status_, *link_);
         session().endProgram = [this] { ended_ = true; };
         unit_ = Unit();
-        boxes_ = statuses_ = {};
+        boxes_ = statuses_ = steps_ = {};
         ended_ = false;
     }
 
@@ -316,7 +326,10 @@ private slots:
         QCOMPARE(treps(), "00 05 01 " + QByteArray("02 ").repeated(28) + "03 04");
         QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
                  be32(k20240101) + be32(kLatest));
-        QVERIFY(area().contains("65 B5 A7 10  - 2024-01-28 01:00:00\r\n")); // the unit's time
+        // The unit's maker, its VIN, nation, registration and time.
+        QVERIFY(area().contains("32 VU Manufacturer - Intellic\r\n") &&
+                area().contains("\r\nWDB9634031L123456\r\nF  \r\n\r\nAB-123-CD    \r\n"
+                                "65 B5 A7 10  - 2024-01-28 01:00:00\r\n"));
         QCOMPARE(statuses_.mid(statuses_.size() - 2), (QStringList{"0077/0077", "Complete"}));
         QCOMPARE(filesAsBlocks(), "01 " + QByteArray("02 ").repeated(28) + "03 04 05");
         QCOMPARE(savedFiles().value(0).left(2) + savedFiles().value(0).mid(15),
@@ -401,7 +414,8 @@ private slots:
         // Overviews cut short, or none at all: the session reads what is there and goes on.
         // Without a usable period one day is asked for, not every day since 1970.
         row("empty overview", {"A\x05\x01\x02", {{"3601", responseFrame("\x76\x01")}},
-            "00 05 01 02", nullptr, -1, "Downloadable period not known"});
+            "00 05 01 02", nullptr, -1,
+            "Downloadable period not known|Overview incomplete - 2 bytes"});
         // Activities asked for before any overview are for day zero and go to a file of their
         // own; the progress total is not counted again once data came in.
         row("activities before the overview", {"L\x05\x02\x01", {}, "00 05 02 01", "01|02", 3,
@@ -452,14 +466,26 @@ private slots:
         ending("37", {}, "Complete", 3, {}, "No answer to Transfer Exit");
         ending("82", {}, "Complete", 3, {}, "No answer to Stop Communication");
         ending("82", {}, "Complete", 1, {}, "Port lost - ", 1);
+        ending("82", negative(0x82, 0x10), "Complete", 1, {"Can't stop communication"},
+            "Can't stop communication");
 
-        // The kind of a download, in its file name, comes from the first TREP that tells.
-        const std::pair<char, const char*> kinds[] = {{0x02, "^M_"}, {0x10, "^U_"}, {0x11, "^S_"},
-                                                      {0x15, "^S_"}, {0x16, "^U_"}, {0x19, "^W_"}};
-        for (const auto& [trep, kind] : kinds) {
-            Case c{QByteArray("L\x05\x01") + trep, {}, nullptr, nullptr, -1, ""};
+        // The kind of a download, in its file name, comes from the first TREP that tells. The
+        // progress bar steps every 8 sub-messages of detailed speed, every 4 of a card, every 16
+        // of 0x19 and never within other TREPs; a TREP read whole has counted 46, 27, 160 or 1.
+        const std::tuple<const char*, const char*, const char*> kinds[] = {
+            {"L\x05\x01\x02", "^M_", nullptr}, {"L\x05\x01\x11", "^S_", nullptr},
+            {"L\x05\x01\x15", "^S_", nullptr}, {"L\x05\x01\x16", "^U_", nullptr},
+            {"L\x05\x01\x04", "^M_", "1:1 2:2 8:3 16:4 20:48/48"},
+            {"L\x05\x01\x19", "^W_", "1:1 2:2 16:3 17:162/162"},
+            {"L\x05\x01\x24", "^U_", "1:1 2:2 20:3/3"},
+            // A card behind VU data starts a file of its own, named from its kind.
+            {"L\x05\x01\x03\x06\x02", "^C_", "1:1 2:2 1:3 4:4 8:5 12:6 13:30 1:31/31"},
+            {"C\x05\x01\x03\x06\x02", "^C_", "1:1 2:2 1:3 4:4 5:30 1:31/28"}}; // this maker: 0x17
+        for (const auto& [command, kind, steps] : kinds) {
+            Case c{command, {}, nullptr, nullptr, -1, ""};
             c.name = kind;
-            QTest::addRow("kind from TREP %02X", trep) << c;
+            c.steps = steps;
+            QTest::addRow("kind and progress %s", QByteArray(command).toHex().constData()) << c;
         }
 
         // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then the
@@ -541,6 +567,8 @@ private slots:
             QVERIFY2(savedFiles().value(0).contains(QRegularExpression(c.name)),
                      qPrintable(savedFiles().value(0)));
         if (!c.services.isNull()) QCOMPARE(treps(true), c.services);
+        if (c.steps)
+            QCOMPARE(steps_.join(' ') + '/' + QString::number(status_->blocksExpected), c.steps);
         QCOMPARE(boxes_, c.boxes);
         QCOMPARE(statuses_.last(), QString(c.status));
         QCOMPARE(link_->requests.count(link_->requests.last()), c.sends);
@@ -582,6 +610,7 @@ private slots:
         const std::tuple<int, int, QStringList, QString> rows[] = {
             // clang-format off
             {int(Open::NotAvailable), 0, {"Error: Selected Com port not available"}, pipe},
+            {int(Open::InUse), 0, {"Error: Selected Com port in use"}, pipe},
             {int(Open::Other), 0, {"Error: Broken pipe (7)"}, pipe},
             {-1, 0, {}, "Downloading|Failed - Input/output error"},
             {-1, 3, {}, "Failed - Input/output error"}};
@@ -614,7 +643,7 @@ private slots:
             {"C\x05\x06", "3606", 59, 1000, false, 1160, 32000, "Complete"},      // after 59 s
             {"L\x05\x03\x04", "360", 45, 1000, false, 500000000, INT_MAX, "Complete"}, // each 45 s
             {"L\x05\x03", "3603", -1, 5800, true, 1000, 5500, failed},            // copies resent
-            {"L\x05\x02", "3602", 1, 1000, false, 1160, 5800, "Complete"}};
+            {"L\x05\x02", "3602", 1, 1000, false, 1101, 5505, "Complete"}};
         // clang-format on
         for (const auto& [command, service, pendings, everyMs, silentBetween, rxTimeout, waitMs,
                           status] : rows) {
