@@ -80,6 +80,7 @@ struct Scripted {
     QByteArray answer;
     int times = 1;
     QByteArray duringWait = {}, before = {}, whileWriting = {};
+    int lateMs = 0; // how long after the request the answer comes
 };
 
 // An answer out of the ordinary and where it leads: the TREPs then asked for and the files
@@ -90,10 +91,10 @@ struct Scripted {
 // answers at once, before the session looks at the port again.
 struct Case {
     QByteArray command;
-    QList<Scripted> script;
-    QByteArray treps, files;
-    int progress;
-    QString seen;
+    QList<Scripted> script = {};
+    QByteArray treps = {}, files = {};
+    int progress = -1;
+    QString seen = {};
     QStringList boxes = {};
     const char* status = "Complete";
     int sends = 1, cablePulled = 0;
@@ -105,8 +106,12 @@ struct Case {
     QString name = {};
     QByteArray services = {};
     // Where set: the progress after each sub-message that moved it ("sub-message:blocks"), then
-    // the total.
+    // the total; the pauses before the requests; the port's failure to open; the byte (counted
+    // from 1) at which the port goes away.
     const char* steps = nullptr;
+    QList<qint64> pauses = {};
+    std::optional<SerialLink::Error> openFailure = {};
+    int loseAtByte = 0;
 };
 
 QByteArray everyByte(int repeats) {
@@ -176,6 +181,7 @@ class TestSession : public QObject {
             --scripted.times;
             if (!scripted.duringWait.isEmpty()) link_->arriveDuringWait = scripted.duringWait;
             link_->arriveWhileWriting = scripted.whileWriting;
+            link_->clockMs += scripted.lateMs;
             return {scripted.before, scripted.answer};
         }
         const char sid = service[0];
@@ -215,15 +221,10 @@ class TestSession : public QObject {
     QList<qint64> pauses() const {
         QList<qint64> pauses;
         for (const qint64 sent : link_->sentAtMs) {
-            const auto after =
-                std::upper_bound(link_->receivedAtMs.cbegin(), link_->receivedAtMs.cend(), sent);
+            const auto after = std::ranges::upper_bound(link_->receivedAtMs, sent);
             if (after != link_->receivedAtMs.cbegin()) pauses << sent - *(after - 1);
         }
         return pauses;
-    }
-    qint64 shortestPause() const {
-        const QList<qint64> all = pauses();
-        return all.isEmpty() ? -1 : *std::min_element(all.cbegin(), all.cend());
     }
     QStringList savedFiles() const { return QDir(dir_->path()).entryList({"*.DDD", "*.ddd"}); }
     // The saved files, in name order, as the TREPs of their blocks ("01 02|06"): each block
@@ -336,7 +337,7 @@ private slots:
                  QString("M__AB-123-CD    _WDB9634031L123456.DDD"));
         QVERIFY(boxes_.isEmpty() && ended_ && !link_->isOpen());
         QCOMPARE(atExit, filesAsBlocks() + "|0077/0077");
-        QCOMPARE(shortestPause(), qint64(250));
+        QCOMPARE(std::ranges::min(pauses()), 250);
     }
 
     void unusualAnswers_data() {
@@ -355,6 +356,7 @@ private slots:
                    *failedTwice = "Failed - two answers to one request";
         const QList<Scripted> staleRefusal{{"3603", notThere}, {"3604", part4, 1, {}, notThere}};
         const auto row = [](const char* name, const Case& c) { QTest::newRow(name) << c; };
+        using Open = SerialLink::OpenFailure;
         // clang-format off
         // Not acknowledged again at once: the unit would send one copy more.
         row("stale sub-message dropped", {"L\x05\x04", {{"83760004", stale}}, "00 05 04", "04", 47,
@@ -466,8 +468,29 @@ private slots:
         ending("37", {}, "Complete", 3, {}, "No answer to Transfer Exit");
         ending("82", {}, "Complete", 3, {}, "No answer to Stop Communication");
         ending("82", {}, "Complete", 1, {}, "Port lost - ", 1);
+        ending("81", {}, "Failed - Input/output error", 1, {}, "Port lost - ", 1);
         ending("82", negative(0x82, 0x10), "Complete", 1, {"Can't stop communication"},
             "Can't stop communication");
+
+        // The port does not open, or goes away while the first request is written: the failure is
+        // the last status, and nothing is sent.
+        for (const auto& [open, box] :
+             {std::pair{Open::NotAvailable, "Selected Com port not available"},
+              {Open::InUse, "Selected Com port in use"}, {Open::Other, "Broken pipe (7)"}})
+            QTest::addRow("port not opened: %s", box) << Case{.command = "A\x05\x01",
+                .boxes = {QString("Error: ") + box}, .status = "Failed - Broken pipe", .sends = 0,
+                .openFailure = SerialLink::Error{open, 7, "Broken pipe"}};
+        row("port lost in the first request", {.command = "A\x05\x01",
+            .status = "Failed - Input/output error", .sends = 0, .loseAtByte = 3});
+
+        // Two resends a second after each (late) refusal, then the same TREP in second-generation
+        // numbering at once, which gets its own two resends before it is skipped. The refused
+        // download interface version costs no wait.
+        row("sub-function refused, then second-generation numbering", {.command = "L\x05\x01\x03",
+            .script = {{"3601", refused, 3, {}, {}, {}, 600},
+                       {"3621", refused, 3, {}, {}, {}, 600}},
+            .treps = "00 05 01 01 01 21 21 21 23", .seen = "Sub-function not supported",
+            .seenTimes = 1, .pauses = {1000, 1000, 10, 1000, 1000, 10, 10, 10}});
 
         // The kind of a download, in its file name, comes from the first TREP that tells. The
         // progress bar steps every 8 sub-messages of detailed speed, every 4 of a card, every 16
@@ -481,12 +504,9 @@ private slots:
             // A card behind VU data starts a file of its own, named from its kind.
             {"L\x05\x01\x03\x06\x02", "^C_", "1:1 2:2 1:3 4:4 8:5 12:6 13:30 1:31/31"},
             {"C\x05\x01\x03\x06\x02", "^C_", "1:1 2:2 1:3 4:4 5:30 1:31/28"}}; // this maker: 0x17
-        for (const auto& [command, kind, steps] : kinds) {
-            Case c{command, {}, nullptr, nullptr, -1, ""};
-            c.name = kind;
-            c.steps = steps;
-            QTest::addRow("kind and progress %s", QByteArray(command).toHex().constData()) << c;
-        }
+        for (const auto& [command, kind, steps] : kinds)
+            QTest::addRow("kind and progress %s", QByteArray(command).toHex().constData())
+                << Case{.command = command, .name = kind, .steps = steps};
 
         // Six conditions-not-correct answers: restart, skip, restart, skip, restart, then the
         // session ends in order (or with Transfer Exit refused), saves and reports "Aborted":
@@ -521,16 +541,15 @@ private slots:
             {responseFrame(spacedHex("76000201")), gen1, "2.1 - first-generation TREPs"},
             {spacedHex("80F0EE0476000202FF"), gen1, none}, // a wrong checksum
             {QByteArray(), gen1, none}};
-        for (const auto& [answer, asked, mode] : versions) {
-            Case c{"L\x05\x01\x02\x04\x05", {{"3600", answer, answer.isEmpty() ? 3 : 1}},
-                   (answer.isEmpty() ? "00 00 00 " : "00 ") + asked,
-                   asked.mid(3) + ' ' + asked.left(2), 56,
-                   "VU download interface version " + QString(mode) + "\r\n|0056/0057",
-                   answer.endsWith('\xFF') ? QStringList{"lResult - 4096"} : QStringList{}};
-            c.days = 7;
-            c.name = asked == v2 ? "_GEN2-REG-0013_" : "_AB-123-CD ";
-            QTest::addRow("interface version %s", answer.toHex().constData()) << c;
-        }
+        for (const auto& [answer, asked, mode] : versions)
+            QTest::addRow("interface version %s", answer.toHex().constData()) << Case{
+                .command = "L\x05\x01\x02\x04\x05",
+                .script = {{"3600", answer, answer.isEmpty() ? 3 : 1}},
+                .treps = (answer.isEmpty() ? "00 00 00 " : "00 ") + asked,
+                .files = asked.mid(3) + ' ' + asked.left(2), .progress = 56,
+                .seen = "VU download interface version " + QString(mode) + "\r\n|0056/0057",
+                .boxes = answer.endsWith('\xFF') ? QStringList{"lResult - 4096"} : QStringList{},
+                .days = 7, .name = asked == v2 ? "_GEN2-REG-0013_" : "_AB-123-CD "};
         // clang-format on
     }
     void unusualAnswers() {
@@ -551,6 +570,8 @@ private slots:
             link_->answerAtOnce = [this](const QByteArray& request) {
                 return answer(serviceOf(request)).join();
             };
+        link_->openFailure = c.openFailure;
+        link_->loseAtByte = c.loseAtByte;
         start(c.command, c.days);
         run();
         if (!c.treps.isNull()) QCOMPARE(treps(), c.treps);
@@ -571,10 +592,13 @@ private slots:
             QCOMPARE(steps_.join(' ') + '/' + QString::number(status_->blocksExpected), c.steps);
         QCOMPARE(boxes_, c.boxes);
         QCOMPARE(statuses_.last(), QString(c.status));
-        QCOMPARE(link_->requests.count(link_->requests.last()), c.sends);
+        QCOMPARE(link_->requests.count(link_->requests.value(link_->requests.size() - 1)), c.sends);
         QVERIFY(session().state() == Session::State::Idle && !link_->isOpen() && ended_);
         // Whatever the answer, the pause before the next request (a resend, a restart) holds.
-        QCOMPARE(shortestPause(), qint64(link_->receivedAtMs.isEmpty() ? -1 : 10));
+        const QList<qint64> all = pauses();
+        QCOMPARE(all.isEmpty() ? -1 : std::ranges::min(all),
+                 link_->receivedAtMs.isEmpty() ? -1 : 10);
+        if (!c.pauses.isEmpty()) QCOMPARE(all.mid(all.size() - c.pauses.size()), c.pauses);
     }
 
     // Days in sub-messages, each day's data its own. A copy of one day's last part that comes
@@ -599,31 +623,6 @@ private slots:
                      QString(stale ? "Failed - two answers to one request" : "Complete"));
             QCOMPARE(area().contains("Two different answers to one request"), stale);
             QCOMPARE(savedFiles().size(), stale ? 0 : 1);
-        }
-    }
-
-    // Open failures and a port lost while waiting or while the first request is written:
-    // the failure is the last status, and nothing is sent after it.
-    void portFailures() {
-        using Open = SerialLink::OpenFailure;
-        const QString pipe = "Failed - Broken pipe";
-        const std::tuple<int, int, QStringList, QString> rows[] = {
-            // clang-format off
-            {int(Open::NotAvailable), 0, {"Error: Selected Com port not available"}, pipe},
-            {int(Open::InUse), 0, {"Error: Selected Com port in use"}, pipe},
-            {int(Open::Other), 0, {"Error: Broken pipe (7)"}, pipe},
-            {-1, 0, {}, "Downloading|Failed - Input/output error"},
-            {-1, 3, {}, "Failed - Input/output error"}};
-        // clang-format on
-        for (const auto& [open, loseAtByte, boxes, statuses] : rows) {
-            init();
-            if (open >= 0) link_->openFailure = {Open(open), 7, "Broken pipe"};
-            link_->loseAtByte = loseAtByte;
-            start("A\x05\x01");
-            if (link_->isOpen()) link_->lose("Input/output error");
-            QCOMPARE(boxes_, boxes);
-            QCOMPARE(statuses_.join('|'), statuses);
-            QVERIFY(ended_ && !session().receiveTimer().isActive() && link_->requests.size() < 2);
         }
     }
 
@@ -688,24 +687,6 @@ private slots:
         }
     }
 
-    // Two resends a second after each (late) refusal, then the same TREP in second-generation
-    // numbering at once, which gets its own two resends before it is skipped.
-    void subFunctionRefusalsSwitchToSecondGeneration() {
-        unit_.script = {{"3601", negative(0x36, 0x12), 3}, {"3621", negative(0x36, 0x12), 3}};
-        unit_.onRequest = [this](const QByteArray& service) {
-            if (service == "\x36\x01" || service == "\x36\x21") link_->clockMs += 600;
-        };
-        start("L\x05\x01\x03");
-        run();
-        // From the first resend on: each (late) refusal is followed by its pause.
-        QCOMPARE(pauses().mid(7), (QList<qint64>{1000, 1000, 10, 1000, 1000, 10, 10, 10}));
-        // The refused download interface version costs no wait.
-        QCOMPARE(treps(), "00 05 01 01 01 21 21 21 23");
-        QCOMPARE(session().numbering(), TrepNumbering::Gen2V1);
-        QCOMPARE(area().count("Sub-function not supported"), 1);
-        QCOMPARE(statuses_.last(), QString("Complete"));
-    }
-
     // A VU file, then a card's. The name: the overview's with its prefix, or the card's;
     // "saved.ddd" without one. A name taken by a file or a folder goes to the next free number,
     // and nothing existing is touched; a file without data is not written, but where it would
@@ -724,14 +705,9 @@ private slots:
         // file's name, what is in the folder already ("/": a folder), the VU file's data, the
         // card's data, where the VU file is logged, where it is (nothing: nowhere), the final
         // status.
-        struct Row {
-            QString folder, style, name;
-            QStringList existing;
-            QByteArray data, card;
-            QString logged, savedAt, status;
-        };
         // clang-format off
-        const Row rows[] = {
+        const std::tuple<QString, QString, QString, QStringList, QByteArray, QByteArray, QString,
+                         QString, QString> rows[] = {
             {"vu/", "EU", n + ".DDD", {"M_" + n + ".DDD", "M_" + n + "_1.DDD/", "M_" + n +
              "_2.DDD"}, vu, {}, "@/" + m + "_3.DDD|File saved", m + "_3.DDD", "Complete"},
             {"vu/", "EU", "", {}, vu, {}, "@/vu/saved.ddd|File saved", "vu/saved.ddd", "Complete"},
@@ -748,34 +724,34 @@ private slots:
              "M_N.DDD|File save error - " + error + "|File not saved - the downloaded data is lost",
              "", "Failed - file not saved"}};
         // clang-format on
-        for (const Row& row : rows) {
+        for (const auto& [folder, style, vuName, existing, data, toCard, logged, savedAt, status] :
+             rows) {
             init();
             DownloadSettings::cardDataPath = path("card/");
-            if (row.folder.startsWith("blocked"))
-                block(row.folder.endsWith('/'));
+            if (folder.startsWith("blocked"))
+                block(folder.endsWith('/'));
             else
-                DownloadSettings::vuDataPath = path(row.folder);
-            for (const QString& name : row.existing)
+                DownloadSettings::vuDataPath = path(folder);
+            for (const QString& name : existing)
                 QVERIFY(name.endsWith('/') ? QDir().mkpath(path("vu/" + name))
                                            : writeFile(path("vu/" + name), "old"));
-            DownloadSettings::fileNameStyle = row.style;
-            files_->save(false, row.name, "M", row.data);
-            files_->save(true, n, "M", row.card); // named from its data
-            const QString log = "VU Path/File Name - " + row.logged +
+            DownloadSettings::fileNameStyle = style;
+            files_->save(false, vuName, "M", data);
+            files_->save(true, n, "M", toCard); // named from its data
+            const QString log = "VU Path/File Name - " + logged +
                                 "|Card Path/File Name - @/card/saved.ddd" +
-                                (row.card.isEmpty() ? "" : "|File saved");
+                                (toCard.isEmpty() ? "" : "|File saved");
             QCOMPARE(log_->area(),
                      QString(log + "|").replace('@', dir_->path()).replace('|', "\r\n"));
-            QCOMPARE(readWhole(path(row.savedAt), kNoFile),
-                     row.savedAt.isEmpty() ? kNoFile : row.data);
+            QCOMPARE(readWhole(path(savedAt), kNoFile), savedAt.isEmpty() ? kNoFile : data);
             QCOMPARE(readWhole(path("card/saved.ddd"), kNoFile),
-                     row.card.isEmpty() ? kNoFile : row.card);
-            QCOMPARE(files(row.folder).size() + files("card").size(),
-                     row.existing.filter(QRegularExpression("[^/]$")).size() +
-                         row.savedAt.startsWith(row.folder) + !row.card.isEmpty());
-            for (const QString& name : row.existing)
+                     toCard.isEmpty() ? kNoFile : toCard);
+            QCOMPARE(files(folder).size() + files("card").size(),
+                     existing.filter(QRegularExpression("[^/]$")).size() +
+                         savedAt.startsWith(folder) + !toCard.isEmpty());
+            for (const QString& name : existing)
                 if (!name.endsWith('/')) QCOMPARE(readWhole(path("vu/" + name)), QByteArray("old"));
-            QCOMPARE(files_->finalStatus(), row.status);
+            QCOMPARE(files_->finalStatus(), status);
         }
     }
 
