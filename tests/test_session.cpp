@@ -349,8 +349,9 @@ private slots:
             {{"83760005", negative(0x36, 0x22)}}, "00 05 01 04 04", "01 04", 48, "Integrity"});
         row("slower speed when refused", {"A\x05\x01", {{"87010104", negative(0x87, 0x12)}},
             "00 05 01", "01", 2, "", {}, "Complete", 1, 0, {1, 3}});
-        row("data not available skips the TREP", {threeFour, {{"3603", notThere}}, "00 05 03 04",
-            "04", 48, "Data not available|0002/0028"});
+        // A TREP refused half-way is skipped without its first parts; the skip is a progress step.
+        row("data not available skips the TREP", {"L\x05\x04\x03", {{"83760005", notThere}},
+            "00 05 04 03", "03", 3, "Data not available|0002/0028"});
         // The first copy goes unanswered; its refusal comes after the resend, and the answer
         // to the resend during the second's wait: it is not taken for the third copy's.
         row("late refusal after a resend", {threeFour, {{"3603", {}}, {"3603", refused, 1, late}},
