@@ -55,10 +55,3 @@ QRect twipsToPixels(const QRectF& twips, double twipsPerPixel) {
     const auto px = [&](double v) { return int(std::lround(v / twipsPerPixel)); };
     return QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height()));
 }
-
-QRect designPixels(const QString& name) {
-    for (const DesignControl& control : mainWindowDesign()) {
-        if (control.name == name) return twipsToPixels(control.twips, kDesignTwipsPerPixel);
-    }
-    return QRect();
-}

@@ -34,6 +34,3 @@ std::vector<DesignControl> setLargeDPICompatibleDimensions(double twipsPerPixel)
 
 // Twips of a display to whole pixels of it.
 QRect twipsToPixels(const QRectF& twips, double twipsPerPixel);
-
-// The pixel rectangle of one named control at the design scale (empty when unknown).
-QRect designPixels(const QString& name);

@@ -39,7 +39,7 @@ private slots:
         QFETCH(QByteArray, logged);
         QFETCH(bool, lostErrors);
         // The overview is answered late, so the session is open long enough to look.
-        QStringList unit{"--days", "1", "--fault", "delay:ms=900,trep=1"};
+        QStringList unit{"--days", "1", "--speed-blocks", "1", "--fault", "delay:ms=900,trep=1"};
         if (lostErrors) unit += {"--fault", "reject:on=exit,code=22"};
         SimulatorRun simulator(170, unit);
         QVERIFY2(simulator.ready(), simulator.startOutput().constData());

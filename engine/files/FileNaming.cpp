@@ -89,10 +89,6 @@ bool isIdentificationAt(const QByteArray& card, qint64 i) {
 
 } // namespace
 
-bool isNamingStyle(const QString& style) {
-    return style == u"EU" || style == u"FR" || style == u"ES" || style == u"LD";
-}
-
 QString nameField(const QByteArray& bytes) {
     QByteArray safe = bytes;
     for (char& c : safe)

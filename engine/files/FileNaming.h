@@ -13,8 +13,6 @@
 // The name of every file when the style is none of the four (and the fallback name).
 inline const QString kSavedName = QStringLiteral("saved.ddd");
 
-bool isNamingStyle(const QString& style);
-
 // Latin-1 bytes as text, each "/", NUL or other control character replaced by "_".
 QString nameField(const QByteArray& bytes);
 // A nation code without its spaces (Nt), and padded with "_" to a width (N3, N4).
