@@ -161,7 +161,8 @@ void readSettingsFile() {
     QFile file(settingsFile);
     if (!file.open(QIODevice::ReadOnly)) return;
     while (!file.atEnd()) {
-        QByteArray line = file.readLine(kLongestLine + 2);
+        // Room for the longest line, its CR LF and the terminator readLine() counts in.
+        QByteArray line = file.readLine(kLongestLine + 3);
         if (!line.endsWith('\n') && !file.atEnd()) {
             skipRestOfLine(file);
             continue;

@@ -248,7 +248,8 @@ private slots:
 
     // A hand-made tree may hold anything: long and missing strings, an endless product file,
     // a huge serial file, entries that are not the kernel's (another script's digits, a
-    // leading zero, a dangling link, a link to the root with no USB device above it).
+    // leading zero, a number too long for the kernel, a dangling link, a link to the root
+    // with no USB device above it).
     // Reading without bound must fail here rather than take the machine's memory.
     void oddTreeIsReadSafely() {
         QVERIFY(addDevice({.description = QString(80, 'D'),
@@ -265,7 +266,8 @@ private slots:
         QVERIFY(QFile::link("../../../nowhere", devices + "ttyUSB62") &&
                 QFile::link("/", devices + "ttyUSB63") &&
                 QFile::link(portFolder, devices + QString::fromUtf8("ttyUSB\u0663")) &&
-                QFile::link(portFolder, devices + "ttyUSB061"));
+                QFile::link(portFolder, devices + "ttyUSB061") &&
+                QFile::link(portFolder, devices + "ttyUSB4294967357")); // 61 in 32 bits
         rlimit old{};
         QVERIFY(::getrlimit(RLIMIT_AS, &old) == 0);
         const rlim_t used =

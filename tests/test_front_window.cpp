@@ -172,6 +172,9 @@ private slots:
                 QCOMPARE(window->lamps[lamp]->image(), lamp == lit ? window->lampOnImage : off);
             QVERIFY(interval == 0 || window->lampTimer.interval() == interval);
         }
+        // The lamp timer drives the scan.
+        window->lampTimer.start(1);
+        QTRY_VERIFY(window->lamps[2]->image() != window->lampOnImage);
     }
 
     // On a real display at every scale, the screen around each window shows the skin and the

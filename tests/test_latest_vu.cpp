@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 // "1578" checks boxes 1, 5, 7 and 8.
@@ -182,13 +184,20 @@ private slots:
         window.daysEdit->setText("2.5");
         QTest::mouseClick(window.saveButton, Qt::LeftButton);
         QCOMPARE(readWhole(file_), QByteArray("001004001017\r\n2\r\n"));
-        // A file that cannot be written is reported, never taken as saved: the window stays.
+        // A file that cannot be written (a folder in its way, then a full disk: a file-size
+        // limit of 0) is reported, never taken as saved: the window stays.
         QVERIFY(!window.isVisible() && QFile::remove(file_) && QDir().mkdir(file_));
         window.show();
         QTest::mouseClick(window.saveButton, Qt::LeftButton);
         QVERIFY(QDir().rmdir(file_) && window.isVisible());
-        QCOMPARE(boxes_, QStringList{"VantrelPC: The 'Latest VU' settings could not be saved in\n" +
-                                     file_});
+        rlimit room{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &room) == 0 && ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
+        const rlimit full{0, room.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
+        QTest::mouseClick(window.saveButton, Qt::LeftButton);
+        ::setrlimit(RLIMIT_FSIZE, &room);
+        const QString box = "VantrelPC: The 'Latest VU' settings could not be saved in\n" + file_;
+        QCOMPARE(window.isVisible() ? boxes_ : QStringList(), QStringList(2, box));
     }
 
     // Without a mouse: the first box that can change has the focus on opening, Space checks

@@ -320,6 +320,7 @@ private slots:
         QCOMPARE(savedFiles().value(0).left(2) + savedFiles().value(0).mid(15),
                  QString("M__AB-123-CD    _WDB9634031L123456.DDD"));
         QVERIFY(boxes_.isEmpty() && ended_ && !link_->isOpen());
+        QCOMPARE(area().count("VU Path/File Name - "), 1); // saved once, before Transfer Exit
         QCOMPARE(atExit, filesAsBlocks() + "|0077/0077");
         QCOMPARE(std::ranges::min(pauses()), 250);
     }
@@ -628,6 +629,7 @@ private slots:
             // clang-format off
             {"C\x05\x06", "3606", -1, 1000, false, 1160, 32000, failed},          // never answered
             {"C\x05\x06", "3606", 59, 1000, false, 1160, 32000, "Complete"},      // after 59 s
+            {"C\x05\x17", "3617", 1, 1000, false, 1160, 32000, "Complete"},       // a maker's card
             {"L\x05\x03\x04", "360", 45, 1000, false, 500000000, INT_MAX, "Complete"}, // each 45 s
             {"L\x05\x03", "3603", -1, 5800, true, 1000, 5500, failed},            // copies resent
             {"L\x05\x02", "3602", 1, 1000, false, 1101, 5505, "Complete"}};
