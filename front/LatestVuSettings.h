@@ -57,7 +57,7 @@ struct LatestVuSelection {
 };
 
 // The window's controls, named as in the window, with their design geometry in twips
-// (15 per pixel). The window itself is "LatestVuWindow"; check boxes are "checkBoxes(i)".
+// (15 per pixel). The window itself is "LatestVuWindow"; check boxes are "checkBox<i>".
 const std::vector<DesignControl>& latestSettingsDesign();
 inline const QString kLatestWindowName = QStringLiteral("LatestVuWindow");
 QString checkName(int index);
