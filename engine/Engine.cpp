@@ -161,7 +161,6 @@ void Engine::logOptions() {
 
 void Engine::startDownload(const CommandLine& command) {
     trepSequence_ = buildTrepSequence(command);
-    if (command.downloadType == QLatin1Char('C')) status_.blocksExpected = 28;
     if (command.downloadType == QLatin1Char('L')) sessionDays_ = DownloadSettings::latestDays;
     if (command.downloadType == QLatin1Char('Z')) {
         status_.writeStatus(QStringLiteral("Complete"));

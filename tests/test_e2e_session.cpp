@@ -153,6 +153,8 @@ private slots:
                 moved ? served.mid(1) + served.mid(0, 1) : served.mid(1);
             QVERIFY(Download::onlyFile(download->home.vuFolder()) == SimulatorRun::join(saved));
             const QList<QByteArray> log = logLines(download->home.log());
+            QVERIFY(log.contains("Com Port Settings: DTR Enable: True  RTS Holding: True") &&
+                    log.contains("Command Parameters - A E {0,0}"));
             QCOMPARE(log.contains("TREP5 read previously"), moved);
             QCOMPARE(log.contains("VU download interface version 2.2 - version 2 TREPs"),
                      technicalTrep == 0x35);

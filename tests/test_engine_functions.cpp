@@ -260,10 +260,8 @@ private slots:
         const QByteArray longest = responseFrame(QByteArray(255, '\x76')).toHex().toUpper();
         const std::pair<QByteArray, QByteArray> rows[] = {
             // clang-format off
-            {s, "0:" + s + " |"},
-            {"00FF7F F0EE " + s, "2:" + s + " |"},
-            {s + p, "0:" + s + " 0:" + p + " |"},
-            {s + p.left(8), "0:" + s + " |" + p.left(8)},
+            {s, "0:" + s + " |"}, {"00FF7F F0EE " + s, "2:" + s + " |"},
+            {s + p, "0:" + s + " 0:" + p + " |"}, {s + p.left(8), "0:" + s + " |" + p.left(8)},
             {"80F0EE03C1EA8F9C", "0:80F0EE03C1EA8F9C |"}, // a wrong checksum is still framed
             // The length byte rules: one short, and the last byte is noise before the next.
             {"80F0EE02C1EA8F9A" + p, "0:80F0EE02C1EA8F 0:" + p + " |"},
@@ -371,12 +369,10 @@ private slots:
         const QByteArray id = cardFile(0x0520, 0, kSmith);
         // clang-format off
         const std::pair<QByteArray, bool> rows[] = {
-            {cardChain(kSmith), true},
+            {cardChain(kSmith), true}, {id.left(107), false}, {QByteArray::fromHex("0520"), false},
             // Bytes that look like a header inside another file's data are not a header.
             {cardFile(0x0501, 0, QByteArray("\x05\x20\0", 3) + identificationBlock(0x11, "X", "X", "X")) + id, true},
             {cardFile(0x0520, 0, identificationBlock(0x11, "FIRST", "A", "B")) + id, true},
-            {id.left(107), false},
-            {QByteArray::fromHex("0520"), false},
             {QByteArray::fromHex("050100FFFF") + id, false}};
         // clang-format on
         for (const auto& [card, found] : rows)

@@ -208,7 +208,7 @@ private slots:
         EngineHome home;
         QVERIFY(QDir().mkpath(home.dataFolder()));
         QProcess first;
-        int claim = -1;
+        int claim = -1, beside = -1;
         if (holder.startsWith("engine")) {
             home.start(first, {"A E"}, true); // it waits at its box
             QTRY_VERIFY_WITH_TIMEOUT(home.log().contains("number of devices - 0"), 10000);
@@ -216,6 +216,8 @@ private slots:
             claim = ::open(QFile::encodeName(home.dataFolder()).constData(),
                            O_RDONLY | O_DIRECTORY | (handedOver ? 0 : O_CLOEXEC));
             QVERIFY(claim >= 0 && ::flock(claim, LOCK_EX | LOCK_NB) == 0);
+            // A folder beside it that the engine inherits is no claim of the data folder.
+            beside = ::open(QFile::encodeName(home.home.path()).constData(), O_RDONLY);
             QVERIFY(addCable(home, "file"));
             QVERIFY(writeFile(home.dataFolder() + "/VNPC.log", "first\r\n"));
             QVERIFY(writeFile(home.dataFolder() + "/VNPCstatus.txt", "0001/0028\r\n"));
@@ -233,7 +235,8 @@ private slots:
         const QByteArray log = home.log(), status = home.status();
 
         const EngineResult second = home.run({"E"}, 10000);
-        if (claim >= 0) ::close(claim);
+        for (const int fd : {claim, beside})
+            if (fd >= 0) ::close(fd);
         first.kill();
         first.waitForFinished();
         QVERIFY(second.finished);

@@ -225,29 +225,30 @@ private slots:
     void poll() {
         // What the status file holds (null: no file), whether the engine ended, the bar ("full",
         // "empty", "kept" or a first filled row) and the face: the lamp mode, whether the poll
-        // goes on, the first beat of the lamp pattern (lit for 250 or 50 ms) and the tool tip.
-        const QString ended = "6 0 1000 Failed - the engine ended without a result";
+        // goes on, the first two beats of the lamp pattern (250 ms each, or lit 50 ms and dark
+        // 1250 ms) and the tool tip.
+        const QString ended = "6 0 1000/1000 Failed - the engine ended without a result";
         const std::tuple<const char*, QByteArray, bool, QString, QString> rows[] = {
-            {"Complete", "Complete\r\n", false, "full", "5 0 50 Complete"},
+            {"Complete", "Complete\r\n", false, "full", "5 0 50/1250 Complete"},
             {"Failed", "Failed - maybe USB device is open\r\n", false, "kept",
-             "6 0 1000 Failed - maybe USB device is open"},
-            {"USB Error", "USB Error\r\n", false, "kept", "6 0 1000 USB Error"},
+             "6 0 1000/1000 Failed - maybe USB device is open"},
+            {"USB Error", "USB Error\r\n", false, "kept", "6 0 1000/1000 USB Error"},
             // The engine's last word after repeated integrity errors: it writes nothing more.
-            {"Aborted", "Aborted\r\n", false, "kept", "6 0 1000 Aborted"},
-            {"Downloading", "Downloading\r\n", false, "kept", "4 1 250"},
-            {"lower case", "complete\r\n", false, "kept", "4 1 250"},
-            {"empty file: being rewritten", "", false, "kept", "4 1 250"},
-            {"no file", QByteArray(), false, "kept", "4 1 250"},
-            {"3 of 28", "0003/0028\r\n", false, "176", "4 1 250"},
-            {"nothing yet", "0000/0028\r\n", false, "empty", "4 1 250"},
-            {"beyond total", "0029/0028\r\n", false, "full", "4 1 250"},
-            {"no count", "abcd/0028\r\n", false, "empty", "4 1 250"},
+            {"Aborted", "Aborted\r\n", false, "kept", "6 0 1000/1000 Aborted"},
+            {"Downloading", "Downloading\r\n", false, "kept", "4 1 250/250"},
+            {"lower case", "complete\r\n", false, "kept", "4 1 250/250"},
+            {"empty file: being rewritten", "", false, "kept", "4 1 250/250"},
+            {"no file", QByteArray(), false, "kept", "4 1 250/250"},
+            {"3 of 28", "0003/0028\r\n", false, "176", "4 1 250/250"},
+            {"nothing yet", "0000/0028\r\n", false, "empty", "4 1 250/250"},
+            {"beyond total", "0029/0028\r\n", false, "full", "4 1 250/250"},
+            {"no count", "abcd/0028\r\n", false, "empty", "4 1 250/250"},
             {"ended at 3 of 28", "0003/0028\r\n", true, "176", ended},
             {"ended before its first line", QByteArray(), true, "kept", ended},
             // A final line is the engine's word, however it ended after writing it.
-            {"ended after Complete", "Complete\r\n", true, "full", "5 0 50 Complete"},
+            {"ended after Complete", "Complete\r\n", true, "full", "5 0 50/1250 Complete"},
             {"ended after Failed", "Failed - Receive timeout\r\n", true, "kept",
-             "6 0 1000 Failed - Receive timeout"}};
+             "6 0 1000/1000 Failed - Receive timeout"}};
         for (const auto& [name, content, engineEnded, bar, face] : rows) {
             const std::unique_ptr<MainWindow> window = makeWindow(kStays);
             QTest::mouseClick(window->allVuButton, Qt::LeftButton);
@@ -263,12 +264,14 @@ private slots:
             window->pollActivity();
             const int mode = window->leds.mode, polling = window->activityTimer.isActive();
             window->stepLamps();
-            const QString shown = QString::asprintf("%s: %d %d %d ", name, mode, polling,
-                                                    window->lampTimer.interval());
-            QCOMPARE((shown + window->toolTip()).trimmed(), name + QString(": ") + face);
+            const int firstBeat = window->lampTimer.interval();
             QVERIFY2(window->lamps[0]->image() ==
                          (mode == kLedFailed ? window->lampFailedImage : window->lampOnImage),
                      name);
+            window->stepLamps();
+            const QString shown = QString::asprintf("%s: %d %d %d/%d ", name, mode, polling,
+                                                    firstBeat, window->lampTimer.interval());
+            QCOMPARE((shown + window->toolTip()).trimmed(), name + QString(": ") + face);
             const QImage full = barImage(window->progressBarImage);
             const int row = bar.toInt(); // rows from there down from the full bar, those above kept
             QImage expected = bar == "kept" || row > 0 ? before
