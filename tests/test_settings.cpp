@@ -105,8 +105,8 @@ private slots:
         const std::pair<QByteArray, const char*> rows[] = {
             {"", "EN|0|1|1"}, {garbage, "DE|0|1|1"},
             {"# mine\r\n[Other]\r\nColour=blue\r\nLanguage=NL\r\n", "NL|0|1|1"},
-            // A line of 1 MiB is read, a longer one passed over.
-            {"Language=PL" + QByteArray((1 << 20) - 11, 'x') + "\r\nLanguage=FR" + QByteArray((1 << 20) - 10, 'x') + "\r\nLog=false", "PL|0|1|0"},
+            // A line of 1 MiB is read, a longer one passed over whole: nothing of its end is a line.
+            {"Language=PL" + QByteArray((1 << 20) - 11, 'x') + "\r\nLanguage=FR" + QByteArray((1 << 20) - 9, 'x') + "Language=NL\r\nLog=false", "PL|0|1|0"},
             {"Log=" + QByteArray(100000, ' ') + "false\r\nLanguage=ES", "ES|0|1|0"}};
         // clang-format on
         for (const auto& [content, read] : rows) // loaded first, then the overview
