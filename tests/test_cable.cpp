@@ -5,10 +5,12 @@
 #include "FakeCable.h"
 #include "MessageBox.h"
 #include "MessageLog.h"
+#include "SerialLinkQt.h"
 #include "StatusFile.h"
 #include "TestFiles.h"
 
 #include <QtTest>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -298,6 +300,22 @@ private slots:
         QCOMPARE(QByteArray(description.constData()) + '|' + serial.constData() + '|' +
                      QByteArray::number(type),
                  "||3");
+    }
+
+    // The cable is pulled between two requests: the next byte written fails, and the session
+    // is told that the port is gone, not of some other write error.
+    void writeToAPulledCable() {
+        int unitSide = -1, portSide = -1;
+        QVERIFY(::openpty(&unitSide, &portSide, nullptr, nullptr, nullptr) == 0);
+        QVERIFY(QFile::link(QString::fromLocal8Bit(::ttyname(portSide)), node(47)));
+        SerialLinkQt link(47);
+        QString lost;
+        link.onLost = [&lost](const QString& description) { lost = description; };
+        QVERIFY(!link.open(4));
+        ::close(unitSide);
+        ::close(portSide);
+        link.writeByte('\x80');
+        QVERIFY2(!link.isOpen() && lost == "Serial port disconnected", qPrintable(lost));
     }
 };
 

@@ -20,7 +20,7 @@ struct Run {
     QStringList arguments, unit;
     QString settings;
     int exitCode;
-    QString saved, text, account;
+    QString saved, text, account = {};
 };
 Q_DECLARE_METATYPE(Run)
 // An engine's program text (empty: none), the exit code, the status and the reason shown.
@@ -106,8 +106,6 @@ private slots:
     void run_data() {
         QTest::addColumn<Run>("row");
         const QStringList unit{"--days", "2", "--today", "2025-03-10"}, none;
-        const QStringList gen2 = unit + QStringList{"--gen2"},
-                          gen2v2 = unit + QStringList{"--gen2v2"};
         const QStringList sample{"--ddd", VANTREL_SAMPLES_DIR "/vu_gen1_000-anonymized.DDD"};
         const QString ld = "Documents/Vantrel PC/Data/VU/" + kLdName, kept = "FileNameStyle=LD";
         const QString card = "Documents/Vantrel PC/Data/Card/[^/]*\\.DDD";
@@ -116,36 +114,33 @@ private slots:
         const QString days = R"("oldest_day":"2025-03-09","latest_day":"2025-03-10"}})";
         const QString line = "vehicle: VIN WDB9066331S123456, registration VT-SIM 42 (D), "
                              "generation %1, days 2025-03-09 to 2025-03-10";
-        const auto row = [&](const char* name, const QStringList& arguments,
-                             const QStringList& unit, const QString& settings, int exitCode,
-                             const QString& saved, const char* text,
-                             const QString& account = QString()) {
-            const QString shown = !account.isEmpty() || saved.isEmpty() ? account
-                                  : arguments.contains("--json") ? sim + R"("generation":1,)" + days
-                                                                 : line.arg(1);
-            QTest::newRow(name) << Run{arguments, unit, settings, exitCode, saved, text, shown};
+        const auto row = [&](const char* name, Run run) {
+            if (run.account.isEmpty() && !run.saved.isEmpty())
+                run.account = run.arguments.contains("--json") ? sim + R"("generation":1,)" + days
+                                                               : line.arg(1);
+            QTest::newRow(name) << run;
         };
         // clang-format off
-        row("first run: window's folder and style", {"A"}, unit, "", 0, ld, "status: Complete");
-        row("--style EU, quiet, settings kept", {"--quiet", "--style", "eu", "--all"}, unit, kept, 0, "VU/" + kEuName, "status: Complete");
-        row("logging off", {"--quiet", "--latest", "1", "0"}, unit, kept + "\r\nLog=False", 0, "VU/" + kLdName, "status: Complete");
-        row("quoted data path", {"-q", "A"}, unit, kept + "\r\nVUDataPath= \"$HOME/tacho data/VU\" ", 0, "tacho data/VU/" + kLdName, "status: Complete");
-        row("relative data path", {"--json", "A"}, unit, kept + "\r\nVUDataPath=rel VU", 0, "rel VU/" + kLdName, "");
-        row("second generation", {"-q", "A"}, gen2, "", 0, ld, "", line.arg("2 version 1"));
-        row("second generation, version 2, latest", {"--json", "--latest", "1,2", "0"}, gen2v2, "", 0, ld, "", sim + R"("generation":2,"interface_version":2,"oldest_day":"2025-03-10","latest_day":"2025-03-10"}})");
-        row("card", {"--json", "C"}, unit, "", 0, card, "", R"({"card":{"number":"DSIM000012345600","nation":"D"}})");
-        row("card, line", {"C"}, unit, "", 0, card, "", "card: DSIM000012345600 (D)");
+        row("first run: window's folder and style", {{"A"}, unit, "", 0, ld, "status: Complete"});
+        row("--style EU, quiet, settings kept", {{"--quiet", "--style", "eu", "--all"}, unit, kept, 0, "VU/" + kEuName, "status: Complete"});
+        row("logging off", {{"--quiet", "--latest", "1", "0"}, unit, kept + "\r\nLog=False", 0, "VU/" + kLdName, "status: Complete"});
+        row("quoted data path", {{"-q", "A"}, unit, kept + "\r\nVUDataPath= \"$HOME/tacho data/VU\" ", 0, "tacho data/VU/" + kLdName, "status: Complete"});
+        row("relative data path", {{"--json", "A"}, unit, kept + "\r\nVUDataPath=rel VU", 0, "rel VU/" + kLdName, ""});
+        row("second generation", {{"-q", "A"}, unit + QStringList{"--gen2"}, "", 0, ld, "", line.arg("2 version 1")});
+        row("second generation, version 2, latest", {{"--json", "--latest", "1,2", "0"}, unit + QStringList{"--gen2v2"}, "", 0, ld, "", sim + R"("generation":2,"interface_version":2,"oldest_day":"2025-03-10","latest_day":"2025-03-10"}})"});
+        row("card", {{"--json", "C"}, unit, "", 0, card, "", R"({"card":{"number":"DSIM000012345600","nation":"D"}})"});
+        row("card, line", {{"C"}, unit, "", 0, card, "", "card: DSIM000012345600 (D)"});
         // A masked real download without a nation.
-        row("sample", {"--json", "--latest", "1", "0"}, sample, "", 0, "Documents/Vantrel PC/Data/VU/[^/]*\\.DDD", "", R"({"vehicle":{"vin":"*****************","registration":"*************",)"
-            R"("generation":1,"oldest_day":"2025-09-12","latest_day":"2025-09-12"}})");
-        row("unit refuses", {"L [001002] 1"}, {"--fault", "reject:on=diag,code=12"}, "", 1, "", "status: Failed");
-        row("no cable", {"--card"}, none, "", 2, "", "message: Can't find a VantrelPC cable");
-        row("help", {"--help"}, none, "", 0, "", "--latest 1,2,5 7");
+        row("sample", {{"--json", "--latest", "1", "0"}, sample, "", 0, "Documents/Vantrel PC/Data/VU/[^/]*\\.DDD", "", R"({"vehicle":{"vin":"*****************","registration":"*************",)"
+            R"("generation":1,"oldest_day":"2025-09-12","latest_day":"2025-09-12"}})"});
+        row("unit refuses", {{"L [001002] 1"}, {"--fault", "reject:on=diag,code=12"}, "", 1, "", "status: Failed"});
+        row("no cable", {{"--card"}, none, "", 2, "", "message: Can't find a VantrelPC cable"});
+        row("help", {{"--help"}, none, "", 0, "", "--latest 1,2,5 7"});
         // Bad usage: the message names what is wrong.
-        row("unknown option", {"--everything"}, none, "", 3, "", "--everything");
-        row("--json, bad usage", {"--style=DE", "--json"}, none, "", 3, "", "DE");
-        row("two downloads", {"A", "--card"}, none, "", 3, "", "one download");
-        row("days", {"--latest", "1", "400"}, none, "", 3, "", "400");
+        row("unknown option", {{"--everything"}, none, "", 3, "", "--everything"});
+        row("--json, bad usage", {{"--style=DE", "--json"}, none, "", 3, "", "DE"});
+        row("two downloads", {{"A", "--card"}, none, "", 3, "", "one download"});
+        row("days", {{"--latest", "1", "400"}, none, "", 3, "", "400"});
         // clang-format on
     }
     void run() {
@@ -155,14 +150,13 @@ private slots:
             QSKIP("the sample downloads are not there");
         UnitHome home(unit);
         QVERIFY2(home.ready(), home.startOutput());
-        const QString settingsFile = home.dataFolder() + "/Settings.ini";
         const QByteArray settingsBefore =
             kWindowHeader + "\r\n[InstallSettings]\r\nVUDataPath=" + home.vuFolder().toUtf8() +
             "\r\n\r\n[Options]\r\n" +
             QString(settings).replace("$HOME", home.home.path()).toUtf8() + "\r\n";
         if (!settings.isEmpty())
             QVERIFY(QDir().mkpath(home.dataFolder()) && QDir().mkpath(home.vuFolder()) &&
-                    writeFile(settingsFile, settingsBefore));
+                    writeFile(home.dataFolder() + "/Settings.ini", settingsBefore));
 
         const DownloadResult result = runDownload(home, arguments);
         const char* output = result.output.constData();
@@ -172,8 +166,7 @@ private slots:
         const QStringList files = savedBelow(home);
         const QRegularExpression name("^" + QRegularExpression::escape(home.home.path()) + "/" +
                                       saved + "$");
-        QVERIFY2(saved.isEmpty() ? files.isEmpty()
-                                 : files.size() == 1 && name.match(files[0]).hasMatch(),
+        QVERIFY2(saved.isEmpty() ? files.isEmpty() : files.size() == 1 && files[0].contains(name),
                  qPrintable(files.join('\n')));
         const bool json = arguments.contains("--json");
         const QJsonObject object = jsonOf(result);
@@ -193,13 +186,13 @@ private slots:
         // The window's defaults are written before the engine runs; an existing file and a
         // refused command line leave everything as it was.
         if (!settings.isEmpty())
-            QCOMPARE(readWhole(settingsFile), settingsBefore);
+            QCOMPARE(home.settings(), settingsBefore);
         else if (exitCode == 3 || arguments.contains("--help"))
             QVERIFY2(!QFileInfo::exists(home.dataFolder()) && result.status.isEmpty(), output);
         else
-            QVERIFY2(readWhole(settingsFile).startsWith(kWindowHeader) &&
-                         readWhole(settingsFile).contains("\r\nFileNameStyle=LD\r\n"),
-                     readWhole(settingsFile).constData());
+            QVERIFY2(home.settings().startsWith(kWindowHeader) &&
+                         home.settings().contains("\r\nFileNameStyle=LD\r\n"),
+                     home.settings().constData());
 
         // What was downloaded: the unit's own account, in one line or in the object.
         const QJsonObject shown{{"vehicle", object["vehicle"]}, {"card", object["card"]}};
@@ -250,9 +243,8 @@ private slots:
             const DownloadResult run = runDownload(home, {json ? "--json" : "A"}, bin);
             QVERIFY2(run.exitCode == exitCode && run.savedPaths.isEmpty() &&
                          run.output.contains(reason.toUtf8()) &&
-                         (json ? isFailure(jsonOf(run), exitCode, reason) &&
-                                     jsonOf(run)["status"].toString() == status
-                               : run.status == status),
+                         (json ? jsonOf(run)["status"].toString() : run.status) == status &&
+                         (!json || isFailure(jsonOf(run), exitCode, reason)),
                      run.output.constData());
         }
     }
@@ -292,10 +284,9 @@ private slots:
                 QVERIFY(writeFile(home.dataFolder() + "/Settings.ini",
                                   home.settings() + "RXTIMEOUT=60000\r\n"));
             QProcess first;
-            home.start(first, "bash",
-                       closing ? QStringList{kScript, "--latest", "1", "0"}
-                               : QStringList{kScript, "A"},
-                       QString(), kBin);
+            const QStringList arguments =
+                closing ? QStringList{"--latest", "1", "0"} : QStringList{"A"};
+            home.start(first, "bash", QStringList{kScript} + arguments, QString(), kBin);
             if (closing) {
                 QTRY_VERIFY_WITH_TIMEOUT(
                     !simulator.requestsStartingWith(QByteArray::fromHex("80EEF00137")).isEmpty(),
@@ -372,10 +363,9 @@ private slots:
         for (const QByteArray& piece : shown.split('\r')) {
             const QString line = QString::fromUtf8(piece).remove("\033[K").remove('\n');
             if (line.startsWith("saved: ") || line.startsWith("vehicle: ")) break; // the result
-            bars += line.startsWith("Downloading");
-            QVERIFY2(line.size() < 60 &&
-                         (!line.startsWith("Downloading") || barLine.match(line).hasMatch()),
-                     qPrintable(line));
+            const bool bar = line.startsWith("Downloading");
+            bars += bar;
+            QVERIFY2(line.size() < 60 && (!bar || line.contains(barLine)), qPrintable(line));
         }
         QVERIFY2(bars > 0, shown.constData());
     }
@@ -460,14 +450,13 @@ private slots:
              R"("oldest_day":"2024-09-03"}})"},
             // A card chain without its identification.
             {QByteArray::fromHex("0002000003112233"), ""}};
-        const auto compact = [](const QJsonObject& object) {
+        const auto json = [](const QJsonObject& object) {
             return QJsonDocument(object).toJson(QJsonDocument::Compact);
         };
         for (const auto& [file, summary] : rows) {
             const DownloadSummary read = summaryOf(file);
-            QCOMPARE(
-                compact(read.isEmpty() ? QJsonObject() : QJsonObject{{read.kind, read.fields}}),
-                compact(QJsonDocument::fromJson(summary).object()));
+            QCOMPARE(json(read.isEmpty() ? QJsonObject() : QJsonObject{{read.kind, read.fields}}),
+                     json(QJsonDocument::fromJson(summary).object()));
         }
     }
 };

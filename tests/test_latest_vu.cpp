@@ -10,6 +10,7 @@
 
 #include "TestFiles.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -280,6 +281,12 @@ private slots:
                                     {44, 200, 130, 32}, {45, 232, 129, 24}, {41, 266, 133, 40}};
             for (int index = 0; index < kCheckCount && language == "DE"; ++index)
                 QCOMPARE(window.checkBoxes[index]->geometry(), german[index]);
+            // The days caption is too long for one line of its label: it goes on below.
+            const QImage days = window.daysLabel->grab().toImage();
+            const int below = QFontMetrics(window.daysLabel->font()).lineSpacing();
+            QImage blank = days.copy(0, below, days.width(), days.height() - below);
+            blank.fill(QColor::fromRgba(days.pixel(0, 0)));
+            QVERIFY(days.copy(0, below, days.width(), days.height() - below) != blank);
             for (double scale : {1.0, 2.0})
                 for (const CaptionCheckBox* box : window.checkBoxes) {
                     // The German (8) has a box of two lines for its long caption.

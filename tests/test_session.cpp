@@ -199,8 +199,7 @@ class TestSession : public QObject {
         if (data.size() <= 253) return {responseFrame(echo + data)};
         unit_.parts.clear();
         for (int n = 1; n <= data.size() / 251 + 1; ++n)
-            unit_.parts << responseFrame(echo + char(n >> 8) + char(n) +
-                                         data.mid(n * 251 - 251, 251));
+            unit_.parts << responseFrame(echo + be32(n).mid(2) + data.mid(n * 251 - 251, 251));
         return {unit_.parts[0]};
     }
 
@@ -238,8 +237,7 @@ class TestSession : public QObject {
                 const QByteArray day = file.mid(2, dayBytes);
                 if (!day.isEmpty() && days.contains(day)) return "a day twice in " + name.toUtf8();
                 days << day;
-                const QByteArray block =
-                    (trep == 6 ? QByteArray() : "\x76" + file.mid(1, 1)) + day + unit_.blocks[trep];
+                const QByteArray block = (trep == 6 ? "" : file.left(2)) + day + unit_.blocks[trep];
                 if (!file.startsWith(block)) return "unknown bytes in " + name.toUtf8();
                 file.remove(0, block.size());
                 treps += trep;
@@ -255,6 +253,8 @@ class TestSession : public QObject {
         return QDir(path(folder)).entryList(QDir::Files | QDir::Hidden);
     }
     QByteArray status() const { return readWhole(path("status.txt")); }
+    // The first and the last day asked for.
+    QByteArray daysAsked() const { return unit_.dayRequests.first() + unit_.dayRequests.last(); }
 private slots:
     void initTestCase() {
         setDateLimits();
@@ -312,13 +312,12 @@ private slots:
         QCOMPARE(link_->drains, 1);
         // 28 days from the oldest day on; the technical data read first is not asked again.
         QCOMPARE(treps(), "00 05 01 " + QByteArray("02 ").repeated(28) + "03 04");
-        QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
-                 be32(k20240101) + be32(kLatest));
+        QCOMPARE(daysAsked(), be32(k20240101) + be32(kLatest));
         QVERIFY(area().contains("65 B5 A7 10  - 2024-01-28 01:00:00\r\n")); // the unit's time
         QCOMPARE(statuses_.mid(statuses_.size() - 2), (QStringList{"0077/0077", "Complete"}));
         QCOMPARE(filesAsBlocks(), "01 " + QByteArray("02 ").repeated(28) + "03 04 05");
-        QCOMPARE(savedFiles().value(0).left(2) + savedFiles().value(0).mid(15),
-                 QString("M__AB-123-CD    _WDB9634031L123456.DDD"));
+        // The name without its date and time.
+        QCOMPARE(savedFiles().value(0).remove(2, 13), "M__AB-123-CD    _WDB9634031L123456.DDD");
         QVERIFY(boxes_.isEmpty() && ended_ && !link_->isOpen());
         QCOMPARE(area().count("VU Path/File Name - "), 1); // saved once, before Transfer Exit
         QCOMPARE(atExit, filesAsBlocks() + "|0077/0077");
@@ -550,9 +549,8 @@ private slots:
         if (c.command[0] == 'C') unit_.blocks[5][95] = '\xA1'; // this maker reads cards with 0x17
         unit_.script = c.script;
         if (c.cablePulled == 1)
-            unit_.onRequest = [this, c](const QByteArray& service) {
-                if (service.toHex().startsWith(c.script[0].service))
-                    link_->lose("Input/output error");
+            unit_.onRequest = [this, pulledAt = c.script[0].service](const QByteArray& service) {
+                if (service.toHex().startsWith(pulledAt)) link_->lose("Input/output error");
             };
         if (c.cablePulled == 2)
             setMessageBoxHandler([this](const QString& text, const QString&) {
@@ -572,9 +570,7 @@ private slots:
         for (const QString& seen : c.seen.split('|'))
             QVERIFY2(area().contains(seen) || statuses_.contains(seen), qPrintable(seen));
         if (c.seenTimes) QCOMPARE(area().count(c.seen.section('|', 0, 0)), c.seenTimes);
-        if (c.days)
-            QCOMPARE(unit_.dayRequests.first() + unit_.dayRequests.last(),
-                     be32(kLatest - c.days * kDay) + be32(kLatest));
+        if (c.days) QCOMPARE(daysAsked(), be32(kLatest - c.days * kDay) + be32(kLatest));
         QVERIFY2(savedFiles().value(0).contains(QRegularExpression(c.name)),
                  qPrintable(savedFiles().value(0)));
         if (!c.services.isNull()) QCOMPARE(treps(true), c.services);
@@ -608,8 +604,7 @@ private slots:
             start("A\x05\x01\x02");
             run();
             QCOMPARE(unit_.dayRequests.size(), stale ? 3 : 28);
-            QCOMPARE(statuses_.last(),
-                     QString(stale ? "Failed - two answers to one request" : "Complete"));
+            QCOMPARE(statuses_.last(), stale ? "Failed - two answers to one request" : "Complete");
             QCOMPARE(area().contains("Two different answers to one request"), stale);
             QCOMPARE(savedFiles().size(), stale ? 0 : 1);
         }
@@ -642,8 +637,7 @@ private slots:
             int owed = 0, waitedFirst = -1; // pending answers still to come before the real one
             QByteArray pendingFor;          // the request kept pending
             qint64 firstPendingMs = -1;
-            for (int steps = 0; steps < 1000 && session().state() != Session::State::Idle;
-                 ++steps) {
+            for (int n = 0; n < 1000 && session().state() != Session::State::Idle; ++n) {
                 const QByteArray request = serviceOf(link_->takeRequest());
                 if (request.toHex().startsWith(service) && (owed == 0 || silentBetween)) {
                     owed = pendings < 0 ? INT_MAX : pendings;
@@ -728,11 +722,10 @@ private slots:
             DownloadSettings::fileNameStyle = style;
             files_->save(false, name, "M", data);
             files_->save(true, n, "M", toCard); // named from its data
-            const QString log = "VU Path/File Name - " + logged +
-                                "|Card Path/File Name - @/card/saved.ddd" +
-                                (toCard.isEmpty() ? "" : "|File saved");
-            QCOMPARE(log_->area(),
-                     QString(log + "|").replace('@', dir_->path()).replace('|', "\r\n"));
+            QString log = "VU Path/File Name - " + logged +
+                          "|Card Path/File Name - @/card/saved.ddd|" +
+                          (toCard.isEmpty() ? "" : "File saved|");
+            QCOMPARE(log_->area(), log.replace('@', dir_->path()).replace('|', "\r\n"));
             QCOMPARE(readWhole(path(savedAt), kNoFile), savedAt.isEmpty() ? kNoFile : data);
             QCOMPARE(readWhole(path("card/saved.ddd"), kNoFile),
                      toCard.isEmpty() ? kNoFile : toCard);
@@ -751,8 +744,7 @@ private slots:
     // folder) is left as it was; nothing else stays in the folder.
     void namingWays() {
         const auto all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-        for (const Naming naming :
-             {Naming::HardLink, Naming::RenameNoReplace, Naming::CreateInPlace})
+        for (const auto naming : {Naming::HardLink, Naming::RenameNoReplace, Naming::CreateInPlace})
             for (const QString taken : {"", "file", "link", "folder"}) {
                 init();
                 const QString name = path("vu/M_N.DDD");
