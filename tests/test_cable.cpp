@@ -32,8 +32,8 @@ namespace {
 const QString kCable = "Vantrel PC Cable", kOther = "FT232R USB UART",
               kNoCable = "Can't find a VantrelPC cable";
 
-// Ports from 40 up: low numbers are what the simulator and end-to-end tests use, and lock
-// files are named by port alone.
+// Cables on ports from 40 up: low numbers are what the simulator and end-to-end tests use,
+// and lock files are named by port alone.
 FakeUsbDevice device(int port, const QString& name = kCable, const QString& vendor = "0403") {
     return {.description = name, .vendorId = vendor, .port = port};
 }
@@ -105,9 +105,9 @@ private slots:
             .log = count + "4|VANTREL PC CABLE|" + kCable + " |USB Tacho Download Adapter (B)|" +
                    kOther + "|" + kNoCable,
             .outcome = "VantrelPC: Kein VantrelPC-Kabel angeschlossen / Failed\r\n"};
-        // The later cable in port order (numeric) is used.
+        // The later cable in port order (numeric) is used; ttyUSB0 is listed like any port.
         QTest::newRow("other devices and two cables") << Search{
-            .devices = {device(39, kOther, "10c4"), device(40, kOther),
+            .devices = {device(39, kOther, "10c4"), device(0, kOther),
                         device(100, "USB Tacho Download Adapter"), device(49)},
             .driver = "v2.14-rc1\n", .result = "0 port 100",
             .log = count + "3|" + kOther + "|VantrelPC cable at index 1 - Closed|VantrelPC cable "

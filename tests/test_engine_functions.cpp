@@ -122,7 +122,8 @@ private slots:
 
     // The unit's 32-bit second counts: from 1970 on, past 2038 as negative numbers, wrapping
     // at 2106; the calendar fields count, never a zone. Received bytes read the same, but for
-    // the unit's "unknown", and a fifth byte is not read.
+    // the unit's "unknown", and a fifth byte is not read. The first conversion of all turns a
+    // count into text: that one must set the date limits on its own.
     void dateToSecondsAndBack() {
         // clang-format off
         const std::tuple<const char*, const char*, const char*> rows[] = {
@@ -138,9 +139,9 @@ private slots:
         // clang-format on
         for (const auto& [date, hex, text] : rows) {
             const QByteArray bytes = QByteArray::fromHex(hex);
+            QCOMPARE(secondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), text);
             QCOMPARE(secondsToBytes(dateToSeconds(QDateTime::fromString(date, Qt::ISODate))),
                      bytes);
-            QCOMPARE(secondsToDateText(qint32(bytes.toHex().toUInt(nullptr, 16))), text);
             QCOMPARE(bytesToDateText(bytes + '\xFF'),
                      bytes == "\xFF\xFF\xFF\xFF" ? "Unknown" : text);
         }

@@ -244,6 +244,9 @@ private slots:
                  handedOver ? QStringList() : QStringList{"A download is already running"});
         QCOMPARE(home.status(), handedOver ? QByteArray("Complete\r\n") : status);
         if (!handedOver) QCOMPARE(home.log(), log);
+        // Free again, and the probe itself keeps no hold on it.
+        QVERIFY(!engineHoldsDataFolder(home.dataFolder()) &&
+                DataFolderClaim(home.dataFolder()).taken());
     }
 
     // Hidden temporary files that a killed engine left while saving go at the next start,

@@ -219,6 +219,12 @@ private slots:
             if (days.isEmpty()) {
                 QTest::keyClick(window.windowHandle(), Qt::Key_Space);
                 QVERIFY(!window.checkBoxes[1]->isChecked());
+                // Moved by a key, the focus shows on its box, and no longer once it moves on.
+                QTest::keyClick(window.windowHandle(), Qt::Key_Tab);
+                CaptionCheckBox* box = window.checkBoxes[2];
+                const QImage marked = box->grab(box->captionArea()).toImage();
+                window.checkBoxes[3]->setFocus();
+                QVERIFY(box->grab(box->captionArea()).toImage() != marked);
             }
             QTest::keyClick(window.windowHandle(), key);
             // Refused: the window stays open and says why.
@@ -258,11 +264,11 @@ private slots:
         }
     }
 
-    // The window opens beside the main window, its skin's rounded corners cut away; German
-    // captions move the boxes from (3) down. Every box reaches to the panel's edge, and each
-    // caption is on the lines of its box (one but for a long German one) at the sizes of a
-    // plain display and of one scaled by 2 (glyphs hinted at twice the pixels): "(TREP" never
-    // parts from its number.
+    // The window opens beside the main window, its skin's rounded corners cut away, Cancel
+    // and Save at the foot; German captions move the boxes from (3) down. Every box reaches to
+    // the panel's edge, and each caption is on the lines of its box (one but for a long German
+    // one) at the sizes of a plain display and of one scaled by 2 (glyphs hinted at twice the
+    // pixels): "(TREP" never parts from its number; the days caption takes a second line.
     void layoutAndCaptions() {
         QWidget main(nullptr, Qt::FramelessWindowHint);
         main.setGeometry(100, 50, 215, 479);
@@ -271,6 +277,8 @@ private slots:
             LatestVuWindow window(&main);
             window.show();
             QCOMPARE(window.geometry(), QRect(315, 50, 184, 364));
+            QCOMPARE(window.cancelButton->geometry(), QRect(48, 312, 33, 33));
+            QCOMPARE(window.saveButton->geometry(), QRect(128, 312, 33, 33));
             QCOMPARE(window.windowTitle(),
                      language == "DE" ? "\"Latest VU\" Einstellungen" : "'Latest VU' Settings");
             const QRegion face = window.mask();

@@ -109,8 +109,7 @@ private slots:
         QVERIFY(::getrlimit(RLIMIT_FSIZE, &room) == 0 && ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR);
         const auto restore = qScopeGuard([room] { ::setrlimit(RLIMIT_FSIZE, &room); });
         const rlimit limit{barrier == "full" ? 0 : room.rlim_cur, room.rlim_max};
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
-        QVERIFY(!ZipArchive().pack(log_, archive_));
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0 && !ZipArchive().pack(log_, archive_));
         archiveLog(folder_, "VNPC.log");
         QFile::setPermissions(folder_, readable | QFileDevice::WriteOwner);
         if (logThere) QCOMPARE(readWhole(log_), logText(1));

@@ -187,8 +187,7 @@ private slots:
         VuSession s(unitData(), {});
         for (const char* r : {"81EEF081", "80EEF0021081", "80EEF00487010104"})
             s.handle(req(r, 9600));
-        QVERIFY(s.takeNotes().isEmpty());
-        QVERIFY(s.handle(req("80EEF003870203", 9600)).isEmpty());
+        QVERIFY(s.takeNotes().isEmpty() && s.handle(req("80EEF003870203", 9600)).isEmpty());
         QCOMPARE(s.expectedBaud(), 57600);
         s.takeNotes();
         s.handle(req("80EEF00A350000000000FFFFFFFF", 9600));
